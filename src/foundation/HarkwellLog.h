@@ -1,0 +1,23 @@
+#pragma once
+// Harkwell's own log file, ~/Library/Logs/harkwell/harkwell.log, which the user can open and send
+// along. Writing never blocks the caller and never fails loudly.
+
+#include <QString>
+
+namespace harkwell {
+
+class HarkwellLog {
+public:
+    // Stamps the line now and appends it on the "harkwell.log" queue.
+    static void write(const QString& line);
+    // The usual diagnostic: the system log and the log file, the same line.
+    static void log(const QString& line);
+
+    static QString fileUrl();
+    // Returns once every line written before the call is in the file.
+    static void waitUntilWritten();
+
+    static constexpr qint64 kRotationSize = 5'000'001;
+};
+
+}  // namespace harkwell

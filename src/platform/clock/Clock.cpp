@@ -1,0 +1,20 @@
+#include "platform/clock/Clock.h"
+
+#include <qcoro/qcorotimer.h>
+
+namespace harkwell {
+
+Clock& Clock::system()
+{
+    static SystemClock clock;
+    return clock;
+}
+
+QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
+
+QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration)
+{
+    co_await QCoro::sleepFor(duration < std::chrono::milliseconds::zero() ? std::chrono::milliseconds::zero() : duration);
+}
+
+}  // namespace harkwell

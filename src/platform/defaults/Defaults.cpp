@@ -1,0 +1,146 @@
+#include "platform/defaults/Defaults.h"
+
+#include "platform/files/AtomicFile.h"
+#include "platform/identity/Identity.h"
+#include "platform/paths/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMutex>
+
+namespace harkwell {
+
+namespace {
+// One lock for all domains: read-modify-write of a defaults file must not interleave.
+QMutex& defaultsLock()
+{
+    static QMutex lock;
+    return lock;
+}
+}  // namespace
+
+Defaults::Defaults(QString domain) : m_domain(std::move(domain)) {}
+
+Defaults Defaults::standard() { return Defaults(QString::fromLatin1(identity::kBundleIdentifier)); }
+
+QString Defaults::filePath() const { return Paths::defaultsFile(m_domain); }
+
+bool Defaults::exists() const { return QFileInfo::exists(filePath()); }
+
+bool Defaults::cannotBeOpened() const
+{
+    QFile file(filePath());
+    if (!file.exists())
+        return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    return !document.isObject();
+}
+
+QJsonObject Defaults::read() const
+{
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+void Defaults::write(const QJsonObject& object) const
+{
+    QDir().mkpath(Paths::preferencesFolder());
+    (void)AtomicFile::write(filePath(), QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+bool Defaults::contains(const QString& key) const
+{
+    QMutexLocker locker(&defaultsLock());
+    return read().contains(key);
+}
+
+QJsonValue Defaults::value(const QString& key) const
+{
+    QMutexLocker locker(&defaultsLock());
+    return read().value(key);
+}
+
+QJsonObject Defaults::all() const
+{
+    QMutexLocker locker(&defaultsLock());
+    return read();
+}
+
+bool Defaults::boolValue(const QString& key, bool fallback) const
+{
+    const QJsonValue stored = value(key);
+    return stored.isBool() ? stored.toBool() : fallback;
+}
+
+std::optional<double> Defaults::doubleValue(const QString& key) const
+{
+    const QJsonValue stored = value(key);
+    return stored.isDouble() ? std::optional(stored.toDouble()) : std::nullopt;
+}
+
+std::optional<QString> Defaults::stringValue(const QString& key) const
+{
+    const QJsonValue stored = value(key);
+    return stored.isString() ? std::optional(stored.toString()) : std::nullopt;
+}
+
+std::optional<QDateTime> Defaults::dateValue(const QString& key) const
+{
+    const QJsonValue stored = value(key);
+    if (!stored.isString())
+        return std::nullopt;
+    QDateTime date = QDateTime::fromString(stored.toString(), Qt::ISODateWithMs);
+    return date.isValid() ? std::optional(date) : std::nullopt;
+}
+
+void Defaults::setValue(const QString& key, const QJsonValue& value)
+{
+    QMutexLocker locker(&defaultsLock());
+    QJsonObject object = read();
+    object.insert(key, value);
+    write(object);
+}
+
+void Defaults::setDate(const QString& key, const QDateTime& value)
+{
+    setValue(key, value.toUTC().toString(Qt::ISODateWithMs));
+}
+
+void Defaults::remove(const QString& key)
+{
+    QMutexLocker locker(&defaultsLock());
+    QJsonObject object = read();
+    if (!object.contains(key))
+        return;
+    object.remove(key);
+    write(object);
+}
+
+void Defaults::removeWithPrefix(const QString& prefix)
+{
+    QMutexLocker locker(&defaultsLock());
+    QJsonObject object = read();
+    bool changed = false;
+    for (const QString& key : object.keys()) {
+        if (key.startsWith(prefix)) {
+            object.remove(key);
+            changed = true;
+        }
+    }
+    if (changed)
+        write(object);
+}
+
+void Defaults::removeDomain()
+{
+    QMutexLocker locker(&defaultsLock());
+    QFile::remove(filePath());
+}
+
+}  // namespace harkwell

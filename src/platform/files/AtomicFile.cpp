@@ -1,0 +1,97 @@
+#include "platform/files/AtomicFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harkwell {
+
+namespace {
+FileError systemError(const QString& what, const QString& path, int error)
+{
+    return FileError{QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
+}
+}  // namespace
+
+std::expected<void, FileError> AtomicFile::writeAll(int fd, const QByteArray& content, const QString& pathForErrors)
+{
+    const char* data = content.constData();
+    qsizetype left = content.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::unexpected(systemError(QStringLiteral("Could not write"), pathForErrors, errno));
+        }
+        data += written;
+        left -= written;
+    }
+    return {};
+}
+
+std::expected<void, FileError> AtomicFile::syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::unexpected(systemError(QStringLiteral("Could not open folder"), folder, errno));
+    const int result = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0)
+        return std::unexpected(systemError(QStringLiteral("Could not sync folder"), folder, error));
+    return {};
+}
+
+std::expected<void, FileError> AtomicFile::write(const QString& path, const QByteArray& content, Durability durability)
+{
+    const QFileInfo target(path);
+    const QString folder = target.absolutePath();
+    QByteArray temporary = QFile::encodeName(folder + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return std::unexpected(systemError(QStringLiteral("Could not create a temporary file for"), path, errno));
+    const QString temporaryPath = QFile::decodeName(temporary);
+
+    auto fail = [&](FileError error) -> std::expected<void, FileError> {
+        ::unlink(temporary.constData());
+        return std::unexpected(std::move(error));
+    };
+
+    // mkostemp makes 0600; keep the usual mode of an existing target, else the umask's default.
+    mode_t mode = 0666;
+    struct stat existing {};
+    if (::stat(QFile::encodeName(path).constData(), &existing) == 0)
+        mode = existing.st_mode & 07777;
+    else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode &= ~mask;
+    }
+    ::fchmod(fd, mode);
+
+    if (auto written = writeAll(fd, content, temporaryPath); !written) {
+        ::close(fd);
+        return fail(written.error());
+    }
+    if (durability == Durability::Synced && ::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(systemError(QStringLiteral("Could not sync"), temporaryPath, error));
+    }
+    if (::close(fd) != 0)
+        return fail(systemError(QStringLiteral("Could not close"), temporaryPath, errno));
+    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        return fail(systemError(QStringLiteral("Could not move into place"), path, errno));
+    if (durability == Durability::Synced)
+        return syncFolder(folder);
+    return {};
+}
+
+}  // namespace harkwell

@@ -1,0 +1,31 @@
+#pragma once
+// Replaces a file's content so that a crash leaves either the old file or the new one, never a mix:
+// a uniquely named temporary file beside the target, written and synced, renamed over the target,
+// then the folder synced so the rename itself survives a power cut.
+
+#include <QByteArray>
+#include <QString>
+
+#include <expected>
+
+namespace harkwell {
+
+struct FileError {
+    QString text;  // user-facing, names the path and the system's reason
+};
+
+class AtomicFile {
+public:
+    enum class Durability { Synced, Unsynced };
+
+    static std::expected<void, FileError> write(const QString& path, const QByteArray& content,
+                                                Durability durability = Durability::Synced);
+
+    // Syncs a folder's entry table; renames and creations inside it are durable afterwards.
+    static std::expected<void, FileError> syncFolder(const QString& folder);
+
+    // Writes and syncs a file descriptor's worth of bytes, retrying short writes and EINTR.
+    static std::expected<void, FileError> writeAll(int fd, const QByteArray& content, const QString& pathForErrors);
+};
+
+}  // namespace harkwell

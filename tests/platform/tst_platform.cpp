@@ -1,0 +1,136 @@
+// The platform base: paths follow HOME, defaults survive and stay atomic, the durable write never
+// leaves a half file, the fake clock wakes sleepers in deadline order, serial queues keep order.
+
+#include "platform/clock/FakeClock.h"
+#include "platform/defaults/Defaults.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/paths/Paths.h"
+#include "platform/queue/SerialQueue.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <QThread>
+
+#include <qcoro/qcorotask.h>
+
+#include <sys/stat.h>
+
+using namespace harkwell;
+using namespace std::chrono_literals;
+
+class PlatformTest : public QObject {
+    Q_OBJECT
+private slots:
+    void pathsFollowHome()
+    {
+        test::TempHome home;
+        QCOMPARE(Paths::settingsFile(), home.path() + "/Library/Application Support/harkwell/settings.json");
+        QCOMPARE(Paths::logFile(), home.path() + "/Library/Logs/harkwell/harkwell.log");
+        QCOMPARE(Paths::defaultsFile("app.harkwell.Harkwell"), home.path() + "/Library/Preferences/app.harkwell.Harkwell.json");
+        QCOMPARE(Paths::expandTilde("~/Notes"), home.path() + "/Notes");
+        QCOMPARE(Paths::expandTilde("/abs/~/x"), QString("/abs/~/x"));
+
+        const QString temporary = Paths::temporaryFolder();
+        QVERIFY(temporary.startsWith(home.path()));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(temporary).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
+    }
+
+    void atomicWriteReplacesWholeFileAndLeavesNoTemporary()
+    {
+        test::TempHome home;
+        const QString path = home.path() + "/file.json";
+        QVERIFY(AtomicFile::write(path, "first").has_value());
+        QVERIFY(AtomicFile::write(path, "second").has_value());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("second"));
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"file.json"});
+    }
+
+    void atomicWriteIntoMissingFolderFailsWithText()
+    {
+        test::TempHome home;
+        const auto result = AtomicFile::write(home.path() + "/missing/file.json", "x");
+        QVERIFY(!result.has_value());
+        QVERIFY(result.error().text.contains("missing/file.json"));
+    }
+
+    void defaultsRoundTripAndUnreadableFile()
+    {
+        test::TempHome home;
+        Defaults defaults("app.test.Domain");
+        QVERIFY(!defaults.exists());
+        QVERIFY(!defaults.cannotBeOpened());
+        defaults.setBool("flag", true);
+        defaults.setDate("when", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC));
+        defaults.setValue("a.one", 1);
+        defaults.setValue("a.two", 2);
+
+        Defaults again("app.test.Domain");
+        QVERIFY(again.boolValue("flag"));
+        QCOMPARE(again.dateValue("when"), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC));
+        again.removeWithPrefix("a.");
+        QVERIFY(!defaults.contains("a.one"));
+        QVERIFY(defaults.contains("flag"));
+
+        home.writeFile("Library/Preferences/app.broken.json", "{not json");
+        QVERIFY(Defaults("app.broken").cannotBeOpened());
+    }
+
+    void fakeClockWakesInDeadlineOrder()
+    {
+        FakeClock clock;
+        const QDateTime start = clock.now();
+        QStringList woke;
+        auto sleeper = [&](QString name, std::chrono::milliseconds d) -> QCoro::Task<> {
+            co_await clock.sleep(d);
+            woke << name;
+        };
+        auto late = sleeper("late", 30s);
+        auto early = sleeper("early", 5s);
+        QCOMPARE(clock.pendingSleepers(), 2);
+        clock.advance(4s);
+        QCoreApplication::processEvents();
+        QVERIFY(woke.isEmpty());
+        clock.advance(30s);
+        QTRY_COMPARE(woke, (QStringList{"early", "late"}));
+        QCOMPARE(clock.now(), start.addSecs(34));
+    }
+
+    void fakeClockAutoAdvanceRunsLongSchedulesInstantly()
+    {
+        FakeClock clock;
+        clock.setAutoAdvance(true);
+        const QDateTime start = clock.now();
+        auto schedule = [&]() -> QCoro::Task<int> {
+            int polls = 0;
+            while (clock.now() < start.addSecs(6 * 3600)) {
+                co_await clock.sleep(300s);
+                ++polls;
+            }
+            co_return polls;
+        };
+        QCOMPARE(QCoro::waitFor(schedule()), 72);
+        QCOMPARE(clock.totalRequested(), std::chrono::milliseconds(6h));
+    }
+
+    void serialQueueRunsInOrderOnItsThread()
+    {
+        SerialQueue queue("harkwell.test.queue");
+        QList<int> seen;
+        QThread* worker = nullptr;
+        for (int i = 0; i < 100; ++i)
+            queue.post([&, i] { seen << i; worker = QThread::currentThread(); });
+        queue.sync([] {});
+        QCOMPARE(seen.size(), 100);
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QVERIFY(worker != QThread::currentThread());
+    }
+};
+
+QTEST_GUILESS_MAIN(PlatformTest)
+#include "tst_platform.moc"
