@@ -1,0 +1,35 @@
+#pragma once
+// Records what would have been posted; tests set the authorisation and simulate clicks.
+
+#include "platform/notifications/Notifications.h"
+
+#include <QList>
+
+namespace harkwell {
+
+class FakeNotifications final : public Notifications {
+    Q_OBJECT
+public:
+    using Notifications::Notifications;
+
+    NotificationAuthorization authorization() override { return m_authorization; }
+    void requestAuthorization(std::function<void(bool)> done) override
+    {
+        ++m_authorizationRequests;
+        done(m_authorization == NotificationAuthorization::Authorized);
+    }
+    void add(const NotificationRequest& request) override { m_posted.append(request); }
+
+    void setAuthorization(NotificationAuthorization authorization) { m_authorization = authorization; }
+    const QList<NotificationRequest>& posted() const { return m_posted; }
+    void clearPosted() { m_posted.clear(); }
+    int authorizationRequests() const { return m_authorizationRequests; }
+    void click(const NotificationRequest& request) { emit clicked(request.identifier, request.payload); }
+
+private:
+    NotificationAuthorization m_authorization = NotificationAuthorization::Authorized;
+    QList<NotificationRequest> m_posted;
+    int m_authorizationRequests = 0;
+};
+
+}  // namespace harkwell
