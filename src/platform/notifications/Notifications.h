@@ -35,6 +35,11 @@ public:
     // Posts at once; nothing is shown when no service answers.
     virtual void add(const NotificationRequest& request) = 0;
 
+    // The process's notification centre, as the desktop offers one: the freedesktop service over
+    // D-Bus unless a test (or the application) has put another in place with setCurrent.
+    static Notifications& current();
+    static void setCurrent(Notifications* notifications);
+
 signals:
     // The user clicked a notification posted by this process (its "default" action).
     void clicked(const QString& identifier, const QMap<QString, QString>& payload);
