@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <optional>
+
 namespace harkwell {
 
 class FakeNotifications final : public Notifications {
@@ -18,11 +20,26 @@ public:
         ++m_authorizationRequests;
         done(m_authorization == NotificationAuthorization::Authorized);
     }
-    void add(const NotificationRequest& request) override { m_posted.append(request); }
+    void add(const NotificationRequest& request, NotificationAdded done = {}) override
+    {
+        if (m_addError) {
+            if (done)
+                done(std::unexpected(*m_addError));
+            return;
+        }
+        m_posted.append(request);
+        if (done)
+            done({});
+    }
 
     void setAuthorization(NotificationAuthorization authorization) { m_authorization = authorization; }
     const QList<NotificationRequest>& posted() const { return m_posted; }
     void clearPosted() { m_posted.clear(); }
+    // Every later add fails with this text (none: adds succeed again).
+    void setAddError(std::optional<QString> text)
+    {
+        m_addError = text ? std::optional(NotificationError{*text}) : std::nullopt;
+    }
     int authorizationRequests() const { return m_authorizationRequests; }
     void click(const NotificationRequest& request) { emit clicked(request.identifier, request.payload); }
 
@@ -30,6 +47,7 @@ private:
     NotificationAuthorization m_authorization = NotificationAuthorization::Authorized;
     QList<NotificationRequest> m_posted;
     int m_authorizationRequests = 0;
+    std::optional<NotificationError> m_addError;
 };
 
 }  // namespace harkwell

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <expected>
 #include <functional>
 
 namespace harkwell {
@@ -22,6 +23,13 @@ struct NotificationRequest {
 
 enum class NotificationAuthorization { NotDetermined, Denied, Authorized };
 
+// Why a notification could not be handed to the desktop, in words fit for the log.
+struct NotificationError {
+    QString text;
+};
+
+using NotificationAdded = std::function<void(std::expected<void, NotificationError>)>;
+
 class Notifications : public QObject {
     Q_OBJECT
 public:
@@ -32,8 +40,9 @@ public:
     virtual NotificationAuthorization authorization() = 0;
     // Asks to show alerts with sound; the answer arrives on the caller's thread through done.
     virtual void requestAuthorization(std::function<void(bool granted)> done) = 0;
-    // Posts at once; nothing is shown when no service answers.
-    virtual void add(const NotificationRequest& request) = 0;
+    // Posts at once; nothing is shown when no service answers. done, when given, learns on the
+    // caller's thread whether the desktop took the request.
+    virtual void add(const NotificationRequest& request, NotificationAdded done = {}) = 0;
 
     // The process's notification centre, as the desktop offers one: the freedesktop service over
     // D-Bus unless a test (or the application) has put another in place with setCurrent.
