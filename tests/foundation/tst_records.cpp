@@ -1,0 +1,273 @@
+// The shared value records: watched folders and the recorder's values with recording.json.
+
+#include "foundation/RecordingTypes.h"
+#include "foundation/WatchedFolder.h"
+#include "platform/paths/Paths.h"
+#include "support/TempHome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace harkwell;
+
+namespace {
+QDateTime utc(const char* text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toUTC(); }
+}  // namespace
+
+class RecordsTest : public QObject {
+    Q_OBJECT
+private slots:
+    // ---- WatchedFolder
+
+    void genericFolderHasAStableHashedId()
+    {
+        test::TempHome home;
+        const WatchedFolder folder = WatchedFolder::generic("/tmp");
+        QCOMPARE(folder.id, QStringLiteral("folder-1xsoeratoj8ij"));
+        QCOMPARE(folder.displayName, QStringLiteral("tmp"));
+        QCOMPARE(folder.path, QStringLiteral("/tmp"));
+        QVERIFY(folder.enabled);
+        QVERIFY(folder.extensions.isEmpty());
+        QCOMPARE(folder.normaliser, WatchedFolder::Normaliser::None);
+
+        QCOMPARE(WatchedFolder::generic("/tmp", QString()).displayName, QString());
+        const WatchedFolder tilde = WatchedFolder::generic("~/Audio");
+        QCOMPARE(tilde.path, QStringLiteral("~/Audio"));
+        QCOMPARE(tilde.id, WatchedFolder::generic(home.path() + "/Audio").id);
+        QVERIFY(WatchedFolder::generic("/tmp/").id != folder.id);
+    }
+
+    void effectiveExtensions()
+    {
+        WatchedFolder folder = WatchedFolder::generic("/tmp");
+        QCOMPARE(folder.effectiveExtensions(), QSet<QString>({"m4a", "wav"}));
+        folder.extensions = {"M4A", "mp3", ".Ogg"};
+        QCOMPARE(folder.effectiveExtensions(), QSet<QString>({"m4a", "mp3", ".ogg"}));
+    }
+
+    void equalityKeepsExtensionOrder()
+    {
+        WatchedFolder a = WatchedFolder::generic("/tmp");
+        a.extensions = {"m4a", "wav"};
+        WatchedFolder b = a;
+        QVERIFY(a == b);
+        b.extensions = {"wav", "m4a"};
+        QVERIFY(!(a == b));
+    }
+
+    void voiceMemosPathPrefersTheGroupContainer()
+    {
+        test::TempHome home;
+        QCOMPARE(WatchedFolder::voiceMemosPath(), Paths::voiceMemosFolder());
+        home.make("Library/Application Support/com.apple.voicememos/Recordings");
+        QCOMPARE(WatchedFolder::voiceMemosPath(), Paths::voiceMemosLegacyFolder());
+        home.make("Library/Group Containers/group.com.apple.VoiceMemos.shared/Recordings");
+        QCOMPARE(WatchedFolder::voiceMemosPath(), Paths::voiceMemosFolder());
+
+        const WatchedFolder voiceMemos = WatchedFolder::defaultVoiceMemos(false);
+        QCOMPARE(voiceMemos.id, QStringLiteral("voice-memos"));
+        QCOMPARE(voiceMemos.displayName, QStringLiteral("Voice Memos"));
+        QCOMPARE(voiceMemos.path, Paths::voiceMemosFolder());
+        QCOMPARE(voiceMemos.normaliser, WatchedFolder::Normaliser::VoiceMemos);
+        QVERIFY(!voiceMemos.enabled);
+    }
+
+    void watchedFolderJsonRoundTrips()
+    {
+        WatchedFolder folder = WatchedFolder::defaultVoiceMemos(true);
+        folder.extensions = {"qta"};
+        QCOMPARE(WatchedFolder::fromJson(folder.toJson()).value(), folder);
+        QJsonObject object = folder.toJson();
+        object.insert("normaliser", "VoiceMemos");
+        QVERIFY(!WatchedFolder::fromJson(object).has_value());
+    }
+
+    // ---- Recording values
+
+    void recordingSourceDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<std::optional<RecordingSource>>("expected");
+        QTest::addColumn<QString>("error");
+        const QString invalid = QString::fromLatin1(RecordingSource::kInvalidKeysText);
+        QTest::newRow("app") << QByteArray(R"({"app": {"bundleID": "com.x", "name": "X"}})")
+                             << std::optional(RecordingSource::app("com.x", "X")) << QString();
+        QTest::newRow("all audio") << QByteArray(R"({"allAudio": {}})") << std::optional(RecordingSource::allAudio())
+                                   << QString();
+        QTest::newRow("all audio ignores contents, not unknown keys")
+            << QByteArray(R"({"allAudio": {"x": 1}, "other": 2})") << std::optional(RecordingSource::allAudio()) << QString();
+        QTest::newRow("empty") << QByteArray("{}") << std::optional<RecordingSource>() << invalid;
+        QTest::newRow("both") << QByteArray(R"({"allAudio": {}, "app": {"bundleID": "a", "name": "b"}})")
+                              << std::optional<RecordingSource>() << invalid;
+        QTest::newRow("unknown only") << QByteArray(R"({"tab": {}})") << std::optional<RecordingSource>() << invalid;
+        QTest::newRow("app name missing") << QByteArray(R"({"app": {"bundleID": "a"}})")
+                                          << std::optional<RecordingSource>() << QStringLiteral("app.name: missing");
+        QTest::newRow("allAudio not an object") << QByteArray(R"({"allAudio": true})") << std::optional<RecordingSource>()
+                                                << QStringLiteral("allAudio: expected an object");
+    }
+    void recordingSourceDecoding()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(std::optional<RecordingSource>, expected);
+        QFETCH(QString, error);
+        const auto decoded = RecordingSource::fromJson(QJsonDocument::fromJson(json).object());
+        if (expected) {
+            QVERIFY(decoded.has_value());
+            QVERIFY(*decoded == *expected);
+            QCOMPARE(RecordingSource::fromJson(decoded->toJson()).value(), *expected);
+        } else {
+            QVERIFY(!decoded.has_value());
+            QCOMPARE(decoded.error().text, error);
+        }
+    }
+
+    void rawValuedEnumerationsAreExact()
+    {
+        QCOMPARE(echoCancellationModeFromRaw("on"), std::optional(EchoCancellationMode::On));
+        QVERIFY(!echoCancellationModeFromRaw("On").has_value());
+        QCOMPARE(toRawValue(EchoCancellationMode::Automatic), QStringLiteral("automatic"));
+        QCOMPARE(allEchoCancellationModes().size(), 3);
+        QCOMPARE(audioOutputKindFromRaw("headphones"), std::optional(AudioOutputKind::Headphones));
+        QVERIFY(!audioOutputKindFromRaw("speakers").has_value());
+        QCOMPARE(toRawValue(AudioOutputKind::BuiltInSpeakers), QStringLiteral("builtInSpeakers"));
+    }
+
+    void recordingOptionsRoundTrip()
+    {
+        RecordingOptions options{RecordingSource::app("a", "b"), true, std::nullopt};
+        QVERIFY(!options.toJson().contains("microphoneUID"));
+        QCOMPARE(RecordingOptions::fromJson(options.toJson()).value(), options);
+        options.microphoneUid = QStringLiteral("uid");
+        QCOMPARE(RecordingOptions::fromJson(options.toJson()).value(), options);
+        QVERIFY(qHash(options) != qHash(RecordingOptions{}));
+    }
+
+    void canonicalIdIsLocalTimeWhateverTheLocale()
+    {
+        QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+        const QDateTime local(QDate(2025, 1, 2), QTime(3, 4, 5), Qt::LocalTime);
+        QCOMPARE(recordingCanonicalId(local), QStringLiteral("250102-030405"));
+        QCOMPARE(recordingCanonicalId(local.toUTC()), QStringLiteral("250102-030405"));
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void workFolderIsUnderApplicationSupport()
+    {
+        test::TempHome home;
+        QCOMPARE(RecordingPaths::workFolder("250102-030405"),
+                 home.path() + "/Library/Application Support/harkwell/Recordings/250102-030405");
+        QVERIFY(!QFileInfo::exists(RecordingPaths::workFolder("250102-030405")));
+    }
+
+    // ---- RecordingSidecar
+
+    void sidecarWithoutOptionalsOmitsTheirKeys()
+    {
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("250102-030405");
+        sidecar.startedAt = utc("2025-01-02T03:04:05.750Z");
+        RecordingSidecar::Segment segment;
+        segment.file = QStringLiteral("segment-001.caf");
+        segment.startedAt = sidecar.startedAt;
+        segment.sampleRate = 48000;
+        segment.reason = QString::fromLatin1(SegmentReason::kStart);
+        sidecar.segments = {segment};
+
+        const QByteArray bytes = sidecar.encode();
+        const QJsonObject object = QJsonDocument::fromJson(bytes).object();
+        QCOMPARE(object.keys(), QStringList({"appVersion", "channelLayout", "id", "micSideSilent", "segments", "source",
+                                             "startedAt", "status", "systemSideSilent"}));
+        QCOMPARE(object.value("startedAt").toString(), QStringLiteral("2025-01-02T03:04:05Z"));
+        QCOMPARE(object.value("status").toString(), QStringLiteral("recording"));
+        QCOMPARE(object.value("channelLayout").toString(), QStringLiteral("L=microphone,R=system"));
+        QCOMPARE(object.value("source").toObject(), QJsonObject({{"allAudio", QJsonObject()}}));
+        QVERIFY(bytes.startsWith("{\n"));
+        QVERIFY(bytes.indexOf("\"appVersion\"") < bytes.indexOf("\"systemSideSilent\""));
+
+        auto read = RecordingSidecar::decode(bytes);
+        QVERIFY(read.has_value());
+        RecordingSidecar expected = sidecar;
+        expected.startedAt = utc("2025-01-02T03:04:05Z");
+        expected.segments[0].startedAt = expected.startedAt;
+        QVERIFY(*read == expected);
+    }
+
+    void sidecarWithEveryFieldRoundTrips()
+    {
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("250102-030405_2");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        sidecar.endedAt = utc("2025-01-02T04:00:00Z");
+        sidecar.source = RecordingSource::app("us.zoom.xos", "zoom.us");
+        sidecar.microphoneName = QStringLiteral("Built-in Microphone");
+        sidecar.status = QStringLiteral("some-future-status");
+        sidecar.systemSideSilent = true;
+        sidecar.levels = RecordingSidecar::LevelsSummary{0.5f, 0.25f, 0.125f, 1.0f};
+        sidecar.submittedParts = QStringList{"250102-030405", ""};
+        sidecar.reconstructed = true;
+        sidecar.echoCancellation = QStringLiteral("automatic");
+        sidecar.outputKind = QStringLiteral("headphones");
+        sidecar.appVersion = QStringLiteral("9.9");
+        RecordingSidecar::Segment segment{"segment-002.caf", sidecar.startedAt, sidecar.endedAt, 44100.0,
+                                          QStringLiteral("USB Mic"), QString::fromLatin1(SegmentReason::kEchoChange),
+                                          RecordingSource::allAudio(), QString::fromLatin1(ChannelLayout::kSystemStereo),
+                                          false, 0.02};
+        sidecar.segments = {segment, segment};
+        const auto read = RecordingSidecar::decode(sidecar.encode());
+        QVERIFY(read.has_value());
+        QVERIFY(*read == sidecar);
+        QCOMPARE(QJsonDocument::fromJson(sidecar.encode()).object().value("levels").toObject().keys(),
+                 QStringList({"micPeak", "micRMS", "systemPeak", "systemRMS"}));
+    }
+
+    void sidecarMissingARequiredKeyDoesNotDecode_data()
+    {
+        QTest::addColumn<QString>("key");
+        for (const char* key : {"id", "startedAt", "source", "channelLayout", "segments", "status", "systemSideSilent",
+                                "micSideSilent", "appVersion"})
+            QTest::newRow(key) << QString::fromLatin1(key);
+    }
+    void sidecarMissingARequiredKeyDoesNotDecode()
+    {
+        QFETCH(QString, key);
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        QJsonObject object = sidecar.toJson();
+        QVERIFY(RecordingSidecar::fromJson(object).has_value());
+        object.remove(key);
+        QVERIFY(!RecordingSidecar::fromJson(object).has_value());
+    }
+
+    void sidecarDateForms()
+    {
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        QJsonObject object = sidecar.toJson();
+        object.insert("startedAt", "2025-01-02T03:04:05.250Z");
+        QVERIFY(!RecordingSidecar::fromJson(object).has_value());
+        const auto fractional = RecordingSidecar::fromJson(object, RecordingSidecar::DateDecoding::Iso8601Fractional);
+        QCOMPARE(fractional.value().startedAt, utc("2025-01-02T03:04:05.250Z"));
+        object.insert("startedAt", 757'479'845.0);  // 2025-01-02T03:04:05Z
+        const auto seconds = RecordingSidecar::fromJson(object, RecordingSidecar::DateDecoding::ReferenceSeconds);
+        QCOMPARE(seconds.value().startedAt, utc("2025-01-02T03:04:05Z"));
+        object.insert("startedAt", "2025-01-02T04:04:05+01:00");
+        QCOMPARE(RecordingSidecar::fromJson(object).value().startedAt, utc("2025-01-02T03:04:05Z"));
+    }
+
+    void channelLayoutOfMixedSegments()
+    {
+        RecordingSidecar sidecar;
+        RecordingSidecar::Segment a;
+        a.channelLayout = QString::fromLatin1(ChannelLayout::kMicrophoneSystem);
+        RecordingSidecar::Segment unstamped;
+        sidecar.segments = {a, unstamped};
+        QCOMPARE(sidecar.channelLayoutWith(ChannelLayout::kMicrophoneSystem), QString(ChannelLayout::kMicrophoneSystem));
+        QCOMPARE(sidecar.channelLayoutWith(ChannelLayout::kSystemStereo), QString(ChannelLayout::kMixed));
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordsTest)
+#include "tst_records.moc"
