@@ -1,0 +1,215 @@
+#include "capture/CaptureStateStore.h"
+
+#include "capture/CaptureStateMigration.h"
+#include "foundation/DateForms.h"
+#include "foundation/HarkwellLog.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/paths/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+namespace harkwell {
+
+namespace {
+
+QJsonObject encodeMap(const CaptureStateStore::FolderMap& map)
+{
+    QJsonObject object;
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        object.insert(it.key(), QJsonObject{{QStringLiteral("canonicalId"), it.value().canonicalId},
+                                            {QStringLiteral("firstSeen"), DateForms::internetDateTime(it.value().firstSeen)}});
+    }
+    return object;
+}
+
+std::expected<CaptureStateStore::FolderMap, DecodeError> decodeMap(const QJsonValue& value, const QString& place)
+{
+    if (!value.isObject())
+        return std::unexpected(DecodeError{place + QStringLiteral(": expected an object")});
+    CaptureStateStore::FolderMap map;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        const QString entryPlace = place + QLatin1Char('.') + it.key();
+        if (!it.value().isObject())
+            return std::unexpected(DecodeError{entryPlace + QStringLiteral(": expected an object")});
+        const QJsonObject entry = it.value().toObject();
+        const QJsonValue id = entry.value(QStringLiteral("canonicalId"));
+        if (!id.isString())
+            return std::unexpected(DecodeError{entryPlace + QStringLiteral(".canonicalId: expected a string")});
+        const QJsonValue seen = entry.value(QStringLiteral("firstSeen"));
+        const std::optional<QDateTime> firstSeen =
+            seen.isString() ? DateForms::parseInternetDateTime(seen.toString()) : std::nullopt;
+        if (!firstSeen)
+            return std::unexpected(DecodeError{entryPlace + QStringLiteral(".firstSeen: expected an ISO 8601 date")});
+        map.insert(it.key(), {*firstSeen, id.toString()});
+    }
+    return map;
+}
+
+// Absent and null both count as not given.
+bool given(const QJsonValue& value) { return !value.isUndefined() && !value.isNull(); }
+
+}  // namespace
+
+int CaptureStateStore::State::entryCount() const
+{
+    int count = 0;
+    for (const FolderMap& map : seenByFolder)
+        count += int(map.size());
+    return count;
+}
+
+QByteArray CaptureStateStore::State::encode() const
+{
+    QJsonObject folders;
+    for (auto it = seenByFolder.cbegin(); it != seenByFolder.cend(); ++it)
+        folders.insert(it.key(), encodeMap(it.value()));
+    const QJsonObject root{{QStringLiteral("seenByFolder"), folders},
+                           {QStringLiteral("version"), version},
+                           {QStringLiteral("voiceMemosSeen"), encodeMap(voiceMemosSeen)}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+std::expected<CaptureStateStore::State, DecodeError> CaptureStateStore::State::decode(const QByteArray& json)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (!document.isObject())
+        return std::unexpected(DecodeError{QStringLiteral("state.json is not a JSON object: ") + parseError.errorString()});
+    const QJsonObject root = document.object();
+
+    State state;
+    state.version = 1;  // the first layout had no version key
+    const QJsonValue version = root.value(QStringLiteral("version"));
+    if (given(version)) {
+        const double number = version.toDouble();
+        if (!version.isDouble() || number != double(qint64(number)) || number < INT_MIN || number > INT_MAX)
+            return std::unexpected(DecodeError{QStringLiteral("version: expected an integer")});
+        state.version = int(number);
+    }
+
+    const QJsonValue folders = root.value(QStringLiteral("seenByFolder"));
+    if (given(folders)) {
+        if (!folders.isObject())
+            return std::unexpected(DecodeError{QStringLiteral("seenByFolder: expected an object")});
+        const QJsonObject object = folders.toObject();
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+            auto map = decodeMap(it.value(), QStringLiteral("seenByFolder.") + it.key());
+            if (!map)
+                return std::unexpected(map.error());
+            state.seenByFolder.insert(it.key(), *map);
+        }
+    }
+
+    const QJsonValue voiceMemos = root.value(QStringLiteral("voiceMemosSeen"));
+    if (given(voiceMemos)) {
+        auto map = decodeMap(voiceMemos, QStringLiteral("voiceMemosSeen"));
+        if (!map)
+            return std::unexpected(map.error());
+        state.voiceMemosSeen = *map;
+    }
+    return state;
+}
+
+CaptureStateStore::CaptureStateStore(QString storePath, QString legacyPath, Clock& clock)
+    : m_storePath(std::move(storePath)), m_legacyPath(std::move(legacyPath)), m_clock(clock)
+{
+    // A folder that cannot be made shows up as a failed write, which is logged.
+    QDir().mkpath(QFileInfo(m_storePath).absolutePath());
+    load();
+}
+
+CaptureStateStore& CaptureStateStore::shared()
+{
+    static CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+    return store;
+}
+
+void CaptureStateStore::load()
+{
+    // Runs inside the constructor, before anyone else can reach the instance.
+    QFile file(m_storePath);
+    if (file.open(QIODevice::ReadOnly)) {
+        if (auto decoded = State::decode(file.readAll())) {
+            m_state = CaptureStateMigration::migrate(*decoded);
+            if (m_state.version != decoded->version) {
+                HarkwellLog::log(QStringLiteral("[harkwell] capture: migrated state v%1 -> v%2 (%3 entries)")
+                                     .arg(decoded->version)
+                                     .arg(m_state.version)
+                                     .arg(m_state.entryCount()));
+                persistLocked();
+            }
+            return;
+        }
+    }
+
+    QFile legacy(m_legacyPath);
+    if (!legacy.exists() || !legacy.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument document = QJsonDocument::fromJson(legacy.readAll());
+    const QJsonValue processed = document.object().value(QStringLiteral("processed"));
+    if (!document.isObject() || !processed.isArray())
+        return;
+    QStringList names;
+    for (const QJsonValue& name : processed.toArray()) {
+        if (!name.isString())
+            return;
+        names.append(name.toString());
+    }
+    HarkwellLog::log(QStringLiteral("[harkwell] capture: migrating %1 entries from voice-memo-watcher state").arg(names.size()));
+    m_state = CaptureStateMigration::fromLegacyPythonState(names, m_clock.now());
+    persistLocked();
+}
+
+void CaptureStateStore::persistLocked()
+{
+    if (auto written = AtomicFile::write(m_storePath, m_state.encode()); !written)
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: state persist failed: %1").arg(written.error().text));
+}
+
+bool CaptureStateStore::hasSeen(const QString& name, const QString& folderId) const
+{
+    QMutexLocker locker(&m_lock);
+    const auto folder = m_state.seenByFolder.constFind(folderId);
+    return folder != m_state.seenByFolder.cend() && folder->contains(name);
+}
+
+void CaptureStateStore::markSeen(const QString& name, const QString& canonicalId, const QString& folderId,
+                                 const QDateTime& date)
+{
+    QMutexLocker locker(&m_lock);
+    m_state.seenByFolder[folderId].insert(name, {date, canonicalId});
+    persistLocked();
+}
+
+int CaptureStateStore::forget(const QStringList& names, const QString& folderId)
+{
+    QMutexLocker locker(&m_lock);
+    FolderMap& folder = m_state.seenByFolder[folderId];
+    int removed = 0;
+    for (const QString& name : QSet<QString>(names.cbegin(), names.cend()))
+        removed += int(folder.remove(name));
+    folder.insert(QString::fromLatin1(kIndexMarker), {m_clock.now(), QString()});
+    persistLocked();
+    return removed;
+}
+
+int CaptureStateStore::seenCount(const QString& folderId) const
+{
+    QMutexLocker locker(&m_lock);
+    return int(m_state.seenByFolder.value(folderId).size());
+}
+
+CaptureStateStore::State CaptureStateStore::snapshot() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_state;
+}
+
+}  // namespace harkwell

@@ -1,0 +1,285 @@
+// Capture ids from Voice Memos names and clock times, and the seen ledger with its migrations.
+
+#include "capture/CaptureStateMigration.h"
+#include "capture/CaptureStateStore.h"
+#include "capture/FilenameNormaliser.h"
+#include "foundation/HarkwellLog.h"
+#include "platform/clock/FakeClock.h"
+#include "platform/paths/Paths.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <ctime>
+
+using namespace harkwell;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString logText()
+{
+    HarkwellLog::waitUntilWritten();
+    return QString::fromUtf8(readAll(Paths::logFile()));
+}
+
+QDateTime utc(const char* text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toUTC(); }
+
+}  // namespace
+
+class CaptureLedgerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // Capture ids are local time: pin a zone with daylight saving to show that it is honoured.
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+
+    void parsesVoiceMemosNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("id");  // empty: the name gives nothing
+        QTest::addColumn<QString>("hexId");
+        QTest::newRow("no tail") << "20240115 143022.m4a" << "240115-143022" << "";
+        QTest::newRow("tail keeps case") << "20240115 143022-abcDEF.m4a" << "240115-143022" << "abcDEF";
+        QTest::newRow("two blanks") << "20240115  143022-3F2A1B.m4a" << "240115-143022" << "3F2A1B";
+        QTest::newRow("tab") << "20240115\t143022.m4a" << "240115-143022" << "";
+        QTest::newRow("summer time") << "20240715 090000.m4a" << "240715-090000" << "";
+        QTest::newRow("no blank") << "20240115143022.m4a" << "" << "";
+        QTest::newRow("upper-case extension") << "20240115 143022.M4A" << "" << "";
+        QTest::newRow("qta") << "20240115 143022.qta" << "" << "";
+        QTest::newRow("tail not hex") << "20240115 143022-xyz.m4a" << "" << "";
+        QTest::newRow("plain name") << "Recording 1.m4a" << "" << "";
+        QTest::newRow("text before the date") << "x20240115 143022.m4a" << "" << "";
+        QTest::newRow("month 13") << "20241332 120000.m4a" << "" << "";
+        QTest::newRow("minute 61") << "20240115 126100.m4a" << "" << "";
+    }
+    void parsesVoiceMemosNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, id);
+        QFETCH(QString, hexId);
+        const auto parsed = FilenameNormaliser::parse(name);
+        QCOMPARE(parsed.has_value(), !id.isEmpty());
+        if (parsed) {
+            QCOMPARE(FilenameNormaliser::canonicalId(parsed->timestamp), id);
+            QCOMPARE(parsed->hexId, hexId);
+        }
+    }
+
+    void canonicalIdIsLocalTimeWithLeadingZeros_data()
+    {
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QString>("id");
+        QTest::newRow("end of 1999") << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::LocalTime) << "991231-235959";
+        QTest::newRow("leading zeros") << QDateTime(QDate(2024, 2, 1), QTime(7, 5, 9), Qt::LocalTime) << "240201-070509";
+        QTest::newRow("from UTC, winter") << utc("2024-01-15T13:30:22Z") << "240115-143022";
+        QTest::newRow("from UTC, summer") << utc("2024-07-15T13:30:22Z") << "240715-153022";
+    }
+    void canonicalIdIsLocalTimeWithLeadingZeros()
+    {
+        QFETCH(QDateTime, time);
+        QFETCH(QString, id);
+        QCOMPARE(FilenameNormaliser::canonicalId(time), id);
+    }
+
+    void newLedgerIsWrittenSortedWithWholeSecondDates()
+    {
+        test::TempHome home;
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        QVERIFY(!QFile::exists(Paths::stateFile()));  // nothing is written until the first change
+        store.markSeen("b.m4a", "240115-143022", "voice-memos", utc("2024-01-15T13:30:22.750Z"));
+        store.markSeen("a.m4a", "", "folder-x", utc("2024-01-16T08:00:00Z"));
+
+        const QString text = QString::fromUtf8(readAll(Paths::stateFile()));
+        QVERIFY(text.indexOf("\"seenByFolder\"") < text.indexOf("\"version\": 2"));
+        QVERIFY(text.indexOf("\"version\": 2") < text.indexOf("\"voiceMemosSeen\": {"));
+        QVERIFY(text.indexOf("folder-x") < text.indexOf("voice-memos"));
+        QVERIFY(text.contains("\"firstSeen\": \"2024-01-15T13:30:22Z\""));
+        QVERIFY(text.indexOf("\"canonicalId\": \"240115-143022\"") < text.indexOf("\"firstSeen\": \"2024-01-15"));
+        QVERIFY(text.contains("\n    "));  // pretty-printed
+
+        CaptureStateStore reopened(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        QVERIFY(reopened.hasSeen("b.m4a", "voice-memos"));
+        QVERIFY(!reopened.hasSeen("b.m4a", "folder-x"));
+        QVERIFY(!reopened.hasSeen("B.m4a", "voice-memos"));
+        QCOMPARE(reopened.snapshot().seenByFolder["voice-memos"]["b.m4a"].firstSeen, utc("2024-01-15T13:30:22Z"));
+    }
+
+    void markSeenTwiceKeepsTheSecond()
+    {
+        test::TempHome home;
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        store.markSeen("a.m4a", "240101-000000", "f", utc("2024-01-01T00:00:00Z"));
+        store.markSeen("a.m4a", "240202-000000", "f", utc("2024-02-02T00:00:00Z"));
+        const CaptureStateStore::SeenEntry expected{utc("2024-02-02T00:00:00Z"), "240202-000000"};
+        QCOMPARE(store.snapshot().seenByFolder["f"]["a.m4a"], expected);
+        QCOMPARE(store.seenCount("f"), 1);
+        QCOMPARE(store.seenCount("other"), 0);
+    }
+
+    void forgetRemovesNamesAndLeavesTheIndexMarker()
+    {
+        test::TempHome home;
+        FakeClock clock;
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile(), clock);
+        store.markSeen("a.m4a", "id-a", "f", clock.now());
+        store.markSeen("b.m4a", "id-b", "f", clock.now());
+
+        QCOMPARE(store.forget({"a.m4a", "a.m4a", "never.m4a"}, "f"), 1);
+        QVERIFY(!store.hasSeen("a.m4a", "f"));
+        QVERIFY(store.hasSeen("b.m4a", "f"));
+        QCOMPARE(store.seenCount("f"), 2);  // b and the marker
+
+        QCOMPARE(store.forget({"x.m4a"}, "unindexed"), 0);
+        QCOMPARE(store.seenCount("unindexed"), 1);
+        const CaptureStateStore::SeenEntry marker{clock.now(), ""};
+        QCOMPARE(store.snapshot().seenByFolder["unindexed"][CaptureStateStore::kIndexMarker], marker);
+
+        CaptureStateStore reopened(Paths::stateFile(), Paths::legacyWatcherStateFile(), clock);
+        QCOMPARE(reopened.seenCount("unindexed"), 1);
+        QVERIFY(!reopened.hasSeen("a.m4a", "f"));
+    }
+
+    void loadsEachLayout_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("version");         // after loading; 0: started over empty
+        QTest::addColumn<QStringList>("voiceMemos");  // names in the "voice-memos" map after loading
+        QTest::addColumn<QString>("keptId");       // canonicalId of "both.m4a", when present
+        QTest::addColumn<QString>("logLine");      // empty: nothing logged
+        QTest::addColumn<bool>("rewritten");
+
+        const QByteArray entryX = R"({"canonicalId": "240101-101010", "firstSeen": "2024-01-01T09:10:10Z"})";
+        const QByteArray entryY = R"({"canonicalId": "", "firstSeen": "2023-01-01T00:00:00Z"})";
+        QTest::newRow("version 1 merges, folder map wins")
+            << QByteArray(R"({"version": 1, "seenByFolder": {"voice-memos": {"both.m4a": )" + entryX
+                          + R"(}}, "voiceMemosSeen": {"both.m4a": )" + entryY + R"(, "old.m4a": )" + entryY + "}}")
+            << 2 << QStringList{"both.m4a", "old.m4a"} << "240101-101010"
+            << "[harkwell] capture: migrated state v1 -> v2 (2 entries)" << true;
+        QTest::newRow("no version, no voiceMemosSeen")
+            << QByteArray(R"({"seenByFolder": {"voice-memos": {"both.m4a": )" + entryX + "}}}")
+            << 2 << QStringList{"both.m4a"} << "240101-101010"
+            << "[harkwell] capture: migrated state v1 -> v2 (1 entries)" << true;
+        QTest::newRow("version 3 loads unchanged")
+            << QByteArray(R"({"version": 3, "seenByFolder": {}, "voiceMemosSeen": {"both.m4a": )" + entryY + "}}")
+            << 3 << QStringList{} << "" << "" << false;
+        QTest::newRow("current version")
+            << QByteArray(R"({"version": 2, "seenByFolder": {"voice-memos": {"both.m4a": )" + entryX
+                          + R"(}}, "voiceMemosSeen": {}})")
+            << 2 << QStringList{"both.m4a"} << "240101-101010" << "" << false;
+        QTest::newRow("fractional date: unreadable, starts over")
+            << QByteArray(R"({"version": 2, "seenByFolder": {"voice-memos": {"both.m4a": {"canonicalId": "", )"
+                          R"("firstSeen": "2024-01-01T09:10:10.500Z"}}}, "voiceMemosSeen": {}})")
+            << 0 << QStringList{} << "" << "" << false;
+        QTest::newRow("entry without canonicalId: unreadable")
+            << QByteArray(R"({"seenByFolder": {"voice-memos": {"both.m4a": {"firstSeen": "2024-01-01T09:10:10Z"}}}})")
+            << 0 << QStringList{} << "" << "" << false;
+        QTest::newRow("version as text: unreadable") << QByteArray(R"({"version": "2"})")
+            << 0 << QStringList{} << "" << "" << false;
+        QTest::newRow("not JSON: unreadable") << QByteArray("{") << 0 << QStringList{} << "" << "" << false;
+    }
+    void loadsEachLayout()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, version);
+        QFETCH(QStringList, voiceMemos);
+        QFETCH(QString, keptId);
+        QFETCH(QString, logLine);
+        QFETCH(bool, rewritten);
+        test::TempHome home;
+        home.writeFile("Library/Application Support/harkwell/state.json", file);
+
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        const CaptureStateStore::State state = store.snapshot();
+        QCOMPARE(state.version, version == 0 ? 2 : version);
+        QCOMPARE(state.seenByFolder.value("voice-memos").keys(), voiceMemos);
+        if (!keptId.isEmpty())
+            QCOMPARE(state.seenByFolder["voice-memos"]["both.m4a"].canonicalId, keptId);
+        if (version == 2)
+            QVERIFY(state.voiceMemosSeen.isEmpty());
+        if (version == 0)
+            QCOMPARE(state, CaptureStateStore::State{});
+
+        const QString log = logText();
+        if (logLine.isEmpty())
+            QVERIFY2(!log.contains("capture:"), qPrintable(log));
+        else
+            QVERIFY2(log.contains(logLine), qPrintable(log));
+
+        const QByteArray onDisk = readAll(Paths::stateFile());
+        QCOMPARE(onDisk != file, rewritten);
+        if (rewritten)
+            QCOMPARE(CaptureStateStore::State::decode(onDisk).value(), state);
+    }
+
+    void importsTheLegacyWatcherOnlyWithoutAReadableLedger_data()
+    {
+        QTest::addColumn<QByteArray>("legacy");
+        QTest::addColumn<int>("imported");  // -1: silently ignored
+        QTest::newRow("two names, one repeated") << QByteArray(R"({"processed": ["a.m4a", "b.m4a", "a.m4a"], "x": 1})") << 2;
+        QTest::newRow("empty list") << QByteArray(R"({"processed": []})") << 0;
+        QTest::newRow("not a list of texts") << QByteArray(R"({"processed": ["a.m4a", 3]})") << -1;
+        QTest::newRow("no processed key") << QByteArray(R"({"other": []})") << -1;
+        QTest::newRow("not JSON") << QByteArray("nope") << -1;
+    }
+    void importsTheLegacyWatcherOnlyWithoutAReadableLedger()
+    {
+        QFETCH(QByteArray, legacy);
+        QFETCH(int, imported);
+        test::TempHome home;
+        FakeClock clock;
+        home.writeFile(".voice_memo_watcher_state.json", legacy);
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile(), clock);
+
+        const QString log = logText();
+        if (imported < 0) {
+            QVERIFY(!QFile::exists(Paths::stateFile()));
+            QVERIFY(!log.contains("capture:"));
+            return;
+        }
+        const int processedCount = QJsonDocument::fromJson(legacy).object()["processed"].toArray().size();
+        QVERIFY(log.contains(QString("[harkwell] capture: migrating %1 entries from voice-memo-watcher state").arg(processedCount)));
+        // The map exists even when empty, but an empty map still leaves the folder to be indexed.
+        QVERIFY(store.snapshot().seenByFolder.contains("voice-memos"));
+        QCOMPARE(store.seenCount("voice-memos"), imported);
+        if (imported > 0) {
+            const CaptureStateStore::SeenEntry entry{clock.now(), ""};
+            QCOMPARE(store.snapshot().seenByFolder["voice-memos"]["a.m4a"], entry);
+        }
+        QCOMPARE(CaptureStateStore::State::decode(readAll(Paths::stateFile())).value(), store.snapshot());
+        QCOMPARE(readAll(Paths::legacyWatcherStateFile()), legacy);
+
+        // A readable ledger wins over the legacy file at the next start.
+        store.markSeen("new.m4a", "", "voice-memos", clock.now());
+        home.writeFile(".voice_memo_watcher_state.json", R"({"processed": ["z.m4a"]})");
+        CaptureStateStore reopened(Paths::stateFile(), Paths::legacyWatcherStateFile(), clock);
+        QVERIFY(!reopened.hasSeen("z.m4a", "voice-memos"));
+        QVERIFY(reopened.hasSeen("new.m4a", "voice-memos"));
+    }
+
+    void failedWriteIsLoggedAndMemoryStaysAuthoritative()
+    {
+        test::TempHome home;
+        // A folder in the way of the file makes every write fail.
+        home.make("Library/Application Support/harkwell/state.json");
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        store.markSeen("a.m4a", "", "f", QDateTime::currentDateTimeUtc());
+        QVERIFY(store.hasSeen("a.m4a", "f"));
+        QVERIFY(logText().contains("[harkwell] capture: state persist failed: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(CaptureLedgerTest)
+#include "tst_capture_ledger.moc"
