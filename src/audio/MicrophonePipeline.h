@@ -48,6 +48,8 @@ public:
 
     // The cleaned signal is in the mix; true from then on until cancelling fades out completely.
     bool mixIncludesCleaned() const { return m_cancelMix > 0; }
+    // Share of the cleaned signal in the microphone channel, 0…1.
+    float cancelMix() const { return m_cancelMix; }
     bool segmentMarkedCancelled() const { return m_segmentMarkedCancelled; }
     void markSegmentCancelled() { m_segmentMarkedCancelled = true; }
 
