@@ -1,5 +1,6 @@
 // The shared value records: watched folders and the recorder's values with recording.json.
 
+#include "foundation/FileEntry.h"
 #include "foundation/RecordingTypes.h"
 #include "foundation/WatchedFolder.h"
 #include "platform/paths/Paths.h"
@@ -158,6 +159,74 @@ private slots:
         QCOMPARE(RecordingPaths::workFolder("250102-030405"),
                  home.path() + "/Library/Application Support/harkwell/Recordings/250102-030405");
         QVERIFY(!QFileInfo::exists(RecordingPaths::workFolder("250102-030405")));
+    }
+
+    // ---- FileEntry
+
+    void fileEntryWithoutClassificationHasNineKeysAndRoundTrips()
+    {
+        FileEntry entry{QUuid::createUuid(), "Plan B.md", "projects/x/Plan B.md", "x",
+                        utc("2025-03-14T08:26:53.125Z"), utc("2025-03-15T00:00:00Z"), 1234,
+                        QUrl::fromLocalFile("/home/u/vault/projects/x/Plan B.md"), FileEntry::Source::Outbox};
+        const QJsonObject object = entry.toJson();
+        QCOMPARE(object.size(), 9);
+        QCOMPARE(object.value("fullPath").toString(), QStringLiteral("file:///home/u/vault/projects/x/Plan%20B.md"));
+        QCOMPARE(object.value("id").toString(), entry.id.toString(QUuid::WithoutBraces).toUpper());
+        QCOMPARE(object.value("creationDate").toDouble(), 763'633'613.125);
+        QCOMPARE(object.value("source").toString(), QStringLiteral("outbox"));
+        // Through the cache's bytes, as the scanner stores it.
+        const QJsonArray array = QJsonDocument::fromJson(QJsonDocument(FileEntry::toJson({entry})).toJson()).array();
+        QCOMPARE(FileEntry::fromJson(array).value(), QList<FileEntry>{entry});
+
+        entry.filenameDate = utc("2025-03-14T00:00:00Z");
+        entry.domain = QStringLiteral("work");
+        entry.fileType = QString();
+        QCOMPARE(entry.toJson().size(), 12);
+        QCOMPARE(FileEntry::fromJson(entry.toJson()).value(), entry);
+    }
+
+    void fileEntryDecodingFailures_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QJsonValue>("value");
+        QTest::newRow("unknown source") << "source" << QJsonValue("archive");
+        QTest::newRow("size not whole") << "size" << QJsonValue(1.5);
+        QTest::newRow("date as text") << "creationDate" << QJsonValue("2025-01-01");
+        QTest::newRow("id not a UUID") << "id" << QJsonValue("abc");
+        QTest::newRow("empty URL") << "fullPath" << QJsonValue("");
+        QTest::newRow("filename missing") << "filename" << QJsonValue(QJsonValue::Undefined);
+    }
+    void fileEntryDecodingFailures()
+    {
+        QFETCH(QString, key);
+        QFETCH(QJsonValue, value);
+        FileEntry entry{QUuid::createUuid(), "a.md", "a.md", "", utc("2025-01-01T00:00:00Z"), utc("2025-01-01T00:00:00Z"),
+                        1, QUrl::fromLocalFile("/a.md"), FileEntry::Source::Vault};
+        QJsonObject object = entry.toJson();
+        if (value.isUndefined())
+            object.remove(key);
+        else
+            object.insert(key, value);
+        QVERIFY(!FileEntry::fromJson(object).has_value());
+        QVERIFY(!FileEntry::fromJson(QJsonArray{entry.toJson(), object}).has_value());
+    }
+
+    void fileEntryIdentityAndOrder()
+    {
+        const QDateTime instant = utc("2025-01-01T00:00:00Z");
+        FileEntry a{QUuid::createUuid(), "a.md", "a.md", "", instant, instant, 1, QUrl::fromLocalFile("/a.md"),
+                    FileEntry::Source::Vault};
+        FileEntry b = a;
+        QVERIFY(a == b);
+        b.id = QUuid::createUuid();
+        QVERIFY(!(a == b));
+        b.filename = QStringLiteral("b.md");
+        QVERIFY(!(a < b) && !(b < a) && a <= b && a >= b);
+        b.creationDate = instant.addSecs(1);
+        QVERIFY(a < b && b > a && a <= b && !(a >= b));
+        FileEntry c = a;
+        c.domain = QString();
+        QVERIFY(!(a == c));  // absent never equals present, even empty
     }
 
     // ---- RecordingSidecar
