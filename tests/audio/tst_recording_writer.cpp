@@ -403,7 +403,7 @@ private slots:
         RecordingWriter writer(RecordingPaths::workFolder("call"), sidecarFor("call"), clock);
         QList<float> levels;
         connect(&writer, &RecordingWriter::micLevel, this, [&](float level) {
-            QCOMPARE(QThread::currentThread(), qApp->thread());
+            QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
             levels.append(level);
         });
         QVERIFY(writer.beginSegment(kRate, QString("Built-in Microphone"), "start", false, echoDelay / kRate));
