@@ -1,0 +1,183 @@
+#include "foundation/InboxWriter.h"
+
+#include "platform/files/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harkwell {
+
+namespace {
+
+InboxError fileError(const QString& what, const QString& path, int error)
+{
+    return InboxError{InboxError::Kind::File,
+                      QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
+}
+
+InboxError invalidId(const QString& id)
+{
+    return InboxError{InboxError::Kind::InvalidId, QStringLiteral("The capture id “%1” cannot name a file in the inbox.").arg(id)};
+}
+
+bool existsAt(const QByteArray& path)
+{
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0;
+}
+
+// Moves `from` to `to` unless something is already at `to`. Returns false with errno EEXIST then.
+bool renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // File systems without the flag: the window between the test and the rename is the only one.
+    if (existsAt(to)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+std::expected<void, InboxError> copyBytes(int from, int to, const QString& sourcePath, const QString& targetPath)
+{
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(from, buffer.data(), size_t(buffer.size()));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::unexpected(fileError(QStringLiteral("Could not read"), sourcePath, errno));
+        }
+        if (got == 0)
+            return {};
+        if (auto written = AtomicFile::writeAll(to, QByteArray::fromRawData(buffer.constData(), got), targetPath); !written)
+            return std::unexpected(InboxError{InboxError::Kind::File, written.error().text});
+    }
+}
+
+}  // namespace
+
+QString InboxWriter::inboxFolder() const { return m_vaultRoot + QStringLiteral("/_inbox"); }
+QString InboxWriter::audioFolder() const { return m_vaultRoot + QStringLiteral("/_inbox/.audio"); }
+
+bool InboxWriter::isSafeId(const QString& id)
+{
+    return !id.isEmpty() && !id.contains(QLatin1Char('/')) && !id.contains(QChar(u'\0'))
+           && !id.contains(QLatin1String("..")) && !id.startsWith(QLatin1Char('.'));
+}
+
+std::expected<QString, InboxError> InboxWriter::notePath(const QString& id) const
+{
+    if (!isSafeId(id))
+        return std::unexpected(invalidId(id));
+    return inboxFolder() + QLatin1Char('/') + id + QStringLiteral(".md");
+}
+
+std::expected<QString, InboxError> InboxWriter::audioCopyPath(const QString& id) const
+{
+    if (!isSafeId(id))
+        return std::unexpected(invalidId(id));
+    return audioFolder() + QLatin1Char('/') + id + QStringLiteral(".m4a");
+}
+
+std::expected<void, InboxError> InboxWriter::ensureDirectories() const
+{
+    for (const QString& folder : {inboxFolder(), audioFolder()}) {
+        if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0 || errno == EEXIST) {
+            if (QFileInfo(folder).isDir())
+                continue;
+            return std::unexpected(fileError(QStringLiteral("Could not create the folder"), folder, ENOTDIR));
+        }
+        if (errno != ENOENT || !QDir().mkpath(folder))
+            return std::unexpected(fileError(QStringLiteral("Could not create the folder"), folder, errno));
+    }
+    return {};
+}
+
+std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourcePath, const QString& id) const
+{
+    const auto target = audioCopyPath(id);
+    if (!target)
+        return target;
+    if (auto made = ensureDirectories(); !made)
+        return std::unexpected(made.error());
+    const QByteArray targetName = QFile::encodeName(*target);
+    if (existsAt(targetName))
+        return *target;
+
+    const int source = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return std::unexpected(fileError(QStringLiteral("Could not open"), sourcePath, errno));
+    QByteArray temporary = QFile::encodeName(audioFolder() + QStringLiteral("/.") + id + QStringLiteral(".m4a.XXXXXX"));
+    const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (copy < 0) {
+        const int error = errno;
+        ::close(source);
+        return std::unexpected(fileError(QStringLiteral("Could not create a temporary file for"), *target, error));
+    }
+    ::fchmod(copy, 0644);
+
+    auto result = copyBytes(source, copy, sourcePath, *target);
+    ::close(source);
+    if (result && ::fsync(copy) != 0)
+        result = std::unexpected(fileError(QStringLiteral("Could not sync"), *target, errno));
+    if (::close(copy) != 0 && result)
+        result = std::unexpected(fileError(QStringLiteral("Could not write"), *target, errno));
+    if (result && !renameNoReplace(temporary, targetName)) {
+        // Another writer put the copy in place meanwhile: theirs stands, as an existing copy would.
+        if (errno != EEXIST)
+            result = std::unexpected(fileError(QStringLiteral("Could not move into place"), *target, errno));
+    }
+    ::unlink(temporary.constData());  // after a rename there is nothing left to remove
+    if (!result)
+        return std::unexpected(result.error());
+    (void)AtomicFile::syncFolder(audioFolder());
+    return *target;
+}
+
+std::expected<void, InboxError> InboxWriter::writeNote(const QString& path, const Frontmatter& frontmatter,
+                                                       const QString& body) const
+{
+    const auto written = AtomicFile::write(path, renderMarkdown(frontmatter, body).toUtf8());
+    if (!written)
+        return std::unexpected(InboxError{InboxError::Kind::File, written.error().text});
+    return {};
+}
+
+std::expected<void, InboxError> InboxWriter::writeMarkdown(const Frontmatter& frontmatter, const QString& body) const
+{
+    const auto path = notePath(frontmatter.id);
+    if (!path)
+        return std::unexpected(path.error());
+    return writeNote(*path, frontmatter, body);
+}
+
+std::expected<void, InboxError> InboxWriter::updateMirelonJobStatus(const QString& id, const QString& status) const
+{
+    const auto path = notePath(id);
+    if (!path)
+        return std::unexpected(path.error());
+    auto frontmatter = readFrontmatter(*path);
+    if (!frontmatter)
+        return {};
+    const auto body = readBody(*path);
+    if (!body)
+        return {};
+    if (frontmatter->mirelonJobStatus == status)
+        return {};
+    frontmatter->mirelonJobStatus = status;
+    return writeNote(*path, *frontmatter, *body);
+}
+
+}  // namespace harkwell

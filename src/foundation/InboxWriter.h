@@ -1,0 +1,63 @@
+#pragma once
+// Places captures into the vault's inbox: its folders, the audio copies in _inbox/.audio/ and the
+// notes _inbox/<id>.md, and the job-status rewrite of an existing note. A plain value made from
+// the vault's root whenever it is needed; blocking file work on the caller's thread.
+
+#include "foundation/InboxError.h"
+#include "foundation/InboxFrontmatter.h"
+#include "foundation/InboxNoteFormat.h"
+
+#include <QString>
+
+#include <expected>
+
+namespace harkwell {
+
+class InboxWriter {
+public:
+    using Frontmatter = InboxFrontmatter;
+
+    explicit InboxWriter(QString vaultRoot) : m_vaultRoot(std::move(vaultRoot)) {}
+    const QString& vaultRoot() const { return m_vaultRoot; }
+
+    QString inboxFolder() const;
+    QString audioFolder() const;
+    // Both refuse an id that is not a plain file name (see isSafeId) with an InvalidId error.
+    std::expected<QString, InboxError> notePath(const QString& id) const;
+    std::expected<QString, InboxError> audioCopyPath(const QString& id) const;
+
+    // An id names a note and an audio copy inside the inbox only when it is not empty, holds no
+    // "/", NUL or "..", and does not begin with "." (which would also hide it).
+    static bool isSafeId(const QString& id);
+
+    std::expected<void, InboxError> ensureDirectories() const;
+    // Puts _inbox/.audio/<id>.m4a in place (the bytes unchanged, whatever the source's extension)
+    // and returns its path. An existing copy is kept as it is. The copy is written under a
+    // temporary name, synced and renamed, so the final name never holds a truncated file.
+    std::expected<QString, InboxError> copyAudio(const QString& sourcePath, const QString& id) const;
+    // Writes the note named by the record's id, atomically; creates no folder.
+    std::expected<void, InboxError> writeMarkdown(const Frontmatter& frontmatter, const QString& body) const;
+    // Sets the job status of the note _inbox/<id>.md and writes it back to that same file. A note
+    // that is missing or cannot be read is left alone without an error; an unchanged status
+    // leaves the file untouched.
+    std::expected<void, InboxError> updateMirelonJobStatus(const QString& id, const QString& status) const;
+
+    static QString renderMarkdown(const Frontmatter& frontmatter, const QString& body)
+    {
+        return InboxNoteFormat::render(frontmatter, body);
+    }
+    static std::expected<Frontmatter, InboxError> readFrontmatter(const QString& path)
+    {
+        return InboxNoteFormat::readFrontmatter(path);
+    }
+    static std::expected<QString, InboxError> readBody(const QString& path) { return InboxNoteFormat::readBody(path); }
+
+    static QString audioRelativePath(const QString& id) { return QStringLiteral("_inbox/.audio/") + id + QStringLiteral(".m4a"); }
+
+private:
+    std::expected<void, InboxError> writeNote(const QString& path, const Frontmatter& frontmatter, const QString& body) const;
+
+    QString m_vaultRoot;
+};
+
+}  // namespace harkwell
