@@ -1,0 +1,306 @@
+#include "service/MirelonAuth.h"
+
+#include "foundation/JsonFields.h"
+#include "platform/clock/Clock.h"
+#include "platform/workspace/Workspace.h"
+#include "service/HttpExchange.h"
+#include "service/JsonBody.h"
+#include "service/Keychain.h"
+#include "service/MirelonClient.h"
+#include "service/Utf8Text.h"
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QSysInfo>
+#include <QTextBoundaryFinder>
+
+#include <expected>
+
+namespace harkwell {
+
+namespace {
+
+const QString kUnusableUrl = QStringLiteral("Mirelon returned an unusable verification URL.");
+const QString kExpired = QStringLiteral("Pairing expired. Click Connect to try again.");
+const QString kDenied = QStringLiteral("Pairing was denied in the browser.");
+const QString kNoToken = QStringLiteral("Mirelon approved the pairing but returned no token.");
+const QString kNotSaved = QStringLiteral("Could not save the token to the Keychain. Pairing must be repeated.");
+
+struct InitAnswer {
+    QString deviceCode;
+    QString userCode;
+    QString verificationUrl;
+    int interval = 0;
+    int expiresIn = 0;
+};
+
+struct PollAnswer {
+    QString status;
+    std::optional<QString> token;
+    std::optional<QStringList> scopes;
+};
+
+QString firstCharacters(const QString& text, int count)
+{
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (int i = 0; i < count && end < text.size(); ++i) {
+        const qsizetype next = graphemes.toNextBoundary();
+        if (next < 0)
+            break;
+        end = next;
+    }
+    return text.left(end);
+}
+
+QString unreadable(const DecodeError& error)
+{
+    return QStringLiteral("Mirelon's answer could not be read: %1.").arg(error.text);
+}
+
+// The page is opened in the user's browser: only a web page over TLS, or plain http to this
+// machine (a local test service), may be handed to the desktop.
+bool isUsableVerificationUrl(const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    if (url.scheme() != QLatin1String("http"))
+        return false;
+    if (url.host() == QLatin1String("localhost"))
+        return true;
+    return QHostAddress(url.host()).isLoopback();
+}
+
+QString computerName()
+{
+    const QString host = QSysInfo::machineHostName();
+    return host.isEmpty() ? QStringLiteral("Mac") : host;
+}
+
+}  // namespace
+
+struct MirelonAuth::Run {
+    bool cancelled = false;
+    QPointer<QNetworkReply> reply;  // the request in flight, aborted on cancel
+};
+
+// ---- State ----------------------------------------------------------------------------------------
+
+MirelonAuth::State MirelonAuth::State::pairing(QString userCode, QUrl verificationUrl, QDateTime expiresAt)
+{
+    State state{Kind::Pairing};
+    state.userCode = std::move(userCode);
+    state.verificationUrl = std::move(verificationUrl);
+    state.expiresAt = std::move(expiresAt);
+    return state;
+}
+
+MirelonAuth::State MirelonAuth::State::connected(QString tokenPrefix, QStringList scopes)
+{
+    State state{Kind::Connected};
+    state.tokenPrefix = std::move(tokenPrefix);
+    state.scopes = std::move(scopes);
+    return state;
+}
+
+MirelonAuth::State MirelonAuth::State::failed(QString message)
+{
+    State state{Kind::Failed};
+    state.message = std::move(message);
+    return state;
+}
+
+MirelonAuth::State MirelonAuth::State::idle() { return State{}; }
+
+// ---- MirelonAuth -----------------------------------------------------------------------------------
+
+MirelonAuth::MirelonAuth(Workspace& workspace, Clock& clock, QNetworkAccessManager& session, ResumeHook resume,
+                         QObject* parent)
+    : QObject(parent), m_workspace(workspace), m_clock(clock), m_session(session), m_resume(std::move(resume))
+{
+    refreshConnectedState();
+}
+
+MirelonAuth::~MirelonAuth() { cancelRun(); }
+
+void MirelonAuth::setState(State state)
+{
+    m_state = std::move(state);
+    emit stateChanged(m_state);
+}
+
+void MirelonAuth::cancelRun()
+{
+    if (!m_run)
+        return;
+    const std::shared_ptr<Run> run = std::exchange(m_run, nullptr);
+    run->cancelled = true;
+    if (run->reply)
+        run->reply->abort();
+}
+
+void MirelonAuth::connect(const QUrl& baseUrl)
+{
+    cancelRun();
+    setState(State::idle());
+    m_run = std::make_shared<Run>();
+    pair(QPointer<MirelonAuth>(this), m_run, baseUrl);
+}
+
+void MirelonAuth::disconnect()
+{
+    cancelRun();
+    Keychain::write(QLatin1String(Keychain::kDeviceTokenAccount), std::nullopt, Keychain::deviceTokenService());
+    setState(State::idle());
+}
+
+void MirelonAuth::refreshConnectedState()
+{
+    const auto token = Keychain::read(QLatin1String(Keychain::kDeviceTokenAccount), Keychain::deviceTokenService());
+    if (token && !token->isEmpty())
+        setState(State::connected(token->left(kTokenPrefixLength), {}));
+    else
+        setState(State::idle());
+}
+
+void MirelonAuth::cancelPairing()
+{
+    cancelRun();
+    refreshConnectedState();
+}
+
+QCoro::Task<> MirelonAuth::pair(QPointer<MirelonAuth> self, std::shared_ptr<Run> run, QUrl baseUrl)
+{
+    // Every wait may end with the pairing cancelled (or its owner gone, which cancels it too);
+    // then the loop ends without touching the state.
+    auto stopped = [&] { return run->cancelled || !self; };
+    auto fail = [&](const QString& message) { self->setState(State::failed(message)); };
+
+    // Sends one unauthenticated JSON request; the answer's object, or the text of the failure.
+    auto post = [&](const QString& path, const QJsonObject& body) -> QCoro::Task<std::expected<HttpAnswer, ClientError>> {
+        QNetworkRequest request(MirelonClient::address(baseUrl, path.split(QLatin1Char('/'))));
+        request.setRawHeader("Content-Type", "application/json");
+        request.setTransferTimeout(int(std::chrono::milliseconds(MirelonClient::kRequestTimeout).count()));
+        const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
+        auto answer = co_await HttpExchange::send(self->m_session, request, "POST", payload,
+                                                  [run](QNetworkReply* reply) { run->reply = reply; });
+        if (answer && (answer->status < 200 || answer->status > 299))
+            co_return std::unexpected(ClientError::platform(
+                QStringLiteral("Mirelon returned HTTP %1. %2")
+                    .arg(answer->status)
+                    .arg(firstCharacters(Utf8Text::strict(answer->body).value_or(QString()), 200))));
+        co_return answer;
+    };
+
+    const QString initPath = QStringLiteral("auth/devices/init");
+    const QJsonObject initBody{
+        {QStringLiteral("client_type"), QStringLiteral("harkwell-mac")},
+        {QStringLiteral("name"), computerName() + QStringLiteral(" (harkwell)")},
+        {QStringLiteral("scopes"), QJsonArray{QStringLiteral("kb:read"), QStringLiteral("kb:write")}},
+    };
+    auto initAnswer = co_await post(initPath, initBody);
+    if (stopped())
+        co_return;
+    if (!initAnswer) {
+        fail(initAnswer.error().text());
+        co_return;
+    }
+
+    InitAnswer init;
+    {
+        const auto object = JsonBody::object(initAnswer->body);
+        if (!object) {
+            fail(unreadable(object.error()));
+            co_return;
+        }
+        JsonFields fields(*object);
+        init.deviceCode = fields.string(QStringLiteral("device_code"));
+        init.userCode = fields.string(QStringLiteral("user_code"));
+        init.verificationUrl = fields.string(QStringLiteral("verification_url"));
+        init.interval = fields.integer(QStringLiteral("interval"));
+        init.expiresIn = fields.integer(QStringLiteral("expires_in"));
+        if (!fields.ok()) {
+            fail(unreadable(*fields.error()));
+            co_return;
+        }
+    }
+
+    const QUrl verificationUrl(init.verificationUrl, QUrl::StrictMode);
+    if (!isUsableVerificationUrl(verificationUrl)) {
+        fail(kUnusableUrl);
+        co_return;
+    }
+    const QDateTime expiresAt = self->m_clock.now().addSecs(init.expiresIn);
+    self->setState(State::pairing(init.userCode, verificationUrl, expiresAt));
+    self->m_workspace.openWithoutWaiting(verificationUrl);
+
+    const std::chrono::seconds interval{std::max(init.interval, 1)};
+    Clock& clock = self->m_clock;
+    const QString pollPath = QStringLiteral("auth/devices/token");
+    const QJsonObject pollBody{{QStringLiteral("device_code"), init.deviceCode}};
+    for (;;) {
+        if (stopped())
+            co_return;
+        co_await clock.sleep(interval);
+        if (stopped())
+            co_return;
+        if (self->m_clock.now() >= expiresAt) {
+            fail(kExpired);
+            co_return;
+        }
+
+        auto pollAnswer = co_await post(pollPath, pollBody);
+        if (stopped())
+            co_return;
+        if (!pollAnswer) {
+            fail(pollAnswer.error().text());
+            co_return;
+        }
+        PollAnswer poll;
+        {
+            const auto object = JsonBody::object(pollAnswer->body);
+            if (!object) {
+                fail(unreadable(object.error()));
+                co_return;
+            }
+            JsonFields fields(*object);
+            poll.status = fields.string(QStringLiteral("status"));
+            poll.token = fields.optionalString(QStringLiteral("token"));
+            poll.scopes = fields.optionalStrings(QStringLiteral("scopes"));
+            (void)fields.optionalString(QStringLiteral("device_id"));
+            if (!fields.ok()) {
+                fail(unreadable(*fields.error()));
+                co_return;
+            }
+        }
+
+        if (poll.status == QLatin1String("authorization_pending"))
+            continue;
+        if (poll.status == QLatin1String("approved")) {
+            if (!poll.token || poll.token->isEmpty()) {
+                fail(kNoToken);
+            } else if (!Keychain::write(QLatin1String(Keychain::kDeviceTokenAccount), poll.token,
+                                        Keychain::deviceTokenService())) {
+                fail(kNotSaved);
+            } else {
+                self->setState(State::connected(poll.token->left(kTokenPrefixLength), poll.scopes.value_or(QStringList())));
+                if (self->m_resume)
+                    self->m_resume();
+            }
+        } else if (poll.status == QLatin1String("denied")) {
+            fail(kDenied);
+        } else if (poll.status == QLatin1String("expired")) {
+            fail(kExpired);
+        } else {
+            fail(QStringLiteral("Unexpected pairing status: ") + poll.status);
+        }
+        co_return;
+    }
+}
+
+}  // namespace harkwell
