@@ -1,0 +1,163 @@
+#include "capture/FolderWatcher.h"
+
+#include "capture/FilenameNormaliser.h"
+#include "foundation/HarkwellLog.h"
+#include "platform/paths/Paths.h"
+
+#include <QFileInfo>
+
+namespace harkwell {
+
+FolderWatcher::FolderWatcher(WatchedFolder folder, CaptureStateStore& store, CaptureProbes probes)
+    : m_folder(std::move(folder)), m_store(store), m_probes(probes), m_guards(probes)
+{
+}
+
+QString FolderWatcher::location() const
+{
+    if (m_folder.id == QLatin1String(WatchedFolder::kVoiceMemosId))
+        return CaptureAccess::voiceMemosUrl();
+    return Paths::expandTilde(m_folder.path);
+}
+
+CaptureAccess::State FolderWatcher::accessState() const
+{
+    return CaptureAccess::check(location(), m_folder.effectiveExtensions(), m_folder.enabled, m_probes.files);
+}
+
+std::optional<QList<FolderWatcher::Candidate>> FolderWatcher::candidateFiles() const
+{
+    if (!accessState().isOk())
+        return std::nullopt;
+    const QString folder = location();
+    const auto listing = m_probes.files.listFolder(folder);
+    if (!listing)
+        return std::nullopt;
+    const QSet<QString> extensions = m_folder.effectiveExtensions();
+    QList<Candidate> candidates;
+    for (const FolderEntry& entry : *listing) {
+        // A sub-folder named like audio would fail every copy and come back forever.
+        if (!entry.isDirectory && extensions.contains(QFileInfo(entry.name).suffix().toLower()))
+            candidates.append({entry.name, folder + QLatin1Char('/') + entry.name});
+    }
+    return candidates;
+}
+
+std::optional<QDateTime> FolderWatcher::timestamp(const Candidate& file) const
+{
+    if (m_folder.normaliser == WatchedFolder::Normaliser::VoiceMemos) {
+        if (const auto parsed = FilenameNormaliser::parse(file.name))
+            return parsed->timestamp;
+        return std::nullopt;
+    }
+    return m_guards.modified(file.path);
+}
+
+int FolderWatcher::runInitialIndex()
+{
+    if (m_store.seenCount(m_folder.id) != 0)
+        return 0;
+    const auto candidates = candidateFiles();
+    if (!candidates)
+        return 0;
+    for (const Candidate& file : *candidates) {
+        const std::optional<QDateTime> time = timestamp(file);
+        m_store.markSeen(file.name, time ? FilenameNormaliser::canonicalId(*time) : QString(), m_folder.id,
+                         m_probes.clock.now());
+    }
+    HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] initial index complete (%2 existing files marked seen)")
+                         .arg(m_folder.displayName)
+                         .arg(candidates->size()));
+    return int(candidates->size());
+}
+
+void FolderWatcher::defer(const Candidate& file, const QString& reason) const
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] deferring %2 (%3)").arg(m_folder.displayName, file.name, reason));
+}
+
+void FolderWatcher::passOver(const Candidate& file, const QString& reason) const
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] skipping %2 (%3)").arg(m_folder.displayName, file.name, reason));
+    m_store.markSeen(file.name, QString(), m_folder.id, m_probes.clock.now());
+}
+
+QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll()
+{
+    QList<NewCapture> found;
+    const auto candidates = candidateFiles();
+    if (!candidates)
+        co_return found;
+
+    for (const Candidate& file : *candidates) {
+        if (m_store.hasSeen(file.name, m_folder.id))
+            continue;
+
+        const QDateTime now = m_probes.clock.now();
+        std::optional<qint64> size = m_guards.size(file.path);
+        if (!size) {
+            defer(file, QStringLiteral("cannot stat file"));
+            continue;
+        }
+        if (*size == 0) {
+            defer(file, QStringLiteral("0-byte file, sync in flight"));
+            continue;
+        }
+
+        if (QFileInfo(file.name).suffix().toLower() == QLatin1String("qta")) {
+            const QFileInfo twin(QFileInfo(file.path).path() + QLatin1Char('/') + QFileInfo(file.name).completeBaseName()
+                                 + QStringLiteral(".m4a"));
+            if (m_probes.files.exists(twin.filePath())) {
+                passOver(file, twin.fileName() + QStringLiteral(" is the canonical twin"));
+                continue;
+            }
+            if (const auto modified = m_guards.modified(file.path)) {
+                const double age = double(modified->msecsTo(now)) / 1000.0;
+                const double minimum = double(CaptureGuards::kQtaMinimumAge.count());
+                if (age < minimum) {
+                    defer(file, QString::asprintf("young .qta (%.0fs < %.0fs), may still be recording", age, minimum));
+                    continue;
+                }
+            }
+        }
+
+        bool stable = false;
+        for (int recheck = 0; recheck < CaptureGuards::kMaxRechecks; ++recheck) {
+            co_await m_probes.clock.sleep(CaptureGuards::kRecheckPause);
+            const std::optional<qint64> again = m_guards.size(file.path);
+            if (!again)
+                break;
+            if (*again == *size) {
+                stable = true;
+                break;
+            }
+            size = again;
+        }
+        if (!stable) {
+            defer(file, QStringLiteral("size still changing"));
+            continue;
+        }
+
+        if (const std::optional<double> seconds = co_await m_guards.duration(file.path);
+            seconds && *seconds < CaptureGuards::kShortestDuration) {
+            passOver(file, QString::asprintf("audio too short (%.2fs < %.2fs)", *seconds, CaptureGuards::kShortestDuration));
+            continue;
+        }
+
+        const std::optional<QDateTime> time = timestamp(file);
+        if (!time) {
+            HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] unparseable name, marking seen: %2")
+                                 .arg(m_folder.displayName, file.name));
+            m_store.markSeen(file.name, QString(), m_folder.id, m_probes.clock.now());
+            continue;
+        }
+
+        const QString id = FilenameNormaliser::canonicalId(*time);
+        m_store.markSeen(file.name, id, m_folder.id, m_probes.clock.now());
+        found.append({QUrl::fromLocalFile(file.path), id, *time, m_folder.id});
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] new file -- %2 -> %3").arg(m_folder.displayName, file.name, id));
+    }
+    co_return found;
+}
+
+}  // namespace harkwell

@@ -1,0 +1,62 @@
+#pragma once
+// Watches one enabled watched folder: indexes what is already there the first time, then on each
+// poll runs the guards on every file the seen ledger does not hold yet and turns each file that
+// passes into one new capture.
+
+#include "capture/CaptureAccess.h"
+#include "capture/CaptureGuards.h"
+#include "capture/CaptureProbes.h"
+#include "capture/CaptureStateStore.h"
+#include "foundation/WatchedFolder.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+namespace harkwell {
+
+class FolderWatcher {
+public:
+    // The one record by which a new audio file leaves capture.
+    struct NewCapture {
+        QUrl sourceUrl;  // the file inside the watched folder
+        QString canonicalId;
+        QDateTime timestamp;  // the recording moment canonicalId was formed from
+        QString folderId;
+        bool operator==(const NewCapture&) const = default;
+    };
+
+    FolderWatcher(WatchedFolder folder, CaptureStateStore& store, CaptureProbes probes);
+
+    const WatchedFolder& folder() const { return m_folder; }
+    // The Voice Memos folder is wherever Voice Memos keeps it; others at their path, "~" expanded.
+    QString location() const;
+    CaptureAccess::State accessState() const;
+
+    // Marks the audio files already in a never-indexed folder as seen; returns how many.
+    int runInitialIndex();
+    // The new captures of this poll, in listing order. Waits through the clock for size re-checks.
+    QCoro::Task<QList<NewCapture>> poll();
+
+private:
+    struct Candidate {
+        QString name;
+        QString path;
+    };
+    std::optional<QList<Candidate>> candidateFiles() const;
+    std::optional<QDateTime> timestamp(const Candidate& file) const;
+    void defer(const Candidate& file, const QString& reason) const;
+    void passOver(const Candidate& file, const QString& reason) const;
+
+    const WatchedFolder m_folder;
+    CaptureStateStore& m_store;
+    CaptureProbes m_probes;
+    CaptureGuards m_guards;
+};
+
+}  // namespace harkwell

@@ -1,0 +1,46 @@
+#pragma once
+// The few questions capture asks of local folders: what a folder holds (one level, hidden entries
+// left out, in the order the file system gives), and a file's size and modification time.
+// Tests put a fake in its place to deny a listing or make a size change between two reads.
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <expected>
+#include <optional>
+
+namespace harkwell {
+
+struct FolderEntry {
+    QString name;
+    bool isDirectory = false;
+};
+
+struct ListingError {
+    int code = 0;  // errno
+    QString text;  // the system's description, "Permission denied"
+
+    bool isPermissionDenied() const;
+};
+
+struct FileStat {
+    qint64 size = 0;
+    QDateTime modified;
+    bool isDirectory = false;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual std::expected<QList<FolderEntry>, ListingError> listFolder(const QString& path) = 0;
+    // Follows symbolic links; nothing when the item cannot be reached.
+    virtual std::optional<FileStat> stat(const QString& path) = 0;
+    virtual bool exists(const QString& path) = 0;
+
+    // The machine's own file system.
+    static FileSystem& local();
+};
+
+}  // namespace harkwell

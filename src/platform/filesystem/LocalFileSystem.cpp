@@ -1,0 +1,65 @@
+#include "platform/filesystem/LocalFileSystem.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace harkwell {
+
+bool ListingError::isPermissionDenied() const { return code == EACCES || code == EPERM; }
+
+FileSystem& FileSystem::local()
+{
+    static LocalFileSystem fileSystem;
+    return fileSystem;
+}
+
+namespace {
+ListingError listingError(int code) { return ListingError{code, QString::fromLocal8Bit(std::strerror(code))}; }
+}  // namespace
+
+std::expected<QList<FolderEntry>, ListingError> LocalFileSystem::listFolder(const QString& path)
+{
+    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir)
+        return std::unexpected(listingError(errno));
+    QList<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat info {};
+            isDirectory = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
+        entries.append({QFile::decodeName(entry->d_name), isDirectory});
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        return std::unexpected(listingError(readError));
+    return entries;
+}
+
+std::optional<FileStat> LocalFileSystem::stat(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    const qint64 milliseconds = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
+    return FileStat{qint64(info.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC), S_ISDIR(info.st_mode)};
+}
+
+bool LocalFileSystem::exists(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+}  // namespace harkwell

@@ -1,0 +1,63 @@
+#pragma once
+// Small fixtures shared by the capture tests: audio files made at test time, the log's text, and
+// a driver that lets a poll's size re-checks through a manual fake clock.
+
+#include "capture/FolderWatcher.h"
+#include "foundation/HarkwellLog.h"
+#include "platform/clock/FakeClock.h"
+#include "platform/paths/Paths.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QTest>
+
+#include <optional>
+
+namespace harkwell::test {
+
+// 16-bit mono PCM at 8 kHz, silent: enough for any demuxer to know its length.
+inline QByteArray wav(double seconds)
+{
+    const quint32 samples = quint32(seconds * 8000);
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + samples * 2);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << quint32(samples * 2);
+    bytes.append(QByteArray(int(samples * 2), '\0'));
+    return bytes;
+}
+
+inline QString logText()
+{
+    HarkwellLog::waitUntilWritten();
+    QFile file(Paths::logFile());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+inline int requestedPauses(const FakeClock& clock, std::chrono::milliseconds pause)
+{
+    return int(clock.requestedSleeps().count(pause));
+}
+
+// Runs one poll to its end on this thread, moving the manual clock by each size re-check pause the
+// poll asks for; other sleeps (the duration probe's limit) are left to the test.
+inline std::optional<QList<FolderWatcher::NewCapture>> runPoll(FolderWatcher& watcher, FakeClock& clock)
+{
+    std::optional<QList<FolderWatcher::NewCapture>> result;
+    const std::chrono::milliseconds pause = CaptureGuards::kRecheckPause;
+    int letThrough = requestedPauses(clock, pause);
+    auto done = watcher.poll().then([&](QList<FolderWatcher::NewCapture> found) { result = std::move(found); });
+    (void)QTest::qWaitFor([&] {
+        for (; letThrough < requestedPauses(clock, pause); ++letThrough)
+            clock.advance(pause);
+        return result.has_value();
+    }, 10000);
+    return result;
+}
+
+}  // namespace harkwell::test

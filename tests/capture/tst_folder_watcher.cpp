@@ -1,0 +1,312 @@
+// The guards a new file passes, the duration probe and its limit, and the folder watcher's index and poll.
+
+#include "CaptureFixtures.h"
+#include "capture/CaptureGuards.h"
+#include "capture/FilenameNormaliser.h"
+#include "capture/FolderWatcher.h"
+#include "platform/filesystem/FakeFileSystem.h"
+#include "platform/media/FakeDurationProbe.h"
+#include "platform/media/FfmpegDurationProbe.h"
+#include "support/TempHome.h"
+
+#include <QStandardPaths>
+#include <QProcess>
+
+#include <cerrno>
+#include <ctime>
+
+using namespace harkwell;
+using namespace std::chrono_literals;
+using test::logText;
+using test::wav;
+
+namespace {
+
+// A watched folder in a temporary home, with the ledger, the fakes and a manual clock around it.
+struct WatchedFixture {
+    explicit WatchedFixture(WatchedFolder watched) : folder(std::move(watched))
+    {
+        folderPath = folder.id == QLatin1String(WatchedFolder::kVoiceMemosId) ? Paths::voiceMemosFolder()
+                                                                              : Paths::expandTilde(folder.path);
+        QDir().mkpath(folderPath);
+    }
+    // Lines still on their way to the log would land in a home that is being removed.
+    ~WatchedFixture() { HarkwellLog::waitUntilWritten(); }
+    WatchedFixture(WatchedFixture&&) = delete;
+
+    static WatchedFixture generic(QStringList extensions = {})
+    {
+        WatchedFolder folder = WatchedFolder::generic(QStringLiteral("~/Inbox"), QStringLiteral("Inbox"));
+        folder.extensions = std::move(extensions);
+        return WatchedFixture(folder);
+    }
+    static WatchedFixture voiceMemos() { return WatchedFixture(WatchedFolder::defaultVoiceMemos(true)); }
+
+    QString write(const QString& name, const QByteArray& content, std::optional<QDateTime> modified = std::nullopt) const
+    {
+        const QString path = folderPath + QLatin1Char('/') + name;
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        file.flush();  // before the time is set: a later flush would move it again
+        if (modified)
+            file.setFileTime(*modified, QFileDevice::FileModificationTime);
+        return path;
+    }
+    std::optional<QList<FolderWatcher::NewCapture>> poll() { return test::runPoll(watcher, clock); }
+
+    test::TempHome home;  // first: the paths below are in it
+    WatchedFolder folder;
+    QString folderPath;
+    FakeClock clock;
+    FakeFileSystem files;
+    FfmpegDurationProbe durations;
+    CaptureStateStore store{Paths::stateFile(), Paths::legacyWatcherStateFile(), clock};
+    FolderWatcher watcher{folder, store, CaptureProbes{files, durations, clock}};
+};
+
+QDateTime local(int y, int mo, int d, int h, int mi, int s) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::LocalTime); }
+
+}  // namespace
+
+class FolderWatcherTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+
+    void parsesAfinfoOutput_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<double>("seconds");  // negative: nothing
+        QTest::newRow("one line with fields") << "3.250 sec, 44100 Hz\n" << 3.25;
+        QTest::newRow("leading blanks") << "  \t 3.250 sec" << 3.25;
+        QTest::newRow("named line passed over") << "rec.m4a: 9.0 sec\n1.5 sec\n" << 1.5;
+        QTest::newRow("the word seconds") << "2 seconds" << 2.0;
+        QTest::newRow("capital S") << "2 Sec" << -1.0;
+        QTest::newRow("no blank before sec") << "2sec" << -1.0;
+        QTest::newRow("empty") << "" << -1.0;
+        QTest::newRow("no qualifying line") << "format: aac\nbits: 0\n" << -1.0;
+        QTest::newRow("carriage returns split lines") << "x: 1 sec\r0.25 sec" << 0.25;
+    }
+    void parsesAfinfoOutput()
+    {
+        QFETCH(QString, output);
+        QFETCH(double, seconds);
+        const std::optional<double> parsed = CaptureGuards::parseDuration(output);
+        QCOMPARE(parsed.has_value(), seconds >= 0);
+        if (parsed)
+            QCOMPARE(*parsed, seconds);
+    }
+
+    void probesDurationOfRealFiles()
+    {
+        test::TempHome home;
+        FfmpegDurationProbe probe;
+        QCOMPARE(probe.duration(home.writeFile("short.wav", wav(0.3))).value_or(-1), 0.3);
+        QVERIFY(!probe.duration(home.writeFile("junk.m4a", "not audio at all")).has_value());
+        QVERIFY(!probe.duration(home.path() + "/absent.wav").has_value());
+
+        const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+        if (ffmpeg.isEmpty())
+            QSKIP("ffmpeg is not installed: no AAC fixture");
+        const QString m4a = home.path() + "/tone.m4a";
+        QProcess encoder;
+        encoder.start(ffmpeg, {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=1.5", "-c:a", "aac", m4a});
+        QVERIFY(encoder.waitForFinished(30000) && encoder.exitCode() == 0);
+        QVERIFY(std::abs(probe.duration(m4a).value_or(-1) - 1.5) < 0.1);
+    }
+
+    void durationProbeGivesUpAtItsLimit()
+    {
+        test::TempHome home;
+        FakeClock clock;
+        FakeFileSystem files;
+        FakeDurationProbe durations;
+        const QString path = home.writeFile("stuck.m4a", "x");
+        durations.hang(path);
+        CaptureGuards guards(CaptureProbes{files, durations, clock});
+
+        std::optional<std::optional<double>> answer;
+        auto done = guards.duration(path).then([&](std::optional<double> seconds) { answer = seconds; });
+        QTRY_COMPARE(durations.calls(), 1);
+        clock.advance(CaptureGuards::kDurationProbeLimit - 1ms);
+        QTest::qWait(0);
+        QVERIFY(!answer.has_value());
+        clock.advance(1ms);
+        QTRY_VERIFY(answer.has_value());
+        QVERIFY(!answer->has_value());
+        QVERIFY(logText().contains("[harkwell] capture: duration probe gave no answer within 10s, treating as unreadable: " + path));
+        durations.release();
+
+        // An answer before the limit is taken as it is.
+        durations.setDuration(path, 4.0);
+        answer.reset();
+        auto second = guards.duration(path).then([&](std::optional<double> seconds) { answer = seconds; });
+        QTRY_VERIFY(answer.has_value());
+        QCOMPARE(answer->value_or(-1), 4.0);
+    }
+
+    void guardsDeferOrPassOver_data()
+    {
+        QTest::addColumn<QString>("kind");    // "generic", "qta" (extensions qta only) or "voice-memos"
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("fault");   // what the world does to the file
+        QTest::addColumn<QString>("outcome"); // "defer", "skip" or the capture id
+        QTest::addColumn<QString>("logLine");
+
+        const QByteArray second = wav(1.0);
+        QTest::newRow("unreadable size") << "generic" << "a.m4a" << second << "failStat" << "defer"
+                                         << "[harkwell] capture: [Inbox] deferring a.m4a (cannot stat file)";
+        QTest::newRow("0 bytes") << "generic" << "a.m4a" << QByteArray() << "" << "defer"
+                                 << "[harkwell] capture: [Inbox] deferring a.m4a (0-byte file, sync in flight)";
+        QTest::newRow("qta with its m4a twin") << "qta" << "memo.qta" << second << "twin" << "skip"
+                                               << "[harkwell] capture: [Inbox] skipping memo.qta (memo.m4a is the canonical twin)";
+        QTest::newRow("young qta") << "qta" << "memo.qta" << second << "age 42" << "defer"
+                                   << "[harkwell] capture: [Inbox] deferring memo.qta (young .qta (42s < 600s), may still be recording)";
+        QTest::newRow("old qta goes on") << "qta" << "memo.qta" << second << "age 700" << "260304-094820"
+                                         << "[harkwell] capture: [Inbox] new file -- memo.qta -> 260304-094820";
+        QTest::newRow("growing file") << "generic" << "a.m4a" << second << "grow" << "defer"
+                                      << "[harkwell] capture: [Inbox] deferring a.m4a (size still changing)";
+        QTest::newRow("vanishes during re-check") << "generic" << "a.m4a" << second << "lose" << "defer"
+                                                  << "[harkwell] capture: [Inbox] deferring a.m4a (size still changing)";
+        QTest::newRow("too short") << "generic" << "short.wav" << wav(0.31) << "" << "skip"
+                                   << "[harkwell] capture: [Inbox] skipping short.wav (audio too short (0.31s < 0.50s))";
+        QTest::newRow("unreadable duration passes") << "generic" << "a.m4a" << QByteArray("no audio") << "" << "240301-102030"
+                                                    << "[harkwell] capture: [Inbox] new file -- a.m4a -> 240301-102030";
+        QTest::newRow("unparseable Voice Memos name") << "voice-memos" << "Recording 1.m4a" << second << "" << "skip"
+                                                      << "[harkwell] capture: [Voice Memos] unparseable name, marking seen: Recording 1.m4a";
+        QTest::newRow("Voice Memos WAV is unparseable") << "voice-memos" << "20240115 143022.wav" << second << "" << "skip"
+                                                        << "[harkwell] capture: [Voice Memos] unparseable name, marking seen: 20240115 143022.wav";
+        QTest::newRow("Voice Memos recording") << "voice-memos" << "20240115 143022-3F2A1B.m4a" << second << "" << "240115-143022"
+                                               << "[harkwell] capture: [Voice Memos] new file -- 20240115 143022-3F2A1B.m4a -> 240115-143022";
+    }
+    void guardsDeferOrPassOver()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, fault);
+        QFETCH(QString, outcome);
+        QFETCH(QString, logLine);
+
+        WatchedFixture f = kind == "voice-memos" ? WatchedFixture::voiceMemos()
+                                                 : WatchedFixture::generic(kind == "qta" ? QStringList{"QTA"} : QStringList{});
+        QDateTime modified = local(2024, 3, 1, 10, 20, 30);
+        if (fault.startsWith("age "))
+            modified = f.clock.now().addSecs(-fault.mid(4).toInt());
+        const QString path = f.write(name, content, modified);
+        if (fault == "failStat")
+            f.files.failStat(path);
+        if (fault == "twin")
+            f.write("memo.m4a", content);
+        if (fault == "grow")
+            f.files.scriptSizes(path, {10, 20, 30, 40, 50, 60, 70});
+        if (fault == "lose")
+            f.files.loseAfterFirstStat(path);
+
+        const auto found = f.poll();
+        QVERIFY(found.has_value());
+        const QString log = logText();
+        QVERIFY2(log.contains(logLine), qPrintable(log));
+
+        if (outcome == "defer") {
+            QVERIFY(found->isEmpty());
+            QVERIFY(!f.store.hasSeen(name, f.folder.id));
+        } else if (outcome == "skip") {
+            QVERIFY(found->isEmpty());
+            QCOMPARE(f.store.snapshot().seenByFolder[f.folder.id].value(name).canonicalId, QString());
+            QVERIFY(f.store.hasSeen(name, f.folder.id));
+        } else {
+            QCOMPARE(found->size(), 1);
+            QCOMPARE(found->first().canonicalId, outcome);
+            QCOMPARE(found->first().sourceUrl, QUrl::fromLocalFile(path));
+            QCOMPARE(found->first().folderId, f.folder.id);
+            QCOMPARE(FilenameNormaliser::canonicalId(found->first().timestamp), outcome);
+            QCOMPARE(f.store.snapshot().seenByFolder[f.folder.id].value(name).canonicalId, outcome);
+        }
+        if (fault == "grow")
+            QCOMPARE(test::requestedPauses(f.clock, CaptureGuards::kRecheckPause), CaptureGuards::kMaxRechecks);
+    }
+
+    void deferredFileIsTakenOnceItSettles()
+    {
+        WatchedFixture f = WatchedFixture::generic();
+        const QString path = f.write("a.wav", QByteArray(), local(2024, 3, 1, 10, 20, 30));
+        QVERIFY(f.poll()->isEmpty());
+        QVERIFY(f.poll()->isEmpty());
+        f.write("a.wav", wav(1.0), local(2024, 3, 1, 10, 20, 30));
+        QCOMPARE(f.poll()->size(), 1);
+        QVERIFY(f.poll()->isEmpty());
+        QCOMPARE(logText().count("deferring a.wav (0-byte file, sync in flight)"), 2);
+        Q_UNUSED(path);
+    }
+
+    void initialIndexMarksWhatIsThereAndOnlyNewFilesBecomeCaptures()
+    {
+        WatchedFixture f = WatchedFixture::voiceMemos();
+        f.write("20240115 143022-3F2A1B.m4a", wav(1.0));
+        f.write("Recording 1.m4a", wav(1.0));
+        f.write(".hidden.m4a", wav(1.0));
+        f.write("notes.txt", "x");
+        QDir(f.folderPath).mkdir("folder.m4a");
+
+        QCOMPARE(f.watcher.runInitialIndex(), 2);
+        QVERIFY(logText().contains("[harkwell] capture: [Voice Memos] initial index complete (2 existing files marked seen)"));
+        const auto seen = f.store.snapshot().seenByFolder["voice-memos"];
+        QCOMPARE(seen.keys(), (QStringList{"20240115 143022-3F2A1B.m4a", "Recording 1.m4a"}));
+        QCOMPARE(seen["20240115 143022-3F2A1B.m4a"].canonicalId, "240115-143022");
+        QCOMPARE(seen["Recording 1.m4a"].canonicalId, "");
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+
+        // Nothing new: no pause, no line.
+        QVERIFY(f.poll()->isEmpty());
+        QCOMPARE(f.clock.requestedSleeps().size(), 0);
+
+        // Two recordings in the same second share an id; the pipeline settles the clash.
+        f.write("20240301 102030-AA.m4a", wav(1.0));
+        f.write("20240301 102030-BB.m4a", wav(1.0));
+        const auto found = f.poll();
+        QCOMPARE(found->size(), 2);
+        QCOMPARE(found->at(0).canonicalId, "240301-102030");
+        QCOMPARE(found->at(1).canonicalId, "240301-102030");
+        QCOMPARE(found->at(0).timestamp, local(2024, 3, 1, 10, 20, 30));
+        QVERIFY(f.poll()->isEmpty());
+    }
+
+    void unreadableFolderYieldsNothing()
+    {
+        WatchedFixture f = WatchedFixture::generic();
+        f.write("a.wav", wav(1.0));
+        f.files.denyListing(f.folderPath, EACCES);
+        QCOMPARE(f.watcher.accessState(), CaptureAccess::State::denied());
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+        QVERIFY(f.poll()->isEmpty());
+        QCOMPARE(f.store.seenCount(f.folder.id), 0);
+
+        // Once it can be read, what it holds is new: the folder was never indexed by this watcher's poll.
+        f.files.clearFaults();
+        QCOMPARE(f.poll()->size(), 1);
+    }
+
+    void forgottenFileIsTakenAgainWithoutReindexing()
+    {
+        WatchedFixture f = WatchedFixture::generic();
+        f.write("a.wav", wav(1.0), local(2024, 3, 1, 10, 20, 30));
+        QCOMPARE(f.poll()->size(), 1);
+
+        // The pipeline could not copy it: it releases the file, and the next poll takes it again.
+        QCOMPARE(f.store.forget({"a.wav"}, f.folder.id), 1);
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+        const auto again = f.poll();
+        QCOMPARE(again->size(), 1);
+        QCOMPARE(again->first().canonicalId, "240301-102030");
+    }
+};
+
+QTEST_GUILESS_MAIN(FolderWatcherTest)
+#include "tst_folder_watcher.moc"
