@@ -18,6 +18,8 @@ public:
     void requestAuthorization(std::function<void(bool)> done) override
     {
         ++m_authorizationRequests;
+        if (m_grantOnRequest && m_authorization == NotificationAuthorization::NotDetermined)
+            m_authorization = NotificationAuthorization::Authorized;
         done(m_authorization == NotificationAuthorization::Authorized);
     }
     void add(const NotificationRequest& request, NotificationAdded done = {}) override
@@ -33,6 +35,8 @@ public:
     }
 
     void setAuthorization(NotificationAuthorization authorization) { m_authorization = authorization; }
+    // When on, a request made while not determined is granted, as a user who says yes.
+    void setGrantOnRequest(bool on) { m_grantOnRequest = on; }
     const QList<NotificationRequest>& posted() const { return m_posted; }
     void clearPosted() { m_posted.clear(); }
     // Every later add fails with this text (none: adds succeed again).
@@ -47,6 +51,7 @@ private:
     NotificationAuthorization m_authorization = NotificationAuthorization::Authorized;
     QList<NotificationRequest> m_posted;
     int m_authorizationRequests = 0;
+    bool m_grantOnRequest = false;
     std::optional<NotificationError> m_addError;
 };
 
