@@ -117,6 +117,17 @@ std::optional<RecordingSidecar> sidecarOnDisk(const QString& id)
     return decoded ? std::optional(*decoded) : std::nullopt;
 }
 
+QStringList threadNames()
+{
+    QStringList names;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + task + "/comm");
+        if (comm.open(QIODevice::ReadOnly))
+            names.append(QString::fromUtf8(comm.readAll()).trimmed());
+    }
+    return names;
+}
+
 QString logText()
 {
     HarkwellLog::waitUntilWritten();
@@ -263,6 +274,7 @@ private slots:
         QVERIFY(writer.beginSegment(44100, std::nullopt, "start"));
         auto ring = std::make_shared<AudioRingBuffer>(kRingFrames, 2);
         writer.startDraining(ring);
+        QTRY_VERIFY_WITH_TIMEOUT(threadNames().contains("harkwell.record"), 10000);  // Linux keeps 15 bytes
         feedRamp(*ring, 0, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(ring->readCount(), 30000, 10000);
         feedRamp(*ring, 30000, 12345);  // still in the ring when finish() comes
@@ -390,6 +402,27 @@ private slots:
         feedRamp(*ring, 0, 20000);
         writer.startDraining(ring);
         QCOMPARE(writer.finish().segments[0].echoCancelled, std::optional(false));
+    }
+
+    void switchingOnMidSegmentMarksTheSegmentOnce()
+    {
+        test::TempHome home;
+        RecordingWriter writer(RecordingPaths::workFolder("mid"), sidecarFor("mid"));
+        QVERIFY(writer.beginSegment(kRate, QString("Mic"), "start", false, 0.0));
+        auto ring = std::make_shared<AudioRingBuffer>(kRingFrames, 2);
+        writer.startDraining(ring);
+        feedRamp(*ring, 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ring->readCount(), 10000, 10000);
+        QCOMPARE(sidecarOnDisk("mid")->segments[0].echoCancelled, std::optional(false));
+
+        writer.setEchoSwitch(true);
+        feedRamp(*ring, 10000, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sidecarOnDisk("mid")->segments[0].echoCancelled.value_or(false), 10000);
+        const RecordingSidecar finished = writer.finish();
+        QCOMPARE(readSegment(RecordingPaths::workFolder("mid") + "/segment-001.caf").frames, 20000);
+        const QString log = logText();
+        QCOMPARE(log.count("[harkwell] recorder: echo cancellation on in segment-001.caf"), 1);
+        QVERIFY(log.contains("[harkwell] recorder: echo canceller on segment-001.caf: echo left "));
     }
 
     // A producer plays 10 s of system audio that the microphone hears 5 ms later; echo cancelling
