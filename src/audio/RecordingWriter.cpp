@@ -278,16 +278,17 @@ void RecordingWriter::writeLocked(const float* interleaved, qint64 frames)
 {
     if (frames <= 0 || !m_file)
         return;
-    if (auto written = m_file->write(interleaved, frames); written) {
+    const auto written = m_file->write(interleaved, frames);
+    if (written) {
         m_framesInSegment += frames;
         return;
-    } else {
-        ++m_failedWrites;
-        m_lastWriteError = written.error();
-        if (!m_writeErrorLogged) {
-            m_writeErrorLogged = true;
-            recorderLog(QStringLiteral("write failed in %1: %2").arg(lastSegmentNameLocked(), written.error()));
-        }
+    }
+    // The chunk is lost; recording goes on and the session's guard watches the count.
+    ++m_failedWrites;
+    m_lastWriteError = written.error();
+    if (!m_writeErrorLogged) {
+        m_writeErrorLogged = true;
+        recorderLog(QStringLiteral("write failed in %1: %2").arg(lastSegmentNameLocked(), written.error()));
     }
 }
 
