@@ -256,7 +256,6 @@ private slots:
         RecordingWriter writer(RecordingPaths::workFolder("blocked"), sidecarFor("blocked"));
         QVERIFY(logText().contains("[harkwell] recorder: sidecar write failed: rename: "));
 
-        QDir(RecordingPaths::workFolder("blocked")).filePath("recording.json");
         QVERIFY(QDir(QDir(RecordingPaths::workFolder("blocked")).filePath("recording.json")).removeRecursively());
         QMutexLocker locker(&writer.lock());
         writer.stateLocked().micSideSilent = true;
@@ -472,8 +471,8 @@ private slots:
         const Segment second = readSegment(folder + "/segment-002.caf");
         QCOMPARE(first.frames, half);
         QCOMPARE(second.frames, half);
-        for (const QString& name : {"segment-001.caf", "segment-002.caf"}) {
-            const QJsonObject stream = probe(folder + "/" + name);
+        for (const char* name : {"segment-001.caf", "segment-002.caf"}) {
+            const QJsonObject stream = probe(folder + "/" + QLatin1String(name));
             QCOMPARE(stream["codec_name"].toString(), QString("pcm_f32le"));
             QCOMPARE(stream["channels"].toInt(), 2);
             QCOMPARE(stream["sample_rate"].toString(), QString("48000"));
