@@ -1,0 +1,69 @@
+#include "capture/VoiceMemosKeeper.h"
+
+#include "foundation/HarkwellLog.h"
+
+namespace harkwell {
+
+VoiceMemosKeeper::VoiceMemosKeeper(ApplicationLauncher& launcher, Clock& clock) : m_launcher(launcher), m_clock(clock) {}
+
+VoiceMemosKeeper::~VoiceMemosKeeper() { ++*m_generation; }
+
+VoiceMemosKeeper& VoiceMemosKeeper::shared()
+{
+    static VoiceMemosKeeper keeper(ApplicationLauncher::system(), Clock::system());
+    return keeper;
+}
+
+void VoiceMemosKeeper::start()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    runChecks(++*m_generation);
+    HarkwellLog::log(QStringLiteral("[harkwell] voice memos keeper: on (check every %1s)").arg(kCheckInterval.count()));
+}
+
+void VoiceMemosKeeper::stop()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    ++*m_generation;
+    HarkwellLog::log(QStringLiteral("[harkwell] voice memos keeper: off"));
+}
+
+QCoro::Task<> VoiceMemosKeeper::runChecks(quint64 generation)
+{
+    const std::shared_ptr<quint64> current = m_generation;
+    Clock& clock = m_clock;
+    QDateTime due = clock.now().addSecs(kFirstCheck.count());
+    for (;;) {
+        co_await clock.sleep(std::chrono::milliseconds(std::max<qint64>(0, clock.now().msecsTo(due))));
+        if (*current != generation)
+            co_return;
+        ensureRunning();
+        const QDateTime now = clock.now();
+        while (due <= now)
+            due = due.addSecs(kCheckInterval.count());
+    }
+}
+
+void VoiceMemosKeeper::ensureRunning()
+{
+    const QString bundle = QString::fromLatin1(kBundleIdentifier);
+    if (m_launcher.isRunning(bundle))
+        return;
+    const std::optional<QString> location = m_launcher.locate(bundle);
+    if (!location) {
+        HarkwellLog::log(QStringLiteral("[harkwell] voice memos keeper: Voice Memos.app not found"));
+        return;
+    }
+    m_launcher.openHidden(*location, [](std::optional<QString> error) {
+        if (error)
+            HarkwellLog::log(QStringLiteral("[harkwell] voice memos keeper: launch failed -- %1").arg(*error));
+        else
+            HarkwellLog::log(QStringLiteral("[harkwell] voice memos keeper: launched Voice Memos (hidden)"));
+    });
+}
+
+}  // namespace harkwell
