@@ -39,13 +39,27 @@ QByteArray quotedHeaderValue(const QString& value)
     return bytes;
 }
 
-QByteArray segment(const QString& value)
+struct FileRead {
+    QByteArray bytes;
+    QString error;  // empty when the whole file was read
+};
+
+FileRead readWholeFile(const QString& path)
 {
-    QByteArray encoded = QUrl::toPercentEncoding(value);
-    // "." and ".." are unreserved but would be read as "here" and "up one level".
-    if (encoded == "." || encoded == "..")
-        encoded.replace(".", "%2E");
-    return encoded;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, QStringLiteral("Could not open %1: %2").arg(path, file.errorString())};
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {{}, QStringLiteral("Could not read %1: %2").arg(path, file.errorString())};
+    return {std::move(bytes), {}};
+}
+
+// "", "." and ".." cannot be one segment of their own: URLs read "%2E" as ".", and every HTTP
+// stack folds "sources/../status" into "status" and "sources//status" into something else.
+bool isUnsendableSegment(const QString& value)
+{
+    return value.isEmpty() || value == QLatin1String(".") || value == QLatin1String("..");
 }
 
 }  // namespace
@@ -101,8 +115,11 @@ QUrl MirelonClient::address(const QUrl& base, const QStringList& segments, const
     QByteArray path = base.path(QUrl::FullyEncoded).toUtf8();
     while (path.endsWith('/'))
         path.chop(1);
-    for (const QString& s : segments)
-        path += '/' + segment(s);
+    for (const QString& s : segments) {
+        if (isUnsendableSegment(s))
+            return QUrl();
+        path += '/' + QUrl::toPercentEncoding(s);
+    }
 
     QByteArray encodedQuery;
     for (const auto& [key, value] : query) {
@@ -216,21 +233,14 @@ QCoro::Task<MirelonClient::Result<UploadResult>> MirelonClient::uploadAudio(QUrl
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
 
     // Audio files run to hundreds of megabytes: read them off the main thread.
-    auto read = co_await QtConcurrent::run([path]() -> std::expected<QByteArray, QString> {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return std::unexpected(QStringLiteral("Could not open %1: %2").arg(path, file.errorString()));
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return std::unexpected(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
-        return bytes;
-    });
-    if (!read)
-        co_return std::unexpected(ClientError::platform(read.error()));
+    QFuture<FileRead> reading = QtConcurrent::run(&readWholeFile, path);
+    FileRead read = co_await reading;
+    if (!read.error.isEmpty())
+        co_return std::unexpected(ClientError::platform(read.error));
     const QString fileName = QFileInfo(path).fileName();
     const QByteArray body =
-        multipartBody(boundary, contentSource, language, tags, sourceMetadata, fileName, mimeType(fileName), *read);
-    read->clear();
+        multipartBody(boundary, contentSource, language, tags, sourceMetadata, fileName, mimeType(fileName), read.bytes);
+    read.bytes.clear();
 
     co_await uploadGate().acquire();
     UploadGate::Lease lease(uploadGate());
@@ -252,6 +262,8 @@ QCoro::Task<std::optional<QString>> MirelonClient::cacheKey(QString taskId, std:
 {
     const QDateTime deadline = m_clock->now().addMSecs(timeout.count());
     const QUrl url = address(m_baseUrl, {QStringLiteral("sources"), QStringLiteral("tasks"), taskId});
+    if (!url.isValid())
+        co_return std::nullopt;
     while (m_clock->now() < deadline) {
         const auto body = co_await get(url);
         if (body) {
@@ -280,6 +292,8 @@ QCoro::Task<std::optional<QString>> MirelonClient::cacheKey(QString taskId, std:
 QCoro::Task<MirelonClient::Result<PipelineStatus>> MirelonClient::status(QString cacheKey)
 {
     const QUrl url = address(m_baseUrl, {QStringLiteral("sources"), cacheKey, QStringLiteral("status")});
+    if (!url.isValid())
+        co_return std::unexpected(ClientError::malformedResponse(QStringLiteral("status: could not build URL")));
     const auto body = co_await get(url);
     if (!body)
         co_return std::unexpected(body.error());
@@ -292,6 +306,8 @@ QCoro::Task<MirelonClient::Result<PipelineStatus>> MirelonClient::status(QString
 QCoro::Task<MirelonClient::Result<SourceDetail>> MirelonClient::source(QString cacheKey)
 {
     const QUrl url = address(m_baseUrl, {QStringLiteral("sources"), cacheKey});
+    if (!url.isValid())
+        co_return std::unexpected(ClientError::malformedResponse(QStringLiteral("source: could not build URL")));
     const auto body = co_await get(url);
     if (!body)
         co_return std::unexpected(body.error());

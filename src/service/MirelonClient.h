@@ -67,7 +67,8 @@ public:
     static QString mimeType(const QString& fileName);
 
     // The base URL with `segments` appended, each percent-encoded as one path segment (so a key
-    // holding "/", "?", "#" or ".." stays one segment), and the query values percent-encoded.
+    // holding "/", "?" or "#" stays one segment), and the query values percent-encoded. Invalid
+    // when a segment is "", "." or "..", which no URL can carry as a segment of its own.
     static QUrl address(const QUrl& base, const QStringList& segments,
                         const QList<QPair<QString, QString>>& query = {});
     // The multipart/form-data body of an upload.

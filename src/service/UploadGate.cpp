@@ -2,16 +2,9 @@
 
 #include <qcoro/qcorosignal.h>
 
-#include <algorithm>
 #include <memory>
 
 namespace harkwell {
-
-detail::GateWaiter::~GateWaiter()
-{
-    if (!resumed && gate)
-        gate->abandon(this);
-}
 
 QCoro::Task<> UploadGate::acquire()
 {
@@ -20,15 +13,14 @@ QCoro::Task<> UploadGate::acquire()
         QMutexLocker locker(&m_lock);
         if (!m_busy) {
             m_busy = true;
-            waiter->resumed = true;
             co_return;
         }
-        waiter->gate = this;
+        // A coroutine once suspended here is never destroyed before it resumes, so the waiter
+        // outlives its place in the line.
         m_waiters.push_back(waiter.get());
     }
     // The grant is queued to this thread, so it cannot arrive before we are suspended here.
     co_await qCoro(waiter.get(), &detail::GateWaiter::grant);
-    waiter->resumed = true;
 }
 
 void UploadGate::release()
@@ -40,23 +32,7 @@ void UploadGate::release()
     }
     detail::GateWaiter* next = m_waiters.front();
     m_waiters.pop_front();
-    next->granted = true;
     QMetaObject::invokeMethod(next, &detail::GateWaiter::grant, Qt::QueuedConnection);
-}
-
-void UploadGate::abandon(detail::GateWaiter* waiter)
-{
-    bool handOn = false;
-    {
-        QMutexLocker locker(&m_lock);
-        const auto found = std::find(m_waiters.begin(), m_waiters.end(), waiter);
-        if (found != m_waiters.end())
-            m_waiters.erase(found);
-        else
-            handOn = waiter->granted;
-    }
-    if (handOn)
-        release();
 }
 
 bool UploadGate::isBusy() const

@@ -1,7 +1,7 @@
 #pragma once
 // Lets one upload at a time onto the wire, the waiting ones strictly in arrival order. The gate
-// passes straight from the releasing owner to the longest waiter; a waiter whose coroutine is
-// destroyed before its turn gives its place (or the gate, if it was already handed to it) onward.
+// passes straight from the releasing owner to the longest waiter, a moment later (the hand-over is
+// queued to the waiter's thread), so the next upload starts after the previous one has returned.
 
 #include <QMutex>
 #include <QObject>
@@ -13,16 +13,9 @@
 
 namespace harkwell {
 
-class UploadGate;
-
 namespace detail {
 class GateWaiter : public QObject {
     Q_OBJECT
-public:
-    ~GateWaiter() override;
-    UploadGate* gate = nullptr;
-    bool granted = false;   // set under the gate's lock when the gate is handed over
-    bool resumed = false;   // the awaiting coroutine has taken the gate
 signals:
     void grant();
 };
@@ -51,9 +44,6 @@ public:
     int waiting() const;
 
 private:
-    friend class detail::GateWaiter;
-    void abandon(detail::GateWaiter* waiter);
-
     mutable QMutex m_lock;  // guards m_busy and m_waiters
     bool m_busy = false;
     std::deque<detail::GateWaiter*> m_waiters;

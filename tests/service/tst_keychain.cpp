@@ -1,0 +1,156 @@
+// The device token's store: Keychain's rules over any secret store, and the file the token falls
+// back to on a machine without a Secret Service.
+
+#include "platform/paths/Paths.h"
+#include "platform/secrets/FakeSecretStore.h"
+#include "platform/secrets/FileSecretStore.h"
+#include "platform/secrets/SystemSecretStore.h"
+#include "service/Keychain.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+
+using namespace harkwell;
+
+namespace {
+const QString kAccount = QString::fromLatin1(Keychain::kDeviceTokenAccount);
+}
+
+class KeychainTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FakeSecretStore> m_owned;
+    FakeSecretStore* m_store = nullptr;
+
+private slots:
+    void init()
+    {
+        m_owned = std::make_unique<FakeSecretStore>();
+        m_store = m_owned.get();
+        Keychain::setStore(m_store);
+    }
+    void cleanup() { Keychain::setStore(nullptr); }
+
+    void writingReplacesTheTokenInPlace()
+    {
+        QVERIFY(Keychain::write(kAccount, QString("first"), Keychain::deviceTokenService()));
+        QVERIFY(Keychain::write(kAccount, QString("second"), Keychain::deviceTokenService()));
+        QCOMPARE(m_store->itemCount(), 1);
+        QCOMPARE(m_store->item("app.harkwell.Harkwell", "mirelon_device_token"), std::optional<QByteArray>("second"));
+        QCOMPARE(Keychain::read(kAccount, Keychain::deviceTokenService()), std::optional<QString>("second"));
+        QVERIFY(Keychain::hasDeviceToken());
+    }
+
+    void anEmptyOrAbsentValueDeletes()
+    {
+        QVERIFY(Keychain::write(kAccount, QString("t"), Keychain::deviceTokenService()));
+        QVERIFY(Keychain::write(kAccount, QString(""), Keychain::deviceTokenService()));
+        QCOMPARE(m_store->itemCount(), 0);
+        QVERIFY(Keychain::write(kAccount, std::nullopt, Keychain::deviceTokenService()));  // nothing there: still true
+        QVERIFY(!Keychain::hasDeviceToken());
+        QCOMPARE(Keychain::authorizationHeader(), std::nullopt);
+    }
+
+    void whatIsReadBackDecidesTheToken_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<std::optional<QString>>("read");
+        QTest::addColumn<std::optional<QString>>("header");
+        QTest::newRow("token") << QByteArray("abc") << std::optional<QString>("abc") << std::optional<QString>("Bearer abc");
+        QTest::newRow("blanks kept") << QByteArray(" abc\n") << std::optional<QString>(" abc\n")
+                                     << std::optional<QString>("Bearer  abc\n");
+        QTest::newRow("empty data") << QByteArray("") << std::optional<QString>("") << std::optional<QString>();
+        QTest::newRow("not UTF-8") << QByteArray("ab\xff", 3) << std::optional<QString>() << std::optional<QString>();
+        QTest::newRow("cut-off sequence") << QByteArray("ab\xc3", 3) << std::optional<QString>() << std::optional<QString>();
+    }
+    void whatIsReadBackDecidesTheToken()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(std::optional<QString>, read);
+        QFETCH(std::optional<QString>, header);
+        m_store->setReadBack(stored);
+        QCOMPARE(Keychain::read(kAccount, Keychain::deviceTokenService()), read);
+        QCOMPARE(Keychain::authorizationHeader(), header);
+        QCOMPARE(Keychain::hasDeviceToken(), header.has_value());
+    }
+
+    void aFailingStoreIsQuiet()
+    {
+        m_store->setFailWrites(true);
+        QVERIFY(!Keychain::write(kAccount, QString("t"), Keychain::deviceTokenService()));
+        QVERIFY(!Keychain::write(kAccount, std::nullopt, Keychain::deviceTokenService()));
+        m_store->setFailReads(true);
+        QCOMPARE(Keychain::read(kAccount, Keychain::deviceTokenService()), std::nullopt);
+        QVERIFY(!Keychain::hasDeviceToken());
+    }
+
+    void theFileFallbackIsPrivateAndShaped()
+    {
+        test::TempHome home;
+        FileSecretStore store(Paths::secretsFile());
+        QVERIFY(store.write("app.harkwell.Harkwell", "mirelon_device_token", "tok").has_value());
+        QVERIFY(store.write("corvale.mirelon", "mirelon_device_token", "old").has_value());
+
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(Paths::secretsFile()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        QFile file(Paths::secretsFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject expected{{"app.harkwell.Harkwell", QJsonObject{{"mirelon_device_token", "tok"}}},
+                                   {"corvale.mirelon", QJsonObject{{"mirelon_device_token", "old"}}}};
+        QCOMPARE(QJsonDocument::fromJson(file.readAll()).object(), expected);
+
+        QCOMPARE(store.read("app.harkwell.Harkwell", "mirelon_device_token").value(), "tok");
+        QVERIFY(store.remove("corvale.mirelon", "mirelon_device_token").has_value());
+        QVERIFY(store.remove("corvale.mirelon", "mirelon_device_token").has_value());
+        QCOMPARE(store.read("corvale.mirelon", "mirelon_device_token").error().kind, SecretError::Kind::NotFound);
+    }
+
+    void aWorldReadableFileIsTightenedAndADamagedOneKept()
+    {
+        test::TempHome home;
+        const QString path = home.writeFile("Library/Application Support/harkwell/secrets.json", "{}");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        FileSecretStore store(path);
+        QVERIFY(store.write("s", "a", "t").has_value());
+        QCOMPARE(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+
+        home.writeFile("Library/Application Support/harkwell/secrets.json", "{not json");
+        const auto written = store.write("s", "a", "t");
+        QVERIFY(!written.has_value());
+        QVERIFY(written.error().text.contains("damaged"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "{not json");
+    }
+
+    void withoutASecretServiceTheFileIsUsedAndSaidOnce()
+    {
+        test::TempHome home;
+        const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        QStringList lines;
+        {
+            SystemSecretStore store([&](const QString& line) { lines.append(line); });
+            QVERIFY(store.write("s", "a", "t").has_value());
+            QCOMPARE(store.read("s", "a").value(), "t");
+        }
+        if (!bus.isEmpty())
+            qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines.first().contains(Paths::secretsFile()));
+        QVERIFY(QFile::exists(Paths::secretsFile()));
+    }
+};
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+QTEST_GUILESS_MAIN(KeychainTest)
+#include "tst_keychain.moc"

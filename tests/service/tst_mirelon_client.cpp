@@ -1,0 +1,534 @@
+// The service client against the fake service: what every request carries, the upload's exact
+// body and its one-at-a-time gate, the error texts, task resolution, listing and the key search.
+
+#include "platform/clock/FakeClock.h"
+#include "platform/identity/Identity.h"
+#include "platform/secrets/FakeSecretStore.h"
+#include "service/Keychain.h"
+#include "service/MirelonClient.h"
+#include "support/FakeMirelonService.h"
+#include "support/TempHome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+using namespace harkwell;
+using namespace harkwell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr char kToken[] = " tok en";  // a blank inside the value is sent as stored
+
+QByteArray page(const QJsonArray& files, bool hasMore, const std::optional<QString>& cursor)
+{
+    QJsonObject object{{"files", files}, {"count", files.size()}, {"has_more", hasMore}};
+    if (cursor)
+        object.insert("next_cursor", *cursor);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject entry(const QString& key, const QString& fileName, const QString& status = "completed", bool deleted = false)
+{
+    return {{"cache_key", key}, {"original_filename", fileName}, {"status", status}, {"is_deleted", deleted}};
+}
+
+}  // namespace
+
+class MirelonClientTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+    std::unique_ptr<FakeSecretStore> m_secrets;
+    std::unique_ptr<FakeMirelonService> m_service;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<QNetworkAccessManager> m_session;
+    std::unique_ptr<MirelonClient> m_client;
+
+    QString audioFile(const QString& name, const QByteArray& bytes = "RIFF\0\x01\x02\xff audio")
+    {
+        return m_home->writeFile("audio/" + name, bytes);
+    }
+    void upload(const QString& contentSource, const QString& path)
+    {
+        auto result = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(path), contentSource, std::nullopt, {}, {}));
+        QVERIFY2(result.has_value(), qPrintable(result ? QString() : result.error().text()));
+    }
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<TempHome>();
+        m_secrets = std::make_unique<FakeSecretStore>();
+        Keychain::setStore(m_secrets.get());
+        QVERIFY(Keychain::write(Keychain::kDeviceTokenAccount, QString(kToken), Keychain::deviceTokenService()));
+        m_service = std::make_unique<FakeMirelonService>();
+        m_clock = std::make_unique<FakeClock>();
+        m_clock->setAutoAdvance(true);
+        m_session = std::make_unique<QNetworkAccessManager>();
+        m_client = std::make_unique<MirelonClient>(m_service->baseUrl(), *m_session, *m_clock);
+    }
+    void cleanup()
+    {
+        m_client.reset();
+        m_session.reset();
+        m_service.reset();
+        Keychain::setStore(nullptr);
+        m_secrets.reset();
+        m_home.reset();
+    }
+
+    void everyRequestCarriesTheTokenAndClientHeaders()
+    {
+        m_service->addSource(FakeSource{"k1", "a.m4a"});
+        m_service->setTaskPollsBeforeKey(0);
+        upload("voice_memo", audioFile("a.m4a"));
+        QVERIFY(QCoro::waitFor(m_client->status("k1")).has_value());
+        QVERIFY(QCoro::waitFor(m_client->source("k1")).has_value());
+        QVERIFY(QCoro::waitFor(m_client->listAllSources(false)).has_value());
+        QVERIFY(QCoro::waitFor(m_client->cacheKey("task-1", 60s)).has_value());
+
+        const auto requests = m_service->requests();
+        QCOMPARE(requests.size(), 5);
+        for (const RecordedRequest& request : requests) {
+            QCOMPARE(request.header("Authorization"), QByteArray("Bearer ") + kToken);
+            QCOMPARE(request.header("X-Client-Type"), "harkwell-mac");
+            QCOMPARE(request.header("X-Client-Version"), QByteArray(identity::kVersion));
+            QCOMPARE(request.header("X-Client-Platform"), "macos_menubar");
+            QCOMPARE(request.hasHeader("Content-Type"), request.method == "POST");
+        }
+    }
+
+    void withoutATokenNothingIsSent()
+    {
+        Keychain::write(Keychain::kDeviceTokenAccount, std::nullopt, Keychain::deviceTokenService());
+        const QString missing = "Not connected to Mirelon (Settings > Captures > Connect to Mirelon\u2026)";
+        auto uploaded = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(audioFile("a.m4a")), "x", {}, {}, {}));
+        QCOMPARE(uploaded.error().text(), missing);
+        QCOMPARE(QCoro::waitFor(m_client->status("k")).error().kind, ClientError::Kind::MissingCredentials);
+        QCOMPARE(QCoro::waitFor(m_client->listAllSources(true)).error().text(), missing);
+        QCOMPARE(m_service->requests().size(), 0);
+    }
+
+    void uploadBodyIsByteExact_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<std::optional<QString>>("language");
+        QTest::addColumn<QStringList>("tags");
+        QTest::addColumn<QByteArray>("fields");  // the text parts, with "<B>" for the boundary
+        QTest::addColumn<QByteArray>("mimeType");
+
+        QTest::newRow("file only, no extension")
+            << "memo" << std::optional<QString>() << QStringList() << QByteArray() << QByteArray("application/octet-stream");
+        QTest::newRow("empty language, capital extension")
+            << "memo.M4A" << std::optional<QString>("") << QStringList()
+            << QByteArray("--<B>\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n\r\n") << QByteArray("audio/mp4");
+        QTest::newRow("language, two tags, metadata")
+            << "260304-090000.wav" << std::optional<QString>("de") << QStringList{"call", "team"}
+            << QByteArray("--<B>\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nde\r\n"
+                          "--<B>\r\nContent-Disposition: form-data; name=\"tags\"\r\n\r\ncall,team\r\n"
+                          "--<B>\r\nContent-Disposition: form-data; name=\"content_source_metadata\"\r\n\r\n"
+                          "{\"app\":\"Zoom\",\"mic\":\"Built-in\"}\r\n")
+            << QByteArray("audio/wav");
+    }
+    void uploadBodyIsByteExact()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(std::optional<QString>, language);
+        QFETCH(QStringList, tags);
+        QFETCH(QByteArray, fields);
+        QFETCH(QByteArray, mimeType);
+        const QByteArray audio("\x00\x01\r\n--\xff\xfe audio", 15);
+        const QMap<QString, QString> metadata =
+            tags.isEmpty() ? QMap<QString, QString>() : QMap<QString, QString>{{"app", "Zoom"}, {"mic", "Built-in"}};
+
+        auto result = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(audioFile(fileName, audio)), "voice_memo",
+                                                           language, tags, metadata));
+        QVERIFY(result.has_value());
+        QCOMPARE(result->task_id, std::optional<QString>("task-1"));
+
+        const RecordedRequest request = m_service->requests().first();
+        QCOMPARE(request.method, "POST");
+        QCOMPARE(request.rawPath, "/api/v1/sources");
+        const QByteArray contentType = request.header("Content-Type");
+        const QRegularExpression form("^multipart/form-data; boundary=(----HarkwellBoundary"
+                                      "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})$");
+        const auto match = form.match(QString::fromLatin1(contentType));
+        QVERIFY2(match.hasMatch(), contentType.constData());
+        const QByteArray boundary = match.captured(1).toLatin1();
+
+        QByteArray expected = "--<B>\r\nContent-Disposition: form-data; name=\"content_source\"\r\n\r\nvoice_memo\r\n" + fields
+            + "--<B>\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName.toUtf8() + "\"\r\n"
+            + "Content-Type: " + mimeType + "\r\n\r\n" + audio + "\r\n--<B>--\r\n";
+        expected.replace("<B>", boundary);
+        QCOMPARE(request.body, expected);
+    }
+
+    void mimeTypeFollowsTheExtension_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("mimeType");
+        QTest::newRow("m4a") << "a.m4a" << "audio/mp4";
+        QTest::newRow("MP3") << "a.MP3" << "audio/mpeg";
+        QTest::newRow("wav") << "a.wav" << "audio/wav";
+        QTest::newRow("aiff") << "a.aiff" << "audio/aiff";
+        QTest::newRow("aif") << "a.aif" << "audio/aiff";
+        QTest::newRow("caf") << "a.caf" << "audio/x-caf";
+        QTest::newRow("qta") << "a.qta" << "application/octet-stream";
+        QTest::newRow("none") << "a" << "application/octet-stream";
+    }
+    void mimeTypeFollowsTheExtension()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, mimeType);
+        QCOMPARE(MirelonClient::mimeType(fileName), mimeType);
+    }
+
+    void aFileNameCannotWriteItsOwnPartHeaders()
+    {
+        const QString name = "a\"\r\nContent-Type: text-html\r\n.m4a";
+        const QString path = m_home->path() + "/" + name;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("x");
+        file.close();
+        upload("voice_memo", path);
+        const auto part = m_service->requests().first().formPart("file");
+        QVERIFY(part.has_value());
+        QCOMPARE(part->fileName, std::optional<QString>("a%22%0D%0AContent-Type: text-html%0D%0A.m4a"));
+        QCOMPARE(part->contentType, std::optional<QByteArray>("audio/mp4"));
+    }
+
+    void anUnreadableFileFailsBeforeTheGate()
+    {
+        const QString path = m_home->path() + "/gone.m4a";
+        auto result = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(path), "x", {}, {}, {}));
+        QCOMPARE(result.error().text(), "Cannot read audio file: " + path);
+        QVERIFY(!MirelonClient::uploadGate().isBusy());
+        QCOMPARE(m_service->requests().size(), 0);
+    }
+
+    void responseErrorsHaveTheirTexts_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("402 with message") << 402 << QByteArray(R"({"error":"plan","plan":"pro","message":"Upgrade to Pro."})")
+                                          << "Mirelon refused this request (402): Upgrade to Pro.";
+        QTest::newRow("402 empty message, plan") << 402 << QByteArray(R"({"plan":"pro","message":""})")
+                                                 << "Mirelon refused this request for your plan (402, needs pro)";
+        QTest::newRow("402 empty plan") << 402 << QByteArray(R"({"plan":""})")
+                                        << "Mirelon refused this request for your plan (402, needs )";
+        QTest::newRow("402 neither") << 402 << QByteArray("{}") << "Mirelon refused this request for your plan (402)";
+        QTest::newRow("402 not JSON") << 402 << QByteArray("Payment Required")
+                                      << "Mirelon refused this request for your plan (402)";
+        QTest::newRow("402 plan not a string") << 402 << QByteArray(R"({"plan":3,"message":"m"})")
+                                               << "Mirelon refused this request for your plan (402)";
+        QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\x80", 3) << "Mirelon request failed (500): <binary>";
+        QTest::newRow("404 text") << 404 << QByteArray("no such source") << "Mirelon request failed (404): no such source";
+        QTest::newRow("300") << 300 << QByteArray("") << "Mirelon request failed (300): ";
+        QTest::newRow("200 not JSON") << 200 << QByteArray("<html>")
+                                      << "Mirelon response malformed: status: the data is not valid JSON (illegal value at offset 1)";
+        QTest::newRow("204 empty body") << 204 << QByteArray() << QString();
+        QTest::newRow("200 stage of the wrong type") << 200 << QByteArray(R"({"status":{"transcription":{"word_count":"12"}}})")
+                                                     << "Mirelon response malformed: status: status.transcription.word_count: expected an integer";
+    }
+    void responseErrorsHaveTheirTexts()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        m_service->script("GET", "sources/k/status", {FakeReply{status, body}});
+        const auto result = QCoro::waitFor(m_client->status("k"));
+        QVERIFY(!result.has_value());
+        if (!text.isEmpty())
+            QCOMPARE(result.error().text(), text);
+        else
+            QVERIFY(result.error().text().startsWith("Mirelon response malformed: status: "));
+    }
+
+    void undecodableUploadAnswersShowTheBody_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("no status") << QByteArray(R"({"task_id":"t"})") << "Mirelon response malformed: upload: status: missing"
+                                   << R"( -- body: {"task_id":"t"})";
+        QTest::newRow("task id a number") << QByteArray(R"({"status":"queued","task_id":7})")
+                                          << "Mirelon response malformed: upload: task_id: expected a string"
+                                          << R"( -- body: {"status":"queued","task_id":7})";
+        // 299 ASCII bytes, then "é" cut in half by the 300-byte limit.
+        QTest::newRow("cut inside a character") << QByteArray(299, 'x') + "\xc3\xa9" << "Mirelon response malformed: upload: "
+                                                << " -- body: <binary>";
+    }
+    void undecodableUploadAnswersShowTheBody()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        m_service->script("POST", "sources", {FakeReply{200, body}});
+        auto result = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(audioFile("a.m4a")), "x", {}, {}, {}));
+        QVERIFY(!result.has_value());
+        QVERIFY2(result.error().text().startsWith(start), qPrintable(result.error().text()));
+        QVERIFY2(result.error().text().endsWith(end), qPrintable(result.error().text()));
+    }
+
+    void uploadsReachTheServiceOneAtATimeInArrivalOrder()
+    {
+        // The first answer fails: the gate must still pass to the next upload.
+        m_service->script("POST", "sources", {FakeReply{500, "busy", 40}});
+        QList<QString> order;
+        std::vector<QCoro::Task<>> uploads;
+        int finished = 0;
+        for (const QString source : {"first", "second", "third"}) {
+            const QString path = audioFile(source + ".m4a");
+            uploads.push_back([](MirelonClient& client, QString path, QString source, int& finished) -> QCoro::Task<> {
+                co_await client.uploadAudio(QUrl::fromLocalFile(path), source, std::nullopt, {}, {});
+                ++finished;
+            }(*m_client, path, source, finished));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(finished, 3, 10000);
+
+        const auto requests = m_service->requests("POST", "sources");
+        QCOMPARE(requests.size(), 3);
+        for (const RecordedRequest& request : requests)
+            order.append(QString::fromUtf8(request.formPart("content_source")->data));
+        QCOMPARE(order, (QList<QString>{"first", "second", "third"}));
+        QCOMPARE(m_service->peakInFlight(), 1);
+        QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
+    void keysAndCursorsStayOneSegmentOrValue_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("rawPath");
+        QTest::newRow("slash") << "a/../../auth" << QByteArray("/api/v1/sources/a%2F..%2F..%2Fauth/status");
+        QTest::newRow("query and fragment") << "k?x=1#f" << QByteArray("/api/v1/sources/k%3Fx%3D1%23f/status");
+        QTest::newRow("space and percent") << "a b%2F" << QByteArray("/api/v1/sources/a%20b%252F/status");
+    }
+    void keysAndCursorsStayOneSegmentOrValue()
+    {
+        QFETCH(QString, key);
+        QFETCH(QByteArray, rawPath);
+        (void)QCoro::waitFor(m_client->status(key));
+        const RecordedRequest request = m_service->requests().first();
+        QCOMPARE(request.rawPath, rawPath);
+        QCOMPARE(request.rawQuery, QByteArray());
+
+        m_service->script("GET", "sources", {FakeReply{200, page({}, true, key)}, FakeReply{200, page({}, false, {})}});
+        QVERIFY(QCoro::waitFor(m_client->listAllSources(false)).has_value());
+        const RecordedRequest second = m_service->requests("GET", "sources").last();
+        QCOMPARE(second.query.queryItemValue("before", QUrl::FullyDecoded), key);
+        QCOMPARE(second.query.queryItems().size(), 2);
+    }
+
+    void keysNoSegmentCanHoldAreNotSent_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::newRow("dot dot") << "..";
+        QTest::newRow("dot") << ".";
+        QTest::newRow("empty") << "";
+    }
+    void keysNoSegmentCanHoldAreNotSent()
+    {
+        QFETCH(QString, key);
+        QCOMPARE(QCoro::waitFor(m_client->status(key)).error().text(), "Mirelon response malformed: status: could not build URL");
+        QCOMPARE(QCoro::waitFor(m_client->source(key)).error().text(), "Mirelon response malformed: source: could not build URL");
+        QCOMPARE(QCoro::waitFor(m_client->cacheKey(key, 60s)), std::nullopt);
+        QCOMPARE(m_service->requests().size(), 0);
+    }
+
+    void taskResolution_data()
+    {
+        QTest::addColumn<QList<FakeReply>>("answers");
+        QTest::addColumn<std::optional<QString>>("key");
+        QTest::addColumn<int>("requests");
+        const FakeReply pending{200, R"({"status":"processing"})"};
+        QTest::newRow("result key only") << QList<FakeReply>{{200, R"({"result":{"cache_key":"k9"}})"}}
+                                         << std::optional<QString>("k9") << 1;
+        QTest::newRow("empty top-level key outranks result")
+            << QList<FakeReply>{{200, R"({"cache_key":"","result":{"cache_key":"k9"}})"}, {200, R"({"cache_key":"k10"})"}}
+            << std::optional<QString>("k10") << 2;
+        QTest::newRow("failures are waited out")
+            << QList<FakeReply>{{500, "oops"}, {404, "{}"}, {200, "not json"}, {200, R"({"cache_key":5})"}, pending,
+                                {200, R"({"status":"failed","cache_key":"k3"})"}}
+            << std::optional<QString>("k3") << 6;
+        QTest::newRow("deadline") << QList<FakeReply>{pending} << std::optional<QString>() << 12;
+    }
+    void taskResolution()
+    {
+        QFETCH(QList<FakeReply>, answers);
+        QFETCH(std::optional<QString>, key);
+        QFETCH(int, requests);
+        m_service->script("GET", "sources/tasks/t1", answers, true);
+        QCOMPARE(QCoro::waitFor(m_client->cacheKey("t1", 60s)), key);
+        QCOMPARE(m_service->requests().size(), requests);
+        for (auto sleep : m_clock->requestedSleeps())
+            QCOMPARE(sleep, std::chrono::milliseconds(5s));
+    }
+
+    void aTimeLimitOfZeroSendsNothing()
+    {
+        QCOMPARE(QCoro::waitFor(m_client->cacheKey("t1", 0s)), std::nullopt);
+        QCOMPARE(m_service->requests().size(), 0);
+    }
+
+    void listingFollowsCursorsAcrossPages()
+    {
+        for (int i = 0; i < 250; ++i)
+            m_service->addSource(FakeSource{QString("k%1").arg(i), QString("f%1.m4a").arg(i)});
+        m_service->addSource(FakeSource{"gone", "gone.m4a", "completed", true});
+
+        const auto all = QCoro::waitFor(m_client->listAllSources(false));
+        QVERIFY(all.has_value());
+        QCOMPARE(all->size(), 250);
+        QCOMPARE(all->first().cache_key, "k249");
+        QCOMPARE(all->last().cache_key, "k0");
+        const auto requests = m_service->requests();
+        QCOMPARE(requests.size(), 3);
+        QCOMPARE(requests[0].rawQuery, "limit=100");
+        QCOMPARE(requests[1].rawQuery, "limit=100&before=k150");
+        QCOMPARE(requests[2].rawQuery, "limit=100&before=k50");
+
+        const auto withDeleted = QCoro::waitFor(m_client->listAllSources(true));
+        QCOMPARE(withDeleted->size(), 251);
+        QCOMPARE(m_service->requests()[3].rawQuery, "limit=100&include_deleted=true");
+        QCOMPARE(m_service->requests()[4].rawQuery, "limit=100&include_deleted=true&before=k151");
+    }
+
+    void listingEndsWhereThePagesSay_data()
+    {
+        QTest::addColumn<QList<FakeReply>>("answers");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("error");
+        const FakeReply more{200, page({entry("k", "f")}, true, QString("c"))};
+        QTest::newRow("has_more without cursor") << QList<FakeReply>{{200, page({entry("k", "f")}, true, {})}} << 1 << QString();
+        QTest::newRow("empty last page") << QList<FakeReply>{{200, page({}, false, QString("c"))}} << 1 << QString();
+        QList<FakeReply> twoHundred(199, more);
+        twoHundred.append(FakeReply{200, page({entry("k", "f")}, false, {})});
+        QTest::newRow("200th page is the last") << twoHundred << 200 << QString();
+        QTest::newRow("more after 200 pages") << QList<FakeReply>{more} << 200
+                                              << "Mirelon response malformed: list: pagination exceeded 200 pages";
+        QTest::newRow("a deleted flag that is a number")
+            << QList<FakeReply>{more, {200, R"({"files":[{"cache_key":"k","is_deleted":1}],"count":1,"has_more":false})"}} << 2
+            << "Mirelon response malformed: list: files[0].is_deleted: expected true or false";
+        QTest::newRow("an entry without a key")
+            << QList<FakeReply>{{200, R"({"files":[{"status":"done"}],"count":1,"has_more":false})"}} << 1
+            << "Mirelon response malformed: list: files[0].cache_key: missing";
+        QTest::newRow("failure part-way") << QList<FakeReply>{more, {503, "down"}} << 2 << "Mirelon request failed (503): down";
+    }
+    void listingEndsWhereThePagesSay()
+    {
+        QFETCH(QList<FakeReply>, answers);
+        QFETCH(int, requests);
+        QFETCH(QString, error);
+        m_service->script("GET", "sources", answers, true);
+        const auto result = QCoro::waitFor(m_client->listAllSources(false));
+        QCOMPARE(m_service->requests().size(), requests);
+        if (error.isEmpty())
+            QVERIFY(result.has_value());
+        else
+            QCOMPARE(result.error().text(), error);
+    }
+
+    void keySearchPassesOverWhatIsNotLive()
+    {
+        const QJsonArray first{entry("k1", "memo.M4A"),
+                               entry("k2", "memo.m4a", "FAILED"),
+                               entry("k3", "memo.m4a", "Error"),
+                               entry("k4", "memo.m4a", "completed", true),
+                               entry("", "memo.m4a"),
+                               entry("old", "memo.m4a")};
+        const QJsonArray second{QJsonObject{{"cache_key", "live"}, {"original_filename", "memo.m4a"}}};
+        const QList<FakeReply> pages{{200, page(first, true, QString("c1"))}, {200, page(second, false, {})}};
+
+        m_service->script("GET", "sources", pages);
+        QCOMPARE(QCoro::waitFor(m_client->currentKey("memo.m4a", "old", 3)), std::optional<QString>("live"));
+        QCOMPARE(m_service->requests()[1].rawQuery, "limit=100&before=c1");
+
+        m_service->clearRequests();
+        m_service->script("GET", "sources", pages);
+        QCOMPARE(QCoro::waitFor(m_client->currentKey("memo.m4a", "old", 1)), std::nullopt);
+        QCOMPARE(m_service->requests().size(), 1);
+
+        m_service->clearRequests();
+        QCOMPARE(QCoro::waitFor(m_client->currentKey("memo.m4a", "old", 0)), std::nullopt);
+        QCOMPARE(m_service->requests().size(), 0);
+
+        m_service->script("GET", "sources", {{500, "x"}, {200, page(second, false, {})}});
+        QCOMPARE(QCoro::waitFor(m_client->currentKey("memo.m4a", "old", 3)), std::nullopt);
+        QCOMPARE(m_service->requests().size(), 1);
+    }
+
+    void sourceAndStatusDecode()
+    {
+        m_service->script("GET", "sources/k/status", {{200, "{}"}});
+        QCOMPARE(QCoro::waitFor(m_client->status("k"))->transcription.has_value(), false);
+
+        m_service->addSource(FakeSource{"k1", "a.m4a"});
+        const auto status = QCoro::waitFor(m_client->status("k1"));
+        QCOMPARE(status->transcription->status, std::optional<QString>("processing"));
+        QCOMPARE(QCoro::waitFor(m_client->status("k1"))->transcription->status, std::optional<QString>("completed"));
+        const auto detail = QCoro::waitFor(m_client->source("k1"));
+        QCOMPARE(detail->result.text, std::optional<QString>("Transcript text."));
+        QCOMPARE(detail->result.word_count, std::optional<int>(3));
+
+        m_service->script("GET", "sources/k2", {{200, R"({"success":true,"result":{}})"}, {200, R"({"success":true,"cache_key":"k2"})"}});
+        QCOMPARE(QCoro::waitFor(m_client->source("k2")).error().text(), "Mirelon response malformed: source: cache_key: missing");
+        QCOMPARE(QCoro::waitFor(m_client->source("k2")).error().text(), "Mirelon response malformed: source: result: missing");
+    }
+
+    void sourceRecordsDecodeStrictly_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("key only") << QByteArray(R"({"cache_key":"k"})") << QString();
+        QTest::newRow("null deleted flag") << QByteArray(R"({"cache_key":"k","is_deleted":null})") << QString();
+        QTest::newRow("whole number as double") << QByteArray(R"({"cache_key":"k","created_at":0,"duration":3})") << QString();
+        QTest::newRow("unknown keys") << QByteArray(R"({"cache_key":"k","extra":[1]})") << QString();
+        QTest::newRow("no key") << QByteArray(R"({"status":"x"})") << "s.cache_key: missing";
+        QTest::newRow("null key") << QByteArray(R"({"cache_key":null})") << "s.cache_key: missing";
+        QTest::newRow("deleted as number") << QByteArray(R"({"cache_key":"k","is_deleted":1})") << "s.is_deleted: expected true or false";
+        QTest::newRow("timestamp as string") << QByteArray(R"({"cache_key":"k","timestamp":"1"})") << "s.timestamp: expected a number";
+        QTest::newRow("not an object") << QByteArray(R"(["k"])") << "s: expected an object";
+    }
+    void sourceRecordsDecodeStrictly()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, error);
+        const QJsonDocument document = QJsonDocument::fromJson(json);
+        const QJsonValue value = document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
+        const auto decoded = SourceMetadata::fromJson(value, "s");
+        if (error.isEmpty()) {
+            QVERIFY(decoded.has_value());
+            QCOMPARE(decoded->cache_key, "k");
+            QCOMPARE(decoded->is_deleted, std::nullopt);
+        } else {
+            QCOMPARE(decoded.error().text, error);
+        }
+    }
+
+    void aTransportFailureKeepsThePlatformText()
+    {
+        const quint16 port = m_service->port();
+        m_service.reset();  // nothing listens there any more
+        MirelonClient client(QUrl(QString("http://127.0.0.1:%1/api/v1").arg(port)), *m_session, *m_clock);
+        const auto result = QCoro::waitFor(client.status("k"));
+        QCOMPARE(result.error().kind, ClientError::Kind::Platform);
+        QVERIFY2(result.error().text().contains("refused", Qt::CaseInsensitive), qPrintable(result.error().text()));
+        QCOMPARE(QCoro::waitFor(client.cacheKey("t", 12s)), std::nullopt);
+    }
+};
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(QList<harkwell::test::FakeReply>)
+
+QTEST_GUILESS_MAIN(MirelonClientTest)
+#include "tst_mirelon_client.moc"
