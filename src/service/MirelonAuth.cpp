@@ -76,6 +76,23 @@ bool isUsableVerificationUrl(const QUrl& url)
     return QHostAddress(url.host()).isLoopback();
 }
 
+// One unauthenticated JSON request; a status outside 200 to 299 is a failure with its own text.
+QCoro::Task<std::expected<HttpAnswer, ClientError>> postJson(QNetworkAccessManager& session, QUrl url,
+                                                             QByteArray payload,
+                                                             std::function<void(QNetworkReply*)> started)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Content-Type", "application/json");
+    request.setTransferTimeout(int(std::chrono::milliseconds(MirelonClient::kRequestTimeout).count()));
+    auto answer = co_await HttpExchange::send(session, request, "POST", payload, std::move(started));
+    if (answer && (answer->status < 200 || answer->status > 299)) {
+        const QString body = Utf8Text::strict(answer->body).value_or(QString());
+        co_return std::unexpected(
+            ClientError::platform(QStringLiteral("Mirelon returned HTTP %1. %2").arg(answer->status).arg(firstCharacters(body, 200))));
+    }
+    co_return answer;
+}
+
 QString computerName()
 {
     const QString host = QSysInfo::machineHostName();
@@ -181,20 +198,10 @@ QCoro::Task<> MirelonAuth::pair(QPointer<MirelonAuth> self, std::shared_ptr<Run>
     auto stopped = [&] { return run->cancelled || !self; };
     auto fail = [&](const QString& message) { self->setState(State::failed(message)); };
 
-    // Sends one unauthenticated JSON request; the answer's object, or the text of the failure.
-    auto post = [&](const QString& path, const QJsonObject& body) -> QCoro::Task<std::expected<HttpAnswer, ClientError>> {
-        QNetworkRequest request(MirelonClient::address(baseUrl, path.split(QLatin1Char('/'))));
-        request.setRawHeader("Content-Type", "application/json");
-        request.setTransferTimeout(int(std::chrono::milliseconds(MirelonClient::kRequestTimeout).count()));
-        const QByteArray payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
-        auto answer = co_await HttpExchange::send(self->m_session, request, "POST", payload,
-                                                  [run](QNetworkReply* reply) { run->reply = reply; });
-        if (answer && (answer->status < 200 || answer->status > 299))
-            co_return std::unexpected(ClientError::platform(
-                QStringLiteral("Mirelon returned HTTP %1. %2")
-                    .arg(answer->status)
-                    .arg(firstCharacters(Utf8Text::strict(answer->body).value_or(QString()), 200))));
-        co_return answer;
+    auto post = [&](const QString& path, const QJsonObject& body) {
+        return postJson(self->m_session, MirelonClient::address(baseUrl, path.split(QLatin1Char('/'))),
+                        QJsonDocument(body).toJson(QJsonDocument::Compact),
+                        [run](QNetworkReply* reply) { run->reply = reply; });
     };
 
     const QString initPath = QStringLiteral("auth/devices/init");
