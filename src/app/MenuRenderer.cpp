@@ -5,6 +5,15 @@
 
 namespace harkwell {
 
+namespace {
+// A single "&" would mark a keyboard mnemonic; the rows' texts are meant literally.
+QString literal(const QString& text)
+{
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+}  // namespace
+
 void MenuRenderer::render(const MenuRows& rows, QMenu* menu)
 {
     // Submenus are children of the menu: clearing the actions alone would keep them alive.
@@ -18,10 +27,10 @@ void MenuRenderer::render(const MenuRows& rows, QMenu* menu)
             menu->addSeparator();
             break;
         case MenuRow::Kind::Header:
-            menu->addSection(row.text);
+            menu->addSection(literal(row.text));
             break;
         case MenuRow::Kind::Text: {
-            QAction* action = menu->addAction(row.text);
+            QAction* action = menu->addAction(literal(row.text));
             action->setEnabled(false);
             QFont font = action->font();
             if (font.pointSizeF() > 0)
@@ -30,7 +39,7 @@ void MenuRenderer::render(const MenuRows& rows, QMenu* menu)
             break;
         }
         case MenuRow::Kind::Button: {
-            QAction* action = menu->addAction(row.text);
+            QAction* action = menu->addAction(literal(row.text));
             action->setEnabled(row.enabled);
             action->setShortcut(row.shortcut);
             if (row.action)
@@ -38,7 +47,7 @@ void MenuRenderer::render(const MenuRows& rows, QMenu* menu)
             break;
         }
         case MenuRow::Kind::Submenu: {
-            auto* submenu = new QMenu(row.text, menu);
+            auto* submenu = new QMenu(literal(row.text), menu);
             render(row.children, submenu);
             menu->addMenu(submenu);
             break;
