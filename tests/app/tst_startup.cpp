@@ -3,7 +3,7 @@
 // re-applies the keeper, the pipeline and the coordinator's folders.
 
 #include "app/AppDelegate.h"
-#include "app/AppServices.h"
+#include "RecordingServices.h"
 #include "foundation/HarkwellLog.h"
 #include "platform/paths/Paths.h"
 #include "support/TempHome.h"
@@ -12,34 +12,9 @@
 #include <QTest>
 
 using namespace harkwell;
+using harkwell::test::RecordingServices;
 
 namespace {
-
-// Records every call in order; the settings it answers with are the test's.
-class RecordingServices final : public AppServices {
-public:
-    bool keep = false;
-    bool watching = false;
-    bool upload = false;
-    bool paired = false;
-    QStringList calls;
-
-    void runEnvironmentCheckInBackground() override { calls << "environmentCheck"; }
-    bool keepVoiceMemosRunning() override { return keep; }
-    void startVoiceMemosKeeper() override { calls << "keeper.start"; }
-    void stopVoiceMemosKeeper() override { calls << "keeper.stop"; }
-    void readRetryWatermark() override { calls << "retryWatermark"; }
-    void enableLoginItemByDefaultOnce() override { calls << "loginItem.enableByDefaultOnce"; }
-    void connectTranscriptNotifier() override { calls << "notifier.connect"; }
-    void startCaptureStatus() override { calls << "status.start"; }
-    bool hasEnabledWatchedFolders() override { return watching; }
-    bool uploadEnabled() override { return upload; }
-    bool isPaired() override { return paired; }
-    void startCapturePipeline() override { calls << "pipeline.start"; }
-    void stopCapturePipeline() override { calls << "pipeline.stop"; }
-    void resumeUnfinishedCaptures() override { calls << "pipeline.resumeUnfinished"; }
-    void reloadCaptureCoordinator() override { calls << "coordinator.reload"; }
-};
 
 QStringList logLines()
 {

@@ -1,0 +1,100 @@
+// The application on a real (virtual) display: start-up shows the tray icon with its label, runs the
+// launch sequence and installs click handling; the menu opens rendered from its rows. The menu and
+// the icons are saved as images next to the test for a person to look at.
+
+#include "RecordingServices.h"
+#include "app/Brand.h"
+#include "app/HarkwellApp.h"
+#include "app/MenuBarLabel.h"
+#include "foundation/Opening.h"
+#include "platform/notifications/FakeNotifications.h"
+#include "platform/schemes/SchemeHandlers.h"
+#include "platform/workspace/FakeWorkspace.h"
+#include "support/TempHome.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTest>
+
+using namespace harkwell;
+
+namespace {
+
+QString artifact(const QString& name)
+{
+    QDir().mkpath(QStringLiteral(HARKWELL_TEST_ARTIFACTS));
+    return QStringLiteral(HARKWELL_TEST_ARTIFACTS "/") + name;
+}
+
+QStringList actionTexts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts << (action->isSeparator() && action->text().isEmpty() ? QStringLiteral("---") : action->text());
+    return texts;
+}
+
+}  // namespace
+
+class TrayTest : public QObject {
+    Q_OBJECT
+private slots:
+    void iconsRender()
+    {
+        const QColor text = QApplication::palette().color(QPalette::WindowText);
+        for (const auto& [name, content] : {std::pair{"label-count.png", MenuBarLabel::content(false, 0, 12)},
+                                            std::pair{"label-recording.png", MenuBarLabel::content(true, 3725, 12)}}) {
+            const QPixmap pixmap = MenuBarLabel::render(content, text, 2.0);
+            QVERIFY(!pixmap.isNull());
+            QCOMPARE(pixmap.height(), Brand::kGlyphPoints * 2);
+            QVERIFY(pixmap.width() > pixmap.height());  // glyph and text side by side
+            QVERIFY(pixmap.save(artifact(name)));
+        }
+        const QImage glyph = Brand::menuBarGlyph(Qt::black, 4.0).toImage();
+        QVERIFY(glyph.pixelColor(glyph.width() / 2, glyph.height() - 6).alpha() > 0);  // the base is filled
+        QVERIFY(glyph.pixelColor(1, 1).alpha() == 0);
+        QVERIFY(glyph.save(artifact("glyph.png")));
+    }
+
+    void startsAndShowsMenu()
+    {
+        test::TempHome home;
+        FakeWorkspace workspace;
+        Opening::setWorkspace(&workspace);
+        FakeNotifications notifications;
+        FakeSchemeHandlers schemes;
+        test::RecordingServices services;
+        services.watching = true;
+
+        HarkwellApp app(services, notifications, schemes);
+        app.start();
+        QCOMPARE(services.calls.first(), QString("environmentCheck"));
+        QVERIFY(services.calls.contains("pipeline.start"));
+        QVERIFY(!app.trayIcon()->icon().isNull());
+        QCOMPARE(app.trayIcon()->toolTip(), MenuBarLabel::toolTip(app.labelContent()));
+
+        // Clicks are handled from the start, before the menu was ever opened.
+        NotificationRequest request;
+        request.payload = {{"filePath", home.make("vault/_inbox")}};
+        notifications.click(request);
+        QTRY_COMPARE(workspace.opened().size(), 1);
+        QCOMPARE(workspace.opened().first(), QUrl::fromLocalFile(home.path() + "/vault/_inbox"));
+
+        QMenu* menu = app.menu();
+        menu->popup(QPoint(40, 40));
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(actionTexts(menu), (QStringList{"Record\u2026", "---", "Vault", "Captures", "Capture: starting\u2026",
+                                                 "Open capture log", "---", "Search Vault...", "Refresh", "Settings...",
+                                                 "Welcome && guide...", "Quit"}));
+        QVERIFY(menu->grab().save(artifact("menu.png")));
+        menu->close();
+        Opening::setWorkspace(nullptr);
+    }
+};
+
+QTEST_MAIN(TrayTest)
+#include "tst_tray.moc"
