@@ -36,6 +36,7 @@ struct CoordinatorFixture {
     QString addFolder(const QString& name)
     {
         const QString path = home.make(name);
+        QMutexLocker locker(&lock);
         folders.append(WatchedFolder::generic(path, name));
         return path;
     }
@@ -71,11 +72,11 @@ struct CoordinatorFixture {
     FakeFileSystem files;
     FakeDurationProbe durations;
     FakeNotifications notifications;
-    QList<WatchedFolder> folders;
-    QMutex lock;  // guards the three records below, filled on the coordinator's queue
+    QMutex lock;  // guards folders and the three records below, filled on the coordinator's queue
     QList<FolderWatcher::NewCapture> captures;
     int polls = 0;
     QList<CaptureAccess::State> voiceMemosStates;
+    QList<WatchedFolder> folders;
     std::unique_ptr<CaptureStateStore> store =
         std::make_unique<CaptureStateStore>(Paths::stateFile(), Paths::legacyWatcherStateFile(), clock);
     std::unique_ptr<CaptureCoordinator> coordinator = makeCoordinator();
@@ -85,6 +86,7 @@ private:
     std::unique_ptr<CaptureCoordinator> makeCoordinator()
     {
         auto made = std::make_unique<CaptureCoordinator>(*store, CaptureProbes{files, durations, clock}, [this] {
+            QMutexLocker locker(&lock);
             return folders;
         });
         made->setOnNewCapture([this](const FolderWatcher::NewCapture& capture) {
@@ -262,7 +264,7 @@ private slots:
         const FolderWatcher::NewCapture capture = f.captured().first();
         QCOMPARE(capture.canonicalId, "240301-102030");
         QCOMPARE(capture.sourceUrl, QUrl::fromLocalFile(inbox + "/fresh.wav"));
-        QCOMPARE(capture.folderId, f.folders.first().id);
+        QCOMPARE(capture.folderId, WatchedFolder::generic(inbox, "Inbox").id);
 
         // More ticks, a restart with the ledger read back from state.json, a reload: still one.
         const int polls = f.pollCount();
@@ -277,10 +279,37 @@ private slots:
         QCOMPARE(logText().count("[harkwell] capture: [Inbox] access -> Inbox: 2 files visible"), 2);  // once per coordinator
     }
 
+    void onlyTheFirstStartOrAReloadIndexes()
+    {
+        CoordinatorFixture f;
+        f.addFolder("Inbox");
+        f.coordinator->start();
+        f.coordinator->stop();
+        QTRY_VERIFY(logText().contains("[harkwell] capture: coordinator stopped"));
+        // A folder added while stopped is not indexed by the next start: what it holds is new.
+        f.addFolder("Later");
+        f.home.writeFile("Later/waiting.wav", wav(1.0));
+        f.coordinator->start();
+        QVERIFY2(f.runUntil([&] { return f.captured().size() == 1; }), qPrintable(logText()));
+        QCOMPARE(f.captured().first().sourceUrl.fileName(), "waiting.wav");
+
+        // A reload indexes again, but only folders whose ledger is still empty.
+        f.home.writeFile("Inbox/after-reload.wav", wav(1.0));
+        f.coordinator->reload();
+        QTRY_VERIFY(logText().contains("[harkwell] capture: [Inbox] initial index complete (1 existing files marked seen)"));
+        QVERIFY(!logText().contains("[Later] initial index"));
+        const int polls = f.pollCount();
+        QVERIFY(f.runUntil([&] { return f.pollCount() >= polls + 2; }));
+        QCOMPARE(f.captured().size(), 1);
+    }
+
     void accessChangesAreLoggedAndNotifiedOnce()
     {
         CoordinatorFixture f;
-        f.folders.append(WatchedFolder::defaultVoiceMemos(true));
+        {
+            QMutexLocker locker(&f.lock);
+            f.folders.append(WatchedFolder::defaultVoiceMemos(true));
+        }
         const QString folder = Paths::voiceMemosFolder();
         f.coordinator->start();
         const auto tickThenSettle = [&] {
