@@ -17,7 +17,8 @@ namespace harkwell {
 namespace {
 
 // A probe stuck on a dead mount keeps its thread; a pool of its own keeps such threads from
-// starving the global pool that the rest of the application shares.
+// starving the global pool that the rest of the application shares. Never destroyed: its
+// destructor would wait for a stuck probe.
 QThreadPool& probeThreads()
 {
     static QThreadPool* pool = [] {

@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <climits>
+
 namespace harkwell {
 
 namespace {
