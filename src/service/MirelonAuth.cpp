@@ -1,8 +1,8 @@
 #include "service/MirelonAuth.h"
 
 #include "foundation/JsonFields.h"
+#include "foundation/Opening.h"
 #include "platform/clock/Clock.h"
-#include "platform/workspace/Workspace.h"
 #include "service/HttpExchange.h"
 #include "service/JsonBody.h"
 #include "service/Keychain.h"
@@ -136,9 +136,8 @@ MirelonAuth::State MirelonAuth::State::idle() { return State{}; }
 
 // ---- MirelonAuth -----------------------------------------------------------------------------------
 
-MirelonAuth::MirelonAuth(Workspace& workspace, Clock& clock, QNetworkAccessManager& session, ResumeHook resume,
-                         QObject* parent)
-    : QObject(parent), m_workspace(workspace), m_clock(clock), m_session(session), m_resume(std::move(resume))
+MirelonAuth::MirelonAuth(Clock& clock, QNetworkAccessManager& session, ResumeHook resume, QObject* parent)
+    : QObject(parent), m_clock(clock), m_session(session), m_resume(std::move(resume))
 {
     refreshConnectedState();
 }
@@ -244,7 +243,7 @@ QCoro::Task<> MirelonAuth::pair(QPointer<MirelonAuth> self, std::shared_ptr<Run>
     }
     const QDateTime expiresAt = self->m_clock.now().addSecs(init.expiresIn);
     self->setState(State::pairing(init.userCode, verificationUrl, expiresAt));
-    self->m_workspace.openWithoutWaiting(verificationUrl);
+    Opening::openWithoutWaiting(verificationUrl);
 
     const std::chrono::seconds interval{std::max(init.interval, 1)};
     Clock& clock = self->m_clock;

@@ -20,7 +20,6 @@ class QNetworkAccessManager;
 namespace harkwell {
 
 class Clock;
-class Workspace;
 
 class MirelonAuth final : public QObject {
     Q_OBJECT
@@ -48,8 +47,8 @@ public:
     using ResumeHook = std::function<void()>;
 
     // `resume` runs after a pairing stored its token (the pipeline resumes unfinished captures).
-    MirelonAuth(Workspace& workspace, Clock& clock, QNetworkAccessManager& session, ResumeHook resume = {},
-                QObject* parent = nullptr);
+    // The verification page opens through Opening, in the user's browser.
+    MirelonAuth(Clock& clock, QNetworkAccessManager& session, ResumeHook resume = {}, QObject* parent = nullptr);
     // Stops a pairing under way: nothing of it outlives the object.
     ~MirelonAuth() override;
 
@@ -78,7 +77,6 @@ private:
     void cancelRun();
     static QCoro::Task<> pair(QPointer<MirelonAuth> self, std::shared_ptr<Run> run, QUrl baseUrl);
 
-    Workspace& m_workspace;
     Clock& m_clock;
     QNetworkAccessManager& m_session;
     ResumeHook m_resume;

@@ -4,6 +4,7 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/secrets/FakeSecretStore.h"
 #include "platform/workspace/FakeWorkspace.h"
+#include "foundation/Opening.h"
 #include "service/Keychain.h"
 #include "service/MirelonAuth.h"
 #include "support/FakeMirelonService.h"
@@ -61,12 +62,14 @@ private slots:
         m_session = std::make_unique<QNetworkAccessManager>();
         m_workspace = std::make_unique<FakeWorkspace>();
         m_resumed = 0;
-        m_auth = std::make_unique<MirelonAuth>(*m_workspace, *m_clock, *m_session, [this] { ++m_resumed; });
+        Opening::setWorkspace(m_workspace.get());
+        m_auth = std::make_unique<MirelonAuth>(*m_clock, *m_session, [this] { ++m_resumed; });
     }
     void cleanup()
     {
         m_auth.reset();
         m_service.reset();
+        Opening::setWorkspace(nullptr);
         Keychain::setStore(nullptr);
         m_secrets.reset();
         m_home.reset();
@@ -85,7 +88,7 @@ private slots:
         QCOMPARE(seen, (QList<Kind>{Kind::Idle, Kind::Pairing, Kind::Connected}));
         QCOMPARE(storedToken(*m_secrets), std::optional<QByteArray>("hwdt_0123456789abcdef"));
         QCOMPARE(m_resumed, 1);
-        QCOMPARE(m_workspace->opened(), QList<QUrl>{QUrl("https://mirelon.example/activate")});
+        QTRY_COMPARE(m_workspace->opened(), QList<QUrl>{QUrl("https://mirelon.example/activate")});
         QCOMPARE(m_clock->requestedSleeps(), (QList<std::chrono::milliseconds>{5s, 5s, 5s}));
 
         const auto requests = m_service->requests();
@@ -222,7 +225,7 @@ private slots:
         pairUntilSettled();
         if (usable) {
             QCOMPARE(m_auth->state().kind, Kind::Connected);
-            QCOMPARE(m_workspace->opened(), QList<QUrl>{QUrl(url)});
+            QTRY_COMPARE(m_workspace->opened(), QList<QUrl>{QUrl(url)});
         } else {
             QCOMPARE(m_auth->state(), MirelonAuth::State::failed("Mirelon returned an unusable verification URL."));
             QVERIFY(m_workspace->opened().isEmpty());
