@@ -1,0 +1,52 @@
+#pragma once
+// The capture ids whose handling is under way in some task, so that one id is carried by one task
+// at a time: a new capture, a re-upload and a resumed poll all claim the id first and hold it
+// until polling ends.
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+#include <optional>
+
+namespace harkwell {
+
+class CaptureClaims {
+public:
+    // Held while a task carries its id; releases it when destroyed. Move-only, so a claim can pass
+    // from the task that took it to the polling task that ends it.
+    class Claim {
+    public:
+        Claim() = default;
+        Claim(Claim&& other) noexcept;
+        Claim& operator=(Claim&& other) noexcept;
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+        ~Claim();
+
+        explicit operator bool() const { return m_owner != nullptr; }
+        const QString& id() const { return m_id; }
+        void release();
+
+    private:
+        friend class CaptureClaims;
+        Claim(CaptureClaims* owner, QString id) : m_owner(owner), m_id(std::move(id)) {}
+        CaptureClaims* m_owner = nullptr;
+        QString m_id;
+    };
+
+    // An empty claim when the id is already claimed. `audioSize` is the size of the file a new
+    // capture brings, so that another file arriving under the same id can be told apart from it.
+    Claim claim(const QString& id, std::optional<qint64> audioSize = std::nullopt);
+    bool isClaimed(const QString& id) const;
+    // The size of the audio the claimant brought, when it said.
+    std::optional<qint64> claimedAudioSize(const QString& id) const;
+
+private:
+    void release(const QString& id);
+
+    mutable QMutex m_lock;  // guards m_claimed; never held across a suspension or a call out
+    QHash<QString, std::optional<qint64>> m_claimed;
+};
+
+}  // namespace harkwell

@@ -1,0 +1,692 @@
+#include "pipeline/CapturePipeline.h"
+
+#include "capture/CaptureCoordinator.h"
+#include "capture/CaptureStateStore.h"
+#include "foundation/HarkwellLog.h"
+#include "foundation/JobStatus.h"
+#include "foundation/Settings.h"
+#include "pipeline/AfterTranscriptCommand.h"
+#include "pipeline/CaptureRetry.h"
+#include "pipeline/UploadProfile.h"
+#include "platform/clock/Clock.h"
+#include "platform/paths/Paths.h"
+#include "service/Keychain.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QUuid>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
+
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+namespace harkwell {
+
+namespace {
+
+void log(const QString& line)
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] capture pipeline: ") + line);
+}
+
+// Blocking file work runs on a worker; awaiting the future resumes the task on its own thread.
+// A plain function rather than a coroutine, so the work's captures never live in a coroutine frame
+// whose parameters the compiler may destroy out of order.
+template <typename Work>
+auto offThread(Work work)
+{
+    return QtConcurrent::run(std::move(work));
+}
+
+std::optional<InboxFrontmatter> readFrontmatter(const InboxWriter& inbox, const QString& id)
+{
+    const auto path = inbox.notePath(id);
+    if (!path)
+        return std::nullopt;
+    auto note = InboxWriter::readFrontmatter(*path);
+    return note ? std::optional(*std::move(note)) : std::nullopt;
+}
+
+bool isDoneSourceStatus(const std::optional<QString>& status)
+{
+    return status == QLatin1String("success") || status == QLatin1String("completed")
+           || status == QLatin1String("done");
+}
+
+// A duration that is not a finite number of seconds in range is left out of the note.
+std::optional<int> wholeSeconds(const std::optional<double>& duration)
+{
+    if (!duration || !std::isfinite(*duration))
+        return std::nullopt;
+    const double truncated = std::trunc(*duration);
+    if (truncated < double(std::numeric_limits<int>::min()) || truncated > double(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return int(truncated);
+}
+
+}  // namespace
+
+CapturePipeline::CapturePipeline(Services services, QObject* parent)
+    : QObject(parent), m_services(std::move(services))
+{
+}
+
+CapturePipeline::~CapturePipeline()
+{
+    if (m_services.coordinator)
+        m_services.coordinator->setOnNewCapture(nullptr);
+}
+
+CapturePipeline& CapturePipeline::shared()
+{
+    static CapturePipeline* pipeline = [] {
+        Services services;
+        services.settings = &Settings::shared();
+        services.clock = &Clock::system();
+        services.seenLedger = &CaptureStateStore::shared();
+        services.afterTranscript = &AfterTranscriptCommand::shared();
+        services.coordinator = &CaptureCoordinator::shared();
+        services.makeClient = [] { return std::make_shared<MirelonClient>(MirelonClient::fromSettings()); };
+        services.isPaired = [] { return Keychain::hasDeviceToken(); };
+        return new CapturePipeline(std::move(services));
+    }();
+    return *pipeline;
+}
+
+const QSet<QString>& CapturePipeline::resumableStates()
+{
+    static const QSet<QString> states{QString::fromLatin1(JobStatus::kQueued),       QString::fromLatin1(JobStatus::kPending),
+                                      QString::fromLatin1(JobStatus::kProcessing),   QString::fromLatin1(JobStatus::kCompleted),
+                                      QString::fromLatin1(JobStatus::kUploadFailed), QString::fromLatin1(JobStatus::kPollTimeout)};
+    return states;
+}
+
+bool CapturePipeline::isRecordingOrigin(const std::optional<QString>& origin)
+{
+    return origin == QLatin1String("harkwell_recorder") || origin == QLatin1String("corvale_recorder");
+}
+
+std::chrono::seconds CapturePipeline::pollInterval(std::chrono::milliseconds elapsed)
+{
+    using namespace std::chrono_literals;
+    if (elapsed < 60s)
+        return 5s;
+    if (elapsed < 600s)
+        return 30s;
+    if (elapsed < 3600s)
+        return 120s;
+    return 300s;
+}
+
+InboxWriter CapturePipeline::inbox() const
+{
+    return InboxWriter(Paths::expandTilde(m_services.settings->settings().vaultPath));
+}
+
+void CapturePipeline::setOnCaptureEvent(std::function<void(const CaptureEvent&)> callback)
+{
+    m_onCaptureEvent = std::move(callback);
+}
+
+void CapturePipeline::report(const CaptureEvent& event)
+{
+    if (m_onCaptureEvent)
+        m_onCaptureEvent(event);
+    emit captureEvent(event);
+}
+
+std::shared_ptr<MirelonClient> CapturePipeline::makeClient() const { return m_services.makeClient(); }
+
+bool CapturePipeline::uploadsPossible() const
+{
+    return m_services.settings->settings().captureMirelonEnabled.value_or(false) && m_services.isPaired();
+}
+
+// ---- start, stop, resume ----
+
+void CapturePipeline::start()
+{
+    if (m_services.coordinator) {
+        // The coordinator calls from its own queue; each capture becomes a task on this thread.
+        QPointer<CapturePipeline> self(this);
+        m_services.coordinator->setOnNewCapture([self](const FolderWatcher::NewCapture& capture) {
+            QMetaObject::invokeMethod(
+                self, [self, capture] { if (self) self->handle(capture); }, Qt::QueuedConnection);
+        });
+        m_services.coordinator->start();
+    }
+    log(QStringLiteral("started"));
+    resumeUnfinished();
+}
+
+void CapturePipeline::stop()
+{
+    if (m_services.coordinator) {
+        m_services.coordinator->stop();
+        m_services.coordinator->setOnNewCapture(nullptr);
+    }
+    log(QStringLiteral("stopped"));
+}
+
+void CapturePipeline::resumeUnfinished()
+{
+    if (!uploadsPossible())
+        return;
+    QMetaObject::invokeMethod(this, [this] { resumeWork(); }, Qt::QueuedConnection);
+}
+
+QCoro::Task<> CapturePipeline::resumeWork()
+{
+    const QString vault = inbox().vaultRoot();
+    Clock* clock = m_services.clock;
+    auto listing = offThread([vault, clock] { return CaptureRetry::ids(vault, resumableStates(), *clock); });
+    const QStringList ids = co_await listing;
+    if (ids.isEmpty())
+        co_return;
+    log(QStringLiteral("resuming %1 unfinished capture(s)").arg(ids.size()));
+
+    const std::shared_ptr<MirelonClient> client = makeClient();
+    for (const QString& id : ids) {
+        const std::optional<InboxFrontmatter> note = co_await readNote(id);
+        if (!note)
+            continue;
+        if (note->externalId.value_or(QString()).isEmpty() || note->mirelonJobStatus == QLatin1String(JobStatus::kUploadFailed)) {
+            log(QStringLiteral("%1 resumed (uploading again)").arg(id));
+            co_await uploadExisting(id);
+            continue;
+        }
+        CaptureClaims::Claim claim = m_claims.claim(id);
+        if (!claim)
+            continue;
+        log(QStringLiteral("%1 resumed (polling %2)").arg(id, *note->externalId));
+        startPolling(client, id, *note->externalId, std::move(claim));
+    }
+}
+
+// ---- one new capture ----
+
+QCoro::Task<QString> CapturePipeline::resolveId(FolderWatcher::NewCapture capture, qint64 audioSize)
+{
+    const InboxWriter writer = inbox();
+    const QString canonical = capture.canonicalId;
+    // What stands under an id, read off the main thread; the claims are looked at here, so that a
+    // capture still on its way to its copy counts as standing there.
+    struct Occupant {
+        bool recording = false;
+        bool noteExists = false;
+        std::optional<qint64> audioSize;
+    };
+    auto occupant = [writer](const QString& id) {
+        Occupant found;
+        const auto note = readFrontmatter(writer, id);
+        found.recording = note && isRecordingOrigin(note->sourceOrigin);
+        const auto notePath = writer.notePath(id);
+        found.noteExists = notePath && QFileInfo::exists(*notePath);
+        const auto audioPath = writer.audioCopyPath(id);
+        if (audioPath && QFileInfo::exists(*audioPath))
+            found.audioSize = QFileInfo(*audioPath).size();
+        return found;
+    };
+    // An id fits when nothing stands there, or the same audio (same size) does: the same file queued
+    // again keeps its id. A recording's note is never taken over, nor a note of other audio.
+    auto fits = [&](const QString& id, const Occupant& there) {
+        if (there.recording)
+            return false;
+        if (const std::optional<qint64> claimed = m_claims.claimedAudioSize(id))
+            return *claimed == audioSize;
+        if (there.audioSize)
+            return *there.audioSize == audioSize;
+        return !there.noteExists;
+    };
+
+    auto reading = offThread([occupant, canonical] { return occupant(canonical); });
+    const Occupant first = co_await reading;
+    if (fits(canonical, first))
+        co_return canonical;
+
+    QString chosen;
+    for (int n = 2; n <= 999 && chosen.isEmpty(); ++n) {
+        const QString candidate = canonical + QLatin1Char('_') + QString::number(n);
+        auto candidateReading = offThread([occupant, candidate] { return occupant(candidate); });
+        const Occupant there = co_await candidateReading;
+        if (fits(candidate, there))
+            chosen = candidate;
+    }
+    if (chosen.isEmpty()) {
+        chosen = canonical + QLatin1Char('_') + QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: collision resolver hit 1000 attempts on %1, fallback=%2")
+                             .arg(canonical, chosen));
+    }
+    const QString fileName = QFileInfo(capture.sourceUrl.toLocalFile()).fileName();
+    if (first.recording)
+        log(QStringLiteral("%1 is a recording's id; capturing %2 as %3").arg(canonical, fileName, chosen));
+    else
+        log(QStringLiteral("%1 holds other audio; capturing %2 as %3").arg(canonical, fileName, chosen));
+    co_return chosen;
+}
+
+QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
+{
+    const QString sourcePath = capture.sourceUrl.toLocalFile();
+    const qint64 audioSize = QFileInfo(sourcePath).size();
+
+    // The id is resolved and claimed in one go; when another file took the id in between, resolve again.
+    QString id;
+    CaptureClaims::Claim claim;
+    for (int attempt = 0; attempt < 1000 && !claim; ++attempt) {
+        id = co_await resolveId(capture, audioSize);
+        const std::optional<InboxFrontmatter> existing = co_await readNote(id);
+        if (existing && existing->mirelonJobStatus == QLatin1String(JobStatus::kDone)) {
+            log(QStringLiteral("%1 already has its transcript; skipping").arg(id));
+            co_return;
+        }
+        claim = m_claims.claim(id, audioSize);
+        if (!claim && m_claims.claimedAudioSize(id).value_or(audioSize) == audioSize) {
+            log(QStringLiteral("%1 is already being handled; skipping").arg(id));
+            co_return;
+        }
+    }
+    if (!claim)
+        co_return;
+
+    const InboxWriter writer = inbox();
+    auto copying = offThread([writer, sourcePath, id]() -> std::expected<QString, InboxError> {
+        if (auto made = writer.ensureDirectories(); !made)
+            return std::unexpected(made.error());
+        return writer.copyAudio(sourcePath, id);
+    });
+    const std::expected<QString, InboxError> copied = co_await copying;
+    if (!copied) {
+        log(QStringLiteral("copyAudio failed for %1: %2").arg(id, copied.error().text));
+        releaseInLedger(capture, QStringLiteral("its audio could not be copied"));
+        co_return;
+    }
+
+    const AppSettings settings = m_services.settings->settings();
+    const bool uploadOn = settings.captureMirelonEnabled.value_or(false);
+    std::optional<WatchedFolder> folder;
+    for (const WatchedFolder& candidate : m_services.settings->watchedFolders()) {
+        if (candidate.id == capture.folderId) {
+            folder = candidate;
+            break;
+        }
+    }
+    const bool voiceMemos = folder && folder->normaliser == WatchedFolder::Normaliser::VoiceMemos;
+
+    InboxFrontmatter stub;
+    stub.id = id;
+    stub.created = capture.timestamp;
+    stub.classification = voiceMemos ? QStringLiteral("voice_memo") : QStringLiteral("audio_capture");
+    stub.sourceOrigin = voiceMemos ? QStringLiteral("voice_memo")
+                        : folder   ? QStringLiteral("watched_folder:") + folder->id
+                                   : QStringLiteral("watched_folder");
+    stub.audioPath = InboxWriter::audioRelativePath(id);
+    stub.mirelonJobStatus = QString::fromLatin1(uploadOn ? JobStatus::kQueued : JobStatus::kSkipped);
+
+    auto writing = offThread([writer, stub]() -> std::expected<void, InboxError> {
+        if (auto made = writer.ensureDirectories(); !made)
+            return made;
+        return writer.writeMarkdown(stub, QString());
+    });
+    const std::expected<void, InboxError> written = co_await writing;
+    if (!written) {
+        log(QStringLiteral("writeStub failed for %1: %2").arg(id, written.error().text));
+        releaseInLedger(capture, QStringLiteral("its note could not be written"));
+        co_return;
+    }
+
+    if (!uploadOn) {
+        log(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id));
+        co_return;
+    }
+
+    const std::shared_ptr<MirelonClient> client = makeClient();
+    const UploadProfile profile = UploadProfile::voiceMemo(id);
+    const QUrl audioUrl = QUrl::fromLocalFile(*copied);
+    const auto answer = co_await client->uploadAudio(audioUrl, profile.contentSource, std::nullopt, profile.tags,
+                                                     profile.sourceMetadata);
+    if (!answer) {
+        log(QStringLiteral("upload failed for %1: %2").arg(id, answer.error().plainDescription()));
+        co_await fail(id, JobStatus::kUploadFailed);
+        co_return;
+    }
+    const std::optional<QString> key = co_await resolvedCacheKey(*client, *answer, id);
+    if (!key) {
+        co_await fail(id, JobStatus::kUploadFailed);
+        co_return;
+    }
+    co_await recordUpload(id, *key, *answer);
+
+    if (answer->status == QLatin1String(JobStatus::kDuplicateUpload)) {
+        log(QStringLiteral("%1 already in Mirelon library; cache_key=%2 (%3)")
+                .arg(id, *key, answer->message.value_or(QString())));
+    } else {
+        log(QStringLiteral("%1 uploaded; cache_key=%2").arg(id, *key));
+        report(CaptureEvent::sent(id));
+    }
+    co_await pollUntilDone(client, id, *key);
+    claim.release();
+    emit pollingEnded(id);
+}
+
+void CapturePipeline::releaseInLedger(const FolderWatcher::NewCapture& capture, const QString& why)
+{
+    if (!m_services.seenLedger)
+        return;
+    const QString name = QFileInfo(capture.sourceUrl.toLocalFile()).fileName();
+    m_services.seenLedger->forget({name}, capture.folderId);
+    log(QStringLiteral("%1 released in the seen ledger (%2); a later poll takes it again").arg(name, why));
+}
+
+// ---- upload bookkeeping ----
+
+QCoro::Task<std::optional<QString>> CapturePipeline::resolvedCacheKey(MirelonClient& client, UploadResult answer, QString id)
+{
+    const QString cacheKey = answer.cache_key.value_or(QString());
+    const QString taskId = answer.task_id.value_or(QString());
+    if (!cacheKey.isEmpty())
+        co_return cacheKey;
+    if (!taskId.isEmpty() && answer.status == QLatin1String("completed"))
+        co_return taskId;
+    if (!taskId.isEmpty()) {
+        log(QStringLiteral("%1 queued as task %2; resolving its cache_key").arg(id, taskId));
+        std::optional<QString> key = co_await client.cacheKey(taskId, kTaskKeyTimeout);
+        if (!key || key->isEmpty()) {
+            log(QStringLiteral("no cache_key for task %1 (%2) within 10 minutes").arg(taskId, id));
+            co_return std::nullopt;
+        }
+        co_return key;
+    }
+    log(QStringLiteral("upload for %1 returned neither cache_key nor task_id (status %2)").arg(id, answer.status));
+    co_return std::nullopt;
+}
+
+QCoro::Task<> CapturePipeline::recordUpload(QString id, QString cacheKey, UploadResult answer)
+{
+    const InboxWriter writer = inbox();
+    const QDateTime now = m_services.clock->now();
+    auto recording = offThread([writer, id, cacheKey, answer, now] {
+        const auto path = writer.notePath(id);
+        if (!path)
+            return;
+        auto note = InboxWriter::readFrontmatter(*path);
+        if (!note)
+            return;
+        note->externalId = cacheKey;
+        note->uploadedAt = now;
+        note->mirelonJobStatus = QString::fromLatin1(JobStatus::kQueued);
+        if (answer.title && !note->title)
+            note->title = answer.title;
+        const QString body = InboxWriter::readBody(*path).value_or(QString());
+        (void)writer.writeMarkdown(*note, body);
+    });
+    co_await recording;
+}
+
+QCoro::Task<bool> CapturePipeline::uploadExisting(QString id, std::optional<QString> contentSource,
+                                                  std::optional<QStringList> tags,
+                                                  std::optional<QMap<QString, QString>> sourceMetadata)
+{
+    CaptureClaims::Claim claim = m_claims.claim(id);
+    if (!claim) {
+        HarkwellLog::log(QStringLiteral("[harkwell] capture retry: %1 is already being handled; skipping").arg(id));
+        co_return false;
+    }
+    const std::shared_ptr<MirelonClient> client = makeClient();
+    const InboxWriter writer = inbox();
+    const QString audioPath = writer.audioCopyPath(id).value_or(QString());
+    auto looking = offThread([audioPath] { return !audioPath.isEmpty() && QFileInfo(audioPath).isFile(); });
+    const bool hasAudio = co_await looking;
+    if (!hasAudio) {
+        HarkwellLog::log(QStringLiteral("[harkwell] capture retry: no local audio for %1; skipping").arg(id));
+        co_return false;
+    }
+
+    const std::optional<InboxFrontmatter> note = co_await readNote(id);
+    UploadProfile profile = UploadProfile::forCapture(id, note);
+    if (contentSource)
+        profile.contentSource = *contentSource;
+    if (tags)
+        profile.tags = *tags;
+    if (sourceMetadata)
+        profile.sourceMetadata = *sourceMetadata;
+
+    const QUrl audioUrl = QUrl::fromLocalFile(audioPath);
+    const auto answer = co_await client->uploadAudio(audioUrl, profile.contentSource, std::nullopt, profile.tags,
+                                                     profile.sourceMetadata);
+    if (!answer) {
+        HarkwellLog::log(QStringLiteral("[harkwell] capture retry: upload failed for %1: %2")
+                             .arg(id, answer.error().plainDescription()));
+        co_await fail(id, JobStatus::kUploadFailed);
+        co_return false;
+    }
+    const std::optional<QString> key = co_await resolvedCacheKey(*client, *answer, id);
+    if (!key) {
+        co_await fail(id, JobStatus::kUploadFailed);
+        co_return false;
+    }
+    co_await recordUpload(id, *key, *answer);
+    HarkwellLog::log(QStringLiteral("[harkwell] capture retry: %1 uploaded; cache_key=%2").arg(id, *key));
+    startPolling(client, id, *key, std::move(claim));
+    co_return true;
+}
+
+QCoro::Task<std::optional<QString>> CapturePipeline::currentCacheKey(MirelonClient& client, QString id, QString deadKey)
+{
+    const QString uploadedName = id + QStringLiteral(".m4a");
+    std::optional<QString> found = co_await client.currentKey(uploadedName, deadKey, kKeySearchPages);
+    if (found && !found->isEmpty()) {
+        log(QStringLiteral("%1 found in the source list").arg(id));
+        co_return found;
+    }
+    log(QStringLiteral("%1 not in the source list; uploading again to learn its key").arg(id));
+    const std::optional<InboxFrontmatter> note = co_await readNote(id);
+    const UploadProfile profile = UploadProfile::forCapture(id, note);
+    const QUrl audioUrl = QUrl::fromLocalFile(inbox().audioCopyPath(id).value_or(QString()));
+    const auto answer = co_await client.uploadAudio(audioUrl, profile.contentSource, std::nullopt, profile.tags,
+                                                    profile.sourceMetadata);
+    if (!answer)
+        co_return std::nullopt;
+    std::optional<QString> key = co_await resolvedCacheKey(client, *answer, id);
+    co_return key;
+}
+
+// ---- polling and the transcript ----
+
+void CapturePipeline::startPolling(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey,
+                                   CaptureClaims::Claim claim)
+{
+    pollClaimed(std::move(client), std::move(id), std::move(cacheKey), std::move(claim));
+}
+
+QCoro::Task<> CapturePipeline::pollClaimed(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey,
+                                           CaptureClaims::Claim claim)
+{
+    co_await pollUntilDone(std::move(client), id, std::move(cacheKey));
+    claim.release();
+    emit pollingEnded(id);
+}
+
+QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey)
+{
+    Clock& clock = *m_services.clock;
+    const QDateTime start = clock.now();
+    QString currentKey = cacheKey;
+    int notFound = 0;
+    bool reResolved = false;
+    bool probed = false;
+
+    auto elapsed = [&] { return std::chrono::milliseconds(start.msecsTo(clock.now())); };
+    auto timedOut = [&]() -> bool { return elapsed() >= kPollTimeout; };
+    auto endWithTimeout = [&]() -> QCoro::Task<> {
+        log(QStringLiteral("polling timed out for %1 (>%2 min)")
+                .arg(id)
+                .arg(std::chrono::duration_cast<std::chrono::minutes>(kPollTimeout).count()));
+        co_await fail(id, JobStatus::kPollTimeout);
+    };
+    auto giveUp = [&]() -> QCoro::Task<> {
+        log(QStringLiteral("Mirelon has no document for %1 (cache_key %2); giving up").arg(id, currentKey));
+        co_await fail(id, JobStatus::kFailed);
+    };
+
+    if (timedOut()) {
+        co_await endWithTimeout();
+        co_return;
+    }
+    for (;;) {
+        co_await clock.sleep(pollInterval(elapsed()));
+        const auto answer = co_await client->status(currentKey);
+        if (answer) {
+            const QString text = answer->transcription ? answer->transcription->status.value_or(QStringLiteral("unknown"))
+                                                       : QStringLiteral("unknown");
+            // "done" goes into the note only with its transcript; until then the note stays resumable.
+            const bool serviceDone = text == QLatin1String(JobStatus::kCompleted) || text == QLatin1String(JobStatus::kDone);
+            const QString mirrored = text == QLatin1String(JobStatus::kDone) ? QString::fromLatin1(JobStatus::kCompleted) : text;
+            co_await writeJobStatus(id, mirrored);
+
+            if (serviceDone) {
+                const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey);
+                if (outcome != FetchOutcome::TryAgain)
+                    co_return;
+            } else if (text == QLatin1String(JobStatus::kFailed)) {
+                log(QStringLiteral("Mirelon reported failed for %1").arg(id));
+                report(CaptureEvent::failed(id, text));
+                co_return;
+            } else if (currentKey.startsWith(QLatin1String("DOC_")) && !probed) {
+                const auto source = co_await client->source(currentKey);
+                if (source && isDoneSourceStatus(source->result.status)) {
+                    log(QStringLiteral("%1 is done in Mirelon (status %2, %3 words)")
+                            .arg(id, *source->result.status)
+                            .arg(source->result.word_count.value_or(0)));
+                    // A fetch that fails here leaves the probe to be made again at the next poll.
+                    const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey);
+                    if (outcome != FetchOutcome::TryAgain)
+                        co_return;
+                } else {
+                    probed = true;
+                }
+            }
+            if (timedOut()) {
+                co_await endWithTimeout();
+                co_return;
+            }
+            notFound = 0;
+            continue;
+        }
+
+        const ClientError& error = answer.error();
+        if (error.kind == ClientError::Kind::RequestFailed && error.status == 404) {
+            if (notFound == kMaxNotFoundPolls - 1) {
+                if (reResolved) {
+                    co_await giveUp();
+                    co_return;
+                }
+                const std::optional<QString> moved = co_await currentCacheKey(*client, id, currentKey);
+                if (!moved || *moved == currentKey) {
+                    co_await giveUp();
+                    co_return;
+                }
+                log(QStringLiteral("%1 moved in Mirelon: %2 -> %3").arg(id, currentKey, *moved));
+                if (timedOut()) {
+                    co_await endWithTimeout();
+                    co_return;
+                }
+                currentKey = *moved;
+                reResolved = true;
+                probed = false;
+                notFound = 0;
+                continue;
+            }
+            if (timedOut()) {
+                co_await endWithTimeout();
+                co_return;
+            }
+            ++notFound;
+            continue;
+        }
+
+        log(QStringLiteral("status poll error for %1: %2").arg(id, error.plainDescription()));
+        if (timedOut()) {
+            co_await endWithTimeout();
+            co_return;
+        }
+    }
+}
+
+QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWrite(MirelonClient& client, QString id,
+                                                                                     QString cacheKey)
+{
+    auto source = co_await client.source(cacheKey);
+    std::expected<void, InboxError> written;
+    if (source) {
+        const InboxWriter writer = inbox();
+        const QDateTime now = m_services.clock->now();
+        const SourceDetail detail = *source;
+        auto writing = offThread([writer, id, cacheKey, detail, now]() -> std::expected<void, InboxError> {
+            InboxFrontmatter note;
+            if (auto read = readFrontmatter(writer, id)) {
+                note = *read;
+            } else {
+                // The note went away while polling: write it again from a fresh record.
+                note.id = id;
+                note.created = now;
+                note.audioPath = InboxWriter::audioRelativePath(id);
+            }
+            note.mirelonJobStatus = QString::fromLatin1(JobStatus::kDone);
+            note.externalId = cacheKey;
+            if (detail.result.llm_title && !note.title)
+                note.title = detail.result.llm_title;
+            if (const std::optional<int> seconds = wholeSeconds(detail.result.duration))
+                note.audioDurationSec = seconds;
+            return writer.writeMarkdown(note, detail.result.text.value_or(QString()));
+        });
+        written = co_await writing;
+    }
+
+    if (!source && source.error().kind == ClientError::Kind::PlanRequired) {
+        log(QStringLiteral("retrieval refused for %1: %2").arg(id, source.error().text()));
+        co_await fail(id, JobStatus::kFailed);
+        co_return FetchOutcome::Refused;
+    }
+    if (!source || !written) {
+        const QString why = source ? written.error().text : source.error().plainDescription();
+        log(QStringLiteral("fetch transcript failed for %1: %2").arg(id, why));
+        co_return FetchOutcome::TryAgain;
+    }
+
+    log(QStringLiteral("transcript written for %1 (%2 words)").arg(id).arg(source->result.word_count.value_or(-1)));
+    report(CaptureEvent::transcriptReady(id));
+    if (m_services.afterTranscript)
+        m_services.afterTranscript->transcriptWritten(id);
+    co_return FetchOutcome::Written;
+}
+
+// ---- notes ----
+
+QCoro::Task<std::optional<InboxFrontmatter>> CapturePipeline::readNote(QString id) const
+{
+    const InboxWriter writer = inbox();
+    auto reading = offThread([writer, id] { return readFrontmatter(writer, id); });
+    std::optional<InboxFrontmatter> note = co_await reading;
+    co_return note;
+}
+
+QCoro::Task<> CapturePipeline::writeJobStatus(QString id, QString status) const
+{
+    const InboxWriter writer = inbox();
+    // A status that cannot be written changes nothing on the road; the next write tries again.
+    auto writing = offThread([writer, id, status] { (void)writer.updateMirelonJobStatus(id, status); });
+    co_await writing;
+}
+
+QCoro::Task<> CapturePipeline::fail(QString id, const char* statusText)
+{
+    const QString status = QString::fromLatin1(statusText);
+    co_await writeJobStatus(id, status);
+    report(CaptureEvent::failed(id, status));
+}
+
+}  // namespace harkwell

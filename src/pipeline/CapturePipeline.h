@@ -1,0 +1,128 @@
+#pragma once
+// Carries each capture from the watched folders into the vault's inbox and through the service:
+// audio copy and stub note, upload, cache key, polling with back-off, and the transcript written
+// into the note. Its progress lives in the note's job status, so unfinished captures are taken up
+// again after a restart or a pairing. One task carries one capture id at a time (the claims).
+
+#include "capture/FolderWatcher.h"
+#include "foundation/InboxWriter.h"
+#include "pipeline/CaptureClaims.h"
+#include "pipeline/CaptureEvent.h"
+#include "service/MirelonClient.h"
+
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace harkwell {
+
+class AfterTranscriptCommand;
+class CaptureCoordinator;
+class CaptureStateStore;
+class Clock;
+class Settings;
+
+class CapturePipeline final : public QObject {
+    Q_OBJECT
+public:
+    using CaptureEvent = harkwell::CaptureEvent;
+    using ClientFactory = std::function<std::shared_ptr<MirelonClient>()>;
+
+    // What the pipeline reaches outside itself; the shared instance wires the process's own.
+    struct Services {
+        Settings* settings = nullptr;
+        Clock* clock = nullptr;
+        CaptureStateStore* seenLedger = nullptr;
+        AfterTranscriptCommand* afterTranscript = nullptr;
+        CaptureCoordinator* coordinator = nullptr;  // may be absent where nothing is watched
+        ClientFactory makeClient;                   // one client for each use
+        std::function<bool()> isPaired;             // whether a device token is stored
+    };
+
+    explicit CapturePipeline(Services services, QObject* parent = nullptr);
+    ~CapturePipeline() override;
+
+    // The process's pipeline on the main thread, with the shared settings, ledger, coordinator and
+    // after-transcript command, and clients made from the settings.
+    static CapturePipeline& shared();
+
+    static constexpr std::chrono::seconds kPollTimeout{21600};
+    static constexpr int kMaxNotFoundPolls = 10;
+    static constexpr std::chrono::seconds kTaskKeyTimeout{600};
+    static constexpr int kKeySearchPages = 3;
+
+    // Job statuses a start or a pairing takes up again.
+    static const QSet<QString>& resumableStates();
+    static bool isRecordingOrigin(const std::optional<QString>& origin);
+    // The wait before the next status request, by the time polling has been going on.
+    static std::chrono::seconds pollInterval(std::chrono::milliseconds elapsed);
+
+    // Hands the coordinator's new captures to handle() and starts it; resumes unfinished captures
+    // when uploads are on and the computer is paired.
+    void start();
+    void stop();
+    // Returns at once; the work runs on the main thread when uploads are on and the computer is paired.
+    void resumeUnfinished();
+    // The resume work itself, for callers that wait for it.
+    QCoro::Task<> resumeWork();
+
+    // The road of one new watched-folder capture, from its file to the end of polling.
+    QCoro::Task<> handle(FolderWatcher::NewCapture capture);
+    // The one re-upload entry (resume, retry, recordings): true when the audio was accepted and a
+    // cache key is known; polling then goes on in a task of its own. Absent arguments take the
+    // note's upload profile.
+    QCoro::Task<bool> uploadExisting(QString id, std::optional<QString> contentSource = std::nullopt,
+                                     std::optional<QStringList> tags = std::nullopt,
+                                     std::optional<QMap<QString, QString>> sourceMetadata = std::nullopt);
+
+    // The transcript notifier's consumer, called on the main thread with every event.
+    void setOnCaptureEvent(std::function<void(const CaptureEvent&)> callback);
+
+    bool isClaimed(const QString& id) const { return m_claims.isClaimed(id); }
+    // The vault's inbox as the settings name it now.
+    InboxWriter inbox() const;
+
+signals:
+    void captureEvent(const harkwell::CaptureEvent& event);
+    // Polling of `id` has ended, in whichever way.
+    void pollingEnded(const QString& id);
+
+private:
+    enum class FetchOutcome { Written, Refused, TryAgain };
+
+    QCoro::Task<QString> resolveId(FolderWatcher::NewCapture capture, qint64 audioSize);
+    QCoro::Task<std::optional<QString>> resolvedCacheKey(MirelonClient& client, UploadResult answer, QString id);
+    QCoro::Task<std::optional<QString>> currentCacheKey(MirelonClient& client, QString id, QString deadKey);
+    QCoro::Task<> recordUpload(QString id, QString cacheKey, UploadResult answer);
+    QCoro::Task<> pollUntilDone(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey);
+    QCoro::Task<FetchOutcome> fetchTranscriptAndWrite(MirelonClient& client, QString id, QString cacheKey);
+    // Polls in a task of its own, holding the claim until polling ends.
+    void startPolling(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey, CaptureClaims::Claim claim);
+    QCoro::Task<> pollClaimed(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey,
+                              CaptureClaims::Claim claim);
+
+    QCoro::Task<std::optional<InboxFrontmatter>> readNote(QString id) const;
+    QCoro::Task<> writeJobStatus(QString id, QString status) const;
+    // Writes the status, then reports the failure with it. (Callers hand coroutines named values or
+    // literals only: g++ 12 may destroy a temporary of a co_await expression twice.)
+    QCoro::Task<> fail(QString id, const char* status);
+    void report(const CaptureEvent& event);
+    void releaseInLedger(const FolderWatcher::NewCapture& capture, const QString& why);
+    std::shared_ptr<MirelonClient> makeClient() const;
+    bool uploadsPossible() const;
+
+    Services m_services;
+    CaptureClaims m_claims;
+    std::function<void(const CaptureEvent&)> m_onCaptureEvent;
+};
+
+}  // namespace harkwell

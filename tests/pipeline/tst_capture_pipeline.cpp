@@ -1,0 +1,332 @@
+// The road of one capture against the fake service: from a file in a watched folder to its
+// transcript note, how each failure ends, ids that collide, and the resume of unfinished captures.
+
+#include "PipelineFixture.h"
+
+#include "foundation/JobStatus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+using namespace harkwell;
+using namespace harkwell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kId = QStringLiteral("260304-090000");
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray statusAnswer(const QString& status)
+{
+    return QStringLiteral(R"({"status":{"transcription":{"status":"%1"}}})").arg(status).toUtf8();
+}
+
+QStringList inboxNotes(const PipelineFixture& f)
+{
+    return QDir(f.inbox().inboxFolder()).entryList({QStringLiteral("*.md")}, QDir::Files, QDir::Name);
+}
+
+}  // namespace
+
+class TestCapturePipeline : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aDroppedFileBecomesATranscriptNote()
+    {
+        PipelineFixture f;
+        const QString hook = f.home.writeFile(
+            QStringLiteral("hook.sh"), "printf '%s\\n' \"$HARKWELL_ID\" \"$HARKWELL_FILE\" \"$HARKWELL_FOLDER\" > \"$PWD/after.txt\"\n");
+        f.settings->update([&](AppSettings& s) { s.afterTranscriptCommand = QStringLiteral("sh '%1'").arg(hook); });
+        f.service.script("GET", QStringLiteral("sources/*/status"),
+                         {{200, statusAnswer(QStringLiteral("processing"))}, {200, statusAnswer(QStringLiteral("done"))}}, true);
+        // What the note says each time the service is asked again.
+        QStringList statusAtPoll;
+        connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
+            const QStringList notes = inboxNotes(f);
+            if (request.path.endsWith(QLatin1String("/status")) && !notes.isEmpty())
+                statusAtPoll << f.note(notes.first().chopped(3))->mirelonJobStatus.value_or(QString());
+        });
+
+        const QByteArray audio("memo bytes, not really audio");
+        f.dropFile(QStringLiteral("memo.m4a"), audio);
+        f.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT((f.coordinatorClock.advance(2s), f.events.size() >= 2), 20000);
+        f.pipeline->stop();
+
+        const QStringList notes = inboxNotes(f);
+        QCOMPARE(notes.size(), 1);
+        const QString id = notes.first().chopped(3);
+        QCOMPARE(f.eventNames(), (QStringList{QStringLiteral("sent"), QStringLiteral("transcriptReady")}));
+        QCOMPARE(readAll(*f.inbox().audioCopyPath(id)), audio);
+        QCOMPARE(statusAtPoll, (QStringList{QStringLiteral("queued"), QStringLiteral("processing")}));
+
+        const InboxFrontmatter note = *f.note(id);
+        QCOMPARE(note.mirelonJobStatus, QStringLiteral("done"));
+        QCOMPARE(note.externalId, QStringLiteral("key-1"));
+        QCOMPARE(note.audioDurationSec, 12);
+        QCOMPARE(note.classification, QStringLiteral("audio_capture"));
+        QCOMPARE(note.sourceOrigin, QStringLiteral("watched_folder:memos"));
+        QCOMPARE(note.status, QStringLiteral("pending"));
+        QCOMPARE(f.body(id), QStringLiteral("Transcript text."));
+
+        const RecordedRequest upload = f.service.requests("POST", QStringLiteral("sources")).first();
+        QCOMPARE(upload.formPart(QStringLiteral("content_source"))->data, QByteArray("voice_memo"));
+        QCOMPARE(upload.formPart(QStringLiteral("file"))->fileName, id + QStringLiteral(".m4a"));
+
+        const QString after = f.vault() + QStringLiteral("/after.txt");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(after), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readAll(after)),
+                                  QStringList({id, f.vault() + QStringLiteral("/_inbox/") + id + QStringLiteral(".md"), f.vault(), QString()})
+                                      .join(QLatin1Char('\n')),
+                                  10000);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("finalStatus");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("logLine");
+
+        const QString sent = QStringLiteral("sent");
+        QTest::newRow("upload 500") << "upload 500" << "upload_failed" << QStringList{QStringLiteral("failed:upload_failed")}
+                                    << "upload failed for 260304-090000: ";
+        QTest::newRow("duplicate upload") << "duplicate upload" << "done" << QStringList{QStringLiteral("transcriptReady")}
+                                          << "260304-090000 already in Mirelon library; cache_key=key-dup (seen before)";
+        QTest::newRow("ten 404s twice") << "ten 404s twice" << "failed" << QStringList{sent, QStringLiteral("failed:failed")}
+                                        << "260304-090000 moved in Mirelon: key-1 -> key-moved";
+        QTest::newRow("plan required at fetch") << "plan required at fetch" << "failed" << QStringList{sent, QStringLiteral("failed:failed")}
+                                                << "retrieval refused for 260304-090000: Mirelon refused this request for your plan (402, needs pro)";
+        QTest::newRow("six hours") << "six hours" << "poll_timeout" << QStringList{sent, QStringLiteral("failed:poll_timeout")}
+                                   << "polling timed out for 260304-090000 (>360 min)";
+        QTest::newRow("fetch fails once after done") << "fetch fails once after done" << "done"
+                                                     << QStringList{sent, QStringLiteral("transcriptReady")}
+                                                     << "fetch transcript failed for 260304-090000: ";
+    }
+
+    void failures()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, finalStatus);
+        QFETCH(QStringList, events);
+        QFETCH(QString, logLine);
+
+        PipelineFixture f;
+        f.service.setUploadsAnswerWithTask(false);
+        QStringList statusAtFetch;
+        connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
+            if (request.method == "GET" && request.path.startsWith(QLatin1String("sources/key-")) && request.path.count(QLatin1Char('/')) == 1)
+                statusAtFetch << f.note(kId)->mirelonJobStatus.value_or(QString());
+        });
+        if (scenario == QLatin1String("upload 500")) {
+            f.service.script("POST", QStringLiteral("sources"), {{500, "boom"}});
+        } else if (scenario == QLatin1String("duplicate upload")) {
+            FakeSource known;
+            known.cacheKey = QStringLiteral("key-dup");
+            known.statusSequence = {QStringLiteral("completed")};
+            f.service.addSource(known);
+            f.service.script("POST", QStringLiteral("sources"),
+                             {{200, R"({"status":"duplicate_upload","cache_key":"key-dup","message":"seen before"})"}});
+        } else if (scenario == QLatin1String("ten 404s twice")) {
+            FakeSource moved;
+            moved.cacheKey = QStringLiteral("key-moved");
+            moved.originalFilename = kId + QStringLiteral(".m4a");
+            f.service.addSource(moved);
+            f.service.script("GET", QStringLiteral("sources/*/status"), {{404, R"({"detail":"not found"})"}}, true);
+        } else if (scenario == QLatin1String("plan required at fetch")) {
+            f.service.script("GET", QStringLiteral("sources/*"), {{402, R"({"plan":"pro"})"}}, true);
+        } else if (scenario == QLatin1String("six hours")) {
+            f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("processing"))}}, true);
+        } else if (scenario == QLatin1String("fetch fails once after done")) {
+            f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("done"))}}, true);
+            f.service.script("GET", QStringLiteral("sources/*"), {{500, "busy"}});
+        }
+
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
+
+        QCOMPARE(f.note(kId)->mirelonJobStatus, finalStatus);
+        QCOMPARE(f.eventNames(), events);
+        QVERIFY2(f.logText().contains(QStringLiteral("[harkwell] capture pipeline: ") + logLine), qPrintable(logLine));
+        QVERIFY(!f.pipeline->isClaimed(kId));
+
+        if (scenario == QLatin1String("ten 404s twice")) {
+            QCOMPARE(f.service.requests("GET", QStringLiteral("sources/key-1/status")).size(), 10);
+            QCOMPARE(f.service.requests("GET", QStringLiteral("sources/key-moved/status")).size(), 10);
+            QVERIFY(f.logText().contains(QStringLiteral("Mirelon has no document for 260304-090000 (cache_key key-moved); giving up")));
+        }
+        if (scenario == QLatin1String("fetch fails once after done")) {
+            // Between the failed fetch and the next one the note was resumable, never "done" without its transcript.
+            QCOMPARE(statusAtFetch, (QStringList{QStringLiteral("completed"), QStringLiteral("completed")}));
+            QCOMPARE(f.body(kId), QStringLiteral("Transcript text."));
+        }
+        if (finalStatus != QLatin1String("done"))
+            QCOMPARE(f.body(kId), QString());
+    }
+
+    void pollsOnTheBackOffScheduleForSixHours()
+    {
+        PipelineFixture f;
+        f.service.setUploadsAnswerWithTask(false);
+        f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("processing"))}}, true);
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
+
+        QList<std::chrono::milliseconds> expected;
+        expected.append(QList<std::chrono::milliseconds>(12, 5s));
+        expected.append(QList<std::chrono::milliseconds>(18, 30s));
+        expected.append(QList<std::chrono::milliseconds>(25, 120s));
+        expected.append(QList<std::chrono::milliseconds>(60, 300s));
+        QCOMPARE(f.clock.requestedSleeps(), expected);
+        QCOMPARE(f.service.requests("GET", QStringLiteral("sources/key-1/status")).size(), expected.size());
+    }
+
+    void aFailedCopyIsTakenAgainOnALaterTick()
+    {
+        PipelineFixture f(/*uploads*/ false);
+        // A vault path that names a file: the inbox cannot be made.
+        f.home.writeFile(QStringLiteral("Blocked"), "not a folder");
+        f.settings->update([](AppSettings& s) { s.vaultPath = QStringLiteral("~/Blocked"); });
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        f.pipeline->start();
+
+        QTRY_VERIFY_WITH_TIMEOUT((f.coordinatorClock.advance(2s), f.logText().contains(QStringLiteral("released in the seen ledger"))), 20000);
+        QVERIFY(f.logText().contains(QStringLiteral("capture pipeline: copyAudio failed for ")));
+        QVERIFY(!f.ledger->hasSeen(QStringLiteral("memo.m4a"), QString::fromLatin1(PipelineFixture::kFolderId)));
+
+        f.settings->update([](AppSettings& s) { s.vaultPath = QStringLiteral("~/Vault"); });
+        QTRY_VERIFY_WITH_TIMEOUT((f.coordinatorClock.advance(30s), f.logText().contains(QStringLiteral("remains pending in vault"))), 20000);
+        f.pipeline->stop();
+        const QString id = inboxNotes(f).first().chopped(3);
+        QCOMPARE(f.note(id)->mirelonJobStatus, QStringLiteral("skipped"));
+        QCOMPARE(readAll(*f.inbox().audioCopyPath(id)), QByteArray("memo"));
+        QVERIFY(f.ledger->hasSeen(QStringLiteral("memo.m4a"), QString::fromLatin1(PipelineFixture::kFolderId)));
+        QVERIFY(f.logText().contains(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id)));
+    }
+
+    void twoFilesWithOneIdBecomeTwoNotes()
+    {
+        PipelineFixture f(/*uploads*/ false);
+        f.dropFile(QStringLiteral("a.m4a"), "first file");
+        f.dropFile(QStringLiteral("b.m4a"), "the second, longer file");
+        // Both arrive from one tick, under the id of one second.
+        QCoro::Task<> first = f.pipeline->handle(f.capture(QStringLiteral("a.m4a"), kId));
+        QCoro::Task<> second = f.pipeline->handle(f.capture(QStringLiteral("b.m4a"), kId));
+        QCoro::waitFor(first);
+        QCoro::waitFor(second);
+
+        const QString other = kId + QStringLiteral("_2");
+        QCOMPARE(inboxNotes(f), (QStringList{kId + QStringLiteral(".md"), other + QStringLiteral(".md")}));
+        QSet<QByteArray> copies{readAll(*f.inbox().audioCopyPath(kId)), readAll(*f.inbox().audioCopyPath(other))};
+        QCOMPARE(copies, (QSet<QByteArray>{"first file", "the second, longer file"}));
+
+        // The same file queued again keeps its id.
+        QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("b.m4a"), kId)));
+        QCOMPARE(inboxNotes(f).size(), 2);
+    }
+
+    void aRecordingsNoteIsNeverTakenOver()
+    {
+        PipelineFixture f(/*uploads*/ false);
+        InboxFrontmatter recording = PipelineFixture::noteFor(kId, QStringLiteral("done"), QStringLiteral("key-r"));
+        recording.sourceOrigin = QStringLiteral("harkwell_recorder");
+        f.placeNote(recording, "memo");
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+
+        QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
+        QCOMPARE(f.note(kId)->sourceOrigin, QStringLiteral("harkwell_recorder"));
+        QCOMPARE(f.note(kId + QStringLiteral("_2"))->mirelonJobStatus, QStringLiteral("skipped"));
+        QVERIFY(f.logText().contains(QStringLiteral("%1 is a recording's id; capturing memo.m4a as %1_2").arg(kId)));
+    }
+
+    void resume_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("upload_failed with a key") << "upload_failed" << "key-stored" << "upload";
+        QTest::newRow("queued without a key") << "queued" << "" << "upload";
+        QTest::newRow("processing without a key") << "processing" << "" << "upload";
+        QTest::newRow("queued with a key") << "queued" << "key-stored" << "poll";
+        QTest::newRow("poll_timeout with a key") << "poll_timeout" << "key-stored" << "poll";
+        QTest::newRow("completed with a key") << "completed" << "key-stored" << "poll";
+        QTest::newRow("done") << "done" << "key-stored" << "none";
+        QTest::newRow("failed") << "failed" << "key-stored" << "none";
+        QTest::newRow("skipped") << "skipped" << "" << "none";
+        QTest::newRow("unknown") << "unknown" << "key-stored" << "none";
+        QTest::newRow("no status") << "" << "" << "none";
+    }
+
+    void resume()
+    {
+        QFETCH(QString, status);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+
+        PipelineFixture f;
+        FakeSource stored;
+        stored.cacheKey = QStringLiteral("key-stored");
+        stored.statusSequence = {QStringLiteral("completed")};
+        f.service.addSource(stored);
+        const QString id = QStringLiteral("260304-080000");
+        f.placeNote(PipelineFixture::noteFor(id, status.isEmpty() ? std::nullopt : std::optional(status),
+                                             key.isEmpty() ? std::nullopt : std::optional(key)));
+
+        QCoro::waitFor(f.pipeline->resumeWork());
+        if (expected == QLatin1String("none")) {
+            QCoreApplication::processEvents();
+            QVERIFY(f.service.requests().isEmpty());
+            QVERIFY(!f.logText().contains(QStringLiteral("resuming")));
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.eventNames(), QStringList{QStringLiteral("transcriptReady")}, 20000);
+        QVERIFY(f.logText().contains(QStringLiteral("capture pipeline: resuming 1 unfinished capture(s)")));
+        if (expected == QLatin1String("upload")) {
+            QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), 1);
+            QVERIFY(f.logText().contains(QStringLiteral("%1 resumed (uploading again)").arg(id)));
+            QCOMPARE(f.note(id)->externalId, QStringLiteral("key-1"));
+        } else {
+            QVERIFY(f.service.requests("POST", QStringLiteral("sources")).isEmpty());
+            QVERIFY(f.logText().contains(QStringLiteral("%1 resumed (polling key-stored)").arg(id)));
+            QCOMPARE(f.note(id)->externalId, QStringLiteral("key-stored"));
+        }
+        QCOMPARE(f.note(id)->mirelonJobStatus, QStringLiteral("done"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.pipeline->isClaimed(id), 10000);
+    }
+
+    void resumeNeedsUploadsOnAndAPairedComputer_data()
+    {
+        QTest::addColumn<bool>("uploads");
+        QTest::addColumn<bool>("paired");
+        QTest::newRow("not paired") << true << false;
+        QTest::newRow("uploads off") << false << true;
+    }
+
+    void resumeNeedsUploadsOnAndAPairedComputer()
+    {
+        QFETCH(bool, uploads);
+        QFETCH(bool, paired);
+        PipelineFixture f(uploads);
+        f.isPaired(paired);
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("260304-080000"), QStringLiteral("upload_failed")));
+        f.pipeline->resumeUnfinished();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(f.service.requests().isEmpty());
+        QVERIFY(!f.logText().contains(QStringLiteral("resuming")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCapturePipeline)
+#include "tst_capture_pipeline.moc"
