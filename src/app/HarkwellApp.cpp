@@ -5,10 +5,12 @@
 #include "app/MenuRenderer.h"
 #include "app/NotificationDelegate.h"
 #include "capture/CaptureAccess.h"
+#include "capture/VoiceMemosKeeper.h"
 #include "foundation/HarkwellLog.h"
 #include "foundation/Opening.h"
 #include "foundation/Settings.h"
 #include "pipeline/CaptureStatus.h"
+#include "platform/apps/ApplicationLauncher.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
 
@@ -118,8 +120,7 @@ CapturesSection::Inputs HarkwellApp::captureInputs() const
     inputs.uploadEnabled = settings.captureMirelonEnabled.value_or(false);
     inputs.isPaired = [this] { return m_services.isPaired(); };
     inputs.keepVoiceMemosRunning = settings.keepVoiceMemosRunning.value_or(false);
-    // Voice Memos has no Linux counterpart: it never runs here.
-    inputs.voiceMemosRunning = [] { return false; };
+    inputs.voiceMemosRunning = [] { return ApplicationLauncher::system().isRunning(QLatin1String(VoiceMemosKeeper::kBundleIdentifier)); };
     inputs.now = QDateTime::currentDateTime();
     return inputs;
 }
