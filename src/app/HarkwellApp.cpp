@@ -67,11 +67,10 @@ void HarkwellApp::start()
 {
     refreshLabel();
     rebuildMenu();
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_tray->show();
-    else
-        HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; capture runs without the menu"));
+    m_tray->show();
     m_delegate.applicationDidFinishLaunching();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; capture runs without the menu"));
     // The desktop raises no appear event until the menu first opens; clicks on notifications must
     // be handled before that.
     appear();
@@ -125,7 +124,7 @@ CapturesSection::Inputs HarkwellApp::captureInputs() const
     return inputs;
 }
 
-ContentView::Actions HarkwellApp::menuActions()
+ContentView::Actions HarkwellApp::menuActions() const
 {
     ContentView::Actions actions;
     actions.bringRecorderForward = notAvailableYet(QStringLiteral("Record\u2026"));
@@ -147,7 +146,7 @@ MenuRows HarkwellApp::menuRows() const
     ContentView::Inputs inputs;
     inputs.todayCount = 0;
     inputs.captures = captureInputs();
-    return ContentView::build(inputs, const_cast<HarkwellApp*>(this)->menuActions());
+    return ContentView::build(inputs, menuActions());
 }
 
 void HarkwellApp::rebuildMenu() { MenuRenderer::render(menuRows(), m_menu.get()); }

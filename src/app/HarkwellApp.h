@@ -43,7 +43,7 @@ private:
     void refreshLabel();
     void rebuildMenu();
     CapturesSection::Inputs captureInputs() const;
-    ContentView::Actions menuActions();
+    ContentView::Actions menuActions() const;
 
     AppServices& m_services;
     Notifications& m_notifications;
