@@ -1,16 +1,33 @@
+#include "app/HarkwellApp.h"
+#include "app/LiveAppServices.h"
 #include "foundation/HarkwellLog.h"
 #include "platform/identity/Identity.h"
+#include "platform/instance/InstanceLock.h"
+#include "platform/notifications/Notifications.h"
+#include "platform/paths/Paths.h"
+#include "platform/schemes/SchemeHandlers.h"
 
 #include <QApplication>
-#include <QHostInfo>
 
 int main(int argc, char* argv[])
 {
+    using namespace harkwell;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromLatin1(harkwell::identity::kApplicationName));
-    QApplication::setApplicationVersion(QString::fromLatin1(harkwell::identity::kVersion));
+    QApplication::setApplicationName(QString::fromLatin1(identity::kApplicationName));
+    QApplication::setApplicationVersion(QString::fromLatin1(identity::kVersion));
+    QApplication::setDesktopFileName(QString::fromLatin1(identity::kBundleIdentifier));
     QApplication::setQuitOnLastWindowClosed(false);
-    harkwell::HarkwellLog::log(QStringLiteral("[harkwell] launch: Harkwell %1 on %2")
-                                   .arg(QApplication::applicationVersion(), QHostInfo::localHostName()));
+
+    InstanceLock lock(Paths::instanceLockFile());
+    if (const auto held = lock.acquire(); !held) {
+        HarkwellLog::log(QStringLiteral("[harkwell] launch: %1; this start quits").arg(held.error().text));
+        HarkwellLog::waitUntilWritten();
+        return 0;
+    }
+
+    LiveAppServices services;
+    XdgSchemeHandlers schemeHandlers;
+    HarkwellApp harkwell(services, Notifications::current(), schemeHandlers);
+    harkwell.start();
     return app.exec();
 }
