@@ -1,0 +1,42 @@
+#pragma once
+// A ProcessRunner that records every call and answers through a handler the test gives: a canned
+// result, or a real run of another command (a script that sleeps past its limit).
+
+#include "platform/process/ProcessRunner.h"
+
+#include <QList>
+#include <QMutex>
+
+#include <functional>
+
+namespace harkwell {
+
+class FakeProcessRunner final : public ProcessRunner {
+public:
+    using Handler = std::function<std::expected<ProcessRun, ProcessError>(const QStringList& arguments,
+                                                                          std::chrono::milliseconds limit)>;
+
+    explicit FakeProcessRunner(Handler handler) : m_handler(std::move(handler)) {}
+
+    std::expected<ProcessRun, ProcessError> run(const QStringList& arguments, std::chrono::milliseconds limit) override
+    {
+        {
+            QMutexLocker locker(&m_lock);
+            m_calls.append(arguments);
+        }
+        return m_handler(arguments, limit);
+    }
+
+    QList<QStringList> calls() const
+    {
+        QMutexLocker locker(&m_lock);
+        return m_calls;
+    }
+
+private:
+    Handler m_handler;
+    mutable QMutex m_lock;  // guards m_calls: runs come from several threads at once
+    QList<QStringList> m_calls;
+};
+
+}  // namespace harkwell

@@ -1,0 +1,33 @@
+#pragma once
+// The three labels every listed file carries: the day written at the start of its name
+// ("260115-…" or "2026-01-15-…"), a domain from its folder path and a meeting type from its name.
+// Worked out afresh at every listing; safe to call from any thread.
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace harkwell {
+
+class FileClassifier {
+public:
+    struct Classification {
+        std::optional<QDateTime> filenameDate;  // that day at 00:00 local time
+        std::optional<QString> domain;          // only with a filenameDate
+        std::optional<QString> fileType;        // only with a filenameDate
+
+        friend bool operator==(const Classification&, const Classification&) = default;
+    };
+
+    static Classification classify(const QString& filename, const QString& relativePath);
+    // The date of the name's prefix: six digits (yyMMdd, years of this century) or yyyy-MM-dd,
+    // followed directly by "-". Digits that are no valid day give nothing.
+    static std::optional<QDateTime> parseFilenameDate(const QString& filename);
+
+private:
+    static std::optional<QString> classifyDomain(const QString& relativePath);
+    static std::optional<QString> classifyType(const QString& filename);
+};
+
+}  // namespace harkwell

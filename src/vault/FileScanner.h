@@ -1,0 +1,105 @@
+#pragma once
+// Keeps the lists of files that the menu and the search panel show: the files of today and of the
+// recent days across the vault, the workspace folders and the remote mounts, and the contents of
+// the vault's "_outbox", "_inbox" and ".handoff" folders. Fills them at once from the scan cache,
+// then refreshes them at creation, every refreshInterval seconds and on request. A refresh lists
+// the folders in parallel on worker threads, waits for them at most 50 s, and replaces the lists
+// in one step on the main thread. The first refresh leaves the remote mounts out and asks for a
+// second one 3 s after it ends, which includes them.
+//
+// For the menu: connect to changed() and read the lists; call refresh() for "Refresh".
+
+#include "foundation/AppSettings.h"
+#include "foundation/FileEntry.h"
+#include "platform/clock/Clock.h"
+#include "vault/ScanListers.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace harkwell {
+
+class Settings;
+
+class FileScanner final : public QObject {
+    Q_OBJECT
+public:
+    // The real folders, Settings::shared() and the system clock.
+    explicit FileScanner(QObject* parent = nullptr);
+    FileScanner(std::shared_ptr<ScanListers> listers, Settings& settings, Clock& clock, QObject* parent = nullptr);
+    ~FileScanner() override;
+
+    // Main thread only, like every member below.
+    const QList<FileEntry>& todayFiles() const { return m_todayFiles; }    // effective date today, newest first
+    const QList<FileEntry>& recentFiles() const { return m_recentFiles; }  // every other gathered file, newest first
+    const QList<FileEntry>& outboxFiles() const { return m_outboxFiles; }
+    const QList<FileEntry>& inboxFiles() const { return m_inboxFiles; }
+    const QList<FileEntry>& handoffFiles() const { return m_handoffFiles; }
+    qint64 todayCount() const { return m_todayCount; }
+    bool isScanning() const { return m_isScanning; }
+
+    // Starts a refresh and returns; asked for while one runs, it does nothing.
+    void refresh();
+
+    // The listers, blocking, for worker threads. The workspace form of the vault listing.
+    static QList<FileEntry> scanViaShell(const QString& path, const QString& relativeTo, const QDateTime& since,
+                                         const QSet<QString>& includeExtensions, const QStringList& excludeDirs,
+                                         FileEntry::Source source);
+    static QList<FileEntry> scanRemotes(const QString& remotesFolder, const QDateTime& since,
+                                        const QSet<QString>& includeExtensions, const QStringList& excludeDirs);
+    static QList<FileEntry> scanSpecialFolder(const QString& folderPath, const QString& folderName,
+                                              FileEntry::Source source, std::optional<int> maxDepth,
+                                              const QStringList& excludeNames);
+    // The vault, every workspace folder and the remote mounts with no date limit, without the
+    // excluded file names: the search panel's deep search.
+    static QList<FileEntry> scanAllFiles();
+
+    static constexpr std::chrono::seconds kListingWait{50};
+    static constexpr std::chrono::seconds kRemotesDelay{3};
+    // "Ivander" is the default vault's folder name: a workspace listing of ~/workspace leaves it to
+    // the vault listing.
+    static constexpr const char* kDefaultVaultFolder = "Ivander";
+
+signals:
+    // After the lists were replaced (the cached view, the quick view, the end of a refresh).
+    void changed();
+
+private:
+    struct Plan;
+    struct Gathered;
+
+    void loadCache();
+    void startTimer();
+    Plan makePlan() const;
+    QCoro::Task<> runRefresh();
+    QList<FileEntry> withoutExcluded(const QList<FileEntry>& entries) const;
+    QList<FileEntry> previousRemoteEntries(const std::optional<QString>& remotesFolder) const;
+    void publishDays(const QList<FileEntry>& today, const QList<FileEntry>& others);
+
+    static QCoro::Task<> runTimer(QPointer<FileScanner> scanner, Clock& clock, std::chrono::milliseconds interval);
+    static QCoro::Task<> refreshLater(QPointer<FileScanner> scanner, Clock& clock, std::chrono::milliseconds delay);
+
+    std::shared_ptr<ScanListers> m_listers;
+    Settings& m_settings;
+    Clock& m_clock;
+
+    QList<FileEntry> m_todayFiles;
+    QList<FileEntry> m_recentFiles;
+    QList<FileEntry> m_outboxFiles;
+    QList<FileEntry> m_inboxFiles;
+    QList<FileEntry> m_handoffFiles;
+    qint64 m_todayCount = 0;
+    bool m_isScanning = false;
+    QList<FileEntry> m_lastVaultFiles;   // the last non-empty vault listing (or the cache's)
+    QList<FileEntry> m_lastRemoteFiles;  // the last run's workspace and remote entries together
+    bool m_hasScannedRemotes = false;
+};
+
+}  // namespace harkwell

@@ -1,0 +1,68 @@
+#include "vault/ScanCache.h"
+
+#include "foundation/DateForms.h"
+#include "foundation/JsonFields.h"
+#include "platform/paths/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
+namespace harkwell {
+
+QJsonObject ScanCache::toJson() const
+{
+    return QJsonObject{
+        {QStringLiteral("vaultFiles"), FileEntry::toJson(vaultFiles)},
+        {QStringLiteral("remoteFiles"), FileEntry::toJson(remoteFiles)},
+        {QStringLiteral("savedAt"), DateForms::referenceSeconds(savedAt)},
+    };
+}
+
+std::expected<ScanCache, DecodeError> ScanCache::fromJson(const QJsonObject& object)
+{
+    JsonFields fields(object);
+    const QJsonArray vault = fields.array(QStringLiteral("vaultFiles"));
+    const QJsonArray remote = fields.array(QStringLiteral("remoteFiles"));
+    const double savedAt = fields.number(QStringLiteral("savedAt"));
+    if (!fields.ok())
+        return std::unexpected(*fields.error());
+
+    ScanCache cache;
+    auto vaultFiles = FileEntry::fromJson(vault);
+    if (!vaultFiles)
+        return std::unexpected(DecodeError{QStringLiteral("vaultFiles") + vaultFiles.error().text});
+    auto remoteFiles = FileEntry::fromJson(remote);
+    if (!remoteFiles)
+        return std::unexpected(DecodeError{QStringLiteral("remoteFiles") + remoteFiles.error().text});
+    cache.vaultFiles = std::move(*vaultFiles);
+    cache.remoteFiles = std::move(*remoteFiles);
+    cache.savedAt = DateForms::fromReferenceSeconds(savedAt);
+    return cache;
+}
+
+std::expected<void, FileError> ScanCache::save(const QList<FileEntry>& vault, const QList<FileEntry>& remotes,
+                                               const QDateTime& savedAt)
+{
+    const ScanCache cache{vault, remotes, savedAt};
+    const QByteArray bytes = QJsonDocument(cache.toJson()).toJson(QJsonDocument::Compact);
+    QDir().mkpath(Paths::cachesFolder());
+    // A cache needs no sync: losing the newest one to a power cut only means a slower first menu.
+    return AtomicFile::write(Paths::scanCacheFile(), bytes, AtomicFile::Durability::Unsynced);
+}
+
+std::expected<ScanCache, DecodeError> ScanCache::load()
+{
+    QFile file(Paths::scanCacheFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::unexpected(DecodeError{QStringLiteral("The scan cache could not be read: %1").arg(file.errorString())});
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return std::unexpected(DecodeError{QStringLiteral("The scan cache is not JSON: %1").arg(parseError.errorString())});
+    if (!document.isObject())
+        return std::unexpected(DecodeError{QStringLiteral("The scan cache is not a JSON object.")});
+    return fromJson(document.object());
+}
+
+}  // namespace harkwell

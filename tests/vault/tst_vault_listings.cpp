@@ -1,0 +1,327 @@
+// The local listings: the walk with its rules, the vault and workspace listings built on it, and
+// the special folders' lists.
+
+#include "VaultFixture.h"
+#include "platform/clock/FakeClock.h"
+#include "platform/walk/TreeWalk.h"
+#include "vault/SpecialFolders.h"
+#include "vault/SpotlightScanner.h"
+
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace harkwell;
+using test::VaultTree;
+
+namespace {
+
+// A clock that moves one second each time it is read: a walk checking its deadline before every
+// entry then stops after a known number of entries.
+class TickingClock final : public Clock {
+public:
+    explicit TickingClock(QDateTime start) : m_now(std::move(start)) {}
+    QDateTime now() const override
+    {
+        const QDateTime current = m_now;
+        m_now = m_now.addSecs(1);
+        return current;
+    }
+    QCoro::Task<> sleep(std::chrono::milliseconds) override { co_return; }
+
+private:
+    mutable QDateTime m_now;
+};
+
+QStringList relativePaths(const WalkResult& result)
+{
+    QStringList paths;
+    for (const WalkedFile& file : result.files)
+        paths.append(file.relativePath);
+    return paths;
+}
+
+QStringList relativePaths(const QList<FileEntry>& entries)
+{
+    QStringList paths;
+    for (const FileEntry& entry : entries)
+        paths.append(entry.relativePath);
+    return paths;
+}
+
+const FileEntry* named(const QList<FileEntry>& entries, const QString& filename)
+{
+    for (const FileEntry& entry : entries)
+        if (entry.filename == filename)
+            return &entry;
+    return nullptr;
+}
+
+}  // namespace
+
+class VaultListingsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+
+    void walkKeepsTheListingRules();
+    void walkStopsAtDepthCapAndDeadline_data();
+    void walkStopsAtDepthCapAndDeadline();
+    void walkOfAMissingFolderFails();
+    void entryNamesLeaveOutHiddenNames();
+
+    void vaultEntriesCarryPathsDatesAndLabels();
+    void vaultBehindASymbolicLinkIsListedAtItsTarget();
+    void vaultInsideAHiddenFolderIsListed();
+    void workspaceEntriesUseTheModificationTime();
+    void emptyIncludeSetListsNothing();
+
+    void specialFoldersAreDatedByNameThenFolderThenTime();
+    void specialFoldersLeaveOutHiddenArchivedAndTopReadme();
+    void inboxListsOnlyItsOwnFiles();
+    void missingSpecialFolderIsEmpty();
+
+private:
+    std::unique_ptr<test::TempHome> m_home;
+    QDateTime m_now;
+    QString m_root;
+};
+
+void VaultListingsTest::init()
+{
+    m_home = std::make_unique<test::TempHome>();
+    m_now = QDateTime::currentDateTimeUtc();
+    m_root = m_home->make(QStringLiteral("Vault"));
+}
+
+void VaultListingsTest::walkKeepsTheListingRules()
+{
+    const QDateTime recent = m_now.addDays(-2);
+    for (const char* name : {"a.md", "b.txt", "C.MD", "_inbox/x.md", "sub/_inbox/y.md", "sub/c.md", ".obsidian/conf.md",
+                             "sub/.hidden.md", "folder.md/d.md", "sub/_archive/e.md"})
+        VaultTree::file(m_root, QString::fromLatin1(name), recent);
+    VaultTree::file(m_root, QStringLiteral("old.md"), m_now.addDays(-40));
+    QVERIFY(QFile::link(m_root + QStringLiteral("/a.md"), m_root + QStringLiteral("/link.md")));
+    QVERIFY(QFile::link(m_root + QStringLiteral("/sub"), m_root + QStringLiteral("/dirlink")));
+
+    WalkRules rules;
+    rules.prunedNames = {QStringLiteral("_inbox"), QStringLiteral("_archive")};
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    rules.modifiedSince = m_now.addDays(-30);
+    FakeClock clock;
+    const auto walked = TreeWalk::walk(m_root, rules, clock, clock.now().addSecs(10));
+    QVERIFY(walked);
+    QVERIFY(!walked->stoppedAtDeadline);
+    // Depth first, byte order: "folder.md" is a folder, so only what is inside it counts.
+    QCOMPARE(relativePaths(*walked), (QStringList{"a.md", "folder.md/d.md", "sub/c.md"}));
+
+    const WalkedFile& first = walked->files.first();
+    QCOMPARE(first.path, m_root + QStringLiteral("/a.md"));
+    QCOMPARE(first.modified.toSecsSinceEpoch(), recent.toSecsSinceEpoch());
+}
+
+void VaultListingsTest::walkStopsAtDepthCapAndDeadline_data()
+{
+    QTest::addColumn<int>("maxDepth");  // 0: none
+    QTest::addColumn<int>("maxFiles");  // 0: none
+    QTest::addColumn<int>("deadlineSeconds");  // after the first reading of the clock
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<bool>("stoppedAtDeadline");
+
+    QTest::newRow("everything") << 0 << 0 << 1000 << QStringList{"1.md", "2.md", "3.md", "d/4.md", "d/e/5.md"} << false;
+    QTest::newRow("own files only") << 1 << 0 << 1000 << QStringList{"1.md", "2.md", "3.md"} << false;
+    QTest::newRow("two levels") << 2 << 0 << 1000 << QStringList{"1.md", "2.md", "3.md", "d/4.md"} << false;
+    QTest::newRow("capped") << 0 << 2 << 1000 << QStringList{"1.md", "2.md"} << false;
+    // The clock is read once for the deadline's base, then before each entry.
+    QTest::newRow("deadline midway") << 0 << 0 << 3 << QStringList{"1.md", "2.md"} << true;
+    QTest::newRow("deadline at once") << 0 << 0 << 1 << QStringList{} << true;
+}
+
+void VaultListingsTest::walkStopsAtDepthCapAndDeadline()
+{
+    QFETCH(int, maxDepth);
+    QFETCH(int, maxFiles);
+    QFETCH(int, deadlineSeconds);
+    QFETCH(QStringList, expected);
+    QFETCH(bool, stoppedAtDeadline);
+
+    for (const char* name : {"1.md", "2.md", "3.md", "d/4.md", "d/e/5.md"})
+        VaultTree::file(m_root, QString::fromLatin1(name), m_now);
+    WalkRules rules;
+    if (maxDepth)
+        rules.maxDepth = maxDepth;
+    if (maxFiles)
+        rules.maxFiles = maxFiles;
+    TickingClock clock(m_now);
+    const auto walked = TreeWalk::walk(m_root, rules, clock, clock.now().addSecs(deadlineSeconds));
+    QVERIFY(walked);
+    QCOMPARE(relativePaths(*walked), expected);
+    QCOMPARE(walked->stoppedAtDeadline, stoppedAtDeadline);
+}
+
+void VaultListingsTest::walkOfAMissingFolderFails()
+{
+    FakeClock clock;
+    const auto walked = TreeWalk::walk(m_root + QStringLiteral("/missing"), {}, clock, clock.now().addSecs(10));
+    QVERIFY(!walked);
+    QVERIFY2(walked.error().text.contains(QStringLiteral("/missing")), qPrintable(walked.error().text));
+}
+
+void VaultListingsTest::entryNamesLeaveOutHiddenNames()
+{
+    m_home->make(QStringLiteral("Vault/b mount"));
+    m_home->make(QStringLiteral("Vault/.hidden"));
+    VaultTree::file(m_root, QStringLiteral("a.md"), m_now);
+    QCOMPARE(TreeWalk::entryNames(m_root).value_or(QStringList{"failed"}), (QStringList{"a.md", "b mount"}));
+    QVERIFY(!TreeWalk::entryNames(m_root + QStringLiteral("/none")));
+}
+
+void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()
+{
+    const QDateTime modified = m_now.addDays(-1);
+    VaultTree::file(m_root, QStringLiteral("Meetings/Board/260115-board-meeting.md"), modified);
+    VaultTree::file(m_root, QStringLiteral("top.md"), modified);
+    const QString decomposed = QString::fromUtf8("260116-fo\xcc\x88rberedelse.md");
+    VaultTree::file(m_root, QStringLiteral("_projects/") + decomposed, modified);
+
+    const auto entries = SpotlightScanner::scanVault(m_root, m_now.addDays(-30), {QStringLiteral("md")},
+                                                     {QStringLiteral("_outbox"), QStringLiteral("_inbox")});
+    QCOMPARE(entries.size(), 3);
+
+    const FileEntry* meeting = named(entries, QStringLiteral("260115-board-meeting.md"));
+    QVERIFY(meeting);
+    QCOMPARE(meeting->relativePath, QStringLiteral("Meetings/Board/260115-board-meeting.md"));
+    QCOMPARE(meeting->parentFolder, QStringLiteral("Board"));
+    QCOMPARE(meeting->fullPath, QUrl::fromLocalFile(m_root + QStringLiteral("/Meetings/Board/260115-board-meeting.md")));
+    QCOMPARE(meeting->source, FileEntry::Source::Vault);
+    QCOMPARE(meeting->size, 0);
+    QCOMPARE(meeting->modificationDate.toSecsSinceEpoch(), modified.toSecsSinceEpoch());
+    // The birth time where the file system keeps one (just now), else the modification time.
+    QVERIFY(meeting->creationDate.toSecsSinceEpoch() == modified.toSecsSinceEpoch()
+            || meeting->creationDate.secsTo(m_now) < 600);
+    QCOMPARE(meeting->filenameDate->date(), QDate(2026, 1, 15));
+    QCOMPARE(meeting->domain, std::optional<QString>(QStringLiteral("board")));
+    QCOMPARE(meeting->fileType, std::optional<QString>(QStringLiteral("board")));
+
+    const FileEntry* top = named(entries, QStringLiteral("top.md"));
+    QVERIFY(top);
+    QCOMPARE(top->parentFolder, QStringLiteral("Vault"));
+    QVERIFY(!top->filenameDate && !top->domain && !top->fileType);
+
+    // The name comes back composed; the path keeps the stored spelling, so it still opens.
+    const FileEntry* prepared = named(entries, QString::fromUtf8("260116-förberedelse.md"));
+    QVERIFY(prepared);
+    QCOMPARE(prepared->relativePath, QStringLiteral("_projects/") + decomposed);
+    QCOMPARE(prepared->fileType, std::optional<QString>(QStringLiteral("preparation")));
+    QCOMPARE(prepared->domain, std::optional<QString>(QStringLiteral("project")));
+    QVERIFY(QFile::exists(prepared->fullPath.toLocalFile()));
+}
+
+void VaultListingsTest::vaultBehindASymbolicLinkIsListedAtItsTarget()
+{
+    VaultTree::file(m_root, QStringLiteral("notes/a.md"), m_now);
+    const QString link = m_home->path() + QStringLiteral("/VaultLink");
+    QVERIFY(QFile::link(QStringLiteral("Vault"), link));  // relative, as links often are
+
+    const auto entries = SpotlightScanner::scanVault(link, m_now.addDays(-1), {QStringLiteral("md")}, {QStringLiteral("_inbox")});
+    QCOMPARE(relativePaths(entries), QStringList{"notes/a.md"});
+    QCOMPARE(entries.first().fullPath.toLocalFile(), m_root + QStringLiteral("/notes/a.md"));
+}
+
+void VaultListingsTest::vaultInsideAHiddenFolderIsListed()
+{
+    const QString hidden = m_home->make(QStringLiteral(".local/share/Vault"));
+    VaultTree::file(hidden, QStringLiteral("a.md"), m_now);
+    VaultTree::file(hidden, QStringLiteral(".trash/b.md"), m_now);
+    const auto entries = SpotlightScanner::scanVault(hidden, m_now.addDays(-1), {QStringLiteral("md")}, {QStringLiteral("_inbox")});
+    QCOMPARE(relativePaths(entries), QStringList{"a.md"});
+}
+
+void VaultListingsTest::workspaceEntriesUseTheModificationTime()
+{
+    const QString workspace = m_home->make(QStringLiteral("workspace"));
+    const QDateTime modified = m_now.addDays(-3);
+    VaultTree::file(workspace, QStringLiteral("project x/260201-standup.md"), modified);
+    VaultTree::file(workspace, QStringLiteral("Ivander/vault-note.md"), modified);
+    VaultTree::file(workspace, QStringLiteral("remotes/m/remote.md"), modified);
+    VaultTree::file(workspace, QStringLiteral("stale.md"), m_now.addDays(-20));
+
+    const auto entries = SpotlightScanner::scanWorkspace(workspace, workspace, m_now.addDays(-10), {QStringLiteral("md")},
+                                                         {QStringLiteral("remotes"), QStringLiteral("Ivander")},
+                                                         FileEntry::Source::Workspace);
+    QCOMPARE(relativePaths(entries), QStringList{"project x/260201-standup.md"});
+    const FileEntry& entry = entries.first();
+    QCOMPARE(entry.creationDate, entry.modificationDate);
+    QCOMPARE(entry.modificationDate.toSecsSinceEpoch(), modified.toSecsSinceEpoch());
+    QCOMPARE(entry.source, FileEntry::Source::Workspace);
+    QCOMPARE(entry.parentFolder, QStringLiteral("project x"));
+    QCOMPARE(entry.fileType, std::optional<QString>(QStringLiteral("standup")));
+}
+
+void VaultListingsTest::emptyIncludeSetListsNothing()
+{
+    VaultTree::file(m_root, QStringLiteral("a.md"), m_now);
+    QVERIFY(SpotlightScanner::scanVault(m_root, m_now.addDays(-1), {}, {QStringLiteral("_inbox")}).isEmpty());
+}
+
+void VaultListingsTest::specialFoldersAreDatedByNameThenFolderThenTime()
+{
+    const QString outbox = m_root + QStringLiteral("/_outbox");
+    const QDateTime loose(QDate(2026, 1, 11), QTime(8, 30), Qt::LocalTime);
+    VaultTree::file(outbox, QStringLiteral("260110-delivery/260112-report.md"), m_now);
+    VaultTree::file(outbox, QStringLiteral("260110-delivery/notes.md"), m_now);
+    VaultTree::file(outbox, QStringLiteral("260110-delivery/README.md"), m_now);
+    VaultTree::file(outbox, QStringLiteral("260110-delivery/_manifest.md"), m_now);
+    VaultTree::file(outbox, QStringLiteral("loose.pdf"), loose);
+    VaultTree::file(outbox, QStringLiteral("2025-12-01-old/a.md"), m_now);
+
+    const auto entries = SpecialFolders::scan(outbox, QStringLiteral("_outbox"), FileEntry::Source::Outbox, std::nullopt, {});
+    // Newest first; the three files dated by their folder keep the walk's order among themselves.
+    QCOMPARE(relativePaths(entries),
+             (QStringList{"_outbox/260110-delivery/260112-report.md", "_outbox/loose.pdf", "_outbox/260110-delivery/README.md",
+                          "_outbox/260110-delivery/_manifest.md", "_outbox/260110-delivery/notes.md",
+                          "_outbox/2025-12-01-old/a.md"}));
+
+    QCOMPARE(entries.at(0).creationDate, QDateTime(QDate(2026, 1, 12), QTime(0, 0), Qt::LocalTime));
+    QCOMPARE(entries.at(0).modificationDate, entries.at(0).creationDate);
+    QCOMPARE(entries.at(0).parentFolder, QStringLiteral("260110-delivery"));
+    QCOMPARE(entries.at(1).creationDate.toSecsSinceEpoch(), loose.toSecsSinceEpoch());
+    QCOMPARE(entries.at(1).parentFolder, QStringLiteral("_outbox"));
+    QCOMPARE(entries.at(4).creationDate, QDateTime(QDate(2026, 1, 10), QTime(0, 0), Qt::LocalTime));
+    QCOMPARE(entries.at(4).source, FileEntry::Source::Outbox);
+    QCOMPARE(entries.at(4).fullPath, QUrl::fromLocalFile(outbox + QStringLiteral("/260110-delivery/notes.md")));
+    QVERIFY(!entries.at(4).filenameDate && !entries.at(4).domain && !entries.at(4).fileType);
+}
+
+void VaultListingsTest::specialFoldersLeaveOutHiddenArchivedAndTopReadme()
+{
+    const QString handoff = m_root + QStringLiteral("/.handoff");
+    for (const char* name : {"a.md", "README.md", "x/README.md", ".DS_Store", ".cache/b.md", "_archive/c.md",
+                             "x/_archive/d.md", "x/e.md"})
+        VaultTree::file(handoff, QString::fromLatin1(name), m_now);
+
+    const auto entries = SpecialFolders::scan(handoff, QStringLiteral(".handoff"), FileEntry::Source::Handoff, std::nullopt,
+                                              {QStringLiteral("_archive")});
+    QCOMPARE(test::sortedPaths(entries, [](const FileEntry& e) { return e.relativePath; }),
+             (QStringList{".handoff/a.md", ".handoff/x/README.md", ".handoff/x/e.md"}));
+}
+
+void VaultListingsTest::inboxListsOnlyItsOwnFiles()
+{
+    const QString inbox = m_root + QStringLiteral("/_inbox");
+    for (const char* name : {"260301-120000.md", "README.md", ".audio/260301-120000.m4a", "sub/deep.md"})
+        VaultTree::file(inbox, QString::fromLatin1(name), m_now);
+    const auto entries = SpecialFolders::scan(inbox, QStringLiteral("_inbox"), FileEntry::Source::Inbox, 1, {});
+    QCOMPARE(relativePaths(entries), QStringList{"_inbox/260301-120000.md"});
+    QCOMPARE(entries.first().creationDate, QDateTime(QDate(2026, 3, 1), QTime(0, 0), Qt::LocalTime));
+}
+
+void VaultListingsTest::missingSpecialFolderIsEmpty()
+{
+    QVERIFY(SpecialFolders::scan(m_root + QStringLiteral("/_outbox"), QStringLiteral("_outbox"), FileEntry::Source::Outbox,
+                                 std::nullopt, {})
+                .isEmpty());
+}
+
+QTEST_GUILESS_MAIN(VaultListingsTest)
+#include "tst_vault_listings.moc"
