@@ -1,6 +1,8 @@
 // Handing a finished recording's parts to the inbox: free ids and reuse of earlier hand-overs,
 // the stubs, the sidecar's submitted parts after each part, failures part-way, and the upload cases.
 
+#include "PipelineFixture.h"
+
 #include "foundation/DateForms.h"
 #include "foundation/HarkwellLog.h"
 #include "foundation/InboxWriter.h"
@@ -15,6 +17,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace harkwell;
@@ -404,6 +408,45 @@ private slots:
                                                                {"channel_layout", "L=microphone,R=system"},
                                                                {"meeting_started_at", "2026-03-04T09:20:00Z"}}));
         }
+    }
+
+    // Wired to the pipeline's re-upload entry: each part is uploaded as a meeting, polled and
+    // written with its transcript, although the hand-over returned long before.
+    void partsTravelThroughThePipeline()
+    {
+        test::PipelineFixture p;
+        QDir().mkpath(Paths::recordingFolder(kId));
+        RecordingSubmission submission({p.settings.get(), [] { return Keychain::hasDeviceToken(); }, &p.durations,
+                                        [&p](const QString& id, const QString& contentSource, const QStringList& tags,
+                                             const QMap<QString, QString>& metadata) {
+                                            p.pipeline->uploadExisting(id, contentSource, tags, metadata);
+                                        }});
+        RecordingSidecar sidecar;
+        sidecar.id = kId;
+        sidecar.startedAt = QDateTime(QDate(2026, 3, 4), QTime(9, 0), Qt::UTC);
+        QList<QUrl> parts;
+        for (const QString& name : {QString(kId), QString(kId) + "_2"}) {
+            const QString path = p.home.writeFile("parts/" + name + ".m4a", "audio of " + name.toUtf8());
+            p.durations.setDuration(path, 60);
+            parts.append(QUrl::fromLocalFile(path));
+        }
+
+        const RecordingSubmitOutcome outcome = QCoro::waitFor(submission.submit(parts, sidecar));
+        QCOMPARE(outcome.upload, Upload::Uploading);
+
+        QTRY_COMPARE_WITH_TIMEOUT(p.service.requests("POST", "sources").size(), 2, 10000);
+        const test::RecordedRequest second = p.service.requests("POST", "sources")[1];
+        QCOMPARE(second.formPart("content_source")->data, "meeting");
+        QCOMPARE(second.formPart("tags")->data, "meeting,harkwell-mac");
+        QCOMPARE(second.formPart("file")->data, "audio of " + QByteArray(kId) + "_2");
+        const QJsonObject metadata = QJsonDocument::fromJson(second.formPart("content_source_metadata")->data).object();
+        QCOMPARE(metadata["harkwell_id"].toString(), QString(kId) + "_2");
+        QCOMPARE(metadata["recorder_source"].toString(), "All audio");
+        QCOMPARE(metadata["meeting_started_at"].toString(), "2026-03-04T09:01:00Z");
+
+        for (const QString& id : {QString(kId), QString(kId) + "_2"})
+            QTRY_COMPARE_WITH_TIMEOUT(p.note(id).value_or(InboxFrontmatter()).mirelonJobStatus, std::optional<QString>("done"), 10000);
+        QCOMPARE(p.body(kId), "Transcript text.");
     }
 
     void anEmptyRecordingStillMakesTheInbox()
