@@ -1,0 +1,28 @@
+#pragma once
+// Records the messages that would have been composed; can play a desktop without a mail program.
+
+#include "platform/mail/MailComposer.h"
+
+#include <QList>
+
+namespace harkwell {
+
+class FakeMailComposer final : public MailComposer {
+public:
+    bool compose(const QStringList& attachments) override
+    {
+        if (!m_available)
+            return false;
+        m_composed.append(attachments);
+        return true;
+    }
+
+    void setAvailable(bool available) { m_available = available; }
+    const QList<QStringList>& composed() const { return m_composed; }
+
+private:
+    bool m_available = true;
+    QList<QStringList> m_composed;
+};
+
+}  // namespace harkwell

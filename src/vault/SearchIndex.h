@@ -1,0 +1,134 @@
+#pragma once
+// The model behind the search panel: the files the vault scanner has listed (or, on request, a
+// listing of every file), filtered by scope, hidden-file rules and extension groups, matched word
+// by word, newest first, at most 500; the selection; and a folder mode that lists the folder of
+// the selected file. Follows the scanner's changes a tenth of a second after each. Main thread only.
+
+#include "foundation/AppSettings.h"
+#include "foundation/FileEntry.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <optional>
+
+namespace harkwell {
+
+class FileScanner;
+class Settings;
+
+class SearchIndex final : public QObject {
+    Q_OBJECT
+public:
+    enum class Scope { All, Inbox, Outbox, Handoff };
+    // "All", "Inbox", "Outbox", "Handoff": also the chips' labels.
+    static QString toRawValue(Scope scope);
+    static std::optional<Scope> scopeFromRaw(const QString& raw);
+    static QList<Scope> allScopes();
+
+    struct FilterGroup {
+        QString label;
+        QStringList extensions;
+    };
+    static const QList<FilterGroup>& filterGroups();
+
+    // Blocking, run on a worker thread: every file, without a date limit.
+    using FullListing = std::function<QList<FileEntry>()>;
+
+    // The real deep listing is FileScanner::scanAllFiles().
+    explicit SearchIndex(FileScanner& scanner, QObject* parent = nullptr);
+    SearchIndex(FileScanner& scanner, Settings& settings, FullListing fullListing, QObject* parent = nullptr);
+    ~SearchIndex() override;
+
+    const QList<FileEntry>& results() const { return m_results; }
+    const QString& query() const { return m_query; }
+    int selectedIndex() const { return m_selectedIndex; }
+    bool isDeepSearch() const { return m_isDeepSearch; }
+    bool isLoadingFull() const { return m_isLoadingFull; }
+    qsizetype indexFileCount() const { return m_indexFileCount; }
+    bool hideSystemFiles() const { return m_hideSystemFiles; }
+    const QSet<QString>& activeExtFilters() const { return m_activeExtFilters; }
+    Scope scope() const { return m_scope; }
+    const std::optional<QString>& folderPath() const { return m_folderPath; }
+    const QList<FileEntry>& folderFiles() const { return m_folderFiles; }
+    bool folderSortByName() const { return m_folderSortByName; }
+    // folderFiles in folder mode, else results.
+    const QList<FileEntry>& shownList() const;
+    // The entry at selectedIndex of the shown list, if the index lies inside it.
+    std::optional<FileEntry> selectedFile() const;
+
+    // Setters of the fields the panel edits; each runs its follow-up even when the value is unchanged.
+    void setQuery(const QString& query);              // search()
+    void setSelectedIndex(int index);
+    void setDeepSearch(bool on);                      // loads the full listing the first time, else search()
+    void setHideSystemFiles(bool hide);               // search()
+    void setActiveExtFilters(const QSet<QString>& extensions);  // search()
+    void setScope(Scope scope);                       // search()
+    void setFolderSortByName(bool byName);            // sortFolderFiles()
+
+    // Every show of the panel: an empty query, the top row, scope "All", no filters, no deep search
+    // and no full listing kept. Folder mode and the hidden-files switch stay as they are.
+    void reset();
+    void search();
+    void rebuildIndex();
+
+    void moveUp();
+    void moveDown();
+    void drillIntoFolder();
+    void exitFolderMode();
+    void sortFolderFiles();
+
+    // After a file went to the trash: out of the list on show (and, outside folder mode, out of the
+    // indexes), the selection kept inside the list.
+    void removeFromCurrentList(const FileEntry& entry);
+    // A file made from the panel (the PDF) at the top of the results, selected.
+    void insertAtTop(const FileEntry& entry);
+
+    // The first entry of each path, in order.
+    static QList<FileEntry> unique(const QList<FileEntry>& files);
+    // The text after the name's last full stop, lower-cased; empty when it has none.
+    static QString extensionOf(const QString& filename);
+
+    static constexpr qsizetype kMaxResults = 500;
+    static constexpr int kFollowDelayMs = 100;
+
+signals:
+    // Any of the fields above changed.
+    void changed();
+
+private:
+    QList<FileEntry> structureFiles() const;
+    QList<FileEntry> newestFirst(QList<FileEntry> entries) const;
+    bool isHidden(const FileEntry& entry) const;
+    QCoro::Task<> loadFullIndex();
+    void clampSelection(qsizetype count);
+
+    FileScanner& m_scanner;
+    Settings& m_settings;
+    FullListing m_fullListing;
+    QTimer m_follow;  // the rebuild after a change of the scanner's lists
+
+    QList<FileEntry> m_results;
+    QString m_query;
+    int m_selectedIndex = 0;
+    bool m_isDeepSearch = false;
+    bool m_isLoadingFull = false;
+    qsizetype m_indexFileCount = 0;
+    bool m_hideSystemFiles = true;
+    QSet<QString> m_activeExtFilters;
+    Scope m_scope = Scope::All;
+    std::optional<QString> m_folderPath;
+    QList<FileEntry> m_folderFiles;
+    bool m_folderSortByName = false;
+    QList<FileEntry> m_recentFiles;
+    std::optional<QList<FileEntry>> m_fullIndex;
+};
+
+}  // namespace harkwell
