@@ -2,18 +2,13 @@
 
 #include "onboarding/MigrationFromCorvale.h"
 #include "platform/files/AtomicFile.h"
+#include "platform/moves/ItemMove.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fcntl.h>
 
 namespace harkwell {
 
@@ -29,43 +24,6 @@ bool somethingAt(const QString& path) { return QFileInfo::exists(path) || QFileI
 QStringList childNames(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QString systemText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-// rename(2) that refuses to replace the destination, and copies across file systems.
-std::expected<void, QString> moveItem(const QString& source, const QString& destination)
-{
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(destination);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return {};
-    int error = errno;
-    if (error == EINVAL || error == ENOSYS) {
-        // A file system without RENAME_NOREPLACE: the check and the rename are not one step there.
-        if (somethingAt(destination))
-            return std::unexpected(systemText(EEXIST));
-        if (::rename(from.constData(), to.constData()) == 0)
-            return {};
-        error = errno;
-    }
-    if (error != EXDEV)
-        return std::unexpected(systemText(error));
-
-    namespace fs = std::filesystem;
-    std::error_code code;
-    fs::copy(fs::path(from.toStdString()), fs::path(to.toStdString()),
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks, code);
-    if (code) {
-        // A half copy must not stand in Harkwell's folder as if it were the whole.
-        std::error_code ignored;
-        fs::remove_all(fs::path(to.toStdString()), ignored);
-        return std::unexpected(QString::fromStdString(code.message()));
-    }
-    fs::remove_all(fs::path(from.toStdString()), code);
-    if (code)
-        return std::unexpected(QString::fromStdString(code.message()));
-    return {};
 }
 
 // Map of folder id → map of file name → entry; anything else counts as no folders at all.
@@ -96,10 +54,10 @@ std::optional<QJsonObject> readObject(const QString& path)
 
 void MigrationFolders::move(const QString& source, const QString& destination)
 {
-    if (const auto moved = moveItem(source, destination); moved)
+    if (const auto moved = ItemMove::move(source, destination); moved)
         log(QStringLiteral("moved %1 -> %2").arg(source, destination));
     else
-        log(QStringLiteral("could not move %1: %2").arg(source, moved.error()));
+        log(QStringLiteral("could not move %1: %2").arg(source, moved.error().text));
 }
 
 void MigrationFolders::removeIfEmpty(const QString& folder)
