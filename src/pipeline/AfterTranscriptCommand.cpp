@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QPointer>
 #include <QProcessEnvironment>
 #include <QThread>
 
@@ -159,10 +160,14 @@ QCoro::Task<> AfterTranscriptCommand::run(QString command, QString id, QString f
     });
     auto* launch = new LaunchWatch(process.get());
 
+    // The object may go before a command it started ends; the run then stops touching it.
+    QPointer<AfterTranscriptCommand> self(this);
     const QDateTime started = m_clock.now();
     process->start(QIODevice::ReadOnly);
     if (process->state() == QProcess::Starting && !state->failedToStart)
         co_await qCoro(launch, &LaunchWatch::settled);
+    if (!self)
+        co_return;
     if (state->failedToStart) {
         QObject::disconnect(process.get(), nullptr, nullptr, nullptr);
         log(QStringLiteral("could not start for %1: %2").arg(id, process->errorString()));
@@ -181,6 +186,8 @@ QCoro::Task<> AfterTranscriptCommand::run(QString command, QString id, QString f
     if (!state->finished)
         co_await qCoro(process.get(), &QProcess::finished);
     state->finished = true;
+    if (!self)
+        co_return;
 
     // Whatever the shell left behind in its group does not outlive a stopped command.
     if (state->timedOut)

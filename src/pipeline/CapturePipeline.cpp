@@ -178,6 +178,11 @@ void CapturePipeline::resumeUnfinished()
     QMetaObject::invokeMethod(this, [this] { resumeWork(); }, Qt::QueuedConnection);
 }
 
+std::function<void()> CapturePipeline::pairingResumeHook()
+{
+    return [] { shared().resumeUnfinished(); };
+}
+
 QCoro::Task<> CapturePipeline::resumeWork()
 {
     const QString vault = inbox().vaultRoot();

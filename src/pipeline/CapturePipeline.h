@@ -72,6 +72,9 @@ public:
     void stop();
     // Returns at once; the work runs on the main thread when uploads are on and the computer is paired.
     void resumeUnfinished();
+    // What a successful pairing calls: the shared pipeline's resumeUnfinished(). The application
+    // hands it to MirelonAuth as its resume hook.
+    static std::function<void()> pairingResumeHook();
     // The resume work itself, for callers that wait for it.
     QCoro::Task<> resumeWork();
 

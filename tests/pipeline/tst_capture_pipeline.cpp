@@ -89,6 +89,7 @@ private slots:
                                   QStringList({id, f.vault() + QStringLiteral("/_inbox/") + id + QStringLiteral(".md"), f.vault(), QString()})
                                       .join(QLatin1Char('\n')),
                                   10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.command->isRunning(id), 10000);
     }
 
     void failures_data()

@@ -1,0 +1,131 @@
+// Retrying pending captures: the watermark, which inbox notes are listed, and a run's progress,
+// pauses and cancellation.
+
+#include "PipelineFixture.h"
+
+#include "pipeline/CaptureRetry.h"
+#include "platform/defaults/Defaults.h"
+
+#include <QTest>
+
+#include <qcoro/qcorotask.h>
+
+using namespace harkwell;
+using namespace harkwell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Progress = CaptureRetry::Progress;
+
+QString describe(const Progress& p)
+{
+    switch (p.kind) {
+    case Progress::Kind::Scanning: return QStringLiteral("scanning");
+    case Progress::Kind::Uploading: return QStringLiteral("uploading %1/%2 %3").arg(p.done).arg(p.total).arg(p.currentId);
+    case Progress::Kind::Finished: return QStringLiteral("finished %1/%2/%3").arg(p.uploaded).arg(p.skipped).arg(p.failed);
+    case Progress::Kind::Failed: return QStringLiteral("failed");
+    }
+    return {};
+}
+
+}  // namespace
+
+class TestCaptureRetry : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theWatermarkIsFixedAtItsFirstRead()
+    {
+        PipelineFixture f;
+        Defaults::standard().remove(QString::fromLatin1(CaptureRetry::kWatermarkKey));
+        const QDateTime first = CaptureRetry::retryWatermark(f.clock);
+        QCOMPARE(first, f.clock.now());
+        f.clock.advance(1h);
+        QCOMPARE(CaptureRetry::retryWatermark(f.clock), first);
+        QVERIFY(f.logText().contains(QStringLiteral("[harkwell] capture retry: watermark set to 2026-03-04T09:00:00Z")));
+    }
+
+    void listsRetryableNotesWithAudioSinceTheWatermark()
+    {
+        PipelineFixture f;
+        Defaults::standard().setDate(QString::fromLatin1(CaptureRetry::kWatermarkKey), QDateTime(QDate(2026, 3, 1), QTime(0, 0), Qt::UTC));
+        auto old = [](InboxFrontmatter note) {
+            note.created = QDateTime(QDate(2026, 2, 1), QTime(0, 0), Qt::UTC);
+            return note;
+        };
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("a-no-status"), std::nullopt));
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("b-queued-no-key"), QStringLiteral("queued"), QString()));
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("c-queued-key"), QStringLiteral("queued"), QStringLiteral("k")));
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("d-paywalled"), QStringLiteral("paywalled"), QStringLiteral("k")));
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("e-done"), QStringLiteral("done"), QStringLiteral("k")));
+        f.placeNote(old(PipelineFixture::noteFor(QStringLiteral("f-old"), QStringLiteral("failed"))));
+        InboxFrontmatter recording = old(PipelineFixture::noteFor(QStringLiteral("g-old-recording"), QStringLiteral("failed")));
+        recording.sourceOrigin = QStringLiteral("harkwell_recorder");
+        f.placeNote(recording);
+        f.placeNote(PipelineFixture::noteFor(QStringLiteral("h-no-audio"), QStringLiteral("skipped")));
+        QFile::remove(*f.inbox().audioCopyPath(QStringLiteral("h-no-audio")));
+
+        CaptureRetry retry(*f.pipeline, *f.settings, f.clock);
+        QCOMPARE(retry.pendingIds(), (QStringList{QStringLiteral("a-no-status"), QStringLiteral("b-queued-no-key"),
+                                                  QStringLiteral("d-paywalled"), QStringLiteral("g-old-recording")}));
+        QCOMPARE(CaptureRetry::ids(f.vault(), CapturePipeline::resumableStates(), f.clock),
+                 (QStringList{QStringLiteral("b-queued-no-key"), QStringLiteral("c-queued-key")}));
+    }
+
+    void runsOneUploadAfterAnotherWithPauses()
+    {
+        PipelineFixture f;
+        for (const char* id : {"260304-080001", "260304-080002", "260304-080003"})
+            f.placeNote(PipelineFixture::noteFor(QString::fromLatin1(id), QStringLiteral("upload_failed")));
+        FakeClock pauses;
+        CaptureRetry retry(*f.pipeline, *f.settings, pauses);
+        QStringList reports;
+
+        QCoro::Task<> run = retry.run([&](const Progress& p) { reports << describe(p); });
+        QTRY_COMPARE_WITH_TIMEOUT(pauses.pendingSleepers(), 1, 10000);
+        QVERIFY(retry.isRunning());
+        // A second run while one is under way does nothing.
+        QCoro::waitFor(retry.run([&](const Progress&) { reports << QStringLiteral("second run"); }));
+        pauses.advance(CaptureRetry::kGapBetweenUploads);
+        QTRY_COMPARE_WITH_TIMEOUT(pauses.pendingSleepers(), 1, 10000);
+        pauses.advance(CaptureRetry::kGapBetweenUploads);
+        QCoro::waitFor(run);
+        QCoreApplication::processEvents();
+
+        QCOMPARE(reports, (QStringList{QStringLiteral("scanning"), QStringLiteral("uploading 0/3 260304-080001"),
+                                       QStringLiteral("uploading 1/3 260304-080002"), QStringLiteral("uploading 2/3 260304-080003"),
+                                       QStringLiteral("finished 3/0/0")}));
+        QCOMPARE(pauses.requestedSleeps(), (QList<std::chrono::milliseconds>{2s, 2s}));
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), 3);
+        QVERIFY(!retry.isRunning());
+        // Each upload goes on polling in the pipeline until its transcript is in.
+        QTRY_COMPARE_WITH_TIMEOUT(f.events.size(), 3, 20000);
+    }
+
+    void cancellingDuringAPauseFinishesWithTheCountsSoFar()
+    {
+        PipelineFixture f;
+        for (const char* id : {"260304-080001", "260304-080002", "260304-080003"})
+            f.placeNote(PipelineFixture::noteFor(QString::fromLatin1(id), QStringLiteral("skipped")));
+        FakeClock pauses;
+        CaptureRetry retry(*f.pipeline, *f.settings, pauses);
+        QStringList reports;
+
+        QCoro::Task<> run = retry.run([&](const Progress& p) { reports << describe(p); });
+        QTRY_COMPARE_WITH_TIMEOUT(pauses.pendingSleepers(), 1, 10000);
+        pauses.advance(CaptureRetry::kGapBetweenUploads);
+        QTRY_COMPARE_WITH_TIMEOUT(f.service.requests("POST", QStringLiteral("sources")).size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(pauses.requestedSleeps().size(), 2, 10000);
+        retry.cancel();
+        QCoro::waitFor(run);
+        QCoreApplication::processEvents();
+
+        QCOMPARE(reports.last(), QStringLiteral("finished 2/0/0"));
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(f.events.size(), 2, 20000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCaptureRetry)
+#include "tst_capture_retry.moc"
