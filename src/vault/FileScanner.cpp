@@ -232,7 +232,9 @@ QCoro::Task<> FileScanner::runRefresh()
 
     Settings* settings = &m_settings;
     Clock* clock = &m_clock;
-    const Assembled assembled = co_await QtConcurrent::run([plan, listers, settings, clock, vaultList, otherList] {
+    // The future is named rather than awaited as a temporary: g++ 12 destroys a co_await
+    // expression's temporaries twice.
+    QFuture<Assembled> assembling = QtConcurrent::run([plan, listers, settings, clock, vaultList, otherList] {
         const auto kept = [settings](QList<FileEntry> entries) {
             entries.removeIf([settings](const FileEntry& entry) { return settings->isExcludedFile(entry.filename); });
             return entries;
@@ -250,6 +252,7 @@ QCoro::Task<> FileScanner::runRefresh()
             (void)ScanCache::save(vaultList, otherList, clock->now());  // a failed save keeps the previous cache
         return result;
     });
+    const Assembled assembled = co_await assembling;
     if (!self)
         co_return;
 

@@ -1,0 +1,485 @@
+// The file scanner's refresh cycle on a fake clock with listings that answer, block or outlive
+// the wait; and the scan cache it starts from.
+
+#include "VaultFixture.h"
+#include "foundation/Settings.h"
+#include "platform/clock/FakeClock.h"
+#include "platform/paths/Paths.h"
+#include "vault/FileDates.h"
+#include "vault/FileScanner.h"
+#include "vault/ScanCache.h"
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace harkwell;
+using namespace std::chrono_literals;
+
+namespace {
+
+FileEntry entryAt(const QString& path, FileEntry::Source source, const QDateTime& modified, QDateTime created = {})
+{
+    FileEntry entry;
+    entry.id = QUuid::createUuid();
+    entry.filename = QFileInfo(path).fileName();
+    entry.relativePath = entry.filename;
+    entry.parentFolder = QFileInfo(path).dir().dirName();
+    entry.creationDate = created.isValid() ? created : modified;
+    entry.modificationDate = modified;
+    entry.fullPath = QUrl::fromLocalFile(path);
+    entry.source = source;
+    return entry;
+}
+
+QStringList names(const QList<FileEntry>& entries)
+{
+    QStringList result;
+    for (const FileEntry& entry : entries)
+        result.append(entry.filename);
+    return result;
+}
+
+// Listings that answer from fixed lists and record how they were asked. The vault listing can be
+// held at a gate, as a slow or hanging disk would hold it.
+class FakeListers final : public ScanListers {
+public:
+    struct Call {
+        QString path;
+        QDateTime since;
+        QStringList excludes;
+        std::optional<int> maxDepth;
+    };
+
+    QList<FileEntry> vault(const QString& vaultPath, const QDateTime& since, const QSet<QString>&,
+                           const QStringList& excludeDirs) override
+    {
+        record(m_vaultCalls, {vaultPath, since, excludeDirs, std::nullopt});
+        if (m_gated)
+            m_gate.acquire();
+        QMutexLocker locker(&m_lock);
+        return vaultFiles;
+    }
+    QList<FileEntry> workspace(const QString& folder, const QDateTime& since, const QSet<QString>&,
+                               const QStringList& excludeDirs) override
+    {
+        record(m_workspaceCalls, {folder, since, excludeDirs, std::nullopt});
+        QMutexLocker locker(&m_lock);
+        return workspaceFiles;
+    }
+    QList<FileEntry> remotes(const QString& remotesFolder, const QDateTime& since, const QSet<QString>&,
+                             const QStringList& excludeDirs) override
+    {
+        record(m_remoteCalls, {remotesFolder, since, excludeDirs, std::nullopt});
+        QMutexLocker locker(&m_lock);
+        return remoteFiles;
+    }
+    QList<FileEntry> specialFolder(const QString& folderPath, const QString& folderName, FileEntry::Source,
+                                   std::optional<int> maxDepth, const QStringList& excludeNames) override
+    {
+        record(m_specialCalls, {folderPath, {}, excludeNames, maxDepth});
+        QMutexLocker locker(&m_lock);
+        return specialFiles.value(folderName);
+    }
+
+    void set(const std::function<void(FakeListers&)>& change)
+    {
+        QMutexLocker locker(&m_lock);
+        change(*this);
+    }
+    void holdVault() { m_gated = true; }
+    void releaseVault()
+    {
+        m_gated = false;
+        m_gate.release(100);
+    }
+
+    QList<Call> vaultCalls() const { return copy(m_vaultCalls); }
+    QList<Call> workspaceCalls() const { return copy(m_workspaceCalls); }
+    QList<Call> remoteCalls() const { return copy(m_remoteCalls); }
+    QList<Call> specialCalls() const { return copy(m_specialCalls); }
+
+    // Set through set(), read under the lock.
+    QList<FileEntry> vaultFiles;
+    QList<FileEntry> workspaceFiles;
+    QList<FileEntry> remoteFiles;
+    QHash<QString, QList<FileEntry>> specialFiles;  // by folder name
+
+private:
+    void record(QList<Call>& calls, Call call)
+    {
+        QMutexLocker locker(&m_lock);
+        calls.append(std::move(call));
+    }
+    QList<Call> copy(const QList<Call>& calls) const
+    {
+        QMutexLocker locker(&m_lock);
+        return calls;
+    }
+
+    mutable QMutex m_lock;  // guards the lists and the calls: listings run on their own threads
+    QList<Call> m_vaultCalls;
+    QList<Call> m_workspaceCalls;
+    QList<Call> m_remoteCalls;
+    QList<Call> m_specialCalls;
+    std::atomic<bool> m_gated = false;
+    QSemaphore m_gate;
+};
+
+// A private home with its settings, a fake clock and fake listings; the scanner is made by start().
+struct ScannerFixture {
+    ScannerFixture() { listers = std::make_shared<FakeListers>(); }
+    ~ScannerFixture()
+    {
+        // The refresh's last step uses the settings on a worker: let it end before they go.
+        listers->releaseVault();
+        QDeadlineTimer deadline(10s);
+        while (scanner && scanner->isScanning() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        scanner.reset();
+    }
+
+    void start() { scanner = std::make_unique<FileScanner>(listers, settings, clock); }
+    bool settled() const { return !scanner->isScanning(); }
+
+    QString vault() const { return home.path() + QStringLiteral("/workspace/Ivander"); }
+    QString workspace() const { return home.path() + QStringLiteral("/workspace"); }
+    QString remotes() const { return home.path() + QStringLiteral("/workspace/remotes"); }
+    QDateTime today() const { return clock.now().addSecs(-60); }
+    QDateTime daysAgo(int days) const { return clock.now().addDays(-days); }
+
+    test::TempHome home;  // first: the paths below are in it
+    Settings settings{Paths::settingsFile()};
+    FakeClock clock;
+    std::shared_ptr<FakeListers> listers;
+    std::unique_ptr<FileScanner> scanner;
+};
+
+}  // namespace
+
+class FileScannerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRefreshLeavesOutRemotesAndTheSecondIncludesThem();
+    void timerRefreshesEveryInterval();
+    void refreshWhileScanningIsDropped();
+    void lookBack_data();
+    void lookBack();
+    void excludedFilesAreInNoList();
+    void listingThatOutlivesTheWaitKeepsThePreviousVault();
+    void emptyRemoteListingKeepsOnlyThePreviousRemoteEntries();
+    void withoutVaultEntriesNothingIsCached();
+    void scannerGoneMidRefreshIsHarmless();
+
+    void cacheRoundTrip();
+    void cacheThatCannotBeReadIsNoCache_data();
+    void cacheThatCannotBeReadIsNoCache();
+    void cacheOfAnEarlierDayShowsAsRecent();
+};
+
+void FileScannerTest::firstRefreshLeavesOutRemotesAndTheSecondIncludesThem()
+{
+    ScannerFixture f;
+    f.listers->set([&](FakeListers& l) {
+        l.vaultFiles = {entryAt(f.vault() + QStringLiteral("/v.md"), FileEntry::Source::Vault, f.today())};
+        l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/w.md"), FileEntry::Source::Workspace, f.daysAgo(2))};
+        l.remoteFiles = {entryAt(f.remotes() + QStringLiteral("/m/r.md"), FileEntry::Source::Workspace, f.daysAgo(1))};
+        l.specialFiles.insert(QStringLiteral("_inbox"), {entryAt(f.vault() + QStringLiteral("/_inbox/i.md"),
+                                                                 FileEntry::Source::Inbox, f.today())});
+    });
+    f.start();
+    QSignalSpy changed(f.scanner.get(), &FileScanner::changed);
+    QTRY_VERIFY(f.settled());
+
+    QCOMPARE(f.listers->remoteCalls().size(), 0);
+    QCOMPARE(names(f.scanner->todayFiles()), QStringList{"v.md"});
+    QCOMPARE(names(f.scanner->recentFiles()), QStringList{"w.md"});
+    QCOMPARE(f.scanner->todayCount(), 1);
+    QCOMPARE(names(f.scanner->inboxFiles()), QStringList{"i.md"});
+    QCOMPARE(changed.size(), 1);
+
+    // How the first refresh asked: the default settings, "~" expanded.
+    const auto vaultCall = f.listers->vaultCalls().first();
+    QCOMPARE(vaultCall.path, f.vault());
+    QCOMPARE(vaultCall.excludes, (QStringList{"_outbox", "_inbox"} + AppSettings::defaultExcludeDirs()));
+    const auto workspaceCall = f.listers->workspaceCalls().first();
+    QCOMPARE(workspaceCall.path, f.workspace());
+    QCOMPARE(workspaceCall.excludes, (QStringList{"remotes", "Ivander"} + AppSettings::defaultExcludeDirs()));
+    const auto special = f.listers->specialCalls();
+    QCOMPARE(special.size(), 3);
+    QCOMPARE(special.at(0).path, f.vault() + QStringLiteral("/_outbox"));
+    QCOMPARE(special.at(1).maxDepth, std::optional(1));
+    QCOMPARE(special.at(2).path, f.vault() + QStringLiteral("/.handoff"));
+    QCOMPARE(special.at(2).excludes, QStringList{"_archive"});
+
+    f.clock.advance(2999ms);
+    QCoreApplication::processEvents();
+    QCOMPARE(f.listers->vaultCalls().size(), 1);
+
+    f.clock.advance(1ms);
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 2);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(f.listers->remoteCalls().size(), 1);
+    QCOMPARE(f.listers->remoteCalls().first().path, f.remotes());
+    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"r.md", "w.md"}));
+
+    // Only the first refresh asks for another.
+    f.clock.advance(3s);
+    QCoreApplication::processEvents();
+    QCOMPARE(f.listers->vaultCalls().size(), 2);
+}
+
+void FileScannerTest::timerRefreshesEveryInterval()
+{
+    ScannerFixture f;
+    f.settings.update([](AppSettings& s) { s.refreshInterval = 20; });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    f.clock.advance(3s);  // the second refresh
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 2);
+    QTRY_VERIFY(f.settled());
+
+    f.clock.advance(17s);
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 3);
+    QTRY_VERIFY(f.settled());
+    f.clock.advance(20s);
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 4);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(f.listers->remoteCalls().size(), 3);
+}
+
+void FileScannerTest::refreshWhileScanningIsDropped()
+{
+    ScannerFixture f;
+    f.listers->holdVault();
+    f.start();
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 1);
+    QVERIFY(f.scanner->isScanning());
+    f.scanner->refresh();
+    f.scanner->refresh();
+    f.listers->releaseVault();
+    QTRY_VERIFY(f.settled());
+    QCoreApplication::processEvents();
+    QCOMPARE(f.listers->vaultCalls().size(), 1);
+    QCOMPARE(f.listers->specialCalls().size(), 3);
+}
+
+void FileScannerTest::lookBack_data()
+{
+    QTest::addColumn<int>("searchDays");  // -1: unset
+    QTest::addColumn<int>("recentDays");
+    QTest::addColumn<int>("expectedDays");
+
+    QTest::newRow("unset, recent 7") << -1 << 7 << 30;
+    QTest::newRow("unset, recent 45") << -1 << 45 << 45;
+    QTest::newRow("search 10") << 10 << 45 << 10;
+}
+
+void FileScannerTest::lookBack()
+{
+    QFETCH(int, searchDays);
+    QFETCH(int, recentDays);
+    QFETCH(int, expectedDays);
+
+    ScannerFixture f;
+    f.settings.update([&](AppSettings& s) {
+        s.searchDays = searchDays < 0 ? std::nullopt : std::optional(searchDays);
+        s.recentDays = recentDays;
+    });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    const QDateTime expected = f.clock.now().toLocalTime().date().addDays(-expectedDays).startOfDay();
+    QCOMPARE(f.listers->vaultCalls().first().since, expected);
+    QCOMPARE(f.listers->workspaceCalls().first().since, expected);
+}
+
+void FileScannerTest::excludedFilesAreInNoList()
+{
+    ScannerFixture f;
+    f.listers->set([&](FakeListers& l) {
+        l.vaultFiles = {entryAt(f.vault() + QStringLiteral("/README.md"), FileEntry::Source::Vault, f.today()),
+                        entryAt(f.vault() + QStringLiteral("/a.md"), FileEntry::Source::Vault, f.today())};
+        l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/changelog.MD"), FileEntry::Source::Workspace, f.today())};
+        l.specialFiles.insert(QStringLiteral("_outbox"),
+                              {entryAt(f.vault() + QStringLiteral("/_outbox/d/_manifest.md"), FileEntry::Source::Outbox, f.today()),
+                               entryAt(f.vault() + QStringLiteral("/_outbox/d/report.md"), FileEntry::Source::Outbox, f.today())});
+        l.specialFiles.insert(QStringLiteral(".handoff"),
+                              {entryAt(f.vault() + QStringLiteral("/.handoff/CLAUDE.md"), FileEntry::Source::Handoff, f.today())});
+    });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(names(f.scanner->todayFiles()), QStringList{"a.md"});
+    QVERIFY(f.scanner->recentFiles().isEmpty());
+    QCOMPARE(names(f.scanner->outboxFiles()), QStringList{"report.md"});
+    QVERIFY(f.scanner->handoffFiles().isEmpty());
+}
+
+void FileScannerTest::listingThatOutlivesTheWaitKeepsThePreviousVault()
+{
+    ScannerFixture f;
+    const FileEntry cached = entryAt(f.vault() + QStringLiteral("/cached.md"), FileEntry::Source::Vault, f.daysAgo(1));
+    const FileEntry cachedReadme = entryAt(f.vault() + QStringLiteral("/README.md"), FileEntry::Source::Vault, f.daysAgo(1));
+    QVERIFY(ScanCache::save({cached, cachedReadme}, {}, f.daysAgo(1)));
+    f.listers->set([&](FakeListers& l) {
+        l.vaultFiles = {entryAt(f.vault() + QStringLiteral("/late.md"), FileEntry::Source::Vault, f.today())};
+        l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/w.md"), FileEntry::Source::Workspace, f.today())};
+    });
+    f.listers->holdVault();
+    f.start();
+
+    // The cache at once, with the excluded name already filtered by the quick view.
+    QCOMPARE(names(f.scanner->recentFiles()), QStringList{"cached.md"});
+    QTRY_COMPARE(f.listers->workspaceCalls().size(), 1);
+    QCoreApplication::processEvents();
+    QVERIFY(f.scanner->isScanning());
+
+    f.clock.advance(FileScanner::kListingWait);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(names(f.scanner->todayFiles()), QStringList{"w.md"});
+    QCOMPARE(names(f.scanner->recentFiles()), QStringList{"cached.md"});
+
+    const auto saved = ScanCache::load();
+    QVERIFY(saved);
+    QCOMPARE(names(saved->vaultFiles), (QStringList{"cached.md", "README.md"}));
+    QCOMPARE(names(saved->remoteFiles), QStringList{"w.md"});
+    QCOMPARE(saved->savedAt, f.clock.now());
+
+    // The listing that finally answers is not looked at by the refresh that gave up on it.
+    f.listers->releaseVault();
+    QCoreApplication::processEvents();
+    QCOMPARE(names(f.scanner->todayFiles()), QStringList{"w.md"});
+}
+
+void FileScannerTest::emptyRemoteListingKeepsOnlyThePreviousRemoteEntries()
+{
+    ScannerFixture f;
+    const FileEntry vault = entryAt(f.vault() + QStringLiteral("/v.md"), FileEntry::Source::Vault, f.daysAgo(1));
+    const FileEntry oldWorkspace = entryAt(f.workspace() + QStringLiteral("/old-w.md"), FileEntry::Source::Workspace, f.daysAgo(2));
+    const FileEntry oldRemote = entryAt(f.remotes() + QStringLiteral("/m/old-r.md"), FileEntry::Source::Workspace, f.daysAgo(3));
+    QVERIFY(ScanCache::save({vault}, {oldWorkspace, oldRemote}, f.daysAgo(1)));
+    f.listers->set([&](FakeListers& l) {
+        l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/new-w.md"), FileEntry::Source::Workspace, f.daysAgo(4))};
+    });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    // The vault listing came back empty too: the cached vault entries stand in.
+    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"v.md", "old-r.md", "new-w.md"}));
+
+    f.clock.advance(FileScanner::kRemotesDelay);
+    QTRY_COMPARE(f.listers->remoteCalls().size(), 1);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"v.md", "old-r.md", "new-w.md"}));
+}
+
+void FileScannerTest::withoutVaultEntriesNothingIsCached()
+{
+    ScannerFixture f;
+    f.listers->set([&](FakeListers& l) {
+        l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/w.md"), FileEntry::Source::Workspace, f.today())};
+    });
+    f.start();
+    QSignalSpy changed(f.scanner.get(), &FileScanner::changed);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(names(f.scanner->todayFiles()), QStringList{"w.md"});
+    QVERIFY(!QFile::exists(Paths::scanCacheFile()));
+
+    // No vault entries known: the next refresh has no quick view to show either.
+    f.clock.advance(FileScanner::kRemotesDelay);
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 2);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(changed.size(), 2);
+    QVERIFY(!QFile::exists(Paths::scanCacheFile()));
+}
+
+void FileScannerTest::scannerGoneMidRefreshIsHarmless()
+{
+    ScannerFixture f;
+    f.listers->holdVault();
+    f.start();
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 1);
+    f.scanner.reset();
+    f.listers->releaseVault();
+    f.clock.advance(FileScanner::kListingWait);
+    f.clock.advance(5min);
+    QCoreApplication::processEvents();
+    QTest::qWait(0);
+    QCOMPARE(f.listers->vaultCalls().size(), 1);
+}
+
+void FileScannerTest::cacheRoundTrip()
+{
+    test::TempHome home;
+    FileEntry entry = entryAt(QStringLiteral("/v/meetings/board/260115-x.md"), FileEntry::Source::Vault,
+                              QDateTime(QDate(2026, 1, 15), QTime(10, 0), Qt::UTC));
+    entry.filenameDate = QDateTime(QDate(2026, 1, 15), QTime(0, 0), Qt::UTC);
+    entry.domain = QStringLiteral("board");
+    const FileEntry remote = entryAt(QStringLiteral("/r/m/y.md"), FileEntry::Source::Workspace, FileDates::distantPast());
+    const QDateTime savedAt(QDate(2026, 3, 4), QTime(9, 0, 1), Qt::UTC);
+
+    QVERIFY(!QDir(Paths::cachesFolder()).exists());
+    QVERIFY(ScanCache::save({entry}, {remote}, savedAt));
+    const auto loaded = ScanCache::load();
+    QVERIFY2(loaded, loaded ? "" : qPrintable(loaded.error().text));
+    QCOMPARE(loaded->vaultFiles, QList<FileEntry>{entry});
+    QCOMPARE(loaded->remoteFiles, QList<FileEntry>{remote});
+    QCOMPARE(loaded->savedAt, savedAt);
+
+    QFile file(Paths::scanCacheFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+    QCOMPARE(object.keys(), (QStringList{"remoteFiles", "savedAt", "vaultFiles"}));
+    QCOMPARE(object.value(QStringLiteral("savedAt")).toDouble(), 794307601.0);
+}
+
+void FileScannerTest::cacheThatCannotBeReadIsNoCache_data()
+{
+    QTest::addColumn<QByteArray>("content");  // empty: a folder stands in the file's place
+    QTest::newRow("not JSON") << QByteArray("{\"vaultFiles\": [");
+    QTest::newRow("an array") << QByteArray("[]");
+    QTest::newRow("savedAt missing") << QByteArray(R"({"vaultFiles": [], "remoteFiles": []})");
+    QTest::newRow("savedAt not a number") << QByteArray(R"({"vaultFiles": [], "remoteFiles": [], "savedAt": "now"})");
+    QTest::newRow("entry not a file entry") << QByteArray(R"({"vaultFiles": [{"filename": "a.md"}], "remoteFiles": [], "savedAt": 1})");
+    QTest::newRow("unreadable") << QByteArray();
+}
+
+void FileScannerTest::cacheThatCannotBeReadIsNoCache()
+{
+    QFETCH(QByteArray, content);
+    ScannerFixture f;
+    if (content.isEmpty())
+        QDir().mkpath(Paths::scanCacheFile());
+    else
+        f.home.writeFile(QStringLiteral("Library/Caches/harkwell/scan-cache.json"), content);
+    QVERIFY(!ScanCache::load());
+
+    f.listers->holdVault();
+    f.start();
+    QVERIFY(f.scanner->todayFiles().isEmpty() && f.scanner->recentFiles().isEmpty());
+    QCOMPARE(f.scanner->todayCount(), 0);
+    if (!content.isEmpty()) {
+        // The next refresh with vault entries replaces the damaged file.
+        f.listers->set([&](FakeListers& l) {
+            l.vaultFiles = {entryAt(f.vault() + QStringLiteral("/v.md"), FileEntry::Source::Vault, f.today())};
+        });
+        f.listers->releaseVault();
+        QTRY_VERIFY(f.settled());
+        QVERIFY(ScanCache::load());
+    }
+}
+
+void FileScannerTest::cacheOfAnEarlierDayShowsAsRecent()
+{
+    ScannerFixture f;
+    const FileEntry wasToday = entryAt(f.vault() + QStringLiteral("/then-today.md"), FileEntry::Source::Vault, f.daysAgo(2));
+    const FileEntry older = entryAt(f.vault() + QStringLiteral("/older.md"), FileEntry::Source::Vault, f.daysAgo(5));
+    QVERIFY(ScanCache::save({older, wasToday}, {}, f.daysAgo(2)));
+    f.listers->holdVault();
+    f.start();
+    QVERIFY(f.scanner->todayFiles().isEmpty());
+    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"then-today.md", "older.md"}));
+}
+
+QTEST_GUILESS_MAIN(FileScannerTest)
+#include "tst_file_scanner.moc"
