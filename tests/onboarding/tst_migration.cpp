@@ -294,6 +294,17 @@ private slots:
         QVERIFY(!exists(cache));
     }
 
+    void anUnreadableSuiteIsLeftAlone()
+    {
+        const QByteArray garbled("{\"corvale.captureRetry.watermark\": ");
+        const QString suite = m_home->writeFile(QStringLiteral("Library/Preferences/app.corvale.Corvale.json"), garbled);
+        m_home->writeFile(QStringLiteral(".corvale-cache.json"), "{}");
+
+        QCOMPARE(run(), (QStringList{"starting", "removed the old scan cache (rebuilt in ~/Library/Caches/harkwell)", "done"}));
+        QCOMPARE(readAll(suite), garbled);
+        QVERIFY(!exists(Defaults::standard().filePath()));
+    }
+
     void aRunningCorvaleIsAskedToQuit_data()
     {
         QTest::addColumn<int>("looksUntilGone");
