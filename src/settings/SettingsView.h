@@ -1,0 +1,70 @@
+#pragma once
+// The settings window's content: the tabs over one editing copy of the settings, and the footer's
+// Save, which alone writes the copy back and has the running services pick it up. Pairing, the
+// sync jobs, sending existing recordings, the updater, the login item and the test notification
+// act at once instead.
+
+#include "settings/SettingsEditingCopy.h"
+#include "settings/ImportExistingSheet.h"
+#include "settings/SettingsServices.h"
+#include "settings/SyncSheet.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QTabWidget;
+
+namespace harkwell {
+
+class CaptureJobs;
+class CapturesTab;
+class MirelonAuth;
+
+class SettingsView final : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsView(SettingsServices services, QWidget* parent = nullptr);
+    ~SettingsView() override;
+
+    // Writes the copy into the settings and the settings file, then applies it: echo cancelling of
+    // a live recording, the capture settings, the quick-record key, in that order.
+    void save();
+    // Queues the Voice Memos recordings from `since`'s day on (all without it) and says how it went.
+    void sendExisting(const std::optional<QDateTime>& since);
+    void showImportSheet();
+
+    const SettingsEditingCopy& editingCopy() const { return m_copy; }
+    bool saved() const { return m_saved; }
+    const QString& importMessage() const { return m_importMessage; }
+    MirelonAuth& mirelonAuth() const { return *m_auth; }
+    CaptureJobs& captureJobs() const { return *m_jobs; }
+    QTabWidget* tabs() const { return m_tabs; }
+    SyncSheet* syncSheet() const { return m_syncSheet; }
+    ImportExistingSheet* importSheet() const { return m_importSheet; }
+
+    static constexpr char kRestartReason[] = "Some settings only take effect when harkwell starts.";
+
+private:
+    void followSyncSheet();
+
+    SettingsServices m_services;
+    SettingsEditingCopy m_copy;
+    std::unique_ptr<MirelonAuth> m_auth;
+    CaptureJobs* m_jobs;
+    QTabWidget* m_tabs;
+    CapturesTab* m_captures;
+    QLabel* m_savedLabel;
+    QPushButton* m_restart;
+    QPointer<SyncSheet> m_syncSheet;
+    QPointer<ImportExistingSheet> m_importSheet;
+    bool m_saved = false;
+    QString m_importMessage;
+};
+
+}  // namespace harkwell

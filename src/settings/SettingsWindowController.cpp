@@ -1,0 +1,59 @@
+#include "settings/SettingsWindowController.h"
+
+#include "settings/SettingsView.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace harkwell {
+
+SettingsWindowController::SettingsWindowController(std::optional<SettingsServices> services)
+    : m_services(std::move(services))
+{
+}
+
+SettingsWindowController::~SettingsWindowController()
+{
+    // The shared controller outlives the application object; its window must not.
+    if (QCoreApplication::instance())
+        delete m_window.data();
+}
+
+SettingsWindowController& SettingsWindowController::shared()
+{
+    static SettingsWindowController controller;
+    return controller;
+}
+
+void SettingsWindowController::show()
+{
+    if (!m_window) {
+        SettingsServices services = m_services ? *m_services : SettingsServices::process();
+        if (m_hooks)
+            services.app = *m_hooks;
+        // A dialog, so that Return saves from any field while text editors keep their own Return.
+        auto* window = new QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        window->setWindowTitle(QStringLiteral("harkwell Settings"));
+        auto* layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        if (services.app.accent) {
+            QPalette tinted = window->palette();
+            tinted.setColor(QPalette::Highlight, *services.app.accent);
+            tinted.setColor(QPalette::Link, *services.app.accent);
+            window->setPalette(tinted);
+        }
+        m_view = new SettingsView(std::move(services), window);
+        layout->addWidget(m_view);
+        window->setFixedSize(window->sizeHint());
+        if (const QScreen* screen = window->screen())
+            window->move(screen->availableGeometry().center() - window->rect().center());
+        m_window = window;
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+}  // namespace harkwell
