@@ -7,8 +7,10 @@
 #include "foundation/Settings.h"
 #include "pipeline/AfterTranscriptCommand.h"
 #include "pipeline/CaptureRetry.h"
+#include "pipeline/RecordingSubmission.h"
 #include "pipeline/UploadProfile.h"
 #include "platform/clock/Clock.h"
+#include "platform/media/AudioDurationProbe.h"
 #include "platform/paths/Paths.h"
 #include "service/Keychain.h"
 
@@ -692,6 +694,19 @@ QCoro::Task<> CapturePipeline::fail(QString id, const char* statusText)
     const QString status = QString::fromLatin1(statusText);
     co_await writeJobStatus(id, status);
     report(CaptureEvent::failed(id, status));
+}
+
+QCoro::Task<RecordingSubmitOutcome> CapturePipeline::submitRecording(QList<QUrl> parts, RecordingSidecar sidecar)
+{
+    const RecordingSubmission submission({m_services.settings, m_services.isPaired, &AudioDurationProbe::system(),
+                                          [this](const QString& id, const QString& contentSource,
+                                                 const QStringList& tags, const QMap<QString, QString>& metadata) {
+                                              // Runs on by itself and polls to the end; nothing here waits for it.
+                                              uploadExisting(id, contentSource, tags, metadata);
+                                          }});
+    // Named before awaiting: g++ 12 may destroy a temporary of a co_await expression twice.
+    QCoro::Task<RecordingSubmitOutcome> submitting = submission.submit(std::move(parts), std::move(sidecar));
+    co_return co_await submitting;
 }
 
 }  // namespace harkwell

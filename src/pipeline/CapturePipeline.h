@@ -6,8 +6,10 @@
 
 #include "capture/FolderWatcher.h"
 #include "foundation/InboxWriter.h"
+#include "foundation/RecordingTypes.h"
 #include "pipeline/CaptureClaims.h"
 #include "pipeline/CaptureEvent.h"
+#include "pipeline/RecordingSubmitOutcome.h"
 #include "service/MirelonClient.h"
 
 #include <QMap>
@@ -86,6 +88,10 @@ public:
     QCoro::Task<bool> uploadExisting(QString id, std::optional<QString> contentSource = std::nullopt,
                                      std::optional<QStringList> tags = std::nullopt,
                                      std::optional<QMap<QString, QString>> sourceMetadata = std::nullopt);
+
+    // A finished recording's encoded parts into the inbox, each a capture of its own, with uploads
+    // started for the parts not yet transcribed.
+    QCoro::Task<RecordingSubmitOutcome> submitRecording(QList<QUrl> parts, RecordingSidecar sidecar);
 
     // The transcript notifier's consumer, called on the main thread with every event.
     void setOnCaptureEvent(std::function<void(const CaptureEvent&)> callback);
