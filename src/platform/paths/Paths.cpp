@@ -47,11 +47,6 @@ QString Paths::voiceMemosLegacyFolder()
 }
 QString Paths::legacyWatcherStateFile() { return underHome(QStringLiteral(".voice_memo_watcher_state.json")); }
 
-QString Paths::predecessorApplicationSupport() { return underHome(QStringLiteral("Library/Application Support/corvale")); }
-QString Paths::predecessorSettingsFile() { return predecessorApplicationSupport() + QStringLiteral("/settings.json"); }
-QString Paths::predecessorLogsFolder() { return underHome(QStringLiteral("Library/Logs/corvale")); }
-QString Paths::predecessorCachesFolder() { return underHome(QStringLiteral("Library/Caches/corvale")); }
-
 QStringList Paths::obsidianRegistryFiles()
 {
     return {underHome(QStringLiteral("Library/Application Support/obsidian/obsidian.json")),

@@ -38,12 +38,6 @@ public:
     static QString voiceMemosLegacyFolder();
     static QString legacyWatcherStateFile();
 
-    // The predecessor's files.
-    static QString predecessorApplicationSupport();
-    static QString predecessorSettingsFile();
-    static QString predecessorLogsFolder();
-    static QString predecessorCachesFolder();
-
     // Obsidian's vault registry, in the order to try.
     static QStringList obsidianRegistryFiles();
 
