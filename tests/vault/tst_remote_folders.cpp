@@ -55,6 +55,7 @@ private:
 
 void RemoteFoldersTest::init()
 {
+    m_home.reset();  // first: a home restores the HOME it found
     m_home = std::make_unique<test::TempHome>();
     m_remotes = m_home->make(QStringLiteral("workspace/remotes"));
 }

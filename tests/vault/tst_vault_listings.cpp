@@ -3,7 +3,9 @@
 
 #include "VaultFixture.h"
 #include "platform/clock/FakeClock.h"
+#include "foundation/Settings.h"
 #include "platform/walk/TreeWalk.h"
+#include "vault/FileScanner.h"
 #include "vault/SpecialFolders.h"
 #include "vault/SpotlightScanner.h"
 
@@ -81,6 +83,8 @@ private slots:
     void inboxListsOnlyItsOwnFiles();
     void missingSpecialFolderIsEmpty();
 
+    void deepListingHasNoDateLimitAndDropsExcludedNames();
+
 private:
     std::unique_ptr<test::TempHome> m_home;
     QDateTime m_now;
@@ -89,6 +93,7 @@ private:
 
 void VaultListingsTest::init()
 {
+    m_home.reset();  // first: a home restores the HOME it found
     m_home = std::make_unique<test::TempHome>();
     m_now = QDateTime::currentDateTimeUtc();
     m_root = m_home->make(QStringLiteral("Vault"));
@@ -321,6 +326,28 @@ void VaultListingsTest::missingSpecialFolderIsEmpty()
     QVERIFY(SpecialFolders::scan(m_root + QStringLiteral("/_outbox"), QStringLiteral("_outbox"), FileEntry::Source::Outbox,
                                  std::nullopt, {})
                 .isEmpty());
+}
+
+void VaultListingsTest::deepListingHasNoDateLimitAndDropsExcludedNames()
+{
+    Settings::shared().restart();  // the default settings, in this home
+    const QString workspace = m_home->make(QStringLiteral("workspace"));
+    const QDateTime longAgo = m_now.addDays(-400);
+    VaultTree::file(workspace, QStringLiteral("Ivander/old.md"), longAgo);
+    VaultTree::file(workspace, QStringLiteral("Ivander/README.md"), m_now);
+    VaultTree::file(workspace, QStringLiteral("Ivander/_inbox/260301-120000.md"), m_now);
+    VaultTree::file(workspace, QStringLiteral("proj/w.md"), longAgo);
+    VaultTree::file(workspace, QStringLiteral("remotes/m/r.md"), m_now);
+
+    const auto all = FileScanner::scanAllFiles();
+    QStringList listed;
+    for (const FileEntry& entry : all)
+        listed.append(toRawValue(entry.source) + QLatin1Char(':') + entry.relativePath);
+    std::sort(listed.begin(), listed.end());
+    // The deep search's workspace listing does not leave the vault's folder out, so the vault
+    // shows twice (its inbox too) when it lies in a workspace folder.
+    QCOMPARE(listed, (QStringList{"vault:old.md", "workspace:Ivander/_inbox/260301-120000.md", "workspace:Ivander/old.md",
+                                  "workspace:m/r.md", "workspace:proj/w.md"}));
 }
 
 QTEST_GUILESS_MAIN(VaultListingsTest)
