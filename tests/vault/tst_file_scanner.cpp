@@ -7,6 +7,7 @@
 #include "platform/paths/Paths.h"
 #include "vault/FileDates.h"
 #include "vault/FileScanner.h"
+#include "vault/LiveScanListers.h"
 #include "vault/ScanCache.h"
 
 #include <QDeadlineTimer>
@@ -172,6 +173,7 @@ private slots:
     void emptyRemoteListingKeepsOnlyThePreviousRemoteEntries();
     void withoutVaultEntriesNothingIsCached();
     void scannerGoneMidRefreshIsHarmless();
+    void listsARealVaultWorkspaceAndRemotes();
 
     void cacheRoundTrip();
     void cacheThatCannotBeReadIsNoCache_data();
@@ -406,6 +408,41 @@ void FileScannerTest::scannerGoneMidRefreshIsHarmless()
     QCoreApplication::processEvents();
     QTest::qWait(0);
     QCOMPARE(f.listers->vaultCalls().size(), 1);
+}
+
+void FileScannerTest::listsARealVaultWorkspaceAndRemotes()
+{
+    test::TempHome home;
+    Settings settings{Paths::settingsFile()};
+    FakeClock clock(QDateTime::currentDateTime());
+    const QDateTime now = clock.now();
+    const QString vault = home.make(QStringLiteral("workspace/Ivander"));
+    using test::VaultTree;
+    VaultTree::file(vault, QStringLiteral("today.md"), now.addSecs(-60));
+    VaultTree::file(vault, QStringLiteral("notes/earlier.md"), now.addDays(-3));
+    VaultTree::file(vault, QStringLiteral("_inbox/260301-120000.md"), now);
+    VaultTree::file(vault, QStringLiteral("_outbox/260110-d/x.md"), now);
+    VaultTree::file(vault, QStringLiteral(".handoff/h.md"), now);
+    VaultTree::file(home.path(), QStringLiteral("workspace/proj/w.md"), now.addDays(-2));
+    VaultTree::file(home.path(), QStringLiteral("workspace/remotes/m/260115-r.md"), now);
+
+    FileScanner scanner(std::make_shared<LiveScanListers>(), settings, clock);
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    QCOMPARE(names(scanner.todayFiles()), QStringList{"today.md"});
+    QCOMPARE(names(scanner.recentFiles()), (QStringList{"w.md", "earlier.md"}));
+    QCOMPARE(names(scanner.inboxFiles()), QStringList{"260301-120000.md"});
+    QCOMPARE(names(scanner.outboxFiles()), QStringList{"x.md"});
+    QCOMPARE(names(scanner.handoffFiles()), QStringList{"h.md"});
+
+    clock.advance(FileScanner::kRemotesDelay);
+    QTRY_VERIFY_WITH_TIMEOUT(names(scanner.recentFiles()).contains(QStringLiteral("260115-r.md")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    QCOMPARE(names(scanner.recentFiles()), (QStringList{"w.md", "earlier.md", "260115-r.md"}));
+
+    const auto cache = ScanCache::load();
+    QVERIFY(cache);
+    QCOMPARE(names(cache->vaultFiles).size(), 2);
+    QCOMPARE(names(cache->remoteFiles), (QStringList{"w.md", "260115-r.md"}));
 }
 
 void FileScannerTest::cacheRoundTrip()
