@@ -70,6 +70,7 @@ void MirelonSection::showState()
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     m_stateLayout->addWidget(content);
+    content->show();
 
     const MirelonAuth::State& state = m_auth.state();
     using Kind = MirelonAuth::State::Kind;

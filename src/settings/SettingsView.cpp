@@ -138,7 +138,7 @@ void SettingsView::sendExisting(const std::optional<QDateTime>& since)
 
 void SettingsView::showImportSheet()
 {
-    if (m_importSheet)
+    if (m_importSheet && m_importSheet->isVisible())
         return;
     auto* sheet = new ImportExistingSheet(m_services.clock->now(), *m_services.files, window());
     sheet->setAttribute(Qt::WA_DeleteOnClose);

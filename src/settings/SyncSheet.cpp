@@ -53,7 +53,10 @@ void SyncSheet::setProgress(const std::optional<BackfillSync::Progress>& progres
     }
     using Kind = BackfillSync::Progress::Kind;
     const Kind kind = progress ? progress->kind : Kind::Listing;
-    auto add = [this](QWidget* widget) { m_contentLayout->addWidget(widget); };
+    auto add = [this](QWidget* widget) {
+        m_contentLayout->addWidget(widget);
+        widget->show();
+    };
     auto currentLine = [&] {
         if (!progress->currentTitle || progress->currentTitle->isEmpty())
             return;

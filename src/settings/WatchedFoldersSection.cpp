@@ -170,8 +170,11 @@ void WatchedFoldersSection::rebuildRows()
         old->deleteLater();
         delete item;
     }
-    for (int index = 0; index < m_copy.watchedFolders.size(); ++index)
-        m_rowsLayout->addWidget(folderRow(index));
+    for (int index = 0; index < m_copy.watchedFolders.size(); ++index) {
+        QWidget* row = folderRow(index);
+        m_rowsLayout->addWidget(row);
+        row->show();
+    }
 }
 
 QWidget* WatchedFoldersSection::folderRow(int index)

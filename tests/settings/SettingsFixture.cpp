@@ -1,6 +1,7 @@
 #include "SettingsFixture.h"
 
 #include "capture/CaptureAccess.h"
+#include "foundation/HarkwellLog.h"
 #include "foundation/InboxWriter.h"
 #include "pipeline/CaptureRetry.h"
 #include "platform/defaults/Defaults.h"
@@ -95,7 +96,7 @@ SettingsServices SettingsFixture::services()
     s.notifier = notifier.get();
     s.updater = updater.get();
     s.folderPicker = &picker;
-    s.files = &FileSystem::local();
+    s.files = &files;
     s.pairingResume = [this] { ++resumes; };
     s.app.recordingIsActive = [this] { return recordingActive; };
     s.app.applyEchoCancellation = [this] { appCalls << QStringLiteral("echo"); };
@@ -132,6 +133,13 @@ QJsonObject SettingsFixture::settingsFile() const
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QString SettingsFixture::logText()
+{
+    HarkwellLog::waitUntilWritten();
+    QFile file(Paths::logFile());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 QAbstractButton* button(QWidget* root, const QString& text)

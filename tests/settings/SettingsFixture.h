@@ -9,6 +9,7 @@
 #include "pipeline/CapturePipeline.h"
 #include "pipeline/TranscriptNotifier.h"
 #include "platform/clock/FakeClock.h"
+#include "platform/filesystem/FakeFileSystem.h"
 #include "platform/microphone/FakeMicrophoneAccess.h"
 #include "platform/notifications/FakeNotifications.h"
 #include "platform/secrets/FakeSecretStore.h"
@@ -58,6 +59,7 @@ public:
     SettingsServices services();
     SettingsView& view();  // built on first use
 
+    static QString logText();
     // The settings file as it is on disk.
     QJsonObject settingsFile() const;
 
@@ -69,6 +71,7 @@ public:
     FakeMicrophoneAccess microphone;
     FakeMirelonService service;
     FakeFolderPicker picker;
+    FakeFileSystem files;
     QNetworkAccessManager network;
     std::unique_ptr<Settings> settings;
     std::unique_ptr<CaptureStateStore> ledger;
