@@ -1,0 +1,81 @@
+// The PipeWire backend where no audio server answers, as on a build machine: it says so at once,
+// every call fails with the "not running" status, and the engine's start reports that instead of
+// waiting. A socket that accepts and then stays silent is given up after the connect time-out.
+
+#include "audio/RecordingEngine.h"
+#include "platform/audiohal/PipeWireAudioHardware.h"
+#include "support/TempHome.h"
+
+#include <QElapsedTimer>
+#include <QLocalServer>
+#include <QTest>
+
+using namespace harkwell;
+
+class PipeWireAudioHardwareTest : public QObject {
+    Q_OBJECT
+private slots:
+    void noServerFailsClearlyAndAtOnce()
+    {
+        test::TempHome home;  // an empty runtime folder: no server socket in it
+        qunsetenv("PIPEWIRE_REMOTE");
+        QElapsedTimer timer;
+        timer.start();
+        PipeWireAudioHardware hal;
+        QVERIFY(timer.elapsed() < 2000);
+        const std::optional<QString> error = hal.connectionError();
+        QVERIFY(error);
+        // Without PipeWire's client modules the client cannot even be set up; either way it says so.
+        QVERIFY2(error->startsWith("No PipeWire audio server is running (")
+                     || error->startsWith("The PipeWire audio client could not be set up"),
+                 qPrintable(*error));
+
+        QCOMPARE(hal.readUInt32(RecorderHAL::kSystemObject, AudioProperty::DefaultOutputDevice, AudioScope::Global).error(),
+                 HalError::kNotRunning);
+        QVERIFY(hal.objectIds(RecorderHAL::kSystemObject, AudioProperty::Devices).isEmpty());
+        QVERIFY(hal.runningApplications().isEmpty());
+
+        RecordingEngine engine({RecordingSource::allAudio(), true, std::nullopt}, hal);
+        const auto started = engine.start();
+        QVERIFY(!started);
+        QCOMPARE(started.error().message,
+                 QString("Creating the system audio tap (AudioHardwareCreateProcessTap) failed: 'stop' (1937010544)"));
+        QCOMPARE(engine.phase(), RecordingEngine::Phase::Idle);
+    }
+
+    // Against a running server (HARKWELL_PIPEWIRE_LIVE=1 with its runtime folder): it connects and
+    // reads the server's devices.
+    void liveServerConnects()
+    {
+        if (qEnvironmentVariableIsEmpty("HARKWELL_PIPEWIRE_LIVE"))
+            QSKIP("no live PipeWire server asked for");
+        PipeWireAudioHardware hal;
+        QCOMPARE(hal.connectionError(), std::nullopt);
+        const QList<AudioObjectId> devices = hal.objectIds(RecorderHAL::kSystemObject, AudioProperty::Devices);
+        for (AudioObjectId device : devices)
+            qInfo() << device << hal.string(device, AudioProperty::DeviceUid).value_or("?")
+                    << hal.channelsPerBuffer(device, AudioScope::Input) << hal.channelsPerBuffer(device, AudioScope::Output);
+        QVERIFY(hal.readUInt32(RecorderHAL::kSystemObject, AudioProperty::DefaultOutputDevice, AudioScope::Global));
+    }
+
+    void silentServerIsGivenUp()
+    {
+        test::TempHome home;
+        qunsetenv("PIPEWIRE_REMOTE");
+        QLocalServer server;
+        QVERIFY(server.listen(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/pipewire-0"));
+        QElapsedTimer timer;
+        timer.start();
+        PipeWireAudioHardware hal;
+        QVERIFY(timer.elapsed() < 10000);
+        const std::optional<QString> error = hal.connectionError();
+        QVERIFY(error);
+        if (error->startsWith("The PipeWire audio client could not be set up"))
+            QSKIP("PipeWire's client modules are not installed");
+        QVERIFY2(error->contains("did not answer") || error->contains("closed the connection"), qPrintable(*error));
+        QCOMPARE(hal.createProcessTap({}).error(), HalError::kNotRunning);
+    }
+};
+
+QTEST_GUILESS_MAIN(PipeWireAudioHardwareTest)
+#include "tst_pipewire_audio_hardware.moc"
