@@ -1,7 +1,13 @@
-// Storing recording.json outside the writer: durable and readable back when the work folder is
-// there, nothing at all when it is not, and a logged line when the write fails.
+// Recordings left behind: the launch scan (offered, removed, rebuilt, left alone), the date forms
+// recording.json may hold, rebuilding from segment files, closing open ends, removing parts,
+// leftover aggregate devices, and storing recording.json outside the writer.
 
+#include "SegmentFixtures.h"
+
+#include "audio/RecorderDeviceNames.h"
+#include "foundation/DateForms.h"
 #include "foundation/HarkwellLog.h"
+#include "platform/audiohal/SimulatedAudioHardware.h"
 #include "foundation/RecordingTypes.h"
 #include "platform/paths/Paths.h"
 #include "recording/RecordingRecovery.h"
@@ -9,6 +15,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace harkwell;
@@ -44,12 +52,251 @@ RecordingSidecar sidecar()
 
 QString sidecarPath(const QString& id) { return Paths::recordingFolder(id) + QStringLiteral("/recording.json"); }
 
+// A work folder with a recording.json of that status and start.
+void leave(const QString& id, const QString& status, const QDateTime& startedAt)
+{
+    RecordingSidecar record = sidecar();
+    record.id = id;
+    record.status = status;
+    record.startedAt = startedAt;
+    QVERIFY(QDir().mkpath(Paths::recordingFolder(id)));
+    RecordingRecovery::saveSidecar(record);
+}
+
+QString segmentPath(const QString& id, const QString& name) { return Paths::recordingFolder(id) + '/' + name; }
+
+QStringList ids(const QList<RecordingSidecar>& list)
+{
+    QStringList result;
+    for (const RecordingSidecar& s : list)
+        result.append(s.id);
+    return result;
+}
+
+QDateTime at(int hour, int minute = 0) { return QDateTime(QDate(2026, 3, 4), QTime(hour, minute), Qt::UTC); }
+
 }  // namespace
 
 class TestRecordingRecovery : public QObject {
     Q_OBJECT
 
 private slots:
+
+    void theScanOffersUnfinishedAndRemovesFinished()
+    {
+        test::TempHome home;
+        leave("260304-080000", "recording", at(8));
+        leave("260304-100000", "paused", at(10));
+        leave("260304-090000", "stopped", at(9));
+        leave("260304-090000_2", "encoded", at(9));  // same start: listing order kept
+        leave("260304-070000", "sent", at(7));
+        leave("260304-060000", "discarded", at(6));
+        leave("260304-050000", "archived", at(5));
+        leave("260304-110000", "recording", at(11));  // the recording under way
+        QVERIFY(QDir().mkpath(Paths::recordingFolder(".hidden")));
+        home.writeFile("Library/Application Support/harkwell/Recordings/stray-file", "x");
+
+        const auto offered = RecordingRecovery::scan(QStringLiteral("260304-110000"));
+
+        QCOMPARE(ids(offered), (QStringList{"260304-100000", "260304-090000", "260304-090000_2", "260304-080000"}));
+        QVERIFY(!QFileInfo::exists(Paths::recordingFolder("260304-070000")));
+        QVERIFY(!QFileInfo::exists(Paths::recordingFolder("260304-060000")));
+        QVERIFY(QFileInfo::exists(Paths::recordingFolder("260304-050000")));
+        QVERIFY(QFileInfo::exists(Paths::recordingFolder("260304-110000")));
+        const QString log = logText();
+        QVERIFY(log.contains("[harkwell] recorder: recovery: removed leftover 260304-070000 folder (sent)"));
+        QVERIFY(log.contains("[harkwell] recorder: recovery: removed leftover 260304-060000 folder (discarded)"));
+        QVERIFY(!log.contains("260304-050000"));
+        QVERIFY(!log.contains(".hidden"));
+    }
+
+    void theScanOfNoRecordingsFolderFindsNothing()
+    {
+        test::TempHome home;
+        QVERIFY(RecordingRecovery::scan().isEmpty());
+        QVERIFY(!QFileInfo::exists(Paths::recordingsFolder()));
+    }
+
+    void aFolderWithoutSidecarIsRebuiltFromItsSegments_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("sidecarBytes");  // empty: no recording.json at all
+        QTest::newRow("no recording.json") << "260304-093015" << QString();
+        QTest::newRow("unreadable recording.json") << "260304-093015" << "{\"id\": 12";
+        QTest::newRow("a suffix after the time stamp") << "260304-093015_2" << QString();
+    }
+    void aFolderWithoutSidecarIsRebuiltFromItsSegments()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, sidecarBytes);
+        test::TempHome home;
+        QVERIFY(QDir().mkpath(Paths::recordingFolder(id)));
+        QVERIFY(test::writeSegment(segmentPath(id, "segment-002.caf"), {{0.2, 0.1f}}, 44100));
+        QVERIFY(test::writeSegment(segmentPath(id, "segment-001.caf"), {{0.2, 0.1f}}));
+        home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/segment-010.caf").arg(id),
+                       "not audio");
+        if (!sidecarBytes.isEmpty())
+            home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/recording.json").arg(id),
+                           sidecarBytes.toUtf8());
+
+        const auto offered = RecordingRecovery::scan();
+
+        QCOMPARE(offered.size(), 1);
+        const RecordingSidecar& rebuilt = offered.first();
+        QCOMPARE(rebuilt.id, id);
+        QCOMPARE(rebuilt.status, QStringLiteral("stopped"));
+        QCOMPARE(rebuilt.reconstructed, std::optional(true));
+        QCOMPARE(rebuilt.source, RecordingSource::allAudio());
+        QCOMPARE(rebuilt.microphoneName, std::optional<QString>("unknown"));
+        QCOMPARE(rebuilt.channelLayout, QStringLiteral("L=microphone,R=system"));
+        QVERIFY(!rebuilt.systemSideSilent && !rebuilt.micSideSilent);
+        QCOMPARE(rebuilt.startedAt, QDateTime(QDate(2026, 3, 4), QTime(9, 30, 15), Qt::LocalTime));
+        QCOMPARE(rebuilt.segments.size(), 3);
+        QCOMPARE(rebuilt.segments[0].file, QStringLiteral("segment-001.caf"));
+        QCOMPARE(rebuilt.segments[0].reason, QStringLiteral("start"));
+        QCOMPARE(rebuilt.segments[0].sampleRate, 48000.0);
+        QCOMPARE(rebuilt.segments[1].reason, QStringLiteral("resume"));
+        QCOMPARE(rebuilt.segments[1].sampleRate, 44100.0);
+        QCOMPARE(rebuilt.segments[2].file, QStringLiteral("segment-010.caf"));
+        QCOMPARE(rebuilt.segments[2].sampleRate, 48000.0);  // not audio: the default rate
+        QCOMPARE(rebuilt.endedAt, rebuilt.segments.last().endedAt);
+        const auto saved = RecordingRecovery::loadSidecar(id);  // written into the folder, dates to the second
+        QVERIFY(saved);
+        QCOMPARE(saved->reconstructed, std::optional(true));
+        QCOMPARE(saved->segments.size(), 3);
+        QCOMPARE(saved->startedAt, rebuilt.startedAt);
+        QVERIFY(logText().contains(
+            QStringLiteral("[harkwell] recorder: recovery: %1 had no readable recording.json; rebuilt it from 3 segment(s)").arg(id)));
+    }
+
+    void aFolderWithNeitherSidecarNorAudioIsLeftAlone()
+    {
+        test::TempHome home;
+        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/notes.txt", "x");
+
+        QVERIFY(RecordingRecovery::scan().isEmpty());
+
+        QCOMPARE(QDir(Paths::recordingFolder("260304-090000")).entryList(QDir::Files), QStringList{"notes.txt"});
+        QVERIFY(logText().contains(
+            "[harkwell] recorder: recovery: 260304-090000 has no readable recording.json and no audio; left alone"));
+    }
+
+    void sidecarsInEveryDateForm_data()
+    {
+        QTest::addColumn<QJsonValue>("startedAt");
+        const QDateTime start(QDate(2026, 3, 4), QTime(9, 0, 0), Qt::UTC);
+        QTest::newRow("internet date-time") << QJsonValue("2026-03-04T09:00:00Z");
+        QTest::newRow("with fractional seconds") << QJsonValue("2026-03-04T09:00:00.000Z");
+        QTest::newRow("seconds since 2001") << QJsonValue(DateForms::referenceSeconds(start));
+    }
+    void sidecarsInEveryDateForm()
+    {
+        QFETCH(QJsonValue, startedAt);
+        test::TempHome home;
+        RecordingSidecar record = sidecar();
+        record.segments.clear();
+        QJsonObject object = record.toJson();
+        object.insert("startedAt", startedAt);
+        QVERIFY(QDir().mkpath(Paths::recordingFolder(record.id)));
+        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/recording.json",
+                       QJsonDocument(object).toJson());
+
+        const auto loaded = RecordingRecovery::loadSidecar(record.id);
+
+        QVERIFY(loaded);
+        QCOMPARE(loaded->startedAt, QDateTime(QDate(2026, 3, 4), QTime(9, 0, 0), Qt::UTC));
+        QCOMPARE(loaded->submittedParts, record.submittedParts);
+    }
+
+    void closingOpenEnds_data()
+    {
+        QTest::addColumn<bool>("withSegment");
+        QTest::addColumn<bool>("segmentFileExists");
+        QTest::addColumn<bool>("endedAtSet");
+        QTest::addColumn<QString>("segmentEnd");  // "file", "start" or "kept"
+        QTest::addColumn<QString>("recordingEnd");  // "file", "segment", "start" or "kept"
+        QTest::newRow("last segment open, its file there") << true << true << false << "file" << "file";
+        QTest::newRow("last segment open, its file gone") << true << false << false << "start" << "segment";
+        QTest::newRow("no segments") << false << false << false << "" << "start";
+        QTest::newRow("an end already set is kept") << true << true << true << "file" << "kept";
+    }
+    void closingOpenEnds()
+    {
+        QFETCH(bool, withSegment);
+        QFETCH(bool, segmentFileExists);
+        QFETCH(bool, endedAtSet);
+        QFETCH(QString, segmentEnd);
+        QFETCH(QString, recordingEnd);
+        test::TempHome home;
+        RecordingSidecar record = sidecar();
+        record.segments.clear();
+        const QDateTime segmentStart = at(9, 5);
+        const QDateTime kept = at(12);
+        QVERIFY(QDir().mkpath(Paths::recordingFolder(record.id)));
+        if (withSegment) {
+            record.segments.append({"segment-001.caf", at(9), at(9, 4), 48000, std::nullopt, "start", std::nullopt,
+                                    std::nullopt, std::nullopt, std::nullopt});
+            record.segments.append({"segment-002.caf", segmentStart, std::nullopt, 48000, std::nullopt, "resume",
+                                    std::nullopt, std::nullopt, std::nullopt, std::nullopt});
+        }
+        if (segmentFileExists)
+            QVERIFY(test::writeSegment(segmentPath(record.id, "segment-002.caf"), {{0.1, 0.1f}}));
+        if (endedAtSet)
+            record.endedAt = kept;
+        const QDateTime fileTime = QFileInfo(segmentPath(record.id, "segment-002.caf")).lastModified();
+
+        const RecordingSidecar closed = RecordingRecovery::closeOpenEnds(record);
+
+        if (withSegment) {
+            QCOMPARE(closed.segments[0].endedAt, std::optional(at(9, 4)));  // earlier ones untouched
+            QCOMPARE(closed.segments[1].endedAt, std::optional(segmentEnd == "file" ? fileTime : segmentStart));
+        }
+        const QDateTime expected = recordingEnd == "file"      ? fileTime
+                                   : recordingEnd == "segment" ? segmentStart
+                                   : recordingEnd == "kept"    ? kept
+                                                               : record.startedAt;
+        QCOMPARE(closed.endedAt, std::optional(expected));
+    }
+
+    void encodedPartsAreRemovedAndNothingElse()
+    {
+        test::TempHome home;
+        for (const char* name : {"260304-090000.m4a", "260304-090000_2.m4a", "other.m4a", "segment-001.caf", "recording.json"})
+            home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/260304-090000/") + name, "x");
+
+        RecordingRecovery::removeEncodedParts("260304-090000");
+
+        QCOMPARE(QDir(Paths::recordingFolder("260304-090000")).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"recording.json", "segment-001.caf"}));
+    }
+
+    void leftoverAggregateDevicesAreDestroyed()
+    {
+        test::TempHome home;
+        SimulatedAudioHardware hal;
+        hal.addDevice({"speakers", "Speakers", {}, {2}});
+        RecorderHAL::AggregateDescription ours;
+        ours.uid = QString::fromLatin1(kRecorderAggregateUidPrefix) + "A";
+        RecorderHAL::AggregateDescription stuck = ours;
+        stuck.uid = QString::fromLatin1(kRecorderAggregateUidPrefix) + "B";
+        RecorderHAL::AggregateDescription theirs = ours;
+        theirs.uid = "com.example.other";
+        QVERIFY(hal.createAggregateDevice(ours));
+        QVERIFY(hal.createAggregateDevice(stuck));
+        QVERIFY(hal.createAggregateDevice(theirs));
+        hal.failCall(SimulatedAudioHardware::Call::DestroyAggregate, HalError::kIllegalOperation);
+
+        QCOMPARE(RecordingRecovery::destroyLeftoverAggregates(hal), 1);
+
+        QCOMPARE(hal.aggregates().size(), 2);
+        const QString log = logText();
+        QVERIFY(log.contains(QStringLiteral("[harkwell] recorder: could not destroy leftover aggregate device %1 (OSStatus %2)")
+                                 .arg(ours.uid)
+                                 .arg(HalError::kIllegalOperation)));
+        QVERIFY(log.contains("[harkwell] recorder: destroyed leftover aggregate device " + stuck.uid));
+        QCOMPARE(RecordingRecovery::destroyLeftoverAggregates(hal), 1);
+        QCOMPARE(RecordingRecovery::destroyLeftoverAggregates(hal), 0);
+    }
     void savesIntoAnExistingWorkFolder()
     {
         test::TempHome home;
