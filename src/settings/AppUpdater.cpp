@@ -20,7 +20,6 @@ bool AppUpdater::automaticallyChecksForUpdates() const
 void AppUpdater::setAutomaticallyChecksForUpdates(bool on)
 {
     m_defaults.setBool(QString::fromLatin1(kAutomaticChecksKey), on);
-    HarkwellLog::log(QStringLiteral("[harkwell] updater: automatic checks %1").arg(on ? u"on" : u"off"));
 }
 
 void AppUpdater::checkForUpdates()

@@ -96,11 +96,13 @@ void MirelonSection::showState()
         auto* form = new QFormLayout();
         auto* prefix = new QLabel(state.tokenPrefix + QStringLiteral("…"), content);
         prefix->setObjectName(QStringLiteral("tokenPrefix"));
+        prefix->setTextFormat(Qt::PlainText);
         prefix->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         form->addRow(QStringLiteral("Connected:"), prefix);
         if (!state.scopes.isEmpty()) {
             auto* scopes = new QLabel(state.scopes.join(QStringLiteral(", ")), content);
             scopes->setObjectName(QStringLiteral("scopes"));
+            scopes->setTextFormat(Qt::PlainText);
             FormSection::setTone(scopes, FormSection::Tone::Secondary);
             form->addRow(QStringLiteral("Scopes:"), scopes);
         }
@@ -115,6 +117,7 @@ void MirelonSection::showState()
         layout->addWidget(new QLabel(QStringLiteral("Approve this Mac in your browser."), content));
         auto* code = new QLabel(state.userCode, content);
         code->setObjectName(QStringLiteral("userCode"));
+        code->setTextFormat(Qt::PlainText);
         QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         font.setBold(true);
         font.setPointSizeF(font.pointSizeF() * 1.4);

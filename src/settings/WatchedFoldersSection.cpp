@@ -186,7 +186,8 @@ QWidget* WatchedFoldersSection::folderRow(int index)
     layout->setContentsMargins(0, 2, 0, 2);
     layout->setSpacing(2);
 
-    auto* enabled = new QCheckBox(folder.displayName, row);
+    // A folder's name is shown as it is: an "&" is no keyboard mnemonic here.
+    auto* enabled = new QCheckBox(QString(folder.displayName).replace(u'&', QStringLiteral("&&")), row);
     enabled->setChecked(folder.enabled);
     const QString id = folder.id;
     connect(enabled, &QCheckBox::toggled, this, [this, id](bool on) {
@@ -205,6 +206,7 @@ QWidget* WatchedFoldersSection::folderRow(int index)
     layout->addWidget(FormSection::row({enabled, nullptr, remove}, row));
 
     auto* path = new QLabel(row);
+    path->setTextFormat(Qt::PlainText);
     path->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     path->setText(path->fontMetrics().elidedText(folder.path, Qt::ElideMiddle, 460));
     path->setToolTip(folder.path);
@@ -216,6 +218,7 @@ QWidget* WatchedFoldersSection::folderRow(int index)
         return row;
     auto* summary = new QLabel(state->summary(folder.displayName), row);
     summary->setObjectName(QStringLiteral("summary"));
+    summary->setTextFormat(Qt::PlainText);
     FormSection::setTone(summary, isProblem(state->kind()) ? FormSection::Tone::Warning : FormSection::Tone::Secondary);
     layout->addWidget(summary);
     if (state->kind() == CaptureAccess::State::Kind::Denied) {
