@@ -40,11 +40,12 @@ std::optional<QString> RemoteCopy::findOnMount(const QString& folder, const QStr
 {
     if (QFileInfo::exists(folder + QLatin1Char('/') + filename))
         return filename;
+    const QString composed = filename.normalized(QString::NormalizationForm_C);
     const QList<uint> pattern = filename.toUcs4();
     const QStringList names =
         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names)
-        if (matchesWithWildcards(pattern, name.toUcs4()))
+        if (name.normalized(QString::NormalizationForm_C) == composed || matchesWithWildcards(pattern, name.toUcs4()))
             return name;
     return std::nullopt;
 }

@@ -25,8 +25,9 @@ public:
     static QString copyFolder();
 
     // The name of the file in `folder` that `filename` stands for. A mount may spell a letter with
-    // an accent in decomposed form where the listing gave it composed (or the other way round), so
-    // each non-ASCII character of the name matches any single character, as a shell's "?" would.
+    // an accent in decomposed form where the listing gave it composed (or the other way round): a
+    // name that is the same in composed form matches, and so does one where each non-ASCII
+    // character of `filename` stands for any single character, as a shell's "?" would.
     static std::optional<QString> findOnMount(const QString& folder, const QString& filename);
 };
 

@@ -72,8 +72,14 @@ void SearchFileActions::deleteSelected()
 
 void SearchFileActions::mailSelected()
 {
-    if (const auto selected = m_index.selectedFile())
-        mailLater(*selected);
+    const auto selected = m_index.selectedFile();
+    if (!selected)
+        return;
+    if (!RemoteCopy::isOnSSHFS(*selected, m_settings.settings().remotesPath)) {
+        m_mail.compose({selected->fullPath.toLocalFile()});
+        return;
+    }
+    mailLater(*selected);
 }
 
 QCoro::Task<> SearchFileActions::mailLater(FileEntry entry)
