@@ -1,6 +1,6 @@
 #include "onboarding/CreateVaultSheet.h"
 
-#include "onboarding/FolderChooser.h"
+#include "platform/dialogs/FolderChooser.h"
 #include "onboarding/VaultDetector.h"
 #include "platform/paths/Paths.h"
 

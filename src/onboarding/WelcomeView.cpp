@@ -5,7 +5,7 @@
 #include "foundation/Settings.h"
 #include "onboarding/ActionCard.h"
 #include "onboarding/CreateVaultSheet.h"
-#include "onboarding/FolderChooser.h"
+#include "platform/dialogs/FolderChooser.h"
 #include "onboarding/VaultDetector.h"
 #include "onboarding/VaultRow.h"
 #include "onboarding/WelcomeStyle.h"

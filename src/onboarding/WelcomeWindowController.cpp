@@ -1,6 +1,6 @@
 #include "onboarding/WelcomeWindowController.h"
 
-#include "onboarding/FolderChooser.h"
+#include "platform/dialogs/FolderChooser.h"
 #include "onboarding/VaultDetector.h"
 
 #include <QApplication>

@@ -8,7 +8,7 @@
 #include "platform/filesystem/FileSystem.h"
 #include "service/HttpExchange.h"
 #include "settings/AppUpdater.h"
-#include "settings/FolderPicker.h"
+#include "platform/dialogs/FolderChooser.h"
 
 namespace harkwell {
 
@@ -22,7 +22,7 @@ SettingsServices SettingsServices::process()
     services.seenLedger = &CaptureStateStore::shared();
     services.notifier = &TranscriptNotifier::shared();
     services.updater = &AppUpdater::controller();
-    services.folderPicker = &FolderPicker::dialog();
+    services.folderChooser = &FolderChooser::dialog();
     services.files = &FileSystem::local();
     services.pairingResume = CapturePipeline::pairingResumeHook();
     return services;

@@ -22,7 +22,7 @@ class CapturePipeline;
 class CaptureStateStore;
 class Clock;
 class FileSystem;
-class FolderPicker;
+class FolderChooser;
 class Settings;
 class TranscriptNotifier;
 
@@ -57,7 +57,7 @@ struct SettingsServices {
     CaptureStateStore* seenLedger = nullptr;
     TranscriptNotifier* notifier = nullptr;
     AppUpdater* updater = nullptr;
-    FolderPicker* folderPicker = nullptr;
+    FolderChooser* folderChooser = nullptr;
     FileSystem* files = nullptr;
     // Runs after a pairing stored its token: the pipeline picks up what waited for it.
     std::function<void()> pairingResume;

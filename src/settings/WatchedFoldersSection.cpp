@@ -2,7 +2,7 @@
 
 #include "foundation/Settings.h"
 #include "platform/paths/Paths.h"
-#include "settings/FolderPicker.h"
+#include "platform/dialogs/FolderChooser.h"
 #include "settings/FormSection.h"
 #include "settings/SettingsEditingCopy.h"
 #include "settings/SettingsServices.h"
@@ -90,9 +90,9 @@ WatchedFoldersSection::WatchedFoldersSection(SettingsEditingCopy& copy, const Se
 
 void WatchedFoldersSection::addFolder()
 {
-    const std::optional<QString> chosen = m_services.folderPicker->pickFolder(
-        this, QStringLiteral("Watch this folder"),
-        QStringLiteral("Choose a folder for harkwell to monitor for new audio files."));
+    const std::optional<QString> chosen = m_services.folderChooser->chooseFolder(
+        this, {QStringLiteral("Watch this folder"),
+               QStringLiteral("Choose a folder for harkwell to monitor for new audio files."), QString()});
     if (!chosen || chosen->isEmpty())
         return;
     const WatchedFolder folder = WatchedFolder::generic(*chosen);

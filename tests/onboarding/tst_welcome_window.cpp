@@ -1,7 +1,7 @@
 // The welcome window and the create-vault sheet, driven offscreen: listing, committing a vault,
 // the footer button, the sheet's checks, and the controller's window life.
 
-#include "FakeFolderChooser.h"
+#include "platform/dialogs/FakeFolderChooser.h"
 #include "foundation/Settings.h"
 #include "onboarding/ActionCard.h"
 #include "onboarding/CreateVaultSheet.h"
@@ -57,7 +57,7 @@ class WelcomeWindowTest : public QObject {
 
     std::unique_ptr<test::TempHome> m_home;
     std::unique_ptr<WelcomeWindowController> m_controller;
-    test::FakeFolderChooser m_chooser;
+    FakeFolderChooser m_chooser;
     QList<VaultCandidate> m_found;
     std::atomic<int> m_detections{0};
     int m_completions = 0;
@@ -76,7 +76,7 @@ private slots:
     {
         m_home = std::make_unique<test::TempHome>();
         Settings::shared().restart();
-        m_chooser = test::FakeFolderChooser();
+        m_chooser = FakeFolderChooser();
         m_found.clear();
         m_detections = 0;
         m_completions = 0;

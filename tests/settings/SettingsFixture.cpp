@@ -95,7 +95,7 @@ SettingsServices SettingsFixture::services()
     s.seenLedger = ledger.get();
     s.notifier = notifier.get();
     s.updater = updater.get();
-    s.folderPicker = &picker;
+    s.folderChooser = &chooser;
     s.files = &files;
     s.pairingResume = [this] { ++resumes; };
     s.app.recordingIsActive = [this] { return recordingActive; };

@@ -1,7 +1,7 @@
 #pragma once
 // A settings window's world in a temporary home: the settings file, a vault, the fake service on
 // loopback with a pipeline that uploads to it, fake clock, secrets, desktop, notifications and
-// microphone, a folder picker that answers as told, and the application's hooks recorded in order.
+// microphone, a folder chooser that answers as told, and the application's hooks recorded in order.
 
 #include "capture/CaptureStateStore.h"
 #include "foundation/Settings.h"
@@ -15,7 +15,7 @@
 #include "platform/secrets/FakeSecretStore.h"
 #include "platform/workspace/FakeWorkspace.h"
 #include "settings/AppUpdater.h"
-#include "settings/FolderPicker.h"
+#include "platform/dialogs/FakeFolderChooser.h"
 #include "settings/SettingsServices.h"
 #include "settings/SettingsView.h"
 #include "support/FakeMirelonService.h"
@@ -30,17 +30,6 @@
 #include <optional>
 
 namespace harkwell::test {
-
-class FakeFolderPicker final : public FolderPicker {
-public:
-    std::optional<QString> pickFolder(QWidget*, const QString& prompt, const QString& message) override
-    {
-        prompts.append(prompt + u'|' + message);
-        return answer;
-    }
-    std::optional<QString> answer;
-    QStringList prompts;
-};
 
 class SettingsFixture {
 public:
@@ -70,7 +59,7 @@ public:
     FakeNotifications notifications;
     FakeMicrophoneAccess microphone;
     FakeMirelonService service;
-    FakeFolderPicker picker;
+    FakeFolderChooser chooser;
     FakeFileSystem files;
     QNetworkAccessManager network;
     std::unique_ptr<Settings> settings;

@@ -129,13 +129,15 @@ private slots:
         SettingsView& view = showCaptures();
         WatchedFoldersSection& section = folders(view);
 
-        f->picker.answer.reset();
-        button(&view, "Add folder…")->click();
-        QCOMPARE(f->picker.prompts,
-                 QStringList{"Watch this folder|Choose a folder for harkwell to monitor for new audio files."});
+        button(&view, "Add folder…")->click();  // nothing queued: the user cancels
+        QCOMPARE(f->chooser.panels().size(), 1);
+        QCOMPARE(f->chooser.panels()[0].prompt, QStringLiteral("Watch this folder"));
+        QCOMPARE(f->chooser.panels()[0].message,
+                 QStringLiteral("Choose a folder for harkwell to monitor for new audio files."));
         QCOMPARE(rowIds(&view), QStringList{"voice-memos"});
 
-        f->picker.answer = f->home.path() + "/Calls";
+        f->chooser.answer(f->home.path() + "/Calls");
+        f->chooser.answer(f->home.path() + "/Calls");
         button(&view, "Add folder…")->click();
         button(&view, "Add folder…")->click();  // the same folder again: one row
         const QString id = WatchedFolder::generic(f->home.path() + "/Calls").id;

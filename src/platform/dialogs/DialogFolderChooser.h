@@ -1,7 +1,7 @@
 #pragma once
 // The folder chooser of the desktop: a modal QFileDialog that takes one folder.
 
-#include "onboarding/FolderChooser.h"
+#include "platform/dialogs/FolderChooser.h"
 
 namespace harkwell {
 

@@ -1,4 +1,4 @@
-#include "onboarding/DialogFolderChooser.h"
+#include "platform/dialogs/DialogFolderChooser.h"
 
 #include <QFileDialog>
 

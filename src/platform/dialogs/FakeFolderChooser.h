@@ -2,12 +2,12 @@
 // Answers folder choices with the paths a test queues (nothing queued: the user cancels), and
 // keeps every panel it was shown.
 
-#include "onboarding/FolderChooser.h"
+#include "platform/dialogs/FolderChooser.h"
 
 #include <QList>
 #include <QQueue>
 
-namespace harkwell::test {
+namespace harkwell {
 
 class FakeFolderChooser final : public FolderChooser {
 public:
@@ -25,4 +25,4 @@ private:
     QList<FolderPanel> m_panels;
 };
 
-}  // namespace harkwell::test
+}  // namespace harkwell
