@@ -28,6 +28,12 @@ void AppDelegate::applicationDidFinishLaunching()
     m_services.enableLoginItemByDefaultOnce();
     m_services.connectTranscriptNotifier();
     maybeStartCapturePipeline();
+    // Without an audio system to record from there is nothing to recover, show or start.
+    if (m_services.recordingSupported()) {
+        m_services.recorderLaunchCheck();
+        m_services.installRecorderWindow();
+        m_services.applyQuickKey();
+    }
 }
 
 void AppDelegate::maybeStartCapturePipeline()

@@ -1,12 +1,27 @@
 #pragma once
-// What the launch sequence and a settings save act on, in their words. The application wires the
-// process's shared services in (LiveAppServices); tests put a recorder of calls in their place.
+// What start-up, the menu's appear work, the menu's commands and a settings save act on, in their
+// words. The application wires the process's shared services in (LiveAppServices); tests put a
+// recorder of calls in their place.
+
+#include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace harkwell {
+
+class FileScanner;
+class RecordingSession;
 
 class AppServices {
 public:
     virtual ~AppServices() = default;
+
+    // Before anything reads the settings, the state, the defaults or the token.
+    virtual void runMigration() = 0;
+    // The one vault scanner, made when the menu is first built: it reads its cache and the
+    // settings at once, so only after the migration.
+    virtual std::unique_ptr<FileScanner> makeScanner() = 0;
 
     // Off the main thread, without waiting.
     virtual void runEnvironmentCheckInBackground() = 0;
@@ -29,6 +44,28 @@ public:
     virtual void stopCapturePipeline() = 0;
     virtual void resumeUnfinishedCaptures() = 0;
     virtual void reloadCaptureCoordinator() = 0;
+
+    // The recorder the menu and the label follow; it cannot record where no audio system answers.
+    virtual RecordingSession& recordingSession() = 0;
+    virtual bool recordingSupported() = 0;
+    // Unfinished recordings offered again, the panel following the recorder, the quick-record key.
+    virtual void recorderLaunchCheck() = 0;
+    virtual void installRecorderWindow() = 0;
+    virtual void applyQuickKey() = 0;
+    // Brings the recorder panel to the front, built when there is none; starts nothing.
+    virtual void bringRecorderForward() = 0;
+    // Asks later, with "Discard" and "Keep"; onConfirm runs only for "Discard".
+    virtual void confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm) = 0;
+
+    // The search panel lists this scanner's files; its key shows or hides the panel.
+    virtual void registerSearchKey(FileScanner& scanner) = 0;
+    virtual void toggleSearch() = 0;
+
+    virtual bool settingsFileExists() = 0;
+    virtual void reloadSettings() = 0;
+    // onComplete runs after the user finishes the welcome flow.
+    virtual void showWelcome(std::function<void()> onComplete) = 0;
+    virtual void showSettings() = 0;
 };
 
 }  // namespace harkwell

@@ -4,6 +4,8 @@
 
 #include "app/CapturesSection.h"
 #include "app/MenuRow.h"
+#include "app/RecordingMenuSection.h"
+#include "app/VaultMenu.h"
 
 #include <functional>
 
@@ -13,13 +15,14 @@ class ContentView {
 public:
     struct Inputs {
         bool recordingAvailable = true;  // the record rows need a system-audio capture backend
-        qint64 todayCount = 0;
+        RecordingMenuSection::Inputs recording;
+        VaultMenu::Inputs vault;
         CapturesSection::Inputs captures;
     };
 
     struct Actions {
-        std::function<void()> bringRecorderForward;
-        std::function<void()> toggleSearch;
+        RecordingMenuSection::Actions recording;
+        VaultMenu::Actions vault;  // its toggleSearch is the command row's too
         std::function<void()> refresh;
         std::function<void()> showSettings;
         std::function<void()> showWelcome;

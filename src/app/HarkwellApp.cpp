@@ -4,35 +4,44 @@
 #include "app/AppServices.h"
 #include "app/MenuRenderer.h"
 #include "app/NotificationDelegate.h"
+#include "audio/RecordingPermissions.h"
 #include "capture/CaptureAccess.h"
 #include "capture/VoiceMemosKeeper.h"
 #include "foundation/HarkwellLog.h"
 #include "foundation/Opening.h"
+#include "foundation/OutboxManager.h"
 #include "foundation/Settings.h"
 #include "pipeline/CaptureStatus.h"
 #include "platform/apps/ApplicationLauncher.h"
+#include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
+#include "recording/RecordingSession.h"
+#include "vault/FileScanner.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <QWindow>
+#include <QTimer>
 
 namespace harkwell {
 
 namespace {
 
-// The windows and the recorder behind these rows come with their own parts of the application.
-std::function<void()> notAvailableYet(const QString& what)
-{
-    return [what] { HarkwellLog::log(QStringLiteral("[harkwell] menu: %1 is not available in this build").arg(what)); };
-}
+void open(const QUrl& url) { Opening::openWithoutWaiting(url); }
 
 void openInboxNote(const QString& id)
 {
     const QString vault = Paths::expandTilde(Settings::shared().settings().vaultPath);
-    Opening::openWithoutWaiting(QUrl::fromLocalFile(vault + QStringLiteral("/_inbox/") + id + QStringLiteral(".md")));
+    open(QUrl::fromLocalFile(vault + QStringLiteral("/_inbox/") + id + QStringLiteral(".md")));
+}
+
+void openPrivacySettings(const QString& link)
+{
+    if (link == QLatin1String(RecordingPermissions::kSystemAudioSettingsLink))
+        RecordingPermissions::openSystemAudioSettings();
+    else if (link == QLatin1String(RecordingPermissions::kMicrophoneSettingsLink))
+        RecordingPermissions::openMicrophoneSettings();
 }
 
 }  // namespace
@@ -43,10 +52,14 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
       m_services(services),
       m_notifications(notifications),
       m_schemeHandlers(schemeHandlers),
-      m_delegate(services),
-      m_menu(std::make_unique<QMenu>()),
-      m_tray(std::make_unique<QSystemTrayIcon>())
+      m_delegate(services)
 {
+    // Whatever the predecessor left (settings, state, recordings, logs, defaults, the token) is in
+    // place before the first reader of any of it.
+    m_services.runMigration();
+
+    m_menu = std::make_unique<QMenu>();
+    m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setContextMenu(m_menu.get());
     connect(m_menu.get(), &QMenu::aboutToShow, this, &HarkwellApp::appear);
     // A left click opens the same menu, as the menu bar's status item does.
@@ -55,46 +68,89 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
             m_menu->popup(QCursor::pos());
     });
     // New counts while the menu is open show at once.
-    connect(&CaptureStatus::shared(), &CaptureStatus::changed, this, [this] {
-        if (m_menu->isVisible())
-            rebuildMenu();
-    });
+    connect(&CaptureStatus::shared(), &CaptureStatus::changed, this, &HarkwellApp::rebuildMenuIfOpen);
 }
 
 HarkwellApp::~HarkwellApp() = default;
 
 void HarkwellApp::start()
 {
+    m_scanner = m_services.makeScanner();
+    connect(m_scanner.get(), &FileScanner::changed, this, [this] {
+        refreshLabel();
+        rebuildMenuIfOpen();
+    });
+    followRecorder();
     refreshLabel();
-    rebuildMenu();
     m_tray->show();
     m_delegate.applicationDidFinishLaunching();
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; capture runs without the menu"));
-    // The desktop raises no appear event until the menu first opens; clicks on notifications must
-    // be handled before that.
+    // The desktop raises no appear event until the menu first opens; clicks on notifications, the
+    // search key and a first launch's welcome window must not wait for that.
     appear();
+}
+
+void HarkwellApp::followRecorder()
+{
+    RecordingSession& session = m_services.recordingSession();
+    connect(&session, &RecordingSession::changed, this, [this] {
+        refreshLabel();
+        rebuildMenuIfOpen();
+    });
+    connect(&session.elapsedClock(), &RecordingClock::elapsedChanged, this, &HarkwellApp::refreshLabel);
 }
 
 void HarkwellApp::appear()
 {
     rebuildMenu();
     setupNotificationHandling();
+    setupHotkey();
+    maybeShowWelcome();
 }
 
 void HarkwellApp::setupNotificationHandling()
 {
     NotificationDelegate::Routes routes;
-    routes.showCaptureSettings = notAvailableYet(QStringLiteral("Settings..."));
-    routes.showRecorder = notAvailableYet(QStringLiteral("the recorder"));
-    routes.open = [](const QUrl& url) { Opening::openWithoutWaiting(url); };
+    routes.showCaptureSettings = [this] { m_services.showSettings(); };
+    routes.showRecorder = [this] { m_services.bringRecorderForward(); };
+    routes.open = [](const QUrl& url) { open(url); };
     m_notificationDelegate = std::make_unique<NotificationDelegate>(m_notifications, m_schemeHandlers, std::move(routes));
+}
+
+void HarkwellApp::setupHotkey()
+{
+    if (m_scanner)
+        m_services.registerSearchKey(*m_scanner);
+}
+
+void HarkwellApp::maybeShowWelcome()
+{
+    if (m_services.settingsFileExists())
+        return;
+    // After the menu has opened, not in the middle of building it.
+    QTimer::singleShot(0, this, &HarkwellApp::showWelcome);
+}
+
+void HarkwellApp::showWelcome()
+{
+    m_services.showWelcome([this] {
+        m_services.reloadSettings();
+        refreshScanner();
+    });
+}
+
+void HarkwellApp::refreshScanner()
+{
+    if (m_scanner)
+        m_scanner->refresh();
 }
 
 MenuBarLabel::Content HarkwellApp::labelContent() const
 {
-    // The recorder and the vault scanner feed the label once they run in this build.
-    return MenuBarLabel::content(false, 0, 0);
+    RecordingSession& session = m_services.recordingSession();
+    return MenuBarLabel::content(session.isActive(), session.elapsedClock().elapsed(),
+                                 m_scanner ? m_scanner->todayCount() : 0);
 }
 
 void HarkwellApp::refreshLabel()
@@ -104,6 +160,31 @@ void HarkwellApp::refreshLabel()
     const qreal ratio = qApp->devicePixelRatio();
     m_tray->setIcon(QIcon(MenuBarLabel::render(content, textColour, ratio)));
     m_tray->setToolTip(MenuBarLabel::toolTip(content));
+}
+
+VaultMenu::Inputs HarkwellApp::vaultInputs() const
+{
+    VaultMenu::Inputs inputs;
+    if (m_scanner)
+        inputs.lists = {m_scanner->todayFiles(), m_scanner->recentFiles(), m_scanner->outboxFiles(),
+                        m_scanner->inboxFiles(), m_scanner->handoffFiles()};
+    inputs.settings = Settings::shared().settings();
+    inputs.now = QDateTime::currentDateTime();
+    return inputs;
+}
+
+RecordingMenuSection::Inputs HarkwellApp::recordingInputs() const
+{
+    const RecordingSession& session = m_services.recordingSession();
+    RecordingMenuSection::Inputs inputs;
+    inputs.state = session.state();
+    inputs.source = session.options().source;
+    inputs.warnings = session.warnings();
+    inputs.visibleConsentReminder = session.visibleConsentReminder();
+    inputs.lastResult = session.lastResult();
+    inputs.pendingRecovery = session.pendingRecovery();
+    inputs.recoveriesInFlight = session.recoveriesInFlight();
+    return inputs;
 }
 
 CapturesSection::Inputs HarkwellApp::captureInputs() const
@@ -124,31 +205,60 @@ CapturesSection::Inputs HarkwellApp::captureInputs() const
     return inputs;
 }
 
-ContentView::Actions HarkwellApp::menuActions() const
+ContentView::Actions HarkwellApp::menuActions()
 {
+    RecordingSession& session = m_services.recordingSession();
     ContentView::Actions actions;
-    actions.bringRecorderForward = notAvailableYet(QStringLiteral("Record\u2026"));
-    actions.toggleSearch = notAvailableYet(QStringLiteral("Search Vault..."));
-    actions.refresh = notAvailableYet(QStringLiteral("Refresh"));
-    actions.showSettings = notAvailableYet(QStringLiteral("Settings..."));
-    actions.showWelcome = notAvailableYet(QStringLiteral("Welcome & guide..."));
+    actions.recording.bringRecorderForward = [this] { m_services.bringRecorderForward(); };
+    actions.recording.discard = [&session] { session.discard(); };
+    actions.recording.recoverSend = [&session](const QString& id) {
+        // Runs on by itself; the session publishes how it went.
+        QCoro::Task<> sending = session.recoverSend(id);
+    };
+    actions.recording.recoverDiscard = [&session](const QString& id) { session.recoverDiscard(id); };
+    actions.recording.confirmDiscard = [this](const QString& message, const QString& detail, std::function<void()> onConfirm) {
+        m_services.confirmDiscard(message, detail, std::move(onConfirm));
+    };
+    actions.recording.openPrivacySettings = openPrivacySettings;
+    actions.recording.showSettings = [this] { m_services.showSettings(); };
+    actions.recording.promptAndRelaunch = [](const QString& reason) { AppRelaunch::promptAndRelaunch(reason); };
+
+    actions.vault.files.open = open;
+    actions.vault.files.mail = [](const QStringList& paths, const std::optional<QString>&) {
+        MailComposer::system().compose(paths);
+    };
+    actions.vault.files.manifestFields = [](const QString& folder) { return OutboxManager::manifestFields(folder); };
+    actions.vault.toggleSearch = [this] { m_services.toggleSearch(); };
+
+    actions.refresh = [this] { refreshScanner(); };
+    actions.showSettings = [this] { m_services.showSettings(); };
+    actions.showWelcome = [this] { showWelcome(); };
     actions.quit = [] { QCoreApplication::quit(); };
+
     actions.captures.showSettings = actions.showSettings;
     actions.captures.openFullDiskAccessSettings = [] { CaptureAccess::openFullDiskAccessSettings(); };
     actions.captures.promptAndRelaunch = [](const QString& reason) { AppRelaunch::promptAndRelaunch(reason); };
-    actions.captures.openLog = [] { Opening::openWithoutWaiting(QUrl::fromLocalFile(HarkwellLog::fileUrl())); };
+    actions.captures.openLog = [] { open(QUrl::fromLocalFile(HarkwellLog::fileUrl())); };
     actions.captures.openInboxNote = [](const QString& id) { openInboxNote(id); };
     return actions;
 }
 
-MenuRows HarkwellApp::menuRows() const
+MenuRows HarkwellApp::menuRows()
 {
     ContentView::Inputs inputs;
-    inputs.todayCount = 0;
+    inputs.recordingAvailable = m_services.recordingSupported();
+    inputs.recording = recordingInputs();
+    inputs.vault = vaultInputs();
     inputs.captures = captureInputs();
     return ContentView::build(inputs, menuActions());
 }
 
 void HarkwellApp::rebuildMenu() { MenuRenderer::render(menuRows(), m_menu.get()); }
+
+void HarkwellApp::rebuildMenuIfOpen()
+{
+    if (m_menu->isVisible())
+        rebuildMenu();
+}
 
 }  // namespace harkwell

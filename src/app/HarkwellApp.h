@@ -1,6 +1,8 @@
 #pragma once
-// The application: the tray icon with its label and menu, the launch sequence, and the work done
-// each time the menu opens (rebuilding its rows, installing the notification-click handling).
+// The application: the move from the predecessor before anything else, the vault scanner, the tray
+// icon with its label and menu, the launch sequence, and the work done each time the menu opens
+// (rebuilding its rows, installing the notification-click handling, the search key and, until the
+// user has settings, the welcome window).
 
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
@@ -16,6 +18,7 @@ class QSystemTrayIcon;
 namespace harkwell {
 
 class AppServices;
+class FileScanner;
 class NotificationDelegate;
 class Notifications;
 class SchemeHandlers;
@@ -23,32 +26,45 @@ class SchemeHandlers;
 class HarkwellApp final : public QObject {
     Q_OBJECT
 public:
+    // Runs the migration from the predecessor: build it after the QApplication and before anything
+    // reads the settings, the state, the defaults or the token.
     HarkwellApp(AppServices& services, Notifications& notifications, const SchemeHandlers& schemeHandlers,
                 QObject* parent = nullptr);
     ~HarkwellApp() override;
 
-    // Shows the tray icon, runs the launch sequence, then the menu's first appear work.
+    // Makes the scanner, shows the tray icon, runs the launch sequence, then the menu's first appear work.
     void start();
 
-    MenuRows menuRows() const;
+    MenuRows menuRows();
     MenuBarLabel::Content labelContent() const;
     QMenu* menu() const { return m_menu.get(); }
     QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
     AppDelegate& delegate() { return m_delegate; }
+    FileScanner* scanner() const { return m_scanner.get(); }
 
 private:
     // Runs each time the menu comes on screen; keeps no flag of having run.
     void appear();
     void setupNotificationHandling();
+    void setupHotkey();
+    void maybeShowWelcome();
+    void showWelcome();
+    void refreshScanner();
+
+    void followRecorder();
     void refreshLabel();
     void rebuildMenu();
+    void rebuildMenuIfOpen();
+    VaultMenu::Inputs vaultInputs() const;
+    RecordingMenuSection::Inputs recordingInputs() const;
     CapturesSection::Inputs captureInputs() const;
-    ContentView::Actions menuActions() const;
+    ContentView::Actions menuActions();
 
     AppServices& m_services;
     Notifications& m_notifications;
     const SchemeHandlers& m_schemeHandlers;
     AppDelegate m_delegate;
+    std::unique_ptr<FileScanner> m_scanner;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<NotificationDelegate> m_notificationDelegate;

@@ -1,25 +1,60 @@
 #include "app/LiveAppServices.h"
 
+#include "app/AppDelegate.h"
+#include "app/AppRelaunch.h"
+#include "app/Brand.h"
+#include "app/HarkwellLinks.h"
+#include "audio/AudioProcessCatalog.h"
 #include "capture/CaptureCoordinator.h"
 #include "capture/VoiceMemosKeeper.h"
 #include "foundation/EnvironmentCheck.h"
+#include "foundation/HarkwellLog.h"
 #include "foundation/Settings.h"
+#include "onboarding/MigrationFromCorvale.h"
+#include "onboarding/WelcomeWindowController.h"
 #include "pipeline/CapturePipeline.h"
 #include "pipeline/CaptureRetry.h"
 #include "pipeline/CaptureStatus.h"
 #include "pipeline/TranscriptNotifier.h"
+#include "platform/audiohal/PipeWireAudioHardware.h"
 #include "platform/clock/Clock.h"
+#include "recording/RecordingSession.h"
 #include "service/Keychain.h"
+#include "settings/SettingsView.h"  // completes the window controller's view pointer
+#include "settings/SettingsWindowController.h"
+#include "vault/FileScanner.h"
+#include "vault/HotkeyManager.h"
+#include "vault/SearchWindowController.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QFileInfo>
 #include <QThreadPool>
+#include <QWidget>
 
 namespace harkwell {
+
+namespace {
+QColor accent() { return Brand::accent(QApplication::palette()); }
+}  // namespace
 
 LiveAppServices::LiveAppServices()
     : m_autostart(QCoreApplication::applicationFilePath()), m_loginItem(m_autostart, Defaults::standard(), true)
 {
+    // The recorder is made on first use over whatever audio system answers now.
+    auto audio = std::make_unique<PipeWireAudioHardware>();
+    if (const auto error = audio->connectionError()) {
+        HarkwellLog::log(QStringLiteral("[harkwell] recorder: %1; recording is not available").arg(*error));
+    } else {
+        m_audio = std::move(audio);
+        RecordingSession::useSharedHardware(m_audio.get());
+    }
 }
+
+LiveAppServices::~LiveAppServices() = default;
+
+void LiveAppServices::runMigration() { MigrationFromCorvale::run(); }
+
+std::unique_ptr<FileScanner> LiveAppServices::makeScanner() { return std::make_unique<FileScanner>(); }
 
 void LiveAppServices::runEnvironmentCheckInBackground()
 {
@@ -67,5 +102,90 @@ void LiveAppServices::stopCapturePipeline() { CapturePipeline::shared().stop(); 
 void LiveAppServices::resumeUnfinishedCaptures() { CapturePipeline::shared().resumeUnfinished(); }
 
 void LiveAppServices::reloadCaptureCoordinator() { CaptureCoordinator::shared().reload(); }
+
+RecordingSession& LiveAppServices::recordingSession() { return RecordingSession::shared(); }
+
+bool LiveAppServices::recordingSupported() { return RecordingSession::shared().isSupported(); }
+
+void LiveAppServices::recorderLaunchCheck() { RecordingSession::shared().launchCheck(); }
+
+void LiveAppServices::installRecorderWindow()
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] recorder: the recorder panel is not available in this build"));
+}
+
+void LiveAppServices::applyQuickKey() {}
+
+void LiveAppServices::bringRecorderForward()
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] recorder: the recorder panel is not available in this build"));
+}
+
+void LiveAppServices::confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm)
+{
+    (void)message;
+    (void)detail;
+    (void)onConfirm;
+}
+
+void LiveAppServices::registerSearchKey(FileScanner& scanner)
+{
+    SearchWindowController& search = SearchWindowController::shared();
+    search.setScanner(&scanner);
+    search.setTint(accent());
+    HotkeyManager::shared().onTrigger = [this] { toggleSearch(); };
+    // A desktop without global keys still has "Search Vault..." in the menu.
+    (void)HotkeyManager::shared().registerSearchKey();
+}
+
+void LiveAppServices::toggleSearch()
+{
+    SearchWindowController& search = SearchWindowController::shared();
+    if (search.panel() && search.panel()->isVisible())
+        search.orderOut();
+    else
+        search.show();
+}
+
+bool LiveAppServices::settingsFileExists() { return QFileInfo::exists(Settings::shared().configPath()); }
+
+void LiveAppServices::reloadSettings() { Settings::shared().load(); }
+
+void LiveAppServices::showWelcome(std::function<void()> onComplete)
+{
+    WelcomeWindowController& welcome = WelcomeWindowController::shared();
+    welcome.setBranding({accent(), HarkwellLinks::productPage(), QApplication::windowIcon()});
+    welcome.onComplete = std::move(onComplete);
+    welcome.show();
+}
+
+void LiveAppServices::showSettings()
+{
+    installSettingsHooks();
+    SettingsWindowController::shared().show();
+}
+
+void LiveAppServices::installSettingsHooks()
+{
+    if (m_settingsHooksInstalled)
+        return;
+    m_settingsHooksInstalled = true;
+    SettingsAppHooks hooks;
+    hooks.recordingIsActive = [] { return RecordingSession::shared().isActive(); };
+    hooks.applyEchoCancellation = [] { RecordingSession::shared().settingsChanged(); };
+    hooks.applyCaptureSettings = [this] { AppDelegate(*this).applyCaptureSettings(); };
+    hooks.applyQuickKey = [this] { applyQuickKey(); };
+    hooks.promptAndRelaunch = [](const QString& reason) { AppRelaunch::promptAndRelaunch(reason); };
+    hooks.launchAtLogin = [this] { return m_autostart.status() == AutostartStatus::Enabled; };
+    hooks.setLaunchAtLogin = [this](bool on) { return m_loginItem.set(on); };
+    hooks.audioApps = [] { return RecordingSession::shared().audioApps(); };
+    hooks.inputDevices = [this] {
+        return m_audio ? AudioProcessCatalog(*m_audio).inputDevices() : QList<AudioInputDevice>{};
+    };
+    hooks.productPage = [] { return HarkwellLinks::productPage(); };
+    hooks.setupGuide = [] { return HarkwellLinks::setupGuide(); };
+    hooks.accent = accent();
+    SettingsWindowController::shared().setAppHooks(std::move(hooks));
+}
 
 }  // namespace harkwell

@@ -1,6 +1,8 @@
-// The tray menu's rows: the frame's order and shortcuts, and the "Captures" section's visibility
-// and rows for each state of upload, pairing, folder access, job counts and polling.
+// The tray menu's rows: the frame's order and shortcuts, the record section for each state of the
+// recorder, its warnings and unfinished recordings, and the "Captures" section's visibility and
+// rows for each state of upload, pairing, folder access, job counts and polling.
 
+#include "MenuTree.h"
 #include "app/CapturesSection.h"
 #include "app/ContentView.h"
 
@@ -27,6 +29,29 @@ const MenuRow* find(const MenuRows& rows, const QString& text)
             return &row;
     return nullptr;
 }
+
+using Record = RecordingMenuSection::Inputs;
+using WarningKind = RecordingWarning::Kind;
+
+RecordingSidecar pending(const QString& id, bool systemSilent, std::optional<QString> microphone, bool micSilent)
+{
+    RecordingSidecar sidecar;
+    sidecar.id = id;
+    sidecar.systemSideSilent = systemSilent;
+    sidecar.microphoneName = std::move(microphone);
+    sidecar.micSideSilent = micSilent;
+    return sidecar;
+}
+
+Record recorder(RecordingState state, QList<RecordingWarning> warnings = {})
+{
+    Record in;
+    in.state = std::move(state);
+    in.warnings = std::move(warnings);
+    return in;
+}
+
+RecordingState with(RecordingState::Kind kind) { return {kind, {}}; }
 
 CapturesSection::Inputs quiet()
 {
@@ -62,6 +87,128 @@ private slots:
         QCOMPARE(texts(vault->children), (QStringList{"Today (0)", "---", "Search Vault..."}));
         QCOMPARE(texts(vault->children.first().children), QStringList{"No files created today"});
         QVERIFY(vault->children.last().shortcut.isEmpty());
+    }
+
+    void recordSection_data()
+    {
+        QTest::addColumn<Record>("inputs");
+        QTest::addColumn<QStringList>("rows");
+        using Kind = RecordingState::Kind;
+        const QString sysFailure = "Could not record System Audio: access denied";
+        const QStringList sysButtons{"Open System Audio settings\u2026", "Restart harkwell"};
+
+        QTest::newRow("idle") << recorder({}) << QStringList{"Record\u2026"};
+        QTest::newRow("starting") << recorder(with(Kind::Starting)) << QStringList{"Starting recording\u2026"};
+        QTest::newRow("finishing") << recorder(with(Kind::Finishing)) << QStringList{"Finishing recording\u2026"};
+        QTest::newRow("recording all audio") << recorder(with(Kind::Recording)) << QStringList{"Recording \u00b7 All audio\u2026"};
+        {
+            Record in = recorder(with(Kind::Paused));
+            in.source = RecordingSource::app("us.zoom.xos", "Zoom");
+            QTest::newRow("one app, paused") << in << QStringList{"Paused \u00b7 Zoom\u2026"};
+        }
+        QTest::newRow("failure about system audio, any case")
+            << recorder(RecordingState::failed(sysFailure)) << QStringList{sysFailure} + sysButtons + QStringList{"Dismiss"};
+        QTest::newRow("failure about audio recording")
+            << recorder(RecordingState::failed("The Audio Recording permission is missing"))
+            << QStringList{"The Audio Recording permission is missing"} + sysButtons + QStringList{"Dismiss"};
+        QTest::newRow("system-audio failure with its warning: buttons under the warning")
+            << recorder(RecordingState::failed(sysFailure), {{WarningKind::SystemAudio, "No system audio reached harkwell."}})
+            << QStringList{sysFailure, "Dismiss", "No system audio reached harkwell."} + sysButtons;
+        QTest::newRow("other failure") << recorder(RecordingState::failed("Disk full")) << QStringList{"Disk full", "Dismiss"};
+        QTest::newRow("system-audio warning while recording: no restart")
+            << recorder(with(Kind::Recording), {{WarningKind::SystemAudio, "Silent"}})
+            << QStringList{"Recording \u00b7 All audio\u2026", "Silent", "Open System Audio settings\u2026"};
+        QTest::newRow("system-audio warning while starting: no restart")
+            << recorder(with(Kind::Starting), {{WarningKind::SystemAudio, "Silent"}})
+            << QStringList{"Starting recording\u2026", "Silent", "Open System Audio settings\u2026"};
+        QTest::newRow("each warning kind's buttons, in order")
+            << recorder(with(Kind::Recording), {{WarningKind::MicrophoneAccess, "mic off"},
+                                                {WarningKind::MicrophoneSilent, "mic silent"},
+                                                {WarningKind::Power, "battery"},
+                                                {WarningKind::Note, "note"},
+                                                {WarningKind::SpeakerEcho, "echo"}})
+            << QStringList{"Recording \u00b7 All audio\u2026", "mic off", "Open Microphone settings\u2026", "mic silent",
+                           "Recording settings\u2026", "battery", "note", "echo", "Recording settings\u2026"};
+        {
+            Record in = recorder(with(Kind::Recording), {{WarningKind::Note, "note"}});
+            in.visibleConsentReminder = "Tell the others";
+            in.lastResult = "Sent 2 parts";
+            in.pendingRecovery = {pending("260301-100000", false, std::nullopt, false)};
+            QTest::newRow("groups in order: state, consent, warnings, result, recoveries")
+                << in
+                << QStringList{"Recording \u00b7 All audio\u2026", "Tell the others", "note", "Sent 2 parts",
+                               "Unfinished recording 260301-100000", "  Send what was recorded", "  Discard"};
+        }
+        {
+            Record in;
+            in.pendingRecovery = {pending("a", true, std::nullopt, false), pending("b", true, "Mic", false),
+                                  pending("c", false, "Mic", true), pending("d", true, "Mic", true),
+                                  pending("e", false, std::nullopt, false)};
+            in.recoveriesInFlight = {"e"};
+            QTest::newRow("recoveries: silent only when every side taken was silent; in flight has no action")
+                << in
+                << QStringList{"Record\u2026",
+                               "Silent recording a",     "  Discard",
+                               "Unfinished recording b", "  Send what was recorded", "  Discard",
+                               "Unfinished recording c", "  Send what was recorded", "  Discard",
+                               "Silent recording d",     "  Discard",
+                               "Sending recording e\u2026"};
+        }
+    }
+    void recordSection()
+    {
+        QFETCH(Record, inputs);
+        QFETCH(QStringList, rows);
+        QCOMPARE(test::tree(RecordingMenuSection::rows(inputs, {})), rows);
+    }
+
+    void recordSectionActs()
+    {
+        QStringList calls;
+        RecordingMenuSection::Actions actions;
+        actions.bringRecorderForward = [&] { calls << "front"; };
+        actions.discard = [&] { calls << "discard"; };
+        actions.recoverSend = [&](const QString& id) { calls << "send:" + id; };
+        actions.recoverDiscard = [&](const QString& id) { calls << "recoverDiscard:" + id; };
+        actions.confirmDiscard = [&](const QString& message, const QString& detail, std::function<void()> onConfirm) {
+            calls << "confirm:" + message + "|" + detail;
+            onConfirm();
+        };
+        actions.openPrivacySettings = [&](const QString& link) { calls << "open:" + link; };
+        actions.showSettings = [&] { calls << "settings"; };
+        actions.promptAndRelaunch = [&](const QString& reason) { calls << "relaunch:" + reason; };
+
+        Record in = recorder(RecordingState::failed("system audio is off"),
+                             {{WarningKind::MicrophoneAccess, "mic"}, {WarningKind::MicrophoneSilent, "quiet"}});
+        in.pendingRecovery = {pending("s", true, std::nullopt, false), pending("u", false, std::nullopt, false)};
+        const MenuRows rows = RecordingMenuSection::rows(in, actions);
+        for (const char* text : {"Open System Audio settings\u2026", "Restart harkwell", "Dismiss",
+                                    "Open Microphone settings\u2026", "Recording settings\u2026"})
+            test::findRow(rows, text)->action();
+        test::findRow(rows, "Silent recording s")->children[0].action();
+        const MenuRow* unfinished = test::findRow(rows, "Unfinished recording u");
+        unfinished->children[0].action();
+        unfinished->children[1].action();
+        QCOMPARE(calls, (QStringList{
+                            "open:" + QString(RecordingMenuSection::kSystemAudioLink),
+                            "relaunch:" + QString(RecordingMenuSection::kSystemAudioRestartReason),
+                            "discard",
+                            "open:" + QString(RecordingMenuSection::kMicrophoneLink),
+                            "settings",
+                            "confirm:Discard silent recording s?|No audio reached harkwell during this recording, so it "
+                            "holds only silence. It is deleted and not sent.",
+                            "recoverDiscard:s",
+                            "send:u",
+                            "confirm:Discard unfinished recording u?|The audio recorded before harkwell stopped is deleted "
+                            "and not sent. This cannot be undone.",
+                            "recoverDiscard:u",
+                        }));
+
+        calls.clear();
+        test::findRow(RecordingMenuSection::rows(recorder(with(RecordingState::Kind::Paused)), actions),
+                      "Paused \u00b7 All audio\u2026")
+            ->action();
+        QCOMPARE(calls, QStringList{"front"});
     }
 
     void capturesSectionSitsBetweenVaultAndCommands()
@@ -219,6 +366,7 @@ private slots:
 };
 
 Q_DECLARE_METATYPE(harkwell::CapturesSection::Inputs)
+Q_DECLARE_METATYPE(harkwell::RecordingMenuSection::Inputs)
 
 QTEST_MAIN(MenuTest)
 #include "tst_menu.moc"

@@ -1,0 +1,68 @@
+#include "app/VaultMenu.h"
+
+#include "vault/FileDates.h"
+
+namespace harkwell {
+
+MenuRow VaultMenu::today(const Inputs& inputs, const DayMenus::Open& open)
+{
+    const QList<FileEntry>& files = inputs.lists.today;
+    MenuRows content;
+    if (files.isEmpty()) {
+        content << MenuRow::caption(QStringLiteral("No files created today"));
+    } else if (files.size() <= DayMenus::threshold(inputs.settings.todayGroupThreshold)) {
+        content = DayMenus::fileRows(files, open);
+    } else {
+        for (const DayMenus::FolderGroup& group : DayMenus::groupByFolder(files))
+            content << MenuRow::submenu(QStringLiteral("%1 (%2)").arg(group.folder).arg(group.files.size()),
+                                        DayMenus::fileRows(group.files, open));
+    }
+    return MenuRow::submenu(QStringLiteral("Today (%1)").arg(files.size()), content);
+}
+
+MenuRows VaultMenu::recent(const Inputs& inputs, const DayMenus::Open& open)
+{
+    const TimeBasis basis = DayMenus::basis(inputs.settings);
+    const int days = inputs.settings.recentDays;
+    const QDateTime cutoff = inputs.now.toLocalTime().date().addDays(-days).startOfDay();
+    QList<FileEntry> kept;
+    for (const FileEntry& file : inputs.lists.recent)
+        if (FileDates::effective(file, basis) >= cutoff)
+            kept.append(file);
+    const QList<DayMenus::DayGroup> groups = DayMenus::groupByDay(kept, basis);
+    if (groups.isEmpty())
+        return {};
+    MenuRows content;
+    for (const DayMenus::DayGroup& group : groups)
+        content << MenuRow::submenu(
+            QStringLiteral("%1 (%2)").arg(DayMenus::dayLabel(group.day, inputs.now)).arg(group.files.size()),
+            DayMenus::fileRows(group.files, open));
+    return {MenuRow::submenu(QStringLiteral("Recent (%1 days)").arg(days), content)};
+}
+
+MenuRows VaultMenu::specialFolder(const QString& name, const QList<FileEntry>& files, const std::optional<int>& threshold,
+                                  const Inputs& inputs, const DayMenus::Open& open)
+{
+    if (files.isEmpty())
+        return {};
+    return {MenuRow::submenu(QStringLiteral("%1 (%2)").arg(name).arg(files.size()),
+                             DayMenus::flatOrByDay(files, DayMenus::threshold(threshold), DayMenus::basis(inputs.settings),
+                                                   DayMenus::dayLimit(inputs.settings.menuDayLimit), inputs.now, open))};
+}
+
+MenuRow VaultMenu::submenu(const Inputs& inputs, const Actions& actions)
+{
+    const DayMenus::Open& open = actions.files.open;
+    const AppSettings& settings = inputs.settings;
+    MenuRows rows;
+    rows << today(inputs, open);
+    rows << OutboxMenu::rows(inputs.lists.outbox, settings, inputs.now, actions.files);
+    rows << specialFolder(QStringLiteral("Inbox"), inputs.lists.inbox, settings.inboxGroupThreshold, inputs, open);
+    rows << specialFolder(QStringLiteral("Handoff"), inputs.lists.handoff, settings.handoffGroupThreshold, inputs, open);
+    rows << recent(inputs, open);
+    rows << MenuRow::separator();
+    rows << MenuRow::button(QStringLiteral("Search Vault..."), actions.toggleSearch);
+    return MenuRow::submenu(QStringLiteral("Vault"), rows);
+}
+
+}  // namespace harkwell
