@@ -17,6 +17,8 @@ class AppServices {
 public:
     virtual ~AppServices() = default;
 
+    // The updater, kept for the process.
+    virtual void startUpdater() = 0;
     // Before anything reads the settings, the state, the defaults or the token.
     virtual void runMigration() = 0;
     // The one vault scanner, made when the menu is first built: it reads its cache and the

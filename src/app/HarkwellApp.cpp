@@ -54,6 +54,7 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
       m_schemeHandlers(schemeHandlers),
       m_delegate(services)
 {
+    m_services.startUpdater();
     // Whatever the predecessor left (settings, state, recordings, logs, defaults, the token) is in
     // place before the first reader of any of it.
     m_services.runMigration();

@@ -18,8 +18,11 @@
 #include "pipeline/TranscriptNotifier.h"
 #include "platform/audiohal/PipeWireAudioHardware.h"
 #include "platform/clock/Clock.h"
+#include "recording/RecorderUI.h"
+#include "recording/RecorderWindowController.h"
 #include "recording/RecordingSession.h"
 #include "service/Keychain.h"
+#include "settings/AppUpdater.h"
 #include "settings/SettingsView.h"  // completes the window controller's view pointer
 #include "settings/SettingsWindowController.h"
 #include "vault/FileScanner.h"
@@ -42,15 +45,16 @@ LiveAppServices::LiveAppServices()
 {
     // The recorder is made on first use over whatever audio system answers now.
     auto audio = std::make_unique<PipeWireAudioHardware>();
-    if (const auto error = audio->connectionError()) {
-        HarkwellLog::log(QStringLiteral("[harkwell] recorder: %1; recording is not available").arg(*error));
-    } else {
+    m_audioError = audio->connectionError();
+    if (!m_audioError) {
         m_audio = std::move(audio);
         RecordingSession::useSharedHardware(m_audio.get());
     }
 }
 
 LiveAppServices::~LiveAppServices() = default;
+
+void LiveAppServices::startUpdater() { (void)AppUpdater::controller(); }
 
 void LiveAppServices::runMigration() { MigrationFromCorvale::run(); }
 
@@ -105,27 +109,32 @@ void LiveAppServices::reloadCaptureCoordinator() { CaptureCoordinator::shared().
 
 RecordingSession& LiveAppServices::recordingSession() { return RecordingSession::shared(); }
 
-bool LiveAppServices::recordingSupported() { return RecordingSession::shared().isSupported(); }
+bool LiveAppServices::recordingSupported()
+{
+    // Said once, in the launch sequence, where the recorder would otherwise start.
+    if (m_audioError) {
+        HarkwellLog::log(QStringLiteral("[harkwell] recorder: recording is not available: %1").arg(*m_audioError));
+        m_audioError.reset();
+    }
+    return RecordingSession::shared().isSupported();
+}
 
 void LiveAppServices::recorderLaunchCheck() { RecordingSession::shared().launchCheck(); }
 
 void LiveAppServices::installRecorderWindow()
 {
-    HarkwellLog::log(QStringLiteral("[harkwell] recorder: the recorder panel is not available in this build"));
+    RecorderWindowController& recorder = RecorderWindowController::shared();
+    recorder.setAccent([](const QPalette& palette) { return Brand::accent(palette); });
+    recorder.install();
 }
 
-void LiveAppServices::applyQuickKey() {}
+void LiveAppServices::applyQuickKey() { RecorderWindowController::applyQuickKey(); }
 
-void LiveAppServices::bringRecorderForward()
-{
-    HarkwellLog::log(QStringLiteral("[harkwell] recorder: the recorder panel is not available in this build"));
-}
+void LiveAppServices::bringRecorderForward() { RecorderWindowController::shared().bringForward(); }
 
 void LiveAppServices::confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm)
 {
-    (void)message;
-    (void)detail;
-    (void)onConfirm;
+    RecorderUI::confirmDiscard(message, detail, std::move(onConfirm));
 }
 
 void LiveAppServices::registerSearchKey(FileScanner& scanner)

@@ -7,7 +7,10 @@
 #include "app/LoginItem.h"
 #include "platform/autostart/Autostart.h"
 
+#include <QString>
+
 #include <memory>
+#include <optional>
 
 namespace harkwell {
 
@@ -18,6 +21,7 @@ public:
     LiveAppServices();
     ~LiveAppServices() override;
 
+    void startUpdater() override;
     void runMigration() override;
     std::unique_ptr<FileScanner> makeScanner() override;
     void runEnvironmentCheckInBackground() override;
@@ -58,6 +62,7 @@ private:
     LoginItem m_loginItem;
     // The recorder's audio system; none where no server answered at launch.
     std::unique_ptr<PipeWireAudioHardware> m_audio;
+    std::optional<QString> m_audioError;  // until logged
     bool m_settingsHooksInstalled = false;
 };
 

@@ -1,3 +1,4 @@
+#include "app/Brand.h"
 #include "app/HarkwellApp.h"
 #include "app/LiveAppServices.h"
 #include "foundation/HarkwellLog.h"
@@ -8,6 +9,7 @@
 #include "platform/schemes/SchemeHandlers.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
@@ -17,6 +19,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QString::fromLatin1(identity::kVersion));
     QApplication::setDesktopFileName(QString::fromLatin1(identity::kBundleIdentifier));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The windows' icon: the menu-bar microphone in the brand's colour.
+    QApplication::setWindowIcon(QIcon(Brand::menuBarGlyph(Brand::accent(QApplication::palette()), 8.0)));
 
     InstanceLock lock(Paths::instanceLockFile());
     if (const auto held = lock.acquire(); !held) {

@@ -62,6 +62,7 @@ public:
     FakeClock clock;
     std::shared_ptr<CountingListers> listers = std::make_shared<CountingListers>();
 
+    void startUpdater() override { calls << "updater.start"; }
     void runMigration() override { calls << "migration"; }
     std::unique_ptr<FileScanner> makeScanner() override
     {

@@ -145,14 +145,14 @@ private slots:
         services.settingsFile = false;
 
         HarkwellApp app(services, notifications, schemes);
-        QCOMPARE(services.calls, QStringList{"migration"});
+        QCOMPARE(services.calls, (QStringList{"updater.start", "migration"}));
         QVERIFY(!app.scanner());
 
         app.start();
         const QStringList launch{"environmentCheck", "keeper.stop", "retryWatermark", "loginItem.enableByDefaultOnce",
                                  "notifier.connect", "status.start", "pipeline.resumeUnfinished", "recorder.launchCheck",
                                  "recorder.install", "recorder.applyQuickKey"};
-        QCOMPARE(services.calls, (QStringList{"migration", "scanner.make"} + launch + QStringList{"search.registerKey"}));
+        QCOMPARE(services.calls, (QStringList{"updater.start", "migration", "scanner.make"} + launch + QStringList{"search.registerKey"}));
         QCOMPARE(services.searchScanner, app.scanner());
 
         // The welcome window waits for the appear work to end.

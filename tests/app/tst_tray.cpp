@@ -72,7 +72,7 @@ private slots:
 
         HarkwellApp app(services, notifications, schemes);
         app.start();
-        QCOMPARE(services.calls.mid(0, 3), (QStringList{"migration", "scanner.make", "environmentCheck"}));
+        QCOMPARE(services.calls.mid(0, 4), (QStringList{"updater.start", "migration", "scanner.make", "environmentCheck"}));
         QVERIFY(services.calls.contains("pipeline.start"));
         QVERIFY(!app.trayIcon()->icon().isNull());
         QCOMPARE(app.trayIcon()->toolTip(), MenuBarLabel::toolTip(app.labelContent()));
