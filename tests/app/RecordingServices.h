@@ -10,6 +10,7 @@
 #include "vault/FileScanner.h"
 #include "vault/ScanListers.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QStringList>
 
@@ -18,7 +19,7 @@
 
 namespace harkwell::test {
 
-// Lists the vault files the test gives and nothing else; counts the vault listings, one per refresh.
+// Lists the vault and special-folder files the test gives and nothing else; counts the vault listings, one per refresh.
 class CountingListers final : public ScanListers {
 public:
     std::atomic<int> vaultListings = 0;
@@ -37,15 +38,23 @@ public:
     }
     QList<FileEntry> workspace(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override { return {}; }
     QList<FileEntry> remotes(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override { return {}; }
-    QList<FileEntry> specialFolder(const QString&, const QString&, FileEntry::Source, std::optional<int>,
+    QList<FileEntry> specialFolder(const QString&, const QString&, FileEntry::Source source, std::optional<int>,
                                    const QStringList&) override
     {
-        return {};
+        QMutexLocker locker(&m_lock);
+        return m_specialFiles.value(source);
+    }
+
+    void setSpecialFiles(FileEntry::Source source, QList<FileEntry> files)
+    {
+        QMutexLocker locker(&m_lock);
+        m_specialFiles.insert(source, std::move(files));
     }
 
 private:
-    QMutex m_lock;  // guards m_vaultFiles
+    QMutex m_lock;  // guards both lists
     QList<FileEntry> m_vaultFiles;
+    QHash<FileEntry::Source, QList<FileEntry>> m_specialFiles;
 };
 
 class RecordingServices final : public AppServices {

@@ -94,6 +94,48 @@ private slots:
         menu->close();
         Opening::setWorkspace(nullptr);
     }
+
+    void vaultSubmenuShowsTheScannersLists()
+    {
+        test::TempHome home;
+        test::RecordingServices services;
+        const QString vault = home.make("workspace/Ivander");
+        const QDateTime now = services.clock.now();
+        const auto entry = [&](const QString& relative, FileEntry::Source source) {
+            FileEntry file;
+            file.id = QUuid::createUuid();
+            file.relativePath = relative;
+            file.filename = relative.section('/', -1);
+            file.parentFolder = relative.section('/', -2, -2);
+            file.creationDate = file.modificationDate = now;
+            file.fullPath = QUrl::fromLocalFile(vault + "/" + relative);
+            file.source = source;
+            return file;
+        };
+        services.listers->setVaultFiles({entry("Projects/plan.md", FileEntry::Source::Vault),
+                                         entry("journal.md", FileEntry::Source::Vault)});
+        services.listers->setSpecialFiles(FileEntry::Source::Outbox,
+                                          {entry("_outbox/260115-report/report.pdf", FileEntry::Source::Outbox)});
+        services.listers->setSpecialFiles(FileEntry::Source::Inbox, {entry("_inbox/260304-091500.md", FileEntry::Source::Inbox)});
+        FakeNotifications notifications;
+        FakeSchemeHandlers schemes;
+        HarkwellApp app(services, notifications, schemes);
+        app.start();
+        QTRY_COMPARE(app.scanner()->todayCount(), 2);
+
+        QMenu* menu = app.menu();
+        menu->popup(QPoint(40, 40));
+        QTRY_VERIFY(menu->isVisible());
+        QMenu* vaultMenu = menu->actions().at(2)->menu();
+        QVERIFY(vaultMenu);
+        QCOMPARE(actionTexts(vaultMenu), (QStringList{"Today (2)", "Outbox (1)", "Inbox (1)", "---", "Search Vault..."}));
+        QMenu* outbox = vaultMenu->actions().at(1)->menu();
+        QCOMPARE(actionTexts(outbox), (QStringList{"report.pdf  \u2014  260115-report", "Mail report.pdf"}));
+        vaultMenu->popup(QPoint(240, 60));
+        QTRY_VERIFY(vaultMenu->isVisible());
+        QVERIFY(vaultMenu->grab().save(artifact("vault-menu.png")));
+        menu->close();
+    }
 };
 
 QTEST_MAIN(TrayTest)
