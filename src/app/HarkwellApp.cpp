@@ -225,8 +225,8 @@ ContentView::Actions HarkwellApp::menuActions()
     actions.recording.promptAndRelaunch = [](const QString& reason) { AppRelaunch::promptAndRelaunch(reason); };
 
     actions.vault.files.open = open;
-    actions.vault.files.mail = [](const QStringList& paths, const std::optional<QString>&) {
-        MailComposer::system().compose(paths);
+    actions.vault.files.mail = [](const QStringList& paths, const std::optional<QString>& subject) {
+        MailComposer::system().compose(paths, subject);
     };
     actions.vault.files.manifestFields = [](const QString& folder) { return OutboxManager::manifestFields(folder); };
     actions.vault.toggleSearch = [this] { m_services.toggleSearch(); };

@@ -23,7 +23,6 @@
 #include "recording/RecordingSession.h"
 #include "service/Keychain.h"
 #include "settings/AppUpdater.h"
-#include "settings/SettingsView.h"  // completes the window controller's view pointer
 #include "settings/SettingsWindowController.h"
 #include "vault/FileScanner.h"
 #include "vault/HotkeyManager.h"

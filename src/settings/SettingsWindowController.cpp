@@ -56,4 +56,6 @@ void SettingsWindowController::show()
     m_window->activateWindow();
 }
 
+SettingsView* SettingsWindowController::view() const { return m_view; }
+
 }  // namespace harkwell

@@ -31,7 +31,7 @@ public:
     void show();
 
     QDialog* window() const { return m_window; }
-    SettingsView* view() const { return m_view; }
+    SettingsView* view() const;
 
 private:
     std::optional<SettingsServices> m_services;

@@ -8,7 +8,7 @@ namespace harkwell {
 
 class XdgEmailComposer final : public MailComposer {
 public:
-    bool compose(const QStringList& attachments) override;
+    bool compose(const QStringList& attachments, const std::optional<QString>& subject = std::nullopt) override;
 };
 
 }  // namespace harkwell
