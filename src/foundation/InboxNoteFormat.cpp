@@ -18,12 +18,33 @@ bool isYamlLineBreak(QChar c)
     return u == u'\n' || u == u'\r' || u == 0x85 || u == 0x2028 || u == 0x2029;
 }
 
+// Controls a YAML reader refuses anywhere in a document (tab is allowed).
+bool isYamlUnprintable(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u < 0x20 && u != u'\t') || u == 0x7F || (u >= 0x80 && u <= 0x9F) || u == 0xFFFE || u == 0xFFFF;
+}
+
 QString oneLine(QString value)
 {
     for (QChar& c : value)
-        if (isYamlLineBreak(c))
+        if (isYamlLineBreak(c) || isYamlUnprintable(c))
             c = QLatin1Char(' ');
     return value;
+}
+
+bool holdsFlowIndicator(const QString& value)
+{
+    return std::any_of(value.begin(), value.end(), [](QChar c) {
+        return c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('{') || c == QLatin1Char('}');
+    });
+}
+
+QString doubleQuoted(QString value)
+{
+    value.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    value.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + value + QLatin1Char('"');
 }
 
 // Characters that make a YAML reader see a list, a mapping, an alias, a tag, a block scalar or
@@ -32,6 +53,14 @@ bool opensWithIndicator(const QString& value)
 {
     static const QString kIndicators = QStringLiteral("[{-*&!|>%@`'?,");
     return !value.isEmpty() && kIndicators.contains(value.front());
+}
+
+// A value (already on one line) that a YAML reader would not read back as the same plain text.
+bool needsQuotes(const QString& value)
+{
+    return value.contains(QLatin1Char(':')) || value.contains(QLatin1Char('#')) || value.contains(QLatin1Char('"'))
+           || value.startsWith(QLatin1Char(' ')) || value.endsWith(QLatin1Char(' ')) || value.isEmpty()
+           || InboxNoteFormat::yamlReservedWords().contains(value.toLower()) || opensWithIndicator(value);
 }
 
 bool isHorizontalSpace(QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; }
@@ -147,16 +176,7 @@ const QStringList& InboxNoteFormat::yamlReservedWords()
 QString InboxNoteFormat::yamlString(const QString& raw)
 {
     const QString value = oneLine(raw);
-    const bool quote = value.contains(QLatin1Char(':')) || value.contains(QLatin1Char('#'))
-                       || value.contains(QLatin1Char('"')) || value.startsWith(QLatin1Char(' '))
-                       || value.endsWith(QLatin1Char(' ')) || value.isEmpty()
-                       || yamlReservedWords().contains(value.toLower()) || opensWithIndicator(value);
-    if (!quote)
-        return value;
-    QString escaped = value;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return QLatin1Char('"') + escaped + QLatin1Char('"');
+    return needsQuotes(value) ? doubleQuoted(value) : value;
 }
 
 QString InboxNoteFormat::unquote(const QString& raw)
@@ -227,8 +247,11 @@ QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
         quoted("title: ", *f.title);
     if (!f.tags.isEmpty()) {
         QStringList tags;
-        for (const QString& tag : f.tags)
-            tags.append(yamlString(tag));
+        for (const QString& tag : f.tags) {
+            // Inside the flow list a bracket or brace anywhere would end or open a collection.
+            const QString value = oneLine(tag);
+            tags.append(needsQuotes(value) || holdsFlowIndicator(value) ? doubleQuoted(value) : value);
+        }
         lines.append(QStringLiteral("tags: [") + tags.join(QStringLiteral(", ")) + QLatin1Char(']'));
     }
     if (f.processedAt)

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
@@ -361,6 +362,7 @@ private slots:
         QTest::newRow("trailing backslash bare") << "ends with \\" << QStringList{"x\\"};
         QTest::newRow("hash") << "#1 priority" << QStringList{"#tag", "a #b"};
         QTest::newRow("flow indicators") << "[draft] {x}" << QStringList{"[x]", "{y}"};
+        QTest::newRow("flow indicators inside tags") << "a [b] c" << QStringList{"a]b", "x}y", "p[q", "r{s"};
         QTest::newRow("sequence and alias") << "- item" << QStringList{"-neg", "*star", "&anchor"};
         QTest::newRow("tag and block indicators") << "!important" << QStringList{"|pipe", ">fold", "!t"};
         QTest::newRow("reserved indicators") << "@home" << QStringList{"`code`", "%pct", "@at"};
@@ -370,6 +372,7 @@ private slots:
         QTest::newRow("reserved title null") << "Null" << QStringList{"FALSE"};
         QTest::newRow("document marker look") << "---" << QStringList{"..."};
         QTest::newRow("outer blanks") << "  padded  " << QStringList{" lead", "trail "};
+        QTest::newRow("control characters") << QString("bell\x07 and\tescape\x1b") << QStringList{"nul\x01x", "del\x7f"};
         QTest::newRow("line breaks") << "line one\nline two\r\nthree\u2028four" << QStringList{"a\nb", "c\u0085d"};
         QTest::newRow("non-ASCII") << "Café — 会議メモ 🎙️" << QStringList{"Zürich", "日本", "emoji🎉"};
         QTest::newRow("plain") << "Weekly sync" << QStringList{"work", "project/x", "two words"};
@@ -385,7 +388,9 @@ private slots:
         const QString block = frontmatterLines(note).mid(4);
 
         QProcess python;
-        python.start(QStringLiteral("python3"),
+        // The system's python3, which has the packaged YAML module, before any other on the PATH.
+        const QString python3 = QFile::exists("/usr/bin/python3") ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
+        python.start(python3,
                      {QStringLiteral("-c"),
                       QStringLiteral("import sys, json, yaml\n"
                                      "d = yaml.safe_load(sys.stdin.buffer.read().decode('utf-8'))\n"
@@ -399,7 +404,8 @@ private slots:
 
         auto oneLine = [](QString text) {
             for (QChar& c : text)
-                if (c == '\n' || c == '\r' || c == QChar(0x85) || c == QChar(0x2028) || c == QChar(0x2029))
+                if (c == '\n' || c == '\r' || c == QChar(0x2028) || c == QChar(0x2029) || c == QChar(0x7f)
+                    || (c.unicode() < 0x20 && c != '\t') || (c.unicode() >= 0x80 && c.unicode() <= 0x9f))
                     c = ' ';
             return text;
         };
