@@ -1,30 +1,19 @@
 #include "app/MenuBarLabel.h"
 
 #include "app/Brand.h"
+#include "recording/RecorderView.h"
 
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
 
-#include <cmath>
-#include <limits>
-
 namespace harkwell {
 
 QString MenuBarLabel::formatElapsed(double seconds)
 {
-    // The recording clock never hands over anything else; a bad value still must not overflow.
-    if (!std::isfinite(seconds) || seconds < 0)
-        seconds = 0;
-    seconds = std::min(seconds, double(std::numeric_limits<qint64>::max() / 2));
-    const qint64 s = qint64(std::trunc(seconds));
-    if (s >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(s / 3600)
-            .arg((s % 3600) / 60, 2, 10, QLatin1Char('0'))
-            .arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+    // The label and the recorder panel show one clock the same way.
+    return RecorderView::formatElapsed(seconds);
 }
 
 MenuBarLabel::Content MenuBarLabel::content(bool recordingActive, double elapsedSeconds, qint64 todayCount)

@@ -1,5 +1,7 @@
 #include "platform/media/AacFileWriter.h"
 
+#include "platform/media/Ffmpeg.h"
+
 #include <QFile>
 
 #include <mutex>
@@ -14,24 +16,6 @@ extern "C" {
 }
 
 namespace harkwell {
-
-namespace {
-
-QString ffmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
-
-// FFmpeg's own chatter (estimated durations, encoder statistics) is not for the user's terminal.
-void quietFfmpeg()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
-
-}  // namespace
 
 struct AacFileWriter::Context {
     AVFormatContext* format = nullptr;

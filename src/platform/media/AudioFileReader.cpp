@@ -1,5 +1,7 @@
 #include "platform/media/AudioFileReader.h"
 
+#include "platform/media/Ffmpeg.h"
+
 #include <QFile>
 
 #include <mutex>
@@ -16,13 +18,6 @@ extern "C" {
 namespace harkwell {
 
 namespace {
-
-QString ffmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
 
 // One sample of any packed or planar layout as a float.
 float sampleAt(const AVFrame& frame, AVSampleFormat format, int channel, int index, int channels)
@@ -48,12 +43,6 @@ float sampleAt(const AVFrame& frame, AVSampleFormat format, int channel, int ind
     }
 }
 
-// FFmpeg's own chatter (estimated durations, encoder statistics) is not for the user's terminal.
-void quietFfmpeg()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
 
 }  // namespace
 

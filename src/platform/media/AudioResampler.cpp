@@ -1,5 +1,7 @@
 #include "platform/media/AudioResampler.h"
 
+#include "platform/media/Ffmpeg.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
@@ -10,17 +12,6 @@ extern "C" {
 #include <cmath>
 
 namespace harkwell {
-
-namespace {
-
-QString ffmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
-
-}  // namespace
 
 AudioResampler::AudioResampler(SwrContext* context, int toChannels)
     : m_context(context)

@@ -1,5 +1,7 @@
 #include "platform/media/FfmpegDurationProbe.h"
 
+#include "platform/media/Ffmpeg.h"
+
 #include <QFile>
 
 extern "C" {
@@ -18,6 +20,7 @@ AudioDurationProbe& AudioDurationProbe::system()
 
 std::optional<double> FfmpegDurationProbe::duration(const QString& path)
 {
+    quietFfmpeg();
     AVFormatContext* opened = nullptr;
     if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) != 0)
         return std::nullopt;
