@@ -76,8 +76,12 @@ void Settings::load()
     if (!file.open(QIODevice::ReadOnly))
         return;
     auto decoded = AppSettings::decode(file.readAll());
-    if (!decoded)
+    if (!decoded) {
+        // The values in use stay; the log tells a hand edit why it did not take.
+        HarkwellLog::log(QStringLiteral("[harkwell] settings: %1 could not be read, keeping the current settings: %2")
+                             .arg(QFileInfo(configPath()).fileName(), decoded.error().text));
         return;
+    }
     setSettings(*decoded);
 }
 

@@ -128,6 +128,10 @@ private slots:
         QVERIFY(settings.settings() == before);
         QCOMPARE(changed.count(), 0);
         QVERIFY2(!AppSettings::decode(content).has_value(), "decoding must fail");
+        HarkwellLog::waitUntilWritten();
+        QFile log(Paths::logFile());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("[harkwell] settings: settings.json could not be read, keeping the current settings: "));
     }
 
     void decodeFailureNamesTheKey()
