@@ -45,10 +45,12 @@ QString milliseconds(double seconds) { return QString::number(seconds * 1000.0, 
 
 }  // namespace
 
-RecordingWriter::RecordingWriter(QString workFolder, RecordingSidecar sidecar, Clock& clock, QObject* parent)
+RecordingWriter::RecordingWriter(QString workFolder, RecordingSidecar sidecar, Clock& clock,
+                                 SegmentFileFactory openSegment, QObject* parent)
     : QObject(parent)
     , m_workFolder(std::move(workFolder))
     , m_clock(clock)
+    , m_openSegment(openSegment ? std::move(openSegment) : SegmentFileFactory(&SegmentFile::create))
     , m_state(std::move(sidecar))
     , m_interleaved(kChunkFrames * SegmentFile::kChannels)
     , m_transfer(kChunkFrames * SegmentFile::kChannels)
@@ -98,7 +100,7 @@ std::expected<void, RecordingFileError> RecordingWriter::beginSegment(double sam
                                                                       m_workFolder, QString::fromStdString(error.message()))});
     std::filesystem::remove_all(QFile::encodeName(path).toStdString(), error);
 
-    auto file = SegmentFile::create(path, sampleRate);
+    auto file = m_openSegment(path, sampleRate);
     if (!file) {
         recorderLog(QStringLiteral("cannot create %1: %2").arg(name, file.error()));
         return std::unexpected(RecordingFileError {0, file.error()});

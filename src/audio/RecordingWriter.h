@@ -4,6 +4,7 @@
 // records the microphone), and every change of the live sidecar is written durably.
 
 #include "audio/MicrophonePipeline.h"
+#include "audio/SegmentFile.h"
 #include "foundation/RecordingTypes.h"
 #include "platform/clock/Clock.h"
 
@@ -22,7 +23,6 @@
 namespace harkwell {
 
 class AudioRingBuffer;
-class SegmentFile;
 
 struct RecordingFileError {
     int code = 0;  // errno where the system gave one
@@ -37,9 +37,10 @@ public:
     static constexpr char kSidecarName[] = "recording.json";
 
     // Creates the work folder (a failure shows up at the first sidecar write) and writes the
-    // sidecar once. Lives on the thread that makes it; micLevel is delivered there.
+    // sidecar once. Lives on the thread that makes it; micLevel is delivered there. No
+    // openSegment: segments are real files (SegmentFile::create).
     RecordingWriter(QString workFolder, RecordingSidecar sidecar, Clock& clock = Clock::system(),
-                    QObject* parent = nullptr);
+                    SegmentFileFactory openSegment = {}, QObject* parent = nullptr);
     ~RecordingWriter() override;
 
     // Closes the open segment and opens "segment-%03d.caf" numbered after the sidecar's segments.
@@ -91,6 +92,7 @@ private:
 
     const QString m_workFolder;
     Clock& m_clock;
+    const SegmentFileFactory m_openSegment;
 
     QMutex m_lock;  // guards every field below up to m_thread, and the pipeline
     RecordingSidecar m_state;

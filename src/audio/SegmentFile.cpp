@@ -14,7 +14,16 @@ SegmentFile::SegmentFile(const QString& path, SNDFILE* handle)
 {
 }
 
-SegmentFile::~SegmentFile() { sf_close(m_handle); }
+SegmentFile::SegmentFile(const QString& path)
+    : m_path(path)
+{
+}
+
+SegmentFile::~SegmentFile()
+{
+    if (m_handle)
+        sf_close(m_handle);
+}
 
 std::expected<std::unique_ptr<SegmentFile>, QString> SegmentFile::create(const QString& path, double sampleRate)
 {

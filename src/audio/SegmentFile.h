@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <expected>
+#include <functional>
 #include <memory>
 
 struct sf_private_tag;
@@ -16,7 +17,7 @@ class SegmentFile {
 public:
     static constexpr int kChannels = 2;
 
-    ~SegmentFile();
+    virtual ~SegmentFile();
     SegmentFile(const SegmentFile&) = delete;
     SegmentFile& operator=(const SegmentFile&) = delete;
 
@@ -24,15 +25,23 @@ public:
     static std::expected<std::unique_ptr<SegmentFile>, QString> create(const QString& path, double sampleRate);
 
     // Appends interleaved two-channel frames; the error describes why not all of them were written.
-    std::expected<void, QString> write(const float* interleaved, qint64 frames);
+    virtual std::expected<void, QString> write(const float* interleaved, qint64 frames);
 
     const QString& path() const { return m_path; }
+
+protected:
+    // For stand-ins that hold no file of their own, such as a test's file that fails on demand.
+    explicit SegmentFile(const QString& path);
 
 private:
     SegmentFile(const QString& path, sf_private_tag* handle);
 
     QString m_path;
-    sf_private_tag* m_handle;  // closed by the destructor
+    sf_private_tag* m_handle = nullptr;  // closed by the destructor
 };
+
+// Opens a segment's file: SegmentFile::create, unless a test puts a failing disk in its place.
+using SegmentFileFactory =
+    std::function<std::expected<std::unique_ptr<SegmentFile>, QString>(const QString& path, double sampleRate)>;
 
 }  // namespace harkwell

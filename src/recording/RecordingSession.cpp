@@ -303,7 +303,7 @@ QCoro::Task<> RecordingSession::start(RecordingOptions options)
     sidecar.echoCancellation = echoSetting();
     sidecar.outputKind = toRawValue(engine.outputKind());
 
-    auto writer = std::make_unique<RecordingWriter>(folder, sidecar, *m_services.clock);
+    auto writer = std::make_unique<RecordingWriter>(folder, sidecar, *m_services.clock, m_services.segmentFiles);
     connect(writer.get(), &RecordingWriter::micLevel, this, [this](float level) {
         if (m_state.kind == RecordingState::Kind::Recording)
             m_cleanMicPeak = std::clamp(level, 0.0f, 1.0f);

@@ -8,6 +8,7 @@
 
 #include "audio/RecordingClock.h"
 #include "audio/RecordingMeters.h"
+#include "audio/SegmentFile.h"
 #include "foundation/RecordingTypes.h"
 #include "pipeline/RecordingSubmitOutcome.h"
 #include "recording/RecordingWarning.h"
@@ -53,6 +54,7 @@ public:
         bool hasBundleIdentifier = true;
         SubmitRecording submitRecording;  // the capture pipeline's hand-over
         std::function<void(const QString& id, const QString& message)> recordingNotSent;
+        SegmentFileFactory segmentFiles;  // none: real segment files
     };
 
     static constexpr double kGuardDelay = 6.0;

@@ -21,9 +21,50 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <atomic>
 #include <memory>
 
 namespace harkwell::test {
+
+// Segment files on a disk that can fail: real files until told otherwise, then writes or
+// openings fail with the disk's own words.
+struct FailingDisk {
+    static constexpr char kError[] = "No space left on device";
+    std::atomic<bool> writesFail{false};  // read on the writer thread
+    bool opensFail = false;
+
+    class File final : public SegmentFile {
+    public:
+        File(std::unique_ptr<SegmentFile> real, const FailingDisk& disk)
+            : SegmentFile(real->path())
+            , m_real(std::move(real))
+            , m_disk(disk)
+        {
+        }
+        std::expected<void, QString> write(const float* interleaved, qint64 frames) override
+        {
+            if (m_disk.writesFail.load())
+                return std::unexpected(QString::fromLatin1(kError));
+            return m_real->write(interleaved, frames);
+        }
+
+    private:
+        std::unique_ptr<SegmentFile> m_real;
+        const FailingDisk& m_disk;
+    };
+
+    SegmentFileFactory factory()
+    {
+        return [this](const QString& path, double rate) -> std::expected<std::unique_ptr<SegmentFile>, QString> {
+            if (opensFail)
+                return std::unexpected(QString::fromLatin1(kError));
+            auto real = SegmentFile::create(path, rate);
+            if (!real)
+                return std::unexpected(real.error());
+            return std::make_unique<File>(std::move(*real), *this);
+        };
+    }
+};
 
 struct SessionFixture {
     TempHome home;
@@ -34,6 +75,7 @@ struct SessionFixture {
     FakeDiskSpace disk;
     FakeNotifications notifications;
     FakeMicrophoneAccess microphone;
+    FailingDisk segmentDisk;
     AudioObjectId zoom = 0;
     QStringList notSent;
     RecordingSubmission submission{{&settings, [] { return false; }, &AudioDurationProbe::system(), [](auto&&...) {}}};
@@ -77,6 +119,7 @@ struct SessionFixture {
             return submission.submit(std::move(parts), std::move(sidecar));
         };
         services.recordingNotSent = [this](const QString& id, const QString& message) { notSent << id << message; };
+        services.segmentFiles = segmentDisk.factory();
         session = std::make_unique<RecordingSession>(std::move(services));
     }
 

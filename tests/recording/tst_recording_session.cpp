@@ -256,6 +256,45 @@ private slots:
                  qPrintable(*f.session->lastResult()));
     }
 
+    // A disk that stops taking the audio ends the recording, and what reached it is still sent.
+    void aFailingDiskStopsAndSendsWhatWasSaved_data()
+    {
+        QTest::addColumn<bool>("onResume");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("a write fails while recording")
+            << false
+            << "Recording stopped: harkwell could not save the audio to disk (No space left on device). What was saved "
+               "before is being sent.";
+        QTest::newRow("no segment opens on resume")
+            << true << "Could not resume the recording (No space left on device); what was recorded is being sent.";
+    }
+    void aFailingDiskStopsAndSendsWhatWasSaved()
+    {
+        QFETCH(bool, onResume);
+        QFETCH(QString, note);
+        test::SessionFixture f;
+        f.start();
+        f.play(2.0);
+        const QString id = f.id();
+
+        if (onResume) {
+            f.session->pause();
+            f.segmentDisk.opensFail = true;
+            f.session->resume();
+        } else {
+            f.segmentDisk.writesFail = true;
+            f.play(1.5);
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(f.session->state().kind, Kind::Idle, 20000);
+        QVERIFY2(f.session->lastResult()->startsWith("Saved " + id + " to _inbox (2 s)"), qPrintable(*f.session->lastResult()));
+        QVERIFY2(f.session->lastResult()->endsWith(note), qPrintable(*f.session->lastResult()));
+        QVERIFY(QFileInfo(f.inbox() + "/.audio/" + id + ".m4a").isFile());
+        QVERIFY(!f.power.holding());
+        if (!onResume)
+            QVERIFY(logText().contains("[harkwell] recorder: writing " + id + " failed (No space left on device); stopping"));
+    }
+
     void theBatteryWarningComesAndGoes()
     {
         test::SessionFixture f;
