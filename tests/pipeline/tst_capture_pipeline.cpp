@@ -175,6 +175,70 @@ private slots:
             QCOMPARE(f.body(kId), QString());
     }
 
+    // A key beginning "DOC_" gets one source request after its first status answer that is not
+    // final; a source that is done there ends polling with the transcript. A new key after a move
+    // is probed again.
+    void documentKeysAreProbedOnce_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<int>("statusPolls");
+        QTest::addColumn<int>("firstKeySources");
+        QTest::addColumn<int>("movedKeySources");
+        QTest::addColumn<QString>("finalKey");
+        QTest::addColumn<QString>("logLine");
+
+        QTest::newRow("source says success")
+            << "success" << 1 << 2 << 0 << "DOC_1" << "260304-090000 is done in Mirelon (status success, 7 words)";
+        QTest::newRow("source not done: no second probe")
+            << "not done" << 3 << 2 << 0 << "DOC_1" << "transcript written for 260304-090000 (7 words)";
+        QTest::newRow("probed again after a move")
+            << "moved" << 12 << 1 << 2 << "DOC_2" << "260304-090000 is done in Mirelon (status completed, 3 words)";
+    }
+
+    void documentKeysAreProbedOnce()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(int, statusPolls);
+        QFETCH(int, firstKeySources);
+        QFETCH(int, movedKeySources);
+        QFETCH(QString, finalKey);
+        QFETCH(QString, logLine);
+
+        PipelineFixture f;
+        f.service.script("POST", QStringLiteral("sources"), {{200, R"({"status":"processing","cache_key":"DOC_1"})"}});
+        const QByteArray pending = statusAnswer(QStringLiteral("pending"));
+        const QByteArray notDone = R"({"success":true,"cache_key":"DOC_1","result":{"status":"processing"}})";
+        const QByteArray done =
+            R"({"success":true,"cache_key":"DOC_1","result":{"status":"success","text":"Probed text.","word_count":7}})";
+        if (scenario == QLatin1String("success")) {
+            f.service.script("GET", QStringLiteral("sources/DOC_1/status"), {{200, pending}}, true);
+            f.service.script("GET", QStringLiteral("sources/DOC_1"), {{200, done}}, true);
+        } else if (scenario == QLatin1String("not done")) {
+            f.service.script("GET", QStringLiteral("sources/DOC_1/status"),
+                             {{200, pending}, {200, pending}, {200, statusAnswer(QStringLiteral("completed"))}}, true);
+            f.service.script("GET", QStringLiteral("sources/DOC_1"), {{200, notDone}, {200, done}}, true);
+        } else {
+            f.service.script("GET", QStringLiteral("sources/DOC_1/status"), {{200, pending}, {404, R"({"detail":"not found"})"}}, true);
+            f.service.script("GET", QStringLiteral("sources/DOC_1"), {{200, notDone}}, true);
+            FakeSource moved;
+            moved.cacheKey = QStringLiteral("DOC_2");
+            moved.originalFilename = kId + QStringLiteral(".m4a");
+            moved.statusSequence = {QStringLiteral("pending")};
+            f.service.addSource(moved);
+        }
+
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
+
+        QCOMPARE(f.service.requests("GET", QStringLiteral("sources/*/status")).size(), statusPolls);
+        QCOMPARE(f.service.requests("GET", QStringLiteral("sources/DOC_1")).size(), firstKeySources);
+        QCOMPARE(f.service.requests("GET", QStringLiteral("sources/DOC_2")).size(), movedKeySources);
+        QCOMPARE(f.eventNames(), (QStringList{QStringLiteral("sent"), QStringLiteral("transcriptReady")}));
+        QCOMPARE(f.note(kId)->mirelonJobStatus, QStringLiteral("done"));
+        QCOMPARE(f.note(kId)->externalId, finalKey);
+        QVERIFY2(f.logText().contains(QStringLiteral("[harkwell] capture pipeline: ") + logLine), qPrintable(logLine));
+    }
+
     void pollsOnTheBackOffScheduleForSixHours()
     {
         PipelineFixture f;
@@ -248,6 +312,80 @@ private slots:
         QCOMPARE(f.note(kId)->sourceOrigin, QStringLiteral("harkwell_recorder"));
         QCOMPARE(f.note(kId + QStringLiteral("_2"))->mirelonJobStatus, QStringLiteral("skipped"));
         QVERIFY(f.logText().contains(QStringLiteral("%1 is a recording's id; capturing memo.m4a as %1_2").arg(kId)));
+    }
+
+    // What a re-upload sends: the note's own profile (meeting or voice memo), with any argument given
+    // replacing its part of it.
+    void uploadExistingSendsTheProfileWithTheGivenArgumentsOverIt_data()
+    {
+        QTest::addColumn<QString>("classification");
+        QTest::addColumn<QString>("microphone");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("givenSource");
+        QTest::addColumn<QStringList>("givenTags");
+        QTest::addColumn<bool>("givenMetadata");
+        QTest::addColumn<QString>("contentSource");
+        QTest::addColumn<QString>("tags");
+        QTest::addColumn<QString>("metadata");
+
+        const QStringList none;
+        const QString meetingTags = QStringLiteral("meeting,harkwell-mac");
+        QTest::newRow("meeting without recorder fields")
+            << "meeting_recording" << "" << "" << "" << none << false << "meeting" << meetingTags
+            << R"({"channel_layout":"L=system-left,R=system-right","harkwell_id":"260304-080000","meeting_started_at":"2026-03-04T08:00:00Z","microphone":"off","recorder_source":"All audio"})";
+        QTest::newRow("meeting with a microphone")
+            << "meeting_recording" << "Desk Mic" << "" << "" << none << false << "meeting" << meetingTags
+            << R"({"channel_layout":"L=microphone,R=system","harkwell_id":"260304-080000","meeting_started_at":"2026-03-04T08:00:00Z","microphone":"Desk Mic","recorder_source":"All audio"})";
+        QTest::newRow("meeting with its own layout")
+            << "meeting_recording" << "Desk Mic" << "L=a,R=b" << "" << none << false << "meeting" << meetingTags
+            << R"({"channel_layout":"L=a,R=b","harkwell_id":"260304-080000","meeting_started_at":"2026-03-04T08:00:00Z","microphone":"Desk Mic","recorder_source":"All audio"})";
+        QTest::newRow("content source given, tags from the profile")
+            << "voice_memo" << "" << "" << "dictation" << none << false << "dictation" << "voice-memo,harkwell-mac"
+            << R"({"harkwell_id":"260304-080000"})";
+        QTest::newRow("everything given over a meeting")
+            << "meeting_recording" << "" << "" << "call" << QStringList{QStringLiteral("x"), QStringLiteral("y")} << true
+            << "call" << "x,y" << R"({"given":"yes"})";
+    }
+
+    void uploadExistingSendsTheProfileWithTheGivenArgumentsOverIt()
+    {
+        QFETCH(QString, classification);
+        QFETCH(QString, microphone);
+        QFETCH(QString, layout);
+        QFETCH(QString, givenSource);
+        QFETCH(QStringList, givenTags);
+        QFETCH(bool, givenMetadata);
+        QFETCH(QString, contentSource);
+        QFETCH(QString, tags);
+        QFETCH(QString, metadata);
+
+        PipelineFixture f;
+        const QString id = QStringLiteral("260304-080000");
+        InboxFrontmatter note = PipelineFixture::noteFor(id, QStringLiteral("upload_failed"));
+        note.classification = classification;
+        if (!microphone.isEmpty())
+            note.recorderMicrophone = microphone;
+        if (!layout.isEmpty())
+            note.recorderChannelLayout = layout;
+        f.placeNote(note);
+
+        const std::optional<QString> source = givenSource.isEmpty() ? std::nullopt : std::optional(givenSource);
+        const std::optional<QStringList> tagList = givenTags.isEmpty() ? std::nullopt : std::optional(givenTags);
+        const std::optional<QMap<QString, QString>> metadataMap =
+            givenMetadata ? std::optional(QMap<QString, QString>{{QStringLiteral("given"), QStringLiteral("yes")}}) : std::nullopt;
+        QCoro::Task<bool> upload = f.pipeline->uploadExisting(id, source, tagList, metadataMap);
+        QVERIFY(QCoro::waitFor(upload));
+
+        const RecordedRequest sent = f.service.requests("POST", QStringLiteral("sources")).first();
+        QCOMPARE(QString::fromUtf8(sent.formPart(QStringLiteral("content_source"))->data), contentSource);
+        QCOMPARE(QString::fromUtf8(sent.formPart(QStringLiteral("tags"))->data), tags);
+        QCOMPARE(QString::fromUtf8(sent.formPart(QStringLiteral("content_source_metadata"))->data), metadata);
+        QVERIFY(!sent.formPart(QStringLiteral("language")));
+        QVERIFY(f.logText().contains(QStringLiteral("[harkwell] capture retry: %1 uploaded; cache_key=key-1").arg(id)));
+        // No "sent" event for a re-upload; polling goes on by itself and holds the id until it ends.
+        QVERIFY(f.pipeline->isClaimed(id));
+        QTRY_COMPARE_WITH_TIMEOUT(f.eventNames(), QStringList{QStringLiteral("transcriptReady")}, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.pipeline->isClaimed(id), 10000);
     }
 
     void resume_data()

@@ -103,6 +103,66 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.events.size(), 3, 20000);
     }
 
+    // The second note changes while the first is being uploaded: no longer retryable, it is skipped
+    // without an upload or a pause; unreadable, it is uploaded all the same.
+    void aNoteThatChangedMeanwhileIsSkippedOrUploaded_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("finished");
+        QTest::addColumn<int>("uploads");
+        QTest::addColumn<int>("pauses");
+
+        QTest::newRow("now done") << "done" << "finished 2/1/0" << 2 << 1;
+        QTest::newRow("now queued with a key") << "queued with a key" << "finished 2/1/0" << 2 << 1;
+        QTest::newRow("now unreadable") << "unreadable" << "finished 3/0/0" << 3 << 2;
+    }
+
+    void aNoteThatChangedMeanwhileIsSkippedOrUploaded()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, finished);
+        QFETCH(int, uploads);
+        QFETCH(int, pauses);
+
+        PipelineFixture f;
+        const QString second = QStringLiteral("260304-080002");
+        for (const char* id : {"260304-080001", "260304-080002", "260304-080003"})
+            f.placeNote(PipelineFixture::noteFor(QString::fromLatin1(id), QStringLiteral("upload_failed")));
+        bool changed = false;
+        connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
+            if (changed || request.method != "POST")
+                return;
+            changed = true;
+            if (change == QLatin1String("unreadable"))
+                f.home.writeFile(QStringLiteral("Vault/_inbox/") + second + QStringLiteral(".md"), "no frontmatter here");
+            else if (change == QLatin1String("done"))
+                f.placeNote(PipelineFixture::noteFor(second, QStringLiteral("done"), QStringLiteral("key-x")));
+            else
+                f.placeNote(PipelineFixture::noteFor(second, QStringLiteral("queued"), QStringLiteral("key-x")));
+        });
+        FakeClock pauseClock;
+        CaptureRetry retry(*f.pipeline, *f.settings, pauseClock);
+        QStringList reports;
+
+        QCoro::Task<> run = retry.run([&](const Progress& p) { reports << describe(p); });
+        QTRY_COMPARE_WITH_TIMEOUT(pauseClock.pendingSleepers(), 1, 10000);
+        pauseClock.advance(CaptureRetry::kGapBetweenUploads);
+        if (pauses == 2) {
+            QTRY_COMPARE_WITH_TIMEOUT(pauseClock.pendingSleepers(), 1, 10000);
+            pauseClock.advance(CaptureRetry::kGapBetweenUploads);
+        }
+        QCoro::waitFor(run);
+        QCoreApplication::processEvents();
+
+        QCOMPARE(reports.mid(1, 3), (QStringList{QStringLiteral("uploading 0/3 260304-080001"),
+                                                 QStringLiteral("uploading 1/3 260304-080002"),
+                                                 QStringLiteral("uploading 2/3 260304-080003")}));
+        QCOMPARE(reports.last(), finished);
+        QCOMPARE(pauseClock.requestedSleeps().size(), pauses);
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), uploads);
+        QTRY_COMPARE_WITH_TIMEOUT(f.events.size(), uploads, 20000);
+    }
+
     void cancellingDuringAPauseFinishesWithTheCountsSoFar()
     {
         PipelineFixture f;
