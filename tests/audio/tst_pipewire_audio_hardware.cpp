@@ -15,6 +15,39 @@ using namespace harkwell;
 class PipeWireAudioHardwareTest : public QObject {
     Q_OBJECT
 private slots:
+    // A buffer whose chunk reaches past the mapped memory is read only as far as the memory goes.
+    void capturedFramesStayInsideTheBuffer_data()
+    {
+        QTest::addColumn<uint>("maxSize");
+        QTest::addColumn<uint>("offset");
+        QTest::addColumn<uint>("size");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<uint>("firstSample");
+        QTest::addColumn<uint>("frames");
+        QTest::newRow("whole buffer, stereo") << 8192u << 0u << 8192u << 2 << 0u << 1024u;
+        QTest::newRow("from an offset, mono") << 8192u << 4096u << 4096u << 1 << 1024u << 1024u;
+        QTest::newRow("size past the end") << 8192u << 4096u << 8192u << 2 << 1024u << 512u;
+        QTest::newRow("offset past the end") << 8192u << 16384u << 4096u << 2 << 2048u << 0u;
+        QTest::newRow("size that wraps round") << 8192u << 8u << 0xffff'fffcu << 2 << 2u << 1023u;
+        QTest::newRow("a trailing half frame") << 8192u << 0u << 12u << 2 << 0u << 1u;
+        QTest::newRow("offset between samples") << 8192u << 2u << 16u << 2 << 0u << 0u;
+        QTest::newRow("no channels") << 8192u << 0u << 8192u << 0 << 0u << 0u;
+    }
+    void capturedFramesStayInsideTheBuffer()
+    {
+        QFETCH(uint, maxSize);
+        QFETCH(uint, offset);
+        QFETCH(uint, size);
+        QFETCH(int, channels);
+        QFETCH(uint, firstSample);
+        QFETCH(uint, frames);
+        const auto region = PipeWireAudioHardware::capturedRegion(maxSize, offset, size, channels);
+        QCOMPARE(uint(region.firstSample), firstSample);
+        QCOMPARE(uint(region.frames), frames);
+        if (region.frames > 0)
+            QVERIFY(offset + (region.frames * uint(channels)) * sizeof(float) <= maxSize);
+    }
+
     void noServerFailsClearlyAndAtOnce()
     {
         test::TempHome home;  // an empty runtime folder: no server socket in it

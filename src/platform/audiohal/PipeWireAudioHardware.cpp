@@ -308,9 +308,12 @@ struct PipeWireAudioHardware::Server {
             return;
         const spa_data& plane = buffer->buffer->datas[0];
         const auto* samples = static_cast<const float*>(plane.data);
-        const uint32_t frames = samples && plane.chunk ? plane.chunk->size / uint32_t(sizeof(float) * capture->channels) : 0;
-        if (frames > 0)
-            capture->server->captured(*capture, samples + (plane.chunk->offset / sizeof(float)), std::min(frames, kMaxFrames));
+        if (samples && plane.chunk) {
+            const auto region =
+                capturedRegion(plane.maxsize, plane.chunk->offset, plane.chunk->size, capture->channels);
+            if (region.frames > 0)
+                capture->server->captured(*capture, samples + region.firstSample, std::min(region.frames, kMaxFrames));
+        }
         pw_stream_queue_buffer(capture->stream, buffer);
     }
 
@@ -762,6 +765,16 @@ HalStatus PipeWireAudioHardware::destroyAggregateDevice(AudioObjectId device)
     d->stopCaptures(*aggregate);
     delete aggregate;
     return 0;
+}
+
+PipeWireAudioHardware::CapturedRegion PipeWireAudioHardware::capturedRegion(uint32_t maxSize, uint32_t offset,
+                                                                            uint32_t size, int channels)
+{
+    if (channels < 1 || offset % sizeof(float) != 0)
+        return {};
+    const uint32_t start = std::min(offset, maxSize);
+    const uint32_t bytes = std::min(size, maxSize - start);
+    return {uint32_t(start / sizeof(float)), uint32_t(bytes / (sizeof(float) * uint32_t(channels)))};
 }
 
 RecorderHAL::Result<RecorderHAL::IOProcId> PipeWireAudioHardware::createIOProc(AudioObjectId device, IOCallback callback)

@@ -17,6 +17,14 @@ public:
     static constexpr std::chrono::seconds kConnectTimeout{3};
     static constexpr char kThreadName[] = "harkwell.recorder.io";
 
+    // The whole frames a captured buffer really holds: its chunk's offset and size are the
+    // server's word and are kept inside the mapped memory before a sample is read.
+    struct CapturedRegion {
+        uint32_t firstSample = 0;
+        uint32_t frames = 0;
+    };
+    static CapturedRegion capturedRegion(uint32_t maxSize, uint32_t offset, uint32_t size, int channels);
+
     // Connects at once; gives up after kConnectTimeout when the server does not answer.
     PipeWireAudioHardware();
     ~PipeWireAudioHardware() override;
