@@ -1,11 +1,14 @@
 // The platform base: paths follow HOME, defaults survive and stay atomic, the durable write never
-// leaves a half file, the fake clock wakes sleepers in deadline order, serial queues keep order.
+// leaves a half file, the fake clock wakes sleepers in deadline order, serial queues keep order,
+// a link's scheme is looked up in the MIME database without letting a hanging lookup live on.
 
 #include "platform/clock/FakeClock.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/paths/Paths.h"
+#include "platform/process/SpawnProcessRunner.h"
 #include "platform/queue/SerialQueue.h"
+#include "platform/schemes/SchemeHandlers.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -19,6 +22,41 @@
 
 using namespace harkwell;
 using namespace std::chrono_literals;
+
+namespace {
+
+bool processRuns(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class EnvironmentValue {
+public:
+    EnvironmentValue(const char* name, const QByteArray& value) : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentValue()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+}  // namespace
 
 class PlatformTest : public QObject {
     Q_OBJECT
@@ -129,6 +167,49 @@ private slots:
         QCOMPARE(seen.size(), 100);
         QVERIFY(std::is_sorted(seen.begin(), seen.end()));
         QVERIFY(worker != QThread::currentThread());
+    }
+
+    void schemeLookup_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("handled");
+        QTest::newRow("registered scheme") << "obsidian://open?path=/n.md" << true;
+        QTest::newRow("unregistered scheme") << "nothing://x" << false;
+        QTest::newRow("web link, not asked") << "https://harkwell.example/" << true;
+        QTest::newRow("lookup that hangs") << "hang://x" << false;
+    }
+
+    void schemeLookup()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, handled);
+        test::TempHome home;
+        const QString bin = home.make("bin");
+        const QString pidFile = home.path() + "/sleeper.pid";
+        QFile script(bin + "/xdg-mime");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "case \"$3\" in\n"
+                     "x-scheme-handler/obsidian) echo md.obsidian.Obsidian.desktop ;;\n"
+                     "x-scheme-handler/hang) sleep 30 & echo $! > \"$HARKWELL_TEST_PIDFILE\"; wait ;;\n"
+                     "esac\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+        EnvironmentValue path("PATH", QFile::encodeName(bin) + ':' + qgetenv("PATH"));
+        EnvironmentValue pid("HARKWELL_TEST_PIDFILE", QFile::encodeName(pidFile));
+
+        SpawnProcessRunner runner;
+        const XdgSchemeHandlers handlers(runner, 300ms);
+        QCOMPARE(handlers.hasHandler(QUrl(link)), handled);
+
+        // A lookup cut off at its limit takes the script's own children with it.
+        QFile written(pidFile);
+        if (!link.startsWith("hang"))
+            return;
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const qint64 sleeper = written.readAll().trimmed().toLongLong();
+        QVERIFY(sleeper > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(sleeper), 5000);
     }
 };
 

@@ -2,9 +2,13 @@
 // Whether the desktop has an application for a link, asked before handing a link over so that a
 // caller can fall back to something else when nothing would open it.
 
+#include "platform/process/ProcessRunner.h"
+
 #include <QSet>
 #include <QString>
 #include <QUrl>
+
+#include <chrono>
 
 namespace harkwell {
 
@@ -15,9 +19,16 @@ public:
 };
 
 // Files and web links always open; any other scheme needs an x-scheme-handler in the MIME database.
+// The lookup runs while a notification click waits, so a lookup that hangs is cut off at `limit`.
 class XdgSchemeHandlers final : public SchemeHandlers {
 public:
+    explicit XdgSchemeHandlers(ProcessRunner& runner = ProcessRunner::system(),
+                               std::chrono::milliseconds limit = std::chrono::seconds(5));
     bool hasHandler(const QUrl& url) const override;
+
+private:
+    ProcessRunner& m_runner;
+    std::chrono::milliseconds m_limit;
 };
 
 class FakeSchemeHandlers final : public SchemeHandlers {

@@ -1,9 +1,13 @@
 #include "platform/schemes/SchemeHandlers.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 
 namespace harkwell {
+
+XdgSchemeHandlers::XdgSchemeHandlers(ProcessRunner& runner, std::chrono::milliseconds limit)
+    : m_runner(runner), m_limit(limit)
+{
+}
 
 bool XdgSchemeHandlers::hasHandler(const QUrl& url) const
 {
@@ -15,15 +19,10 @@ bool XdgSchemeHandlers::hasHandler(const QUrl& url) const
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
     if (xdgMime.isEmpty())
         return false;
-    QProcess process;
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/") + scheme});
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    return !process.readAllStandardOutput().trimmed().isEmpty();
+    // xdg-mime is a script with children of its own: at the limit the whole group has to go.
+    const auto query = m_runner.run(
+        {xdgMime, QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/") + scheme}, m_limit);
+    return query && query->ending != ProcessRun::Ending::KilledAtLimit && !query->output.trimmed().isEmpty();
 }
 
 }  // namespace harkwell
