@@ -264,7 +264,8 @@ void HotkeysTest::x11ChordHeldByAnotherClientIsRefused()
         QSKIP("needs an X server");
     XcbGlobalKeys first;
     XcbGlobalKeys second;
-    QVERIFY(first.grab(1, HotkeyManager::recordChord()));
+    const auto taken = first.grab(1, HotkeyManager::recordChord());
+    QVERIFY2(taken, taken ? "" : qPrintable(QString::number(taken.error().status)));
     const auto refused = second.grab(1, HotkeyManager::recordChord());
     QVERIFY(!refused);
     QCOMPARE(refused.error().status, int(XCB_ACCESS));
