@@ -103,6 +103,11 @@ bool SearchWindowController::eventFilter(QObject* watched, QEvent* event)
         return QObject::eventFilter(watched, event);
     if (!m_panel || !m_panel->isVisible() || !m_index)
         return false;
+    // Only keys meant for the panel: in another window Ctrl+D deletes forward in a text field and
+    // must not trash the search's selection.
+    const auto* target = qobject_cast<QWidget*>(watched);
+    if (!target || target->window() != m_panel)
+        return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool control = key->modifiers() & Qt::ControlModifier;
     if (control) {
