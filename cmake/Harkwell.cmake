@@ -27,7 +27,10 @@ function(harkwell_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} harkwell_test_support Qt6::Test)
   if(ARG_XVFB)
-    add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1280x800x24" $<TARGET_FILE:${name}>)
+    add_test(NAME ${name} COMMAND xvfb-run -a -s "-screen 0 1280x800x24 -noreset" $<TARGET_FILE:${name}>)
+    # The server must not reset when a test's last connection closes, or the next one is refused;
+    # and xvfb-run -a picks a free display number racily, so two must not start at once.
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK xvfb)
   else()
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
