@@ -6,6 +6,7 @@
 #include "platform/secrets/FakeSecretStore.h"
 #include "service/Keychain.h"
 #include "service/MirelonClient.h"
+#include "service/UploadGate.h"
 #include "support/FakeMirelonService.h"
 #include "support/TempHome.h"
 
@@ -284,6 +285,10 @@ private slots:
     {
         // The first answer fails: the gate must still pass to the next upload.
         m_service->script("POST", "sources", {FakeReply{500, "busy", 40}});
+        // Each upload reads its file off the main thread before it reaches the gate, so hold the
+        // gate and let them line up one by one: their arrival order is then known.
+        UploadGate& gate = MirelonClient::uploadGate();
+        QCoro::waitFor(gate.acquire());
         QList<QString> order;
         std::vector<QCoro::Task<>> uploads;
         int finished = 0;
@@ -293,7 +298,10 @@ private slots:
                 co_await client.uploadAudio(QUrl::fromLocalFile(path), source, std::nullopt, {}, {});
                 ++finished;
             }(*m_client, path, source, finished));
+            QTRY_COMPARE_WITH_TIMEOUT(gate.waiting(), int(uploads.size()), 10000);
         }
+        QVERIFY(m_service->requests("POST", "sources").isEmpty());
+        gate.release();
         QTRY_COMPARE_WITH_TIMEOUT(finished, 3, 10000);
 
         const auto requests = m_service->requests("POST", "sources");
@@ -302,7 +310,7 @@ private slots:
             order.append(QString::fromUtf8(request.formPart("content_source")->data));
         QCOMPARE(order, (QList<QString>{"first", "second", "third"}));
         QCOMPARE(m_service->peakInFlight(), 1);
-        QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+        QTRY_VERIFY(!gate.isBusy());
     }
 
     void keysAndCursorsStayOneSegmentOrValue_data()
