@@ -227,6 +227,8 @@ QCoro::Task<> RecordingSession::start(RecordingOptions options)
     if (!isSupported() || isBusy(m_state))
         co_return;
 
+    // A start that waits on the permission prompt may be overtaken: discarded, then started again.
+    const quint64 attempt = ++m_startAttempt;
     setState({RecordingState::Kind::Starting, {}});
     clearWarnings();
     m_levels = {};
@@ -250,15 +252,14 @@ QCoro::Task<> RecordingSession::start(RecordingOptions options)
         } else {
             auto asking = microphoneGranted(true);
             microphone = co_await asking;
+            if (attempt != m_startAttempt || m_state.kind != RecordingState::Kind::Starting)
+                co_return;  // discarded while the permission prompt was up
             if (!microphone) {
                 addWarning(QString::fromLatin1(kMicrophoneAccessWarning), RecordingWarning::Kind::MicrophoneAccess);
                 log(QStringLiteral("microphone not authorised; recording system audio only"));
             }
         }
     }
-    if (m_state.kind != RecordingState::Kind::Starting)
-        co_return;  // discarded while the permission prompt was up
-
     RecordingOptions effective = options;
     effective.includeMicrophone = microphone;
     setOptions(effective);

@@ -190,6 +190,7 @@ private:
     std::unique_ptr<AudioProcessCatalog> m_catalog;
 
     RecordingState m_state;
+    quint64 m_startAttempt = 0;  // which start() is the current one
     RecordingLevels m_levels;
     RecordingMeters m_meters;
     RecordingClock m_elapsedClock;

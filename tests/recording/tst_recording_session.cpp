@@ -224,6 +224,32 @@ private slots:
         QCOMPARE(f.sidecarOnDisk(f.id())->channelLayout, QStringLiteral("L=system-left,R=system-right"));
     }
 
+    void aStartOvertakenDuringThePromptStandsDown()
+    {
+        test::SessionFixture f;
+        f.microphone.setAuthorization(MicrophoneAuthorization::NotDetermined);
+        f.microphone.setAnswer(true);
+        f.microphone.holdPrompts();
+        QCoro::Task<> first = f.session->start(f.options());
+        QCOMPARE(f.session->state().kind, Kind::Starting);
+        f.session->discard();
+        QCOMPARE(f.session->state().kind, Kind::Idle);
+        f.clock.advance(std::chrono::seconds(1));
+        const RecordingOptions zoomCall{RecordingSource::app("us.zoom.xos", "Zoom"), true, std::nullopt};
+        QCoro::Task<> second = f.session->start(zoomCall);
+        f.microphone.answerPrompts();
+        QCoro::waitFor(std::move(first));
+        QCoro::waitFor(std::move(second));
+
+        // One recording, the second start's, with one work folder.
+        QCOMPARE(f.session->state().kind, Kind::Recording);
+        QCOMPARE(f.id(), QStringLiteral("260304-090001"));
+        QCOMPARE(f.sidecarOnDisk(f.id())->source, zoomCall.source);
+        QCOMPARE(QDir(Paths::recordingsFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{"260304-090001"});
+        QVERIFY(f.session->warnings().isEmpty());
+    }
+
     void theDiskFloorStopsAndSends_data()
     {
         QTest::addColumn<qint64>("important");
