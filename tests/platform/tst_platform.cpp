@@ -5,6 +5,7 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/files/AtomicFile.h"
+#include "platform/moves/ItemMove.h"
 #include "platform/paths/Paths.h"
 #include "platform/process/SpawnProcessRunner.h"
 #include "platform/queue/SerialQueue.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -154,6 +156,35 @@ private slots:
         };
         QCOMPARE(QCoro::waitFor(schedule()), 72);
         QCOMPARE(clock.totalRequested(), std::chrono::milliseconds(6h));
+    }
+
+    void moveAcrossFileSystemsNeverReplaces()
+    {
+        test::TempHome home;
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/harkwell-move-XXXXXX"));
+        struct stat a {}, b {};
+        if (!elsewhere.isValid() || ::stat("/dev/shm", &a) != 0 || ::stat(QFile::encodeName(home.path()).constData(), &b) != 0
+            || a.st_dev == b.st_dev)
+            QSKIP("needs a second file system at /dev/shm");
+        QDir().mkpath(elsewhere.path() + "/Old/sub");
+        QFile file(elsewhere.path() + "/Old/sub/note.md");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("kept");
+        file.close();
+
+        // Taken: nothing moves, nothing is left beside it.
+        home.writeFile("Taken/mine.md", "theirs");
+        const auto refused = ItemMove::move(elsewhere.path() + "/Old", home.path() + "/Taken");
+        QVERIFY(!refused);
+        QVERIFY(QFile::exists(elsewhere.path() + "/Old/sub/note.md"));
+        QCOMPARE(QDir(home.path() + "/Taken").entryList(QDir::Files), QStringList{"mine.md"});
+
+        QVERIFY(ItemMove::move(elsewhere.path() + "/Old", home.path() + "/New").has_value());
+        QVERIFY(!QFile::exists(elsewhere.path() + "/Old"));
+        QFile moved(home.path() + "/New/sub/note.md");
+        QVERIFY(moved.open(QIODevice::ReadOnly));
+        QCOMPARE(moved.readAll(), QByteArray("kept"));
+        QCOMPARE(QDir(home.path()).entryList(QStringList{".New*", ".Taken*"}, QDir::AllEntries | QDir::Hidden), QStringList());
     }
 
     void serialQueueRunsInOrderOnItsThread()

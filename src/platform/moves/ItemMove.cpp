@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUuid>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,12 +23,18 @@ std::expected<void, FileError> copyThenRemove(const QByteArray& from, const QByt
     namespace fs = std::filesystem;
     const fs::path source(from.toStdString());
     const fs::path destination(to.toStdString());
+    // The copy is made under a name of its own beside the destination and put in place only whole,
+    // without replacing anything, so a failure never removes what another writer put there.
+    const fs::path staging = destination.parent_path()
+                             / ("." + destination.filename().string() + ".moving-"
+                                + QUuid::createUuid().toString(QUuid::Id128).left(12).toStdString());
     std::error_code code;
-    fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, code);
+    fs::copy(source, staging, fs::copy_options::recursive | fs::copy_options::copy_symlinks, code);
+    if (!code && ::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) != 0)
+        code = std::error_code(errno, std::generic_category());
     if (code) {
-        // A half copy must not stand at the destination as if it were the whole.
         std::error_code ignored;
-        fs::remove_all(destination, ignored);
+        fs::remove_all(staging, ignored);
         return std::unexpected(FileError{QString::fromStdString(code.message())});
     }
     fs::remove_all(source, code);

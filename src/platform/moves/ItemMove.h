@@ -1,7 +1,7 @@
 #pragma once
 // Moves a file or folder to a new path without ever replacing what is there: one rename that
-// refuses an existing destination, or, across file systems, a copy that is removed again when it
-// fails half-way, then the source removed.
+// refuses an existing destination, or, across file systems, a copy made beside the destination and
+// put in place whole (also without replacing), then the source removed.
 
 #include "platform/files/AtomicFile.h"
 
