@@ -4,17 +4,16 @@
 
 #include "platform/notifications/FakeNotifications.h"
 #include "platform/notifications/FreedesktopNotifications.h"
+#include "support/PrivateSessionBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -26,39 +25,18 @@ namespace {
 const QString kService = "org.freedesktop.Notifications";
 const QString kPath = "/org/freedesktop/Notifications";
 
-// A dbus-daemon of our own, so the test never reaches the user's session; it activates no
-// services, so "no service answers" cannot start one installed on the machine.
+// The private bus with the mock notification daemon on it.
 class PrivateBus {
 public:
     PrivateBus()
     {
-        const QString config = m_dir.filePath("bus.conf");
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                           "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
-                       .arg(m_dir.path())
-                       .toUtf8());
-        file.close();
-        m_daemon.start("dbus-daemon", {"--config-file=" + config, "--nofork", "--print-address=1"});
-        if (!m_daemon.waitForStarted(10000))
-            return;
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-        }
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
         static int serial = 0;
-        m_name = QString("harkwell-test-%1").arg(++serial);
-        m_bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, m_name));
+        m_bus = std::make_unique<QDBusConnection>(m_daemon.connect(QString("harkwell-test-%1").arg(++serial)));
     }
     ~PrivateBus()
     {
         stopService();
         m_bus.reset();
-        QDBusConnection::disconnectFromBus(m_name);
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
     }
 
     bool isUp() const { return m_bus && m_bus->isConnected(); }
@@ -71,7 +49,7 @@ public:
         if (python.isEmpty())
             python = QStandardPaths::findExecutable("python3");
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", m_address);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", m_daemon.address());
         m_service.setProcessEnvironment(environment);
         m_service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_service.start(python, {"-m", "dbusmock", "--template", "notification_daemon"});
@@ -120,11 +98,8 @@ public:
     }
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
+    test::PrivateSessionBus m_daemon;
     QProcess m_service;
-    QString m_address;
-    QString m_name;
     std::unique_ptr<QDBusConnection> m_bus;
 };
 

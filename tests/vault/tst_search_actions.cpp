@@ -14,6 +14,7 @@
 #include "vault/PdfExport.h"
 #include "vault/RemoteCopy.h"
 #include "vault/SearchFileActions.h"
+#include "support/PrivateSessionBus.h"
 #include "vault/SearchIndex.h"
 
 #include <QDBusAbstractAdaptor>
@@ -332,47 +333,8 @@ public slots:
     void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
 };
 
-// A dbus-daemon of our own that activates nothing, so no file manager of the machine answers.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        const QString config = m_dir.filePath("bus.conf");
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                           "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                           "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
-                       .arg(m_dir.path())
-                       .toUtf8());
-        file.close();
-        m_daemon.start("dbus-daemon", {"--config-file=" + config, "--nofork", "--print-address=1"});
-        if (!m_daemon.waitForStarted(10000))
-            return;
-        while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
-        }
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        for (const QString& name : std::as_const(m_names))
-            QDBusConnection::disconnectFromBus(name);
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
-    }
-    QDBusConnection connect(const QString& name)
-    {
-        m_names.append(name);
-        return QDBusConnection::connectToBus(m_address, name);
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-    QStringList m_names;
-};
+// The private bus activates nothing, so no file manager of the machine answers.
+using PrivateBus = test::PrivateSessionBus;
 
 }  // namespace
 
