@@ -12,6 +12,7 @@
 #include "platform/notifications/FakeNotifications.h"
 #include "platform/paths/Paths.h"
 #include "platform/schemes/SchemeHandlers.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -25,12 +26,7 @@ using Payload = QMap<QString, QString>;
 
 namespace {
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QString readFile(const QString& path)
 {

@@ -6,6 +6,7 @@
 #include "audio/MicrophonePipeline.h"
 #include "foundation/HarkwellLog.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -47,12 +48,7 @@ void flush(MicrophonePipeline& pipeline, std::vector<float>& written)
     }
 }
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "foundation/HarkwellLog.h"
 #include "platform/clock/FakeClock.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 #include "support/SimulatedAudioRig.h"
 #include "support/TempHome.h"
 
@@ -33,12 +34,7 @@ constexpr char kZoomName[] = "zoom.us";
 constexpr qint64 kZoomPid = 5100;
 constexpr qint64 kMusicPid = 5200;
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 qsizetype logCount(const QString& text) { return logText().count(text); }
 

@@ -7,6 +7,7 @@
 #include "foundation/HarkwellLog.h"
 #include "platform/microphone/FakeMicrophoneAccess.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -22,12 +23,7 @@ Q_DECLARE_METATYPE(harkwell::RecordingPermissions::MicrophoneStatus)
 
 namespace {
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 // Puts the fake in place for one test and takes it away again.
 struct CurrentAccess {

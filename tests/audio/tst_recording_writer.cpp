@@ -8,6 +8,7 @@
 #include "foundation/RecordingTypes.h"
 #include "platform/clock/FakeClock.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>
@@ -128,12 +129,7 @@ QStringList threadNames()
     return names;
 }
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 double energy(const Segment& segment, int channel, qint64 from, qint64 to)
 {

@@ -6,6 +6,7 @@
 #include "foundation/HarkwellLog.h"
 #include "platform/clock/FakeClock.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -32,12 +33,6 @@ inline QByteArray wav(double seconds)
     return bytes;
 }
 
-inline QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 inline int requestedPauses(const FakeClock& clock, std::chrono::milliseconds pause)
 {

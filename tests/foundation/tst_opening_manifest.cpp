@@ -5,6 +5,7 @@
 #include "foundation/OutboxManager.h"
 #include "platform/paths/Paths.h"
 #include "platform/workspace/FakeWorkspace.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -15,12 +16,7 @@ using namespace harkwell;
 namespace {
 using Fields = QMap<QString, QString>;
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 }  // namespace
 
 class OpeningManifestTest : public QObject {

@@ -5,6 +5,7 @@
 #include "pipeline/AfterTranscriptCommand.h"
 #include "platform/clock/FakeClock.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -20,12 +21,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QString readFile(const QString& path)
 {

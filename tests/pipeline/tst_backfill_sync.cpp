@@ -10,6 +10,7 @@
 #include "platform/secrets/FakeSecretStore.h"
 #include "service/Keychain.h"
 #include "support/FakeMirelonService.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -28,12 +29,7 @@ namespace {
 
 constexpr double kMonday = 1'772'611'200;  // 2026-03-04 08:00:00 UTC
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QByteArray page(const QJsonArray& files, const std::optional<QString>& nextCursor)
 {

@@ -13,6 +13,7 @@
 #include "platform/paths/Paths.h"
 #include "platform/secrets/FakeSecretStore.h"
 #include "service/Keychain.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -30,12 +31,7 @@ namespace {
 
 constexpr char kId[] = "260304-090000";
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QByteArray readAll(const QString& path)
 {

@@ -10,6 +10,7 @@
 #include "recording/LevelMeter.h"
 #include "recording/RecorderView.h"
 #include "recording/RecorderWindowController.h"
+#include "support/LogFile.h"
 #include "vault/HotkeyManager.h"
 
 #include <QApplication>
@@ -28,12 +29,7 @@ using Kind = RecordingState::Kind;
 
 namespace {
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QPushButton* button(QWidget* panel, const QString& text)
 {

@@ -6,6 +6,7 @@
 #include "foundation/HarkwellLog.h"
 #include "platform/paths/Paths.h"
 #include "recording/RecordingEncoder.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -24,12 +25,7 @@ namespace {
 
 constexpr char kId[] = "260304-090000";
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 struct Fixture {
     test::TempHome home;

@@ -11,6 +11,7 @@
 #include "foundation/RecordingTypes.h"
 #include "platform/paths/Paths.h"
 #include "recording/RecordingRecovery.h"
+#include "support/LogFile.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -23,12 +24,7 @@ using namespace harkwell;
 
 namespace {
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QByteArray readAll(const QString& path)
 {

@@ -6,6 +6,7 @@
 
 #include "foundation/HarkwellLog.h"
 #include "platform/paths/Paths.h"
+#include "support/LogFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +18,7 @@ using Kind = RecordingState::Kind;
 
 namespace {
 
-QString logText()
-{
-    HarkwellLog::waitUntilWritten();
-    QFile file(Paths::logFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+using test::logText;
 
 QStringList reasons(const RecordingSidecar& sidecar)
 {
