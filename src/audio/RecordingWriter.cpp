@@ -4,6 +4,7 @@
 #include "audio/EchoCanceller.h"
 #include "audio/SegmentFile.h"
 #include "foundation/HarkwellLog.h"
+#include "platform/files/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -398,11 +399,8 @@ std::expected<void, RecordingFileError> RecordingWriter::writeDurably(const QByt
     if (::rename(temporary.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
         return std::unexpected(posixError("rename"));
 
-    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        (void)::fsync(folderFd);
-        ::close(folderFd);
-    }
+    // The rename itself survives a power cut once the folder is synced.
+    (void)AtomicFile::syncFolder(folder);
     return {};
 }
 
