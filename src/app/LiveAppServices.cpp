@@ -186,6 +186,7 @@ void LiveAppServices::installSettingsHooks()
     hooks.promptAndRelaunch = [](const QString& reason) { AppRelaunch::promptAndRelaunch(reason); };
     hooks.launchAtLogin = [this] { return m_autostart.status() == AutostartStatus::Enabled; };
     hooks.setLaunchAtLogin = [this](bool on) { return m_loginItem.set(on); };
+    hooks.recordingSupported = [this] { return recordingSupported(); };
     hooks.audioApps = [] { return RecordingSession::shared().audioApps(); };
     hooks.inputDevices = [this] {
         return m_audio ? AudioProcessCatalog(*m_audio).inputDevices() : QList<AudioInputDevice>{};

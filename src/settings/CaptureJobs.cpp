@@ -93,9 +93,9 @@ void CaptureJobs::dismissSyncSheet()
     emit changed();
 }
 
-void CaptureJobs::startRetry()
+void CaptureJobs::startRetry(const SettingsEditingCopy& copy)
 {
-    if (m_activeRetry)
+    if (!retryEnabled(copy))
         return;
     m_activeRetry = std::make_shared<CaptureRetry>(*m_services.pipeline, *m_services.settings, *m_services.clock);
     emit changed();

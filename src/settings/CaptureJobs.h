@@ -34,7 +34,8 @@ public:
     void cancelSync();
     // The sheet's Close: back to idle.
     void dismissSyncSheet();
-    void startRetry();
+    // Does nothing unless the retry is possible now: uploads without a device token only fail.
+    void startRetry(const SettingsEditingCopy& copy);
     // Counts the inbox captures a retry would upload, in the saved vault.
     void countPending();
 

@@ -1,5 +1,6 @@
 #include "settings/CapturesTab.h"
 
+#include "service/MirelonAuth.h"
 #include "settings/CaptureJobs.h"
 #include "settings/FormSection.h"
 #include "settings/MirelonSection.h"
@@ -11,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace harkwell {
@@ -20,16 +20,8 @@ CapturesTab::CapturesTab(SettingsEditingCopy& copy, const SettingsServices& serv
                          CaptureJobs& jobs, QWidget* parent)
     : QWidget(parent), m_copy(copy), m_jobs(jobs)
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    // Four sections do not fit the window's height: the form scrolls.
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scroll);
-    auto* content = new QWidget(scroll);
+    QWidget* content = this;
     auto* layout = new QVBoxLayout(content);
-    scroll->setWidget(content);
 
     m_folders = new WatchedFoldersSection(copy, services, content);
     connect(m_folders, &WatchedFoldersSection::importRequested, this, &CapturesTab::importRequested);
@@ -64,7 +56,7 @@ CapturesTab::CapturesTab(SettingsEditingCopy& copy, const SettingsServices& serv
     sync->addRow(FormSection::row({m_sync, nullptr}, sync));
     m_retry = new QPushButton(sync);
     m_retry->setObjectName(QStringLiteral("retry"));
-    connect(m_retry, &QPushButton::clicked, this, [this] { m_jobs.startRetry(); });
+    connect(m_retry, &QPushButton::clicked, this, [this] { m_jobs.startRetry(m_copy); });
     sync->addRow(FormSection::row({m_retry, nullptr}, sync));
     m_retryLine = FormSection::caption(QString(), sync);
     m_retryLine->setObjectName(QStringLiteral("retryProgress"));
@@ -76,6 +68,8 @@ CapturesTab::CapturesTab(SettingsEditingCopy& copy, const SettingsServices& serv
     // Upload and the folder list change which sync actions are possible.
     connect(m_folders, &WatchedFoldersSection::edited, this, &CapturesTab::updateSync);
     connect(&m_jobs, &CaptureJobs::changed, this, &CapturesTab::updateSync);
+    // Pairing and disconnecting act at once, so the buttons follow them at once.
+    connect(&auth, &MirelonAuth::stateChanged, this, &CapturesTab::updateSync);
     updateSync();
 }
 

@@ -20,6 +20,8 @@ FilesTab::FilesTab(SettingsEditingCopy& copy, QWidget* parent) : QWidget(parent)
         auto* field = new QLineEdit(text, section);
         field->setObjectName(name);
         field->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        // A long list opens at its beginning, not scrolled to its end.
+        field->setCursorPosition(0);
         connect(field, &QLineEdit::textChanged, this, [&text](const QString& typed) { text = typed; });
         section->addRow(label, field);
         section->setFooter(footer);

@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace harkwell {
@@ -24,6 +25,8 @@ FormSection::FormSection(const QString& header, QWidget* parent) : QWidget(paren
     box->setFrameShape(QFrame::StyledPanel);
     m_form = new QFormLayout(box);
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    // On a narrow window a field too wide for the space beside its label goes below the label.
+    m_form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     m_form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     outer->addWidget(box);
     m_footer = caption(QString(), this);
@@ -74,6 +77,17 @@ QLabel* FormSection::caption(const QString& text, QWidget* parent)
     label->setFont(font);
     setTone(label, Tone::Secondary);
     return label;
+}
+
+QPushButton* FormSection::linkButton(const QString& text, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setFlat(true);
+    button->setAutoDefault(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { color: palette(link); text-align: left; border: none; padding: 0; text-decoration: underline; }"));
+    return button;
 }
 
 QWidget* FormSection::row(std::initializer_list<QWidget*> widgets, QWidget* parent, int spacing)

@@ -8,6 +8,7 @@
 
 class QFormLayout;
 class QLabel;
+class QPushButton;
 
 namespace harkwell {
 
@@ -27,6 +28,9 @@ public:
     static QColor errorColour();
     // A wrapping caption in the small font and the secondary colour.
     static QLabel* caption(const QString& text, QWidget* parent = nullptr);
+    // A borderless button drawn as a link (the link colour, underlined, a hand over it), so that it
+    // reads as something to press rather than as text.
+    static QPushButton* linkButton(const QString& text, QWidget* parent = nullptr);
     // A horizontal row of widgets; a nullptr stands for flexible space.
     static QWidget* row(std::initializer_list<QWidget*> widgets, QWidget* parent = nullptr, int spacing = 8);
 

@@ -24,10 +24,7 @@ QUrl linkOr(const std::function<QUrl()>& link, const char* fallback)
 
 QPushButton* linkButton(const QString& text, const QUrl& url, QWidget* parent)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { color: palette(link); text-align: left; border: none; }"));
+    QPushButton* button = FormSection::linkButton(text, parent);
     QObject::connect(button, &QPushButton::clicked, button, [url] { Opening::openWithoutWaiting(url); });
     return button;
 }

@@ -16,7 +16,7 @@ ImportExistingSheet::ImportExistingSheet(const QDateTime& now, FileSystem& files
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(QStringLiteral("Send recordings already in Voice Memos"));
-    setFixedWidth(440);
+    setFixedWidth(kWidth);
     const QDateTime local = now.toLocalTime();
     const QDateTime monthBack = local.addMonths(-1);
     m_from = monthBack.isValid() ? monthBack : local;
@@ -36,6 +36,10 @@ ImportExistingSheet::ImportExistingSheet(const QDateTime& now, FileSystem& files
         this);
     text->setWordWrap(true);
     FormSection::setTone(text, FormSection::Tone::Secondary);
+    // A window's height is not worked out from its wrapped texts: the explanation asks for all
+    // its lines at the sheet's fixed width itself.
+    const QMargins margins = layout->contentsMargins();
+    text->setMinimumHeight(text->heightForWidth(kWidth - margins.left() - margins.right()));
     layout->addWidget(text);
 
     m_onlyFrom = new QCheckBox(QStringLiteral("Only recordings from"), this);

@@ -21,6 +21,8 @@ class ImportExistingSheet final : public QDialog {
 public:
     ImportExistingSheet(const QDateTime& now, FileSystem& files, QWidget* parent);
 
+    static constexpr int kWidth = 440;
+
     // The recordings that Send would queue now; 0 when the folder cannot be listed.
     int count() const;
     static QString countLine(int count);

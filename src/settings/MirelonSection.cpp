@@ -77,7 +77,6 @@ void MirelonSection::showState()
     switch (state.kind) {
     case Kind::Idle: {
         auto* connectButton = new QPushButton(QStringLiteral("Connect to Mirelon…"), content);
-        connectButton->setDefault(true);
         connect(connectButton, &QPushButton::clicked, this, &MirelonSection::connectToService);
         layout->addWidget(FormSection::row({connectButton, nullptr}, content));
         break;

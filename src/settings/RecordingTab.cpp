@@ -171,10 +171,10 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
         if (m_app.promptAndRelaunch)
             m_app.promptAndRelaunch(QString::fromLatin1(kSystemAudioRestartReason));
     });
+    // The buttons go on a line of their own, so that the row never needs more than the window's width.
     permissions->addRow(QStringLiteral("System audio:"),
-                        FormSection::row({secondary(QStringLiteral("Shown under System Audio Recording Only"), permissions),
-                                          nullptr, openSystemAudio, m_restart},
-                                         permissions));
+                        secondary(QStringLiteral("Shown under System Audio Recording Only"), permissions));
+    permissions->addRow(FormSection::row({nullptr, openSystemAudio, m_restart}, permissions));
     auto* recheck = new QPushButton(QStringLiteral("Re-check"), permissions);
     connect(recheck, &QPushButton::clicked, this, &RecordingTab::refreshRecordingDevices);
     permissions->addRow(FormSection::row({recheck, nullptr}, permissions));

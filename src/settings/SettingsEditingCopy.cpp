@@ -152,6 +152,33 @@ AppSettings SettingsEditingCopy::appliedTo(AppSettings s) const
     return s;
 }
 
+namespace {
+
+template <typename... Fields>
+void takeEdits(SettingsEditingCopy& current, const SettingsEditingCopy& edited, const SettingsEditingCopy& loaded,
+               Fields SettingsEditingCopy::*... fields)
+{
+    ((edited.*fields != loaded.*fields ? void(current.*fields = edited.*fields) : void()), ...);
+}
+
+}  // namespace
+
+SettingsEditingCopy SettingsEditingCopy::withEdits(SettingsEditingCopy current, const SettingsEditingCopy& edited,
+                                                   const SettingsEditingCopy& loaded)
+{
+    using C = SettingsEditingCopy;
+    takeEdits(current, edited, loaded, &C::vaultPath, &C::vaultName, &C::additionalPaths, &C::remotesPath,
+              &C::refreshInterval, &C::recentDays, &C::searchDays, &C::timeBasis, &C::maxFiles, &C::includeExtensions,
+              &C::excludeDirs, &C::excludeFiles, &C::inboxGroupThreshold, &C::outboxGroupThreshold,
+              &C::handoffGroupThreshold, &C::keepVoiceMemosRunning, &C::todayGroupThreshold, &C::menuDayLimit,
+              &C::watchedFolders, &C::captureMirelon, &C::afterTranscriptOn, &C::afterTranscriptCommand,
+              &C::mirelonBaseUrl, &C::recordingSource, &C::recordingIncludeMicrophone, &C::recordingMicrophoneUid,
+              &C::recordingConsentReminder, &C::recordingConsentText, &C::recordingAutoStopMinutes,
+              &C::recordingShowWindow, &C::recordingQuickKey, &C::notifyTranscriptReady, &C::notifyTranscriptFailed,
+              &C::notifyVoiceMemoSent, &C::recordingEchoCancellation);
+    return current;
+}
+
 bool SettingsEditingCopy::voiceMemosEnabled() const
 {
     const auto folder = std::find_if(watchedFolders.begin(), watchedFolders.end(), [](const WatchedFolder& f) {

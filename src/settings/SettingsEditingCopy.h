@@ -63,6 +63,12 @@ struct SettingsEditingCopy {
     // `stored` with every key overwritten from the copy (the consent text's rule looks at the
     // stored value, so pass the record as it is at the moment of saving).
     AppSettings appliedTo(AppSettings stored) const;
+    // `current` with every field the user changed from `loaded` to `edited` taken over, so that a
+    // save keeps what another part of the application stored meanwhile in the fields left alone.
+    static SettingsEditingCopy withEdits(SettingsEditingCopy current, const SettingsEditingCopy& edited,
+                                         const SettingsEditingCopy& loaded);
+
+    bool operator==(const SettingsEditingCopy&) const = default;
 
     // The folder list's Voice Memos folder is enabled.
     bool voiceMemosEnabled() const;

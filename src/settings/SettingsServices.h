@@ -40,6 +40,8 @@ struct SettingsAppHooks {
     // The login item: whether it is enabled now, and a change (the failure text, or nothing).
     std::function<bool()> launchAtLogin;
     std::function<std::optional<QString>(bool)> setLaunchAtLogin;
+    // The system's sound can be captured at all; without it there is no Recording tab.
+    std::function<bool()> recordingSupported;
     // What recording can take: apps playing audio first, and the input devices by name.
     std::function<QList<AudioApp>()> audioApps;
     std::function<QList<AudioInputDevice>()> inputDevices;

@@ -22,6 +22,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -42,7 +44,8 @@ QString queuedMessage(int queued)
 }  // namespace
 
 SettingsView::SettingsView(SettingsServices services, QWidget* parent)
-    : QWidget(parent), m_services(std::move(services)), m_copy(SettingsEditingCopy::load(*m_services.settings))
+    : QWidget(parent), m_services(std::move(services)), m_copy(SettingsEditingCopy::load(*m_services.settings)),
+      m_loaded(m_copy)
 {
     // Shows "connected" at once when a token is already stored.
     m_auth = std::make_unique<MirelonAuth>(*m_services.clock, *m_services.session, m_services.pairingResume);
@@ -53,21 +56,6 @@ SettingsView::SettingsView(SettingsServices services, QWidget* parent)
     layout->setContentsMargins(0, 12, 0, 0);
     layout->setSpacing(0);
     m_tabs = new QTabWidget(this);
-    m_tabs->addTab(new GeneralTab(m_copy, m_services, m_tabs), QIcon::fromTheme(QStringLiteral("preferences-system")),
-                   QStringLiteral("General"));
-    m_tabs->addTab(new PathsTab(m_copy, *m_services.settings, m_tabs), QIcon::fromTheme(QStringLiteral("folder")),
-                   QStringLiteral("Paths"));
-    m_tabs->addTab(new ScanningTab(m_copy, m_tabs), QIcon::fromTheme(QStringLiteral("view-refresh")),
-                   QStringLiteral("Scanning"));
-    m_tabs->addTab(new FilesTab(m_copy, m_tabs), QIcon::fromTheme(QStringLiteral("text-x-generic")),
-                   QStringLiteral("Files"));
-    m_captures = new CapturesTab(m_copy, m_services, *m_auth, *m_jobs, m_tabs);
-    connect(m_captures, &CapturesTab::importRequested, this, &SettingsView::showImportSheet);
-    m_tabs->addTab(m_captures, QIcon::fromTheme(QStringLiteral("audio-x-generic")), QStringLiteral("Captures"));
-    m_tabs->addTab(new RecordingTab(m_copy, m_services.app, m_tabs), QIcon::fromTheme(QStringLiteral("media-record")),
-                   QStringLiteral("Recording"));
-    m_tabs->addTab(new NotifyTab(m_copy, *m_services.notifier, m_tabs),
-                   QIcon::fromTheme(QStringLiteral("preferences-desktop-notification")), QStringLiteral("Notify"));
     layout->addWidget(m_tabs, 1);
 
     auto* divider = new QFrame(this);
@@ -81,10 +69,9 @@ SettingsView::SettingsView(SettingsServices services, QWidget* parent)
     m_savedLabel = FormSection::caption(QString(), footer);
     m_savedLabel->setObjectName(QStringLiteral("saved"));
     m_savedLabel->hide();
-    footerLayout->addWidget(m_savedLabel);
-    m_restart = new QPushButton(QStringLiteral("Restart to apply"), footer);
-    m_restart->setFlat(true);
-    m_restart->setAutoDefault(false);
+    footerLayout->addWidget(m_savedLabel, 1);
+    m_restart = FormSection::linkButton(QStringLiteral("Restart to apply"), footer);
+    m_restart->setFont(m_savedLabel->font());
     connect(m_restart, &QPushButton::clicked, this, [this] {
         if (m_services.app.promptAndRelaunch)
             m_services.app.promptAndRelaunch(QString::fromLatin1(kRestartReason));
@@ -92,22 +79,79 @@ SettingsView::SettingsView(SettingsServices services, QWidget* parent)
     m_restart->hide();
     footerLayout->addWidget(m_restart);
     footerLayout->addStretch(1);
-    auto* saveButton = new QPushButton(QStringLiteral("Save"), footer);
-    saveButton->setDefault(true);
-    connect(saveButton, &QPushButton::clicked, this, &SettingsView::save);
-    footerLayout->addWidget(saveButton);
+    m_saveButton = new QPushButton(QStringLiteral("Save"), footer);
+    m_saveButton->setDefault(true);
+    connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::save);
+    footerLayout->addWidget(m_saveButton);
     layout->addWidget(footer);
 
+    buildTabs();
     connect(m_jobs, &CaptureJobs::changed, this, &SettingsView::followSyncSheet);
-    setFixedSize(560, 460);
+    // Return saves in every pairing state: the state's buttons are drawn afresh each time, and
+    // none of them may take the default over.
+    connect(m_auth.get(), &MirelonAuth::stateChanged, this, [this] { m_saveButton->setDefault(true); });
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
 }
 
 SettingsView::~SettingsView() = default;
 
+void SettingsView::buildTabs()
+{
+    const int current = m_tabs->currentIndex();
+    while (m_tabs->count() > 0) {
+        QWidget* page = m_tabs->widget(0);
+        m_tabs->removeTab(0);
+        // Out of the window at once, gone once the current event (a Save from a field) is over.
+        page->hide();
+        page->setParent(nullptr);
+        page->deleteLater();
+    }
+    // Each page scrolls, so that no control is squeezed below its size on a small window; pages
+    // never scroll sideways, their texts wrap instead.
+    auto addPage = [this](QWidget* content, const char* icon, const char* label) {
+        auto* scroll = new QScrollArea(m_tabs);
+        scroll->setObjectName(QString::fromLatin1(label));
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidget(content);
+        m_tabs->addTab(scroll, QIcon::fromTheme(QString::fromLatin1(icon)), QString::fromLatin1(label));
+    };
+    addPage(new GeneralTab(m_copy, m_services), "preferences-system", "General");
+    addPage(new PathsTab(m_copy, *m_services.settings), "folder", "Paths");
+    addPage(new ScanningTab(m_copy), "view-refresh", "Scanning");
+    addPage(new FilesTab(m_copy), "text-x-generic", "Files");
+    m_captures = new CapturesTab(m_copy, m_services, *m_auth, *m_jobs);
+    connect(m_captures, &CapturesTab::importRequested, this, &SettingsView::showImportSheet);
+    addPage(m_captures, "audio-x-generic", "Captures");
+    // Without a way to capture the system's sound there is nothing to set up for recording; its
+    // keys are still loaded and saved.
+    if (!m_services.app.recordingSupported || m_services.app.recordingSupported())
+        addPage(new RecordingTab(m_copy, m_services.app), "media-record", "Recording");
+    addPage(new NotifyTab(m_copy, *m_services.notifier), "preferences-desktop-notification", "Notify");
+    if (current >= 0)
+        m_tabs->setCurrentIndex(std::min(current, m_tabs->count() - 1));
+}
+
+QSize SettingsView::sizeHint() const
+{
+    // Wide enough that no page needs to squeeze a row, high as the window has always opened.
+    int width = kWidth;
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        if (const auto* scroll = qobject_cast<const QScrollArea*>(m_tabs->widget(i)))
+            width = std::max(width, scroll->widget()->minimumSizeHint().width() +
+                                        scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
+    }
+    return {width, kHeight};
+}
+
 void SettingsView::save()
 {
     Settings& settings = *m_services.settings;
-    const AppSettings record = m_copy.appliedTo(settings.settings());
+    // Only the fields the user changed are taken from the copy: a vault chosen in the welcome
+    // window while this one was open stays chosen.
+    const SettingsEditingCopy merged =
+        SettingsEditingCopy::withEdits(SettingsEditingCopy::load(settings), m_copy, m_loaded);
+    const AppSettings record = merged.appliedTo(settings.settings());
     settings.setSettings(record);
     const std::expected<void, FileError> written = settings.save();
 
@@ -126,7 +170,25 @@ void SettingsView::save()
     FormSection::setTone(m_savedLabel, written ? FormSection::Tone::Secondary : FormSection::Tone::Error);
     m_savedLabel->show();
     m_restart->setVisible(m_saved);
+
+    const bool changedElsewhere = !(merged == m_copy);
+    m_copy = merged;
+    m_loaded = merged;
+    if (changedElsewhere)
+        buildTabs();
     m_captures->folders().refresh();
+}
+
+void SettingsView::reloadIfUnedited()
+{
+    if (hasEdits())
+        return;
+    SettingsEditingCopy stored = SettingsEditingCopy::load(*m_services.settings);
+    if (stored == m_copy)
+        return;
+    m_copy = stored;
+    m_loaded = std::move(stored);
+    buildTabs();
 }
 
 void SettingsView::sendExisting(const std::optional<QDateTime>& since)

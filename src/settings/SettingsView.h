@@ -38,6 +38,9 @@ public:
     // Queues the Voice Memos recordings from `since`'s day on (all without it) and says how it went.
     void sendExisting(const std::optional<QDateTime>& since);
     void showImportSheet();
+    // Takes up what was stored meanwhile, unless the user has edits waiting for Save.
+    void reloadIfUnedited();
+    bool hasEdits() const { return !(m_copy == m_loaded); }
 
     const SettingsEditingCopy& editingCopy() const { return m_copy; }
     bool saved() const { return m_saved; }
@@ -45,22 +48,33 @@ public:
     MirelonAuth& mirelonAuth() const { return *m_auth; }
     CaptureJobs& captureJobs() const { return *m_jobs; }
     QTabWidget* tabs() const { return m_tabs; }
+    QPushButton* saveButton() const { return m_saveButton; }
     SyncSheet* syncSheet() const { return m_syncSheet; }
     ImportExistingSheet* importSheet() const { return m_importSheet; }
 
+    static constexpr int kWidth = 560;
+    static constexpr int kHeight = 460;
+    static constexpr int kMinimumWidth = 480;
+    static constexpr int kMinimumHeight = 320;
     static constexpr char kRestartReason[] = "Some settings only take effect when harkwell starts.";
+
+    QSize sizeHint() const override;
 
 private:
     void followSyncSheet();
+    // Builds the tabs afresh over the copy, on the same tab as before.
+    void buildTabs();
 
     SettingsServices m_services;
     SettingsEditingCopy m_copy;
+    SettingsEditingCopy m_loaded;  // what the copy held after loading or saving: edits are the differences
     std::unique_ptr<MirelonAuth> m_auth;
     CaptureJobs* m_jobs;
     QTabWidget* m_tabs;
     CapturesTab* m_captures;
     QLabel* m_savedLabel;
     QPushButton* m_restart;
+    QPushButton* m_saveButton;
     QPointer<SyncSheet> m_syncSheet;
     QPointer<ImportExistingSheet> m_importSheet;
     bool m_saved = false;

@@ -46,10 +46,19 @@ void SettingsWindowController::show()
         }
         m_view = new SettingsView(std::move(services), window);
         layout->addWidget(m_view);
-        window->setFixedSize(window->sizeHint());
-        if (const QScreen* screen = window->screen())
+        // Resizable, opening at its usual size but never beyond the screen.
+        window->setSizeGripEnabled(true);
+        QSize size = window->sizeHint();
+        if (const QScreen* screen = window->screen()) {
+            size = size.boundedTo(screen->availableGeometry().size() * 0.9).expandedTo(window->minimumSizeHint());
+            window->resize(size);
             window->move(screen->availableGeometry().center() - window->rect().center());
+        } else {
+            window->resize(size);
+        }
         m_window = window;
+    } else {
+        m_view->reloadIfUnedited();
     }
     m_window->show();
     m_window->raise();

@@ -11,6 +11,7 @@
 #include "settings/FormSection.h"
 #include "settings/ImportExistingSheet.h"
 #include "settings/ServiceAddress.h"
+#include "settings/SettingsWindowController.h"
 #include "settings/SyncSheet.h"
 #include "settings/WatchedFoldersSection.h"
 
@@ -22,6 +23,7 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
@@ -358,6 +360,80 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(view.syncSheet()->hasEnded(), 10000);
         QVERIFY2(texts(view.syncSheet()).contains("Synced: 0"), qPrintable(texts(view.syncSheet()).join(" | ")));
         QVERIFY(button(view.syncSheet(), "Close"));
+    }
+
+    void returnSavesInEveryPairingState()
+    {
+        SettingsWindowController controller(f->services());
+        controller.show();
+        SettingsView& view = *controller.view();
+        view.tabs()->setCurrentIndex(4);
+        QLineEdit* address = field<QLineEdit>(&view, "mirelonBaseURL");
+        typeInto(address, f->service.baseUrl().toString());
+        int saves = 0;
+        const auto returnSaves = [&](const char* state) {
+            const int pairings = f->service.pairingsStarted();
+            address->setFocus();
+            QTest::keyClick(address, Qt::Key_Return);
+            ++saves;
+            QVERIFY2(view.saveButton()->isDefault(), state);
+            QVERIFY2(f->appCalls.count("capture") == saves, state);
+            QVERIFY2(f->service.pairingsStarted() == pairings, state);
+        };
+        returnSaves("not connected");
+
+        f->service.setPairingPendingPolls(1000);
+        button(&view, "Connect to Mirelon…")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("userCode"), 5000);
+        returnSaves("pairing");
+        button(&view, "Cancel")->click();
+        QTRY_VERIFY(button(&view, "Connect to Mirelon…"));
+        returnSaves("after Cancel");
+
+        f->service.setPairingOutcome("denied");
+        button(&view, "Connect to Mirelon…")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("pairingMessage"), 5000);
+        returnSaves("failed");
+
+        f->service.setPairingOutcome("approved");
+        f->service.setPairingPendingPolls(1);
+        button(&view, "Try again")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("tokenPrefix"), 5000);
+        returnSaves("connected");
+        button(&view, "Disconnect")->click();
+        QTRY_VERIFY(button(&view, "Connect to Mirelon…"));
+        returnSaves("after Disconnect");
+    }
+
+    void syncAndRetryFollowThePairingAtOnce()
+    {
+        f->pair(true);
+        f->store([](AppSettings& s) {
+            s.captureMirelonEnabled = true;
+            s.captureVoiceMemosEnabled = true;
+        });
+        f->placePendingCapture("260304-080001");
+        SettingsView& view = showCaptures();
+        typeInto(field<QLineEdit>(&view, "mirelonBaseURL"), f->service.baseUrl().toString());
+        QAbstractButton* sync = button(&view, "Sync from Mirelon…");
+        QAbstractButton* retry = field<QAbstractButton>(&view, "retry");
+        QVERIFY(sync->isEnabled() && retry->isEnabled());
+
+        button(&view, "Disconnect")->click();
+        QTRY_VERIFY(button(&view, "Connect to Mirelon…"));
+        QVERIFY(!sync->isEnabled());
+        QVERIFY(!retry->isEnabled());
+        // Not even a retry asked for directly runs without a token: its uploads could only fail.
+        retry->click();
+        view.captureJobs().startRetry(view.editingCopy());
+        QVERIFY(!view.captureJobs().isRetrying());
+        QCOMPARE(f->service.requests("POST", "sources").size(), 0);
+
+        f->service.setPairingPendingPolls(1);
+        button(&view, "Connect to Mirelon…")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("tokenPrefix"), 5000);
+        QVERIFY(sync->isEnabled());
+        QVERIFY(retry->isEnabled());
     }
 
     void aRetryReportsEachUploadAndCountsAgainAtTheEnd()

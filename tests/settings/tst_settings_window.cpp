@@ -44,6 +44,8 @@ void showTab(SettingsView& view, const QString& label)
     }
 }
 
+QString tabText(SettingsView& view) { return view.tabs()->tabText(view.tabs()->currentIndex()); }
+
 }  // namespace
 
 class SettingsWindowTest : public QObject {
@@ -82,6 +84,47 @@ private slots:
         QCOMPARE(controller.view()->tabs()->tabText(controller.view()->tabs()->currentIndex()), QStringLiteral("Paths"));
         QCOMPARE(f->settings->settings().vaultPath, QStringLiteral("~/Vault"));
         QVERIFY(!QFile::exists(Paths::settingsFile()));
+    }
+
+    void saveKeepsWhatWasStoredMeanwhile()
+    {
+        f->store([](AppSettings& s) {
+            s.additionalPaths = QStringList{"~/workspace"};
+            s.remotesPath = QStringLiteral("~/workspace/remotes");
+        });
+        SettingsWindowController controller(f->services());
+        controller.show();
+        SettingsView& view = *controller.view();
+        typeInto(field<QLineEdit>(&view, "vaultName"), "Typed");
+        // The welcome window commits another vault while this window is open.
+        f->store([](AppSettings& s) {
+            s.vaultPath = QStringLiteral("~/Chosen");
+            s.vaultName = QStringLiteral("Chosen");
+            s.additionalPaths.clear();
+            s.remotesPath.reset();
+        });
+        showTab(view, "Notify");
+        field<QCheckBox>(&view, "notifyVoiceMemoSent")->click();
+        button(&view, "Save")->click();
+
+        const QJsonObject saved = f->settingsFile();
+        QCOMPARE(saved.value("vaultPath").toString(), QStringLiteral("~/Chosen"));
+        QCOMPARE(saved.value("vaultName").toString(), QStringLiteral("Typed"));  // the user's own edit wins
+        QCOMPARE(saved.value("additionalPaths"), QJsonValue(QJsonArray{}));
+        QVERIFY(!saved.contains("remotesPath"));
+        QCOMPARE(saved.value("notifyVoiceMemoSent"), QJsonValue(false));
+        // The window now shows what is stored, and a second Save changes nothing of it.
+        QCOMPARE(field<QLineEdit>(&view, "vaultPath")->text(), QStringLiteral("~/Chosen"));
+        QVERIFY(!view.hasEdits());
+        button(&view, "Save")->click();
+        QCOMPARE(f->settingsFile().value("vaultPath").toString(), QStringLiteral("~/Chosen"));
+
+        // Without edits, showing the window again takes up what was stored meanwhile.
+        controller.window()->close();
+        f->store([](AppSettings& s) { s.vaultPath = QStringLiteral("~/Third"); });
+        controller.show();
+        QCOMPARE(field<QLineEdit>(&view, "vaultPath")->text(), QStringLiteral("~/Third"));
+        QCOMPARE(tabText(view), QStringLiteral("Notify"));
     }
 
     void returnInAFieldSaves()

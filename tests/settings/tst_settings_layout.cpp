@@ -1,0 +1,181 @@
+// The settings window on a screen: every control of every tab is drawn at least as high as it
+// asks to be and lies where the user can see it or scroll to it, at the size the window opens
+// with and at its smallest; and pictures of every tab for people to look at.
+
+#include "SettingsFixture.h"
+
+#include "settings/SettingsWindowController.h"
+#include "support/WidgetShot.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QTest>
+
+Q_DECLARE_METATYPE(harkwell::test::Shade)
+
+using namespace harkwell;
+using namespace harkwell::test;
+
+namespace {
+
+bool isControl(QWidget* widget)
+{
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return !label->text().isEmpty();
+    return qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+           qobject_cast<QComboBox*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
+           qobject_cast<QAbstractSpinBox*>(widget);
+}
+
+// The height the widget needs at its width: what it asks for, within its own limits. A text
+// area asks for more than it needs and scrolls itself, so its minimum counts.
+int neededHeight(QWidget* widget)
+{
+    int needed = 0;
+    if (qobject_cast<QPlainTextEdit*>(widget))
+        needed = widget->minimumSizeHint().height();
+    else if (widget->hasHeightForWidth())
+        needed = widget->heightForWidth(widget->width());
+    else
+        needed = widget->sizeHint().height();
+    return std::clamp(needed, widget->minimumHeight(), widget->maximumHeight());
+}
+
+QString describe(QWidget* widget)
+{
+    QString text;
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        text = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        text = button->text();
+    return QStringLiteral("%1 %2 \"%3\"").arg(QString::fromLatin1(widget->metaObject()->className()), widget->objectName(),
+                                               text.left(40));
+}
+
+// What is wrong on the page now showing: controls squeezed, or out of the user's reach.
+QStringList problemsOfPage(QWidget* page)
+{
+    // A page that scrolls reaches all of its content; one that does not reaches only its own rect.
+    auto* scroll = qobject_cast<QScrollArea*>(page);
+    QWidget* content = scroll ? scroll->widget() : page;
+    QStringList problems;
+    for (QWidget* widget : content->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(content) || !isControl(widget))
+            continue;
+        const QRect area(widget->mapTo(content, QPoint(0, 0)), widget->size());
+        if (widget->height() < neededHeight(widget))
+            problems << QStringLiteral("%1 is %2 px high, needs %3").arg(describe(widget)).arg(widget->height()).arg(neededHeight(widget));
+        if (widget->width() <= 0 || !content->rect().contains(area))
+            problems << QStringLiteral("%1 at %2,%3 %4x%5 lies outside the page's %6x%7")
+                            .arg(describe(widget))
+                            .arg(area.x())
+                            .arg(area.y())
+                            .arg(area.width())
+                            .arg(area.height())
+                            .arg(content->width())
+                            .arg(content->height());
+    }
+    return problems;
+}
+
+void settle(QWidget* window)
+{
+    window->layout()->activate();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+class SettingsLayoutTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SettingsFixture> f;
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void init()
+    {
+        f = std::make_unique<SettingsFixture>();
+        f->pair(true);
+        f->store([](AppSettings& s) {
+            s.captureMirelonEnabled = true;
+            s.afterTranscriptCommand = QStringLiteral("claude -p \"/inbox\"");
+        });
+    }
+    void cleanup() { f.reset(); }
+
+    void everyControlIsUsableOnEveryTab_data()
+    {
+        QTest::addColumn<bool>("smallest");
+        QTest::newRow("as opened") << false;
+        QTest::newRow("at its smallest") << true;
+    }
+    void everyControlIsUsableOnEveryTab()
+    {
+        QFETCH(bool, smallest);
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        if (smallest)
+            window->resize(window->minimumSize());
+        QVERIFY(window->minimumWidth() >= 400 && window->minimumHeight() >= 300);
+        QTabWidget* tabs = controller.view()->tabs();
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            settle(window);
+            const QStringList problems = problemsOfPage(tabs->currentWidget());
+            QVERIFY2(problems.isEmpty(), qPrintable(tabs->tabText(i) + QStringLiteral(": ") + problems.join(QStringLiteral("; "))));
+        }
+    }
+
+    void theWindowCanBeResized()
+    {
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        QVERIFY(window->minimumSize() != window->maximumSize());
+        const QSize opened = window->size();
+        window->resize(opened + QSize(200, 150));
+        QCOMPARE(window->size(), opened + QSize(200, 150));
+    }
+
+    void picturesOfEveryTab_data()
+    {
+        QTest::addColumn<Shade>("shade");
+        QTest::addColumn<int>("scale");
+        QTest::newRow("light") << Shade::Light << 1;
+        QTest::newRow("light, scale 2") << Shade::Light << 2;
+        QTest::newRow("dark") << Shade::Dark << 1;
+        QTest::newRow("dark, scale 2") << Shade::Dark << 2;
+    }
+    void picturesOfEveryTab()
+    {
+        QFETCH(Shade, shade);
+        QFETCH(int, scale);
+        const ShadeScope palette(shade);
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        QTabWidget* tabs = controller.view()->tabs();
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            settle(window);
+            const QString name = QStringLiteral("settings-") + tabs->tabText(i).toLower();
+            const QString path = screenshotFolder() + u'/' + screenshotName(name, shade, scale);
+            QVERIFY2(writePng(window, path, scale), qPrintable(path));
+        }
+    }
+};
+
+QTEST_MAIN(SettingsLayoutTest)
+#include "tst_settings_layout.moc"
