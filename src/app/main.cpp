@@ -7,6 +7,7 @@
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
 #include "platform/schemes/SchemeHandlers.h"
+#include "platform/signals/QuitSignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -29,9 +30,22 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    // A logout, Ctrl+C or a closed terminal quits as the menu's Quit does, so that what is under way
+    // (a recording, the capture queues) closes in order rather than being cut off.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [](int signal) {
+        HarkwellLog::log(QStringLiteral("[harkwell] quit: %1 received; quitting").arg(QuitSignals::name(signal)));
+        QCoreApplication::quit();
+    });
+    if (const auto installed = quitSignals.install(); !installed)
+        HarkwellLog::log(QStringLiteral("[harkwell] quit: %1").arg(installed.error().text));
+
     LiveAppServices services;
     XdgSchemeHandlers schemeHandlers;
     HarkwellApp harkwell(services, Notifications::current(), schemeHandlers);
     harkwell.start();
-    return app.exec();
+    const int status = app.exec();
+    HarkwellLog::log(QStringLiteral("[harkwell] quit: done"));
+    HarkwellLog::waitUntilWritten();
+    return status;
 }

@@ -5,6 +5,8 @@
 #include "foundation/Settings.h"
 #include "platform/defaults/Defaults.h"
 
+#include <QFileInfo>
+
 namespace harkwell {
 
 CaptureCoordinator::CaptureCoordinator(CaptureStateStore& store, CaptureProbes probes, FolderSource enabledFolders)
@@ -168,9 +170,8 @@ QCoro::Task<> CaptureCoordinator::tick()
         reportAccess(state, watcher->folder());
         if (!state.isOk())
             continue;
-        const QList<FolderWatcher::NewCapture> found = co_await watcher->poll();
-        newCaptures += int(found.size());
-        for (const FolderWatcher::NewCapture& capture : found) {
+        // Each capture goes on the moment it passes the guards, not once the whole folder is done.
+        const QList<FolderWatcher::NewCapture> found = co_await watcher->poll([this](const FolderWatcher::NewCapture& capture) {
             NewCaptureHandler handler;
             {
                 QMutexLocker locker(&m_handlerLock);
@@ -178,7 +179,10 @@ QCoro::Task<> CaptureCoordinator::tick()
             }
             if (handler)
                 handler(capture);
-        }
+            else  // nobody takes it: the next poll offers it again
+                m_store.release(QFileInfo(capture.sourceUrl.toLocalFile()).fileName(), capture.folderId);
+        });
+        newCaptures += int(found.size());
     }
     std::function<void(int)> pollFinished;
     {

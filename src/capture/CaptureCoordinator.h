@@ -45,7 +45,9 @@ public:
     // Forgets that the initial index ran, then starts: folders whose ledger is empty are indexed again.
     void reload();
 
-    // Called on the coordinator's queue, once per capture. Set it before start(), clear it after stop().
+    // Called on the coordinator's queue, once per capture, as soon as the capture passes the guards.
+    // The handler marks it seen in the ledger once it has its audio copy and note, or releases it.
+    // Set it before start(), clear it after stop().
     void setOnNewCapture(NewCaptureHandler handler);
     // The capture status listens here: the number of new captures at the end of every tick, and each
     // reported change of the Voice Memos folder's access.

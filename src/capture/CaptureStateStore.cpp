@@ -15,6 +15,7 @@
 #include <QSet>
 
 #include <climits>
+#include <cstdio>
 
 namespace harkwell {
 
@@ -137,8 +138,12 @@ void CaptureStateStore::load()
 {
     // Runs inside the constructor, before anyone else can reach the instance.
     QFile file(m_storePath);
-    if (file.open(QIODevice::ReadOnly)) {
-        if (auto decoded = State::decode(file.readAll())) {
+    if (QFileInfo(m_storePath).isFile()) {
+        std::expected<State, DecodeError> decoded = std::unexpected(DecodeError{QStringLiteral("it cannot be opened")});
+        if (file.open(QIODevice::ReadOnly))
+            decoded = State::decode(file.readAll());
+        file.close();
+        if (decoded) {
             m_state = CaptureStateMigration::migrate(*decoded);
             if (m_state.version != decoded->version) {
                 HarkwellLog::log(QStringLiteral("[harkwell] capture: migrated state v%1 -> v%2 (%3 entries)")
@@ -149,6 +154,7 @@ void CaptureStateStore::load()
             }
             return;
         }
+        keepAside(decoded.error().text);
     }
 
     QFile legacy(m_legacyPath);
@@ -169,6 +175,19 @@ void CaptureStateStore::load()
     persistLocked();
 }
 
+void CaptureStateStore::keepAside(const QString& why)
+{
+    // Replacing it would lose the names it holds for good, and starting from an empty ledger would
+    // index every file that arrived meanwhile away as existing; so it stays for a person to look at
+    // and the watchers are told not to index.
+    m_startedFromDamagedFile = true;
+    const QString kept = m_storePath + QStringLiteral(".invalid");
+    const bool moved = ::rename(QFile::encodeName(m_storePath).constData(), QFile::encodeName(kept).constData()) == 0;
+    HarkwellLog::log(QStringLiteral("[harkwell] capture: state.json could not be read (%1)%2; files in the watched folders "
+                                    "are taken as new unless their audio is already in the inbox")
+                         .arg(why, moved ? QStringLiteral("; kept it as state.json.invalid") : QString()));
+}
+
 void CaptureStateStore::persistLocked()
 {
     if (auto written = AtomicFile::write(m_storePath, m_state.encode()); !written)
@@ -179,15 +198,44 @@ bool CaptureStateStore::hasSeen(const QString& name, const QString& folderId) co
 {
     QMutexLocker locker(&m_lock);
     const auto folder = m_state.seenByFolder.constFind(folderId);
-    return folder != m_state.seenByFolder.cend() && folder->contains(name);
+    if (folder != m_state.seenByFolder.cend() && folder->contains(name))
+        return true;
+    const auto held = m_held.constFind(folderId);
+    return held != m_held.cend() && held->contains(name);
 }
 
 void CaptureStateStore::markSeen(const QString& name, const QString& canonicalId, const QString& folderId,
                                  const QDateTime& date)
 {
+    markSeen(QMap<QString, QString>{{name, canonicalId}}, folderId, date);
+}
+
+void CaptureStateStore::markSeen(const QMap<QString, QString>& names, const QString& folderId, const QDateTime& date)
+{
     QMutexLocker locker(&m_lock);
-    m_state.seenByFolder[folderId].insert(name, {date, canonicalId});
+    FolderMap& folder = m_state.seenByFolder[folderId];
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        folder.insert(it.key(), {date, it.value()});
+        m_held[folderId].remove(it.key());
+    }
     persistLocked();
+}
+
+void CaptureStateStore::markIndexed(const QString& folderId, const QDateTime& date)
+{
+    markSeen(QMap<QString, QString>{{QString::fromLatin1(kIndexMarker), QString()}}, folderId, date);
+}
+
+void CaptureStateStore::hold(const QString& name, const QString& folderId)
+{
+    QMutexLocker locker(&m_lock);
+    m_held[folderId].insert(name);
+}
+
+void CaptureStateStore::release(const QString& name, const QString& folderId)
+{
+    QMutexLocker locker(&m_lock);
+    m_held[folderId].remove(name);
 }
 
 int CaptureStateStore::forget(const QStringList& names, const QString& folderId)

@@ -1,7 +1,11 @@
 #pragma once
 // The seen ledger: for each watched folder, the names of the audio files capture has already dealt
 // with, so that each file becomes a capture at most once, across restarts. Kept in memory and
-// rewritten in full to state.json after every change.
+// rewritten in full to state.json after every change (a batch of names is one change).
+//
+// A file handed on as a capture is only held until whoever took it has put its audio copy and note
+// in place and marks it seen: the hold lives in memory, so a quit or a crash in between gives the
+// file back to the next start instead of losing it.
 
 #include "foundation/DecodeError.h"
 #include "platform/clock/Clock.h"
@@ -10,6 +14,7 @@
 #include <QDateTime>
 #include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -45,8 +50,17 @@ public:
     // The ledger at ~/Library/Application Support/harkwell/state.json, loaded on first use.
     static CaptureStateStore& shared();
 
+    // True for recorded names and for names held in this run.
     bool hasSeen(const QString& name, const QString& folderId) const;
+    // Records the name (and ends its hold).
     void markSeen(const QString& name, const QString& canonicalId, const QString& folderId, const QDateTime& date);
+    // Records every name → capture id of `names` with one write of the file.
+    void markSeen(const QMap<QString, QString>& names, const QString& folderId, const QDateTime& date);
+    // Records the index marker alone: the folder counts as indexed from now on.
+    void markIndexed(const QString& folderId, const QDateTime& date);
+    // A hold in memory only: the name counts as seen for this run and is written nowhere.
+    void hold(const QString& name, const QString& folderId);
+    void release(const QString& name, const QString& folderId);
     // Removes the names so the next poll takes those files again; returns how many entries went.
     // Leaves the index marker, so the folder is not indexed afresh and the files count as new.
     int forget(const QStringList& names, const QString& folderId);
@@ -55,12 +69,16 @@ public:
 
     State snapshot() const;
     const QString& storePath() const { return m_storePath; }
+    // True when state.json was there at start but could not be read (it was kept aside as
+    // state.json.invalid): an empty ledger then says nothing about what the folders' files are.
+    bool startedFromDamagedFile() const { return m_startedFromDamagedFile; }
 
     static constexpr int kCurrentVersion = 2;
     static constexpr char kIndexMarker[] = ".harkwell-index-done";
 
 private:
     void load();
+    void keepAside(const QString& why);
     void persistLocked();
 
     const QString m_storePath;
@@ -68,6 +86,8 @@ private:
     Clock& m_clock;
     mutable QMutex m_lock;  // guards m_state and serialises the writes of state.json
     State m_state;
+    QMap<QString, QSet<QString>> m_held;  // folder id → names handed on and not yet settled
+    bool m_startedFromDamagedFile = false;
 };
 
 }  // namespace harkwell

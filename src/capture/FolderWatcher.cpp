@@ -57,14 +57,29 @@ int FolderWatcher::runInitialIndex()
 {
     if (m_store.seenCount(m_folder.id) != 0)
         return 0;
-    const auto candidates = candidateFiles();
+    if (m_store.startedFromDamagedFile()) {
+        // Which of the files here were captured before is unknown: none is written off as existing.
+        m_store.markIndexed(m_folder.id, m_probes.clock.now());
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] not indexed: the seen ledger could not be read, so the "
+                                        "files here are taken as new")
+                             .arg(m_folder.displayName));
+        return 0;
+    }
+    const CaptureAccess::State state = accessState();
+    std::optional<QList<Candidate>> candidates;
+    if (state.isOk())
+        candidates = candidateFiles();
+    else if (state.kind() == CaptureAccess::State::Kind::Empty)
+        candidates.emplace();  // readable and empty: indexed, so that whatever arrives later is new
     if (!candidates)
         return 0;
+    QMap<QString, QString> names{{QString::fromLatin1(CaptureStateStore::kIndexMarker), QString()}};
     for (const Candidate& file : *candidates) {
         const std::optional<QDateTime> time = timestamp(file);
-        m_store.markSeen(file.name, time ? FilenameNormaliser::canonicalId(*time) : QString(), m_folder.id,
-                         m_probes.clock.now());
+        names.insert(file.name, time ? FilenameNormaliser::canonicalId(*time) : QString());
     }
+    // One write for the whole folder: a write per file makes a big folder's first index quadratic.
+    m_store.markSeen(names, m_folder.id, m_probes.clock.now());
     HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] initial index complete (%2 existing files marked seen)")
                          .arg(m_folder.displayName)
                          .arg(candidates->size()));
@@ -82,7 +97,7 @@ void FolderWatcher::passOver(const Candidate& file, const QString& reason) const
     m_store.markSeen(file.name, QString(), m_folder.id, m_probes.clock.now());
 }
 
-QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll()
+QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<void(const NewCapture&)> handOver)
 {
     QList<NewCapture> found;
     const auto candidates = candidateFiles();
@@ -153,9 +168,16 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll()
         }
 
         const QString id = FilenameNormaliser::canonicalId(*time);
-        m_store.markSeen(file.name, id, m_folder.id, m_probes.clock.now());
+        // Held, not recorded: the taker records it once its copy and note exist. A folder watched
+        // without an index (added while running) is marked indexed now, so that a restart before
+        // then does not index this file away as existing.
+        if (m_store.seenCount(m_folder.id) == 0)
+            m_store.markIndexed(m_folder.id, m_probes.clock.now());
+        m_store.hold(file.name, m_folder.id);
         found.append({QUrl::fromLocalFile(file.path), id, *time, m_folder.id});
         HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] new file -- %2 -> %3").arg(m_folder.displayName, file.name, id));
+        if (handOver)
+            handOver(found.last());
     }
     co_return found;
 }

@@ -16,6 +16,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <optional>
 
 namespace harkwell {
@@ -38,10 +39,13 @@ public:
     QString location() const;
     CaptureAccess::State accessState() const;
 
-    // Marks the audio files already in a never-indexed folder as seen; returns how many.
+    // Marks the audio files already in a never-indexed folder as seen; returns how many. A readable
+    // folder without audio is marked indexed too.
     int runInitialIndex();
     // The new captures of this poll, in listing order. Waits through the clock for size re-checks.
-    QCoro::Task<QList<NewCapture>> poll();
+    // Each is only held in the ledger: its taker marks it seen, or releases it to be taken again.
+    // `handOver`, when given, is called with each capture the moment it passes the guards.
+    QCoro::Task<QList<NewCapture>> poll(std::function<void(const NewCapture&)> handOver = {});
 
 private:
     struct Candidate {

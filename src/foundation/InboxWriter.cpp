@@ -91,6 +91,19 @@ std::expected<QString, InboxError> InboxWriter::audioCopyPath(const QString& id)
     return audioFolder() + QLatin1Char('/') + id + QStringLiteral(".m4a");
 }
 
+std::optional<QString> InboxWriter::temporaryCopyId(const QString& fileName)
+{
+    static const QString kMiddle = QStringLiteral(".m4a.");
+    constexpr qsizetype kRandomPart = 6;  // the XXXXXX of mkostemp
+    if (!fileName.startsWith(QLatin1Char('.')) || fileName.size() <= 1 + kMiddle.size() + kRandomPart)
+        return std::nullopt;
+    const qsizetype middle = fileName.size() - kRandomPart - kMiddle.size();
+    if (QStringView(fileName).mid(middle, kMiddle.size()) != kMiddle)
+        return std::nullopt;
+    const QString id = fileName.mid(1, middle - 1);
+    return isSafeId(id) ? std::optional(id) : std::nullopt;
+}
+
 std::expected<void, InboxError> InboxWriter::ensureDirectories() const
 {
     for (const QString& folder : {inboxFolder(), audioFolder()}) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <expected>
+#include <optional>
 
 namespace harkwell {
 
@@ -35,6 +36,9 @@ public:
     // and returns its path. An existing copy is kept as it is. The copy is written under a
     // temporary name, synced and renamed, so the final name never holds a truncated file.
     std::expected<QString, InboxError> copyAudio(const QString& sourcePath, const QString& id) const;
+    // The id whose copy a file of the audio folder was on its way to become, when the name is that
+    // of copyAudio's temporary (".<id>.m4a.XXXXXX"); such a file outlives only a crashed copy.
+    static std::optional<QString> temporaryCopyId(const QString& fileName);
     // Writes the note named by the record's id, atomically; creates no folder.
     std::expected<void, InboxError> writeMarkdown(const Frontmatter& frontmatter, const QString& body) const;
     // Sets the job status of the note _inbox/<id>.md and writes it back to that same file. A note

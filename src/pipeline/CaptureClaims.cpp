@@ -25,12 +25,12 @@ void CaptureClaims::Claim::release()
         owner->release(m_id);
 }
 
-CaptureClaims::Claim CaptureClaims::claim(const QString& id, std::optional<qint64> audioSize)
+CaptureClaims::Claim CaptureClaims::claim(const QString& id, std::optional<QString> source)
 {
     QMutexLocker locker(&m_lock);
     if (m_claimed.contains(id))
         return {};
-    m_claimed.insert(id, audioSize);
+    m_claimed.insert(id, std::move(source));
     return Claim(this, id);
 }
 
@@ -40,7 +40,7 @@ bool CaptureClaims::isClaimed(const QString& id) const
     return m_claimed.contains(id);
 }
 
-std::optional<qint64> CaptureClaims::claimedAudioSize(const QString& id) const
+std::optional<QString> CaptureClaims::claimedSource(const QString& id) const
 {
     QMutexLocker locker(&m_lock);
     return m_claimed.value(id);

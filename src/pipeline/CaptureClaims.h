@@ -35,18 +35,19 @@ public:
         QString m_id;
     };
 
-    // An empty claim when the id is already claimed. `audioSize` is the size of the file a new
-    // capture brings, so that another file arriving under the same id can be told apart from it.
-    Claim claim(const QString& id, std::optional<qint64> audioSize = std::nullopt);
+    // An empty claim when the id is already claimed. `source` names the file a new capture comes
+    // from (its folder and name), so that another file arriving under the same id is told apart
+    // from it, however alike their sizes.
+    Claim claim(const QString& id, std::optional<QString> source = std::nullopt);
     bool isClaimed(const QString& id) const;
-    // The size of the audio the claimant brought, when it said.
-    std::optional<qint64> claimedAudioSize(const QString& id) const;
+    // The source the claimant brought, when it said.
+    std::optional<QString> claimedSource(const QString& id) const;
 
 private:
     void release(const QString& id);
 
     mutable QMutex m_lock;  // guards m_claimed; never held across a suspension or a call out
-    QHash<QString, std::optional<qint64>> m_claimed;
+    QHash<QString, std::optional<QString>> m_claimed;
 };
 
 }  // namespace harkwell

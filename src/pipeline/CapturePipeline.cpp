@@ -14,6 +14,8 @@
 #include "platform/paths/Paths.h"
 #include "service/Keychain.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QUuid>
@@ -52,6 +54,23 @@ std::optional<InboxFrontmatter> readFrontmatter(const InboxWriter& inbox, const 
     return note ? std::optional(*std::move(note)) : std::nullopt;
 }
 
+// Whether two files hold the same bytes; read in blocks, so a long recording costs no memory.
+bool sameBytes(const QString& first, const QString& second)
+{
+    QFile a(first);
+    QFile b(second);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.size() != b.size())
+        return false;
+    constexpr qint64 kBlock = 1 << 20;
+    while (!a.atEnd()) {
+        const QByteArray left = a.read(kBlock);
+        const QByteArray right = b.read(kBlock);
+        if (left.isEmpty() || left != right)
+            return false;
+    }
+    return b.atEnd();
+}
+
 bool isDoneSourceStatus(const std::optional<QString>& status)
 {
     return status == QLatin1String("success") || status == QLatin1String("completed")
@@ -78,6 +97,7 @@ CapturePipeline::CapturePipeline(Services services, QObject* parent)
 
 CapturePipeline::~CapturePipeline()
 {
+    m_cleanup.waitForFinished();
     if (m_services.coordinator)
         m_services.coordinator->setOnNewCapture(nullptr);
 }
@@ -151,6 +171,7 @@ bool CapturePipeline::uploadsPossible() const
 
 void CapturePipeline::start()
 {
+    removeLeftoverCopies();
     if (m_services.coordinator) {
         // The coordinator calls from its own queue; each capture becomes a task on this thread.
         QPointer<CapturePipeline> self(this);
@@ -162,6 +183,23 @@ void CapturePipeline::start()
     }
     log(QStringLiteral("started"));
     resumeUnfinished();
+}
+
+void CapturePipeline::removeLeftoverCopies()
+{
+    // A copy is made only under its id's claim, so a temporary of an id nobody claims is a crashed one.
+    const InboxWriter writer = inbox();
+    const CaptureClaims* claims = &m_claims;
+    m_cleanup = offThread([writer, claims] {
+        const QDir folder(writer.audioFolder());
+        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            const std::optional<QString> id = InboxWriter::temporaryCopyId(name);
+            if (!id || claims->isClaimed(*id))
+                continue;
+            if (QFile::remove(folder.filePath(name)))
+                log(QStringLiteral("removed %1, left over from a copy that did not finish").arg(name));
+        }
+    });
 }
 
 void CapturePipeline::stop()
@@ -215,37 +253,43 @@ QCoro::Task<> CapturePipeline::resumeWork()
 
 // ---- one new capture ----
 
-QCoro::Task<QString> CapturePipeline::resolveId(FolderWatcher::NewCapture capture, qint64 audioSize)
+QCoro::Task<QString> CapturePipeline::resolveId(FolderWatcher::NewCapture capture, QString source)
 {
     const InboxWriter writer = inbox();
     const QString canonical = capture.canonicalId;
+    const QString sourcePath = capture.sourceUrl.toLocalFile();
     // What stands under an id, read off the main thread; the claims are looked at here, so that a
     // capture still on its way to its copy counts as standing there.
     struct Occupant {
         bool recording = false;
         bool noteExists = false;
-        std::optional<qint64> audioSize;
+        bool audioExists = false;
+        bool sameAudio = false;  // the copy there holds exactly the bytes of this capture's file
     };
-    auto occupant = [writer](const QString& id) {
+    auto occupant = [writer, sourcePath](const QString& id) {
         Occupant found;
         const auto note = readFrontmatter(writer, id);
         found.recording = note && isRecordingOrigin(note->sourceOrigin);
         const auto notePath = writer.notePath(id);
         found.noteExists = notePath && QFileInfo::exists(*notePath);
         const auto audioPath = writer.audioCopyPath(id);
-        if (audioPath && QFileInfo::exists(*audioPath))
-            found.audioSize = QFileInfo(*audioPath).size();
+        found.audioExists = audioPath && QFileInfo::exists(*audioPath);
+        found.sameAudio = found.audioExists && sameBytes(*audioPath, sourcePath);
         return found;
     };
-    // An id fits when nothing stands there, or the same audio (same size) does: the same file queued
-    // again keeps its id. A recording's note is never taken over, nor a note of other audio.
+    // An id fits when nothing stands there, or this same file does: the same file queued again keeps
+    // its id. Another file is told apart by its source while it is being handled and by its bytes
+    // after, never by its size: two recordings of one second may well have the same length. A
+    // recording's note is never taken over, nor a note of other audio.
     auto fits = [&](const QString& id, const Occupant& there) {
         if (there.recording)
             return false;
-        if (const std::optional<qint64> claimed = m_claims.claimedAudioSize(id))
-            return *claimed == audioSize;
-        if (there.audioSize)
-            return *there.audioSize == audioSize;
+        if (m_claims.isClaimed(id)) {
+            if (const std::optional<QString> claimed = m_claims.claimedSource(id))
+                return *claimed == source;
+        }
+        if (there.audioExists)
+            return there.sameAudio;
         return !there.noteExists;
     };
 
@@ -278,26 +322,39 @@ QCoro::Task<QString> CapturePipeline::resolveId(FolderWatcher::NewCapture captur
 QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
 {
     const QString sourcePath = capture.sourceUrl.toLocalFile();
-    const qint64 audioSize = QFileInfo(sourcePath).size();
+    const QString source = capture.folderId + QLatin1Char('/') + QFileInfo(sourcePath).fileName();
 
     // The id is resolved and claimed in one go; when another file took the id in between, resolve again.
     QString id;
     CaptureClaims::Claim claim;
     for (int attempt = 0; attempt < 1000 && !claim; ++attempt) {
-        id = co_await resolveId(capture, audioSize);
+        id = co_await resolveId(capture, source);
         const std::optional<InboxFrontmatter> existing = co_await readNote(id);
         if (existing && existing->mirelonJobStatus == QLatin1String(JobStatus::kDone)) {
             log(QStringLiteral("%1 already has its transcript; skipping").arg(id));
+            co_await settleInLedger(capture, id);
             co_return;
         }
-        claim = m_claims.claim(id, audioSize);
-        if (!claim && m_claims.claimedAudioSize(id).value_or(audioSize) == audioSize) {
-            log(QStringLiteral("%1 is already being handled; skipping").arg(id));
-            co_return;
+        claim = m_claims.claim(id, source);
+        if (!claim) {
+            const std::optional<QString> claimant = m_claims.claimedSource(id);
+            if (claimant == source) {
+                // The task that carries this file records it.
+                log(QStringLiteral("%1 is already being handled; skipping").arg(id));
+                co_return;
+            }
+            if (!claimant) {
+                // Its audio is this file's and a re-upload or a resumed poll carries it on.
+                log(QStringLiteral("%1 is already being handled; skipping").arg(id));
+                co_await settleInLedger(capture, id);
+                co_return;
+            }
         }
     }
-    if (!claim)
+    if (!claim) {
+        co_await releaseInLedger(capture, QStringLiteral("no free capture id"));
         co_return;
+    }
 
     const InboxWriter writer = inbox();
     auto copying = offThread([writer, sourcePath, id]() -> std::expected<QString, InboxError> {
@@ -308,7 +365,7 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     const std::expected<QString, InboxError> copied = co_await copying;
     if (!copied) {
         log(QStringLiteral("copyAudio failed for %1: %2").arg(id, copied.error().text));
-        releaseInLedger(capture, QStringLiteral("its audio could not be copied"));
+        co_await releaseInLedger(capture, QStringLiteral("its audio could not be copied"));
         co_return;
     }
 
@@ -341,9 +398,11 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     const std::expected<void, InboxError> written = co_await writing;
     if (!written) {
         log(QStringLiteral("writeStub failed for %1: %2").arg(id, written.error().text));
-        releaseInLedger(capture, QStringLiteral("its note could not be written"));
+        co_await releaseInLedger(capture, QStringLiteral("its note could not be written"));
         co_return;
     }
+    // Copy and note exist: from here on the resume work carries the capture, whatever happens.
+    co_await settleInLedger(capture, id);
 
     if (!uploadOn) {
         log(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id));
@@ -379,12 +438,30 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     emit pollingEnded(id);
 }
 
-void CapturePipeline::releaseInLedger(const FolderWatcher::NewCapture& capture, const QString& why)
+QCoro::Task<> CapturePipeline::settleInLedger(FolderWatcher::NewCapture capture, QString id)
 {
-    if (!m_services.seenLedger)
-        return;
+    CaptureStateStore* ledger = m_services.seenLedger;
+    if (!ledger)
+        co_return;
     const QString name = QFileInfo(capture.sourceUrl.toLocalFile()).fileName();
-    m_services.seenLedger->forget({name}, capture.folderId);
+    const QDateTime now = m_services.clock->now();
+    auto marking = offThread([ledger, name, id, capture, now] { ledger->markSeen(name, id, capture.folderId, now); });
+    co_await marking;
+}
+
+QCoro::Task<> CapturePipeline::releaseInLedger(FolderWatcher::NewCapture capture, QString why)
+{
+    CaptureStateStore* ledger = m_services.seenLedger;
+    if (!ledger)
+        co_return;
+    const QString name = QFileInfo(capture.sourceUrl.toLocalFile()).fileName();
+    auto releasing = offThread([ledger, name, capture] {
+        ledger->release(name, capture.folderId);
+        // A name recorded by an older version is forgotten as well, so the next poll takes it again.
+        if (ledger->snapshot().seenByFolder.value(capture.folderId).contains(name))
+            ledger->forget({name}, capture.folderId);
+    });
+    co_await releasing;
     log(QStringLiteral("%1 released in the seen ledger (%2); a later poll takes it again").arg(name, why));
 }
 

@@ -12,6 +12,7 @@
 #include "pipeline/RecordingSubmitOutcome.h"
 #include "service/MirelonClient.h"
 
+#include <QFuture>
 #include <QMap>
 #include <QObject>
 #include <QSet>
@@ -108,7 +109,7 @@ signals:
 private:
     enum class FetchOutcome { Written, Refused, TryAgain };
 
-    QCoro::Task<QString> resolveId(FolderWatcher::NewCapture capture, qint64 audioSize);
+    QCoro::Task<QString> resolveId(FolderWatcher::NewCapture capture, QString source);
     QCoro::Task<std::optional<QString>> resolvedCacheKey(MirelonClient& client, UploadResult answer, QString id);
     QCoro::Task<std::optional<QString>> currentCacheKey(MirelonClient& client, QString id, QString deadKey);
     QCoro::Task<> recordUpload(QString id, QString cacheKey, UploadResult answer);
@@ -125,13 +126,19 @@ private:
     // literals only: g++ 12 may destroy a temporary of a co_await expression twice.)
     QCoro::Task<> fail(QString id, const char* status);
     void report(const CaptureEvent& event);
-    void releaseInLedger(const FolderWatcher::NewCapture& capture, const QString& why);
+    // The file has its audio copy and note: recorded as seen under the id it was given.
+    QCoro::Task<> settleInLedger(FolderWatcher::NewCapture capture, QString id);
+    // The file could not be carried: the next poll takes it again.
+    QCoro::Task<> releaseInLedger(FolderWatcher::NewCapture capture, QString why);
     std::shared_ptr<MirelonClient> makeClient() const;
     bool uploadsPossible() const;
+    // Temporaries of copies a crash or a kill cut short, removed on a worker.
+    void removeLeftoverCopies();
 
     Services m_services;
     CaptureClaims m_claims;
     std::function<void(const CaptureEvent&)> m_onCaptureEvent;
+    QFuture<void> m_cleanup;
 };
 
 }  // namespace harkwell

@@ -182,13 +182,20 @@ private slots:
         QTest::newRow("fractional date: unreadable, starts over")
             << QByteArray(R"({"version": 2, "seenByFolder": {"voice-memos": {"both.m4a": {"canonicalId": "", )"
                           R"("firstSeen": "2024-01-01T09:10:10.500Z"}}}, "voiceMemosSeen": {}})")
-            << 0 << QStringList{} << "" << "" << false;
+            << 0 << QStringList{} << "" << "firstSeen: expected an ISO 8601 date); kept it as state.json.invalid" << false;
         QTest::newRow("entry without canonicalId: unreadable")
             << QByteArray(R"({"seenByFolder": {"voice-memos": {"both.m4a": {"firstSeen": "2024-01-01T09:10:10Z"}}}})")
-            << 0 << QStringList{} << "" << "" << false;
+            << 0 << QStringList{} << "" << "canonicalId: expected a string); kept it as state.json.invalid" << false;
         QTest::newRow("version as text: unreadable") << QByteArray(R"({"version": "2"})")
-            << 0 << QStringList{} << "" << "" << false;
-        QTest::newRow("not JSON: unreadable") << QByteArray("{") << 0 << QStringList{} << "" << "" << false;
+            << 0 << QStringList{} << "" << "(version: expected an integer); kept it as state.json.invalid" << false;
+        QTest::newRow("not JSON: unreadable") << QByteArray("{") << 0 << QStringList{} << ""
+            << "[harkwell] capture: state.json could not be read (state.json is not a JSON object" << false;
+        // A full disk or a cut-off write elsewhere: what was read so far stays for a person to see.
+        QTest::newRow("empty file: kept aside") << QByteArray("") << 0 << QStringList{} << ""
+            << "kept it as state.json.invalid; files in the watched folders are taken as new" << false;
+        QTest::newRow("truncated: kept aside")
+            << QByteArray(R"({"version": 2, "seenByFolder": {"voice-memos": {"both.m4a": {"canonicalId": ""}}}})").chopped(5)
+            << 0 << QStringList{} << "" << "kept it as state.json.invalid" << false;
     }
     void loadsEachLayout()
     {
@@ -218,6 +225,13 @@ private slots:
         else
             QVERIFY2(log.contains(logLine), qPrintable(log));
 
+        // A damaged ledger is kept aside whole, never replaced, and the watchers hear of it.
+        QCOMPARE(store.startedFromDamagedFile(), version == 0);
+        if (version == 0) {
+            QVERIFY(!QFile::exists(Paths::stateFile()));
+            QCOMPARE(readAll(Paths::stateFile() + ".invalid"), file);
+            return;
+        }
         const QByteArray onDisk = readAll(Paths::stateFile());
         QCOMPARE(onDisk != file, rewritten);
         if (rewritten)

@@ -279,25 +279,78 @@ private slots:
         QVERIFY(f.logText().contains(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id)));
     }
 
-    void twoFilesWithOneIdBecomeTwoNotes()
+    // Files of one second share their canonical id; each still becomes its own note with its own
+    // audio, told apart by where it comes from and by its bytes, never by its size.
+    void filesWithOneIdBecomeOneNoteEach_data()
     {
+        QTest::addColumn<QByteArray>("second");  // the bytes of b.m4a; a.m4a holds "first file"
+        QTest::addColumn<bool>("together");      // both handled at once, or b after a has its note
+        QTest::newRow("other size, at once") << QByteArray("the second, longer file") << true;
+        QTest::newRow("other size, one after the other") << QByteArray("the second, longer file") << false;
+        QTest::newRow("same size, at once") << QByteArray("other file") << true;
+        QTest::newRow("same size, one after the other") << QByteArray("other file") << false;
+    }
+    void filesWithOneIdBecomeOneNoteEach()
+    {
+        QFETCH(QByteArray, second);
+        QFETCH(bool, together);
         PipelineFixture f(/*uploads*/ false);
         f.dropFile(QStringLiteral("a.m4a"), "first file");
-        f.dropFile(QStringLiteral("b.m4a"), "the second, longer file");
-        // Both arrive from one tick, under the id of one second.
+        f.dropFile(QStringLiteral("b.m4a"), second);
         QCoro::Task<> first = f.pipeline->handle(f.capture(QStringLiteral("a.m4a"), kId));
-        QCoro::Task<> second = f.pipeline->handle(f.capture(QStringLiteral("b.m4a"), kId));
+        if (!together)
+            QCoro::waitFor(first);
+        QCoro::Task<> other = f.pipeline->handle(f.capture(QStringLiteral("b.m4a"), kId));
         QCoro::waitFor(first);
-        QCoro::waitFor(second);
+        QCoro::waitFor(other);
 
-        const QString other = kId + QStringLiteral("_2");
-        QCOMPARE(inboxNotes(f), (QStringList{kId + QStringLiteral(".md"), other + QStringLiteral(".md")}));
-        QSet<QByteArray> copies{readAll(*f.inbox().audioCopyPath(kId)), readAll(*f.inbox().audioCopyPath(other))};
-        QCOMPARE(copies, (QSet<QByteArray>{"first file", "the second, longer file"}));
+        const QString suffixed = kId + QStringLiteral("_2");
+        QCOMPARE(inboxNotes(f), (QStringList{kId + QStringLiteral(".md"), suffixed + QStringLiteral(".md")}));
+        QSet<QByteArray> copies{readAll(*f.inbox().audioCopyPath(kId)), readAll(*f.inbox().audioCopyPath(suffixed))};
+        QCOMPARE(copies, (QSet<QByteArray>{"first file", second}));
+        const CaptureStateStore::FolderMap seen = f.ledger->snapshot().seenByFolder.value(QString::fromLatin1(PipelineFixture::kFolderId));
+        QSet<QString> ids{seen.value(QStringLiteral("a.m4a")).canonicalId, seen.value(QStringLiteral("b.m4a")).canonicalId};
+        QCOMPARE(ids, (QSet<QString>{kId, suffixed}));
 
         // The same file queued again keeps its id.
         QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("b.m4a"), kId)));
         QCOMPARE(inboxNotes(f).size(), 2);
+    }
+
+    // A kill after the copy and before the note: the file comes back at the next start, finds its own
+    // copy under its id and gets its note there, with nothing copied twice.
+    void aCopyLeftByAnEarlierRunGetsItsNote()
+    {
+        PipelineFixture f(/*uploads*/ false);
+        QVERIFY(f.inbox().ensureDirectories());
+        QFile copy(*f.inbox().audioCopyPath(kId));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write("memo") == 4);
+        copy.close();
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
+        QCOMPARE(inboxNotes(f), QStringList{kId + QStringLiteral(".md")});
+        QCOMPARE(QDir(f.inbox().audioFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{kId + QStringLiteral(".m4a")});
+        QCOMPARE(f.ledger->snapshot().seenByFolder.value(QString::fromLatin1(PipelineFixture::kFolderId)).value(QStringLiteral("memo.m4a")).canonicalId, kId);
+    }
+
+    // What a crash left half-copied goes at the next start; nothing else in the audio folder does.
+    void leftoverTemporariesAreRemovedAtStart()
+    {
+        PipelineFixture f(/*uploads*/ false);
+        QVERIFY(f.inbox().ensureDirectories());
+        const QString audio = f.inbox().audioFolder();
+        for (const QString& name : {QStringLiteral(".260101-101010.m4a.Ab12Cd"), QStringLiteral(".260101-101011.m4a.xYz789"),
+                                    QStringLiteral("260101-101012.m4a"), QStringLiteral(".kept-by-someone")}) {
+            QFile file(audio + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        f.pipeline->start();
+        QTRY_VERIFY(f.logText().contains(QStringLiteral("removed .260101-101010.m4a.Ab12Cd, left over from a copy that did not finish")));
+        QTRY_VERIFY(f.logText().contains(QStringLiteral("removed .260101-101011.m4a.xYz789")));
+        f.pipeline->stop();
+        QStringList left = QDir(audio).entryList(QDir::Files | QDir::Hidden);
+        left.sort();
+        QCOMPARE(left, (QStringList{QStringLiteral(".kept-by-someone"), QStringLiteral("260101-101012.m4a")}));
     }
 
     void aRecordingsNoteIsNeverTakenOver()
