@@ -31,26 +31,38 @@ QJsonObject encodeMap(const CaptureStateStore::FolderMap& map)
     return object;
 }
 
-std::expected<CaptureStateStore::FolderMap, DecodeError> decodeMap(const QJsonValue& value, const QString& place)
+std::expected<CaptureStateStore::SeenEntry, DecodeError> decodeEntry(const QJsonValue& value, const QString& place)
+{
+    if (!value.isObject())
+        return std::unexpected(DecodeError{place + QStringLiteral(": expected an object")});
+    const QJsonObject entry = value.toObject();
+    const QJsonValue id = entry.value(QStringLiteral("canonicalId"));
+    if (!id.isString())
+        return std::unexpected(DecodeError{place + QStringLiteral(".canonicalId: expected a string")});
+    const QJsonValue seen = entry.value(QStringLiteral("firstSeen"));
+    const std::optional<QDateTime> firstSeen =
+        seen.isString() ? DateForms::parseInternetDateTime(seen.toString()) : std::nullopt;
+    if (!firstSeen)
+        return std::unexpected(DecodeError{place + QStringLiteral(".firstSeen: expected an ISO 8601 date")});
+    return CaptureStateStore::SeenEntry{*firstSeen, id.toString()};
+}
+
+// With `skipped`, an entry that does not decode is left out and counted instead of failing the map.
+std::expected<CaptureStateStore::FolderMap, DecodeError> decodeMap(const QJsonValue& value, const QString& place,
+                                                                   int* skipped = nullptr)
 {
     if (!value.isObject())
         return std::unexpected(DecodeError{place + QStringLiteral(": expected an object")});
     CaptureStateStore::FolderMap map;
     const QJsonObject object = value.toObject();
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        const QString entryPlace = place + QLatin1Char('.') + it.key();
-        if (!it.value().isObject())
-            return std::unexpected(DecodeError{entryPlace + QStringLiteral(": expected an object")});
-        const QJsonObject entry = it.value().toObject();
-        const QJsonValue id = entry.value(QStringLiteral("canonicalId"));
-        if (!id.isString())
-            return std::unexpected(DecodeError{entryPlace + QStringLiteral(".canonicalId: expected a string")});
-        const QJsonValue seen = entry.value(QStringLiteral("firstSeen"));
-        const std::optional<QDateTime> firstSeen =
-            seen.isString() ? DateForms::parseInternetDateTime(seen.toString()) : std::nullopt;
-        if (!firstSeen)
-            return std::unexpected(DecodeError{entryPlace + QStringLiteral(".firstSeen: expected an ISO 8601 date")});
-        map.insert(it.key(), {*firstSeen, id.toString()});
+        auto entry = decodeEntry(it.value(), place + QLatin1Char('.') + it.key());
+        if (entry)
+            map.insert(it.key(), *entry);
+        else if (skipped)
+            ++*skipped;
+        else
+            return std::unexpected(entry.error());
     }
     return map;
 }
@@ -81,13 +93,30 @@ QByteArray CaptureStateStore::State::encode() const
 
 std::expected<CaptureStateStore::State, DecodeError> CaptureStateStore::State::decode(const QByteArray& json)
 {
+    auto decoded = decode(json, false);
+    if (!decoded)
+        return std::unexpected(decoded.error());
+    return decoded->state;
+}
+
+std::expected<CaptureStateStore::State::Salvaged, DecodeError> CaptureStateStore::State::decodeSkippingInvalid(
+    const QByteArray& json)
+{
+    return decode(json, true);
+}
+
+std::expected<CaptureStateStore::State::Salvaged, DecodeError> CaptureStateStore::State::decode(const QByteArray& json,
+                                                                                                  bool skipInvalid)
+{
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (!document.isObject())
         return std::unexpected(DecodeError{QStringLiteral("state.json is not a JSON object: ") + parseError.errorString()});
     const QJsonObject root = document.object();
 
-    State state;
+    Salvaged result;
+    int* skipped = skipInvalid ? &result.skipped : nullptr;
+    State& state = result.state;
     state.version = 1;  // the first layout had no version key
     const QJsonValue version = root.value(QStringLiteral("version"));
     if (given(version)) {
@@ -97,27 +126,43 @@ std::expected<CaptureStateStore::State, DecodeError> CaptureStateStore::State::d
         state.version = int(number);
     }
 
+    // A folder whose value is no map counts as one invalid entry when skipping.
+    const auto readMap = [&](const QJsonValue& value, const QString& place) -> std::expected<std::optional<FolderMap>, DecodeError> {
+        auto map = decodeMap(value, place, skipped);
+        if (map)
+            return std::optional<FolderMap>(*map);
+        if (!skipped)
+            return std::unexpected(map.error());
+        ++*skipped;
+        return std::optional<FolderMap>();
+    };
+
     const QJsonValue folders = root.value(QStringLiteral("seenByFolder"));
     if (given(folders)) {
-        if (!folders.isObject())
-            return std::unexpected(DecodeError{QStringLiteral("seenByFolder: expected an object")});
+        if (!folders.isObject()) {
+            if (!skipped)
+                return std::unexpected(DecodeError{QStringLiteral("seenByFolder: expected an object")});
+            ++*skipped;
+        }
         const QJsonObject object = folders.toObject();
         for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-            auto map = decodeMap(it.value(), QStringLiteral("seenByFolder.") + it.key());
+            auto map = readMap(it.value(), QStringLiteral("seenByFolder.") + it.key());
             if (!map)
                 return std::unexpected(map.error());
-            state.seenByFolder.insert(it.key(), *map);
+            if (*map)
+                state.seenByFolder.insert(it.key(), **map);
         }
     }
 
     const QJsonValue voiceMemos = root.value(QStringLiteral("voiceMemosSeen"));
     if (given(voiceMemos)) {
-        auto map = decodeMap(voiceMemos, QStringLiteral("voiceMemosSeen"));
+        auto map = readMap(voiceMemos, QStringLiteral("voiceMemosSeen"));
         if (!map)
             return std::unexpected(map.error());
-        state.voiceMemosSeen = *map;
+        if (*map)
+            state.voiceMemosSeen = **map;
     }
-    return state;
+    return result;
 }
 
 CaptureStateStore::CaptureStateStore(QString storePath, QString legacyPath, Clock& clock)

@@ -41,6 +41,20 @@ public:
         // Pretty-printed, keys sorted, dates in UTC to the second.
         QByteArray encode() const;
         static std::expected<State, DecodeError> decode(const QByteArray& json);
+
+        // What could be read of a ledger: every entry that decodes, and how many did not.
+        struct Salvaged;
+        // As decode(), but an entry that does not decode (or a folder whose value is no map) is left
+        // out and counted; fails only when the file is no JSON object or its version no integer.
+        static std::expected<Salvaged, DecodeError> decodeSkippingInvalid(const QByteArray& json);
+
+    private:
+        static std::expected<Salvaged, DecodeError> decode(const QByteArray& json, bool skipInvalid);
+    };
+
+    struct State::Salvaged {
+        State state;
+        int skipped = 0;
     };
 
     CaptureStateStore(QString storePath, QString legacyPath, Clock& clock = Clock::system());

@@ -1,5 +1,7 @@
 #include "onboarding/MigrationFolders.h"
 
+#include "capture/CaptureStateMigration.h"
+#include "capture/CaptureStateStore.h"
 #include "onboarding/MigrationFromCorvale.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/moves/ItemMove.h"
@@ -9,6 +11,9 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <expected>
+#include <filesystem>
 
 namespace harkwell {
 
@@ -20,34 +25,42 @@ void log(const QString& message) { MigrationFromCorvale::log(message); }
 
 bool somethingAt(const QString& path) { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); }
 
-// Every name in a folder, hidden ones included; a folder that cannot be listed holds nothing.
-QStringList childNames(const QString& folder)
+// Every name in a folder, hidden ones included, or why the folder cannot be listed.
+std::expected<QStringList, QString> listing(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    std::error_code code;
+    std::filesystem::directory_iterator entries(std::filesystem::path(QFile::encodeName(folder).toStdString()), code);
+    if (code)
+        return std::unexpected(QString::fromStdString(code.message()));
+    QStringList names;
+    for (const std::filesystem::directory_entry& entry : entries)
+        names.append(QFile::decodeName(QByteArray::fromStdString(entry.path().filename().string())));
+    names.sort();
+    return names;
 }
 
-// Map of folder id → map of file name → entry; anything else counts as no folders at all.
-QJsonObject seenByFolder(const QJsonObject& ledger)
-{
-    const QJsonValue value = ledger.value(QStringLiteral("seenByFolder"));
-    if (!value.isObject())
-        return {};
-    const QJsonObject folders = value.toObject();
-    for (auto it = folders.constBegin(); it != folders.constEnd(); ++it)
-        if (!it.value().isObject())
-            return {};
-    return folders;
-}
+// A folder that cannot be listed holds nothing to move.
+QStringList childNames(const QString& folder) { return listing(folder).value_or(QStringList()); }
 
-std::optional<QJsonObject> readObject(const QString& path)
+// A ledger as the store reads it, each in the current layout, so that a first-layout Voice Memos
+// map merges like any folder.
+struct Ledger {
+    QJsonObject object;
+    CaptureStateStore::State state;
+    int skipped = 0;
+};
+
+std::expected<Ledger, QString> readLedger(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    if (!document.isObject())
-        return std::nullopt;
-    return document.object();
+        return std::unexpected(file.errorString());
+    const QByteArray bytes = file.readAll();
+    auto decoded = CaptureStateStore::State::decodeSkippingInvalid(bytes);
+    if (!decoded)
+        return std::unexpected(decoded.error().text);
+    return Ledger{QJsonDocument::fromJson(bytes).object(), CaptureStateMigration::migrate(decoded->state),
+                  decoded->skipped};
 }
 
 }  // namespace
@@ -62,7 +75,12 @@ void MigrationFolders::move(const QString& source, const QString& destination)
 
 void MigrationFolders::removeIfEmpty(const QString& folder)
 {
-    QStringList names = childNames(folder);
+    const auto listed = listing(folder);
+    if (!listed) {
+        log(QStringLiteral("%1 kept, it cannot be listed: %2").arg(folder, listed.error()));
+        return;
+    }
+    QStringList names = *listed;
     names.removeAll(kDsStore);
     if (!names.isEmpty()) {
         log(QStringLiteral("%1 kept, still holds %2 item%3")
@@ -72,7 +90,12 @@ void MigrationFolders::removeIfEmpty(const QString& folder)
         return;
     }
     QFile::remove(folder + QLatin1Char('/') + kDsStore);
-    QDir().rmdir(folder);
+    std::error_code code;
+    std::filesystem::remove(std::filesystem::path(QFile::encodeName(folder).toStdString()), code);
+    if (code && somethingAt(folder)) {
+        log(QStringLiteral("%1 kept, it cannot be removed: %2").arg(folder, QString::fromStdString(code.message())));
+        return;
+    }
     log(QStringLiteral("removed %1").arg(folder));
 }
 
@@ -95,32 +118,47 @@ void MigrationFolders::moveState(const QString& oldState, const QString& newStat
         move(oldState, newState);
         return;
     }
-    const auto older = readObject(oldState);
-    const auto newer = older ? readObject(newState) : std::nullopt;
+    // Both ledgers are read as the store reads them: an entry it could not read is left out
+    // (and counted) rather than costing the whole file, or the whole merge.
+    const auto older = readLedger(oldState);
+    const auto newer = older ? readLedger(newState) : std::expected<Ledger, QString>();
     if (!older || !newer) {
-        log(QStringLiteral("state.json could not be merged; the old copy is kept"));
+        log(QStringLiteral("state.json could not be merged; the old copy is kept (%1)")
+                .arg(older ? newer.error() : older.error()));
         return;
     }
 
-    QJsonObject merged = seenByFolder(*older);
-    const QJsonObject newFolders = seenByFolder(*newer);
-    for (auto folder = newFolders.constBegin(); folder != newFolders.constEnd(); ++folder) {
-        QJsonObject entries = merged.value(folder.key()).toObject();
-        const QJsonObject newEntries = folder.value().toObject();
-        for (auto entry = newEntries.constBegin(); entry != newEntries.constEnd(); ++entry)
+    // Folder by folder; for a file both apps have seen, harkwell's own entry wins.
+    CaptureStateStore::State merged;
+    merged.version = newer->state.version;
+    merged.seenByFolder = older->state.seenByFolder;
+    for (auto folder = newer->state.seenByFolder.cbegin(); folder != newer->state.seenByFolder.cend(); ++folder) {
+        CaptureStateStore::FolderMap& entries = merged.seenByFolder[folder.key()];
+        for (auto entry = folder.value().cbegin(); entry != folder.value().cend(); ++entry)
             entries.insert(entry.key(), entry.value());
-        merged.insert(folder.key(), entries);
     }
 
-    QJsonObject result = *older;
-    result.insert(QStringLiteral("seenByFolder"), merged);
-    const QString versionKey = QStringLiteral("version");
-    if (newer->contains(versionKey))
-        result.insert(versionKey, newer->value(versionKey));
-    else if (!older->contains(versionKey))
-        result.remove(versionKey);
+    // Other top-level keys are the old file's, as they were.
+    QJsonObject result = older->object;
+    const QJsonObject ledger = QJsonDocument::fromJson(merged.encode()).object();
+    for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it)
+        result.insert(it.key(), it.value());
+    const QByteArray bytes = QJsonDocument(result).toJson(QJsonDocument::Indented);
+    // The store must be able to read what replaces its file, or it would start empty and then
+    // write over both apps' records.
+    const auto check = CaptureStateStore::State::decode(bytes);
+    if (!check || check->entryCount() != merged.entryCount()) {
+        log(QStringLiteral("state.json could not be merged; the old copy is kept (%1)")
+                .arg(check ? QStringLiteral("the merged ledger lost entries") : check.error().text));
+        return;
+    }
 
-    if (const auto written = AtomicFile::write(newState, QJsonDocument(result).toJson(QJsonDocument::Indented)); !written) {
+    const int skipped = older->skipped + newer->skipped;
+    if (skipped > 0)
+        log(QStringLiteral("state.json: %1 unreadable seen entr%2 left out")
+                .arg(skipped)
+                .arg(skipped == 1 ? QStringLiteral("y") : QStringLiteral("ies")));
+    if (const auto written = AtomicFile::write(newState, bytes); !written) {
         log(QStringLiteral("state.json merge failed: %1").arg(written.error().text));
         return;
     }
@@ -129,7 +167,7 @@ void MigrationFolders::moveState(const QString& oldState, const QString& newStat
         log(QStringLiteral("state.json merge failed: %1").arg(old.errorString()));
         return;
     }
-    log(QStringLiteral("state.json merged (%1 folders)").arg(merged.size()));
+    log(QStringLiteral("state.json merged (%1 folders)").arg(merged.seenByFolder.size()));
 }
 
 void MigrationFolders::migrateSupportFolder()

@@ -162,13 +162,20 @@ void MigrationFromCorvale::migrateSettings()
     if (!QFileInfo::exists(target)) {
         QFile file(old);
         QJsonParseError parseError{};
-        const QJsonDocument document =
-            file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll(), &parseError) : QJsonDocument();
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
         if (!document.isObject()) {
             log(QStringLiteral("~/.corvale.json is unreadable; left in place, defaults used"));
             return;
         }
         const QJsonObject settings = document.object();
+        // Settings harkwell cannot read would be set aside at its next save and replaced by the
+        // defaults: they stay where they are, and the log says why.
+        if (const auto decoded = AppSettings::decode(bytes); !decoded) {
+            log(QStringLiteral("~/.corvale.json cannot be read by harkwell (%1); left in place, defaults used")
+                    .arg(decoded.error().text));
+            return;
+        }
 
         const QString folder = QFileInfo(target).absolutePath();
         if (!QDir().mkpath(folder)) {

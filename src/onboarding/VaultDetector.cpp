@@ -149,9 +149,9 @@ QList<VaultCandidate> VaultDetector::fromFilesystemScan(const Sources& sources)
         if (QFileInfo::exists(root))
             roots.append(root);
 
-    const QDateTime deadline = sources.clock->now().addMSecs(sources.searchTimeLimitMs);
     QList<VaultCandidate> candidates;
-    for (const QString& hit : VaultSearch::obsidianFolders(roots, deadline, *sources.clock)) {
+    const std::chrono::milliseconds limit(sources.searchTimeLimitMs);
+    for (const QString& hit : VaultSearch::obsidianFolders(roots, limit, *sources.runner)) {
         const QString path = parentOf(hit);
         const QString id = resolveRealPath(path);
         if (!QFileInfo::exists(id))

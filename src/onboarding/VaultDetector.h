@@ -4,7 +4,7 @@
 // stub, or the outbox of a vault the user picked.
 
 #include "onboarding/VaultCandidate.h"
-#include "platform/clock/Clock.h"
+#include "platform/process/ProcessRunner.h"
 
 #include <QList>
 #include <QString>
@@ -28,15 +28,16 @@ public:
     struct Sources {
         QStringList registryFiles;  // read in order; all of them count
         QStringList searchRoots;
-        const Clock* clock = &Clock::system();
+        // Runs the listings of the search, each killed at the time limit.
+        ProcessRunner* runner = &ProcessRunner::system();
         int searchTimeLimitMs = 5'000;
 
         static Sources standard();
     };
 
     // Ranked: most recently opened first, then undated registry vaults by name, then the vaults
-    // only the search found, by name. Blocks for the whole search (seconds): keep it off the main
-    // thread. Never fails; every candidate's folder existed when it was found, no two share an id.
+    // only the search found, by name. Blocks for the whole search (up to its time limit, and
+    // however long the registries' folders take to answer): run it through VaultDetection. Never fails; every candidate's folder existed when it was found, no two share an id.
     static QList<VaultCandidate> detectAll();
     static QList<VaultCandidate> detectAll(const Sources& sources);
 

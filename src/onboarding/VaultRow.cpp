@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 namespace harkwell {
@@ -47,14 +48,24 @@ VaultRow::VaultRow(VaultCandidate candidate, std::function<void()> onSelect, con
     lines->addWidget(path);
 
     if (m_candidate.lastOpened) {
-        m_lastOpened = new QLabel(QStringLiteral("Last opened ")
-                                      + QLocale().toString(m_candidate.lastOpened->toLocalTime().date(), QLocale::ShortFormat),
+        m_lastOpened = new QLabel(QStringLiteral("Last opened ") + abbreviatedDate(m_candidate.lastOpened->toLocalTime().date()),
                                   this);
         WelcomeStyle::setCaption(m_lastOpened, WelcomeStyle::Tone::Tertiary);
         lines->addWidget(m_lastOpened);
     }
     layout->addLayout(lines, 1);
     layout->addWidget(WelcomeStyle::chevron(this));
+}
+
+QString VaultRow::abbreviatedDate(const QDate& date, const QLocale& locale)
+{
+    // The locale's long form without the weekday and with the month's short name: "Feb 3, 2026",
+    // "3. Feb. 2026"; the short form's "2/3/26" reads as a code, not a date.
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*|\\s*[,.]?\\s*d{4}"));
+    format.remove(weekday);
+    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    return locale.toString(date, format.trimmed());
 }
 
 QString VaultRow::lastOpenedText() const { return m_lastOpened ? m_lastOpened->text() : QString(); }

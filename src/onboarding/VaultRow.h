@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QColor>
+#include <QDate>
+#include <QLocale>
 #include <QStringList>
 
 #include <functional>
@@ -24,6 +26,8 @@ public:
     QString iconName() const { return m_iconName; }
     // "Last opened …", or empty when the registry gave no date.
     QString lastOpenedText() const;
+    // A date in the locale's abbreviated style, without the time.
+    static QString abbreviatedDate(const QDate& date, const QLocale& locale = QLocale());
 
     QSize sizeHint() const override;
 

@@ -1,9 +1,15 @@
 #include "onboarding/VaultSearch.h"
 
-#include <QDirIterator>
+#include "platform/process/ProcessRunner.h"
+
 #include <QFile>
+#include <QMutex>
 
 #include <fnmatch.h>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
 
 namespace harkwell {
 
@@ -16,33 +22,35 @@ const char* const kExcludedPatterns[] = {
     "*/.local/share/Trash/*", "*/.Trash-*/*", "*/.cache/*",
 };
 
-class Walk {
-public:
-    Walk(const QDateTime& deadline, const Clock& clock) : m_deadline(deadline), m_clock(clock) {}
+using Clock = std::chrono::steady_clock;
 
-    bool expired() const { return m_expired || (m_expired = m_clock.now() >= m_deadline); }
+std::chrono::milliseconds left(Clock::time_point deadline)
+{
+    return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
 
-    // `depth` is the depth of the entries inside `folder` below the root.
-    void visit(const QString& folder, int depth, QStringList& hits)
-    {
-        if (depth > VaultSearch::kMaxDepth || expired())
-            return;
-        QDirIterator entries(folder, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-        while (entries.hasNext()) {
-            if (expired())
-                return;
-            const QString child = entries.next();
-            if (entries.fileName() == QLatin1String(".obsidian") && !VaultSearch::isExcluded(child))
-                hits.append(child);
-            visit(child, depth + 1, hits);
-        }
-    }
+// The NUL-separated paths a listing printed; a path cut short by the kill is dropped.
+QStringList paths(const QByteArray& output)
+{
+    QStringList found;
+    qsizetype start = 0;
+    for (qsizetype end = output.indexOf('\0'); end >= 0; start = end + 1, end = output.indexOf('\0', start))
+        found.append(QFile::decodeName(output.mid(start, end - start)));
+    return found;
+}
 
-private:
-    QDateTime m_deadline;
-    const Clock& m_clock;
-    mutable bool m_expired = false;
-};
+QStringList list(ProcessRunner& runner, const QStringList& arguments, Clock::time_point deadline)
+{
+    const std::chrono::milliseconds limit = left(deadline);
+    if (limit.count() == 0)
+        return {};
+    // Unbuffered, so that a listing killed at the limit has handed over every hit it made.
+    const auto run = runner.run(QStringList{QStringLiteral("stdbuf"), QStringLiteral("-o0"), QStringLiteral("find"),
+                                            QStringLiteral("-P")} + arguments,
+                                limit);
+    return run ? paths(run->output) : QStringList();
+}
 
 }  // namespace
 
@@ -55,16 +63,55 @@ bool VaultSearch::isExcluded(const QString& path)
     return false;
 }
 
-QStringList VaultSearch::obsidianFolders(const QStringList& roots, const QDateTime& deadline, const Clock& clock)
+QStringList VaultSearch::obsidianFolders(const QStringList& roots, std::chrono::milliseconds limit, ProcessRunner& runner)
 {
-    QStringList hits;
-    Walk walk(deadline, clock);
+    const Clock::time_point deadline = Clock::now() + limit;
+    const QString depth = QString::number(kMaxDepth - 1);
+
+    // The folders directly below each root, in order; each is searched by a listing of its own.
+    QStringList folders;
     for (const QString& root : roots) {
-        if (walk.expired())
-            break;
-        walk.visit(root, 1, hits);
+        QStringList below = list(runner,
+                                 {root, QStringLiteral("-mindepth"), QStringLiteral("1"), QStringLiteral("-maxdepth"),
+                                  QStringLiteral("1"), QStringLiteral("-type"), QStringLiteral("d"),
+                                  QStringLiteral("-print0")},
+                                 deadline);
+        below.sort();
+        folders += below;
     }
-    return hits;
+
+    std::vector<QStringList> hits(folders.size());
+    QMutex lock;  // guards `next`
+    qsizetype next = 0;
+    const auto work = [&] {
+        for (;;) {
+            qsizetype index = 0;
+            {
+                QMutexLocker locker(&lock);
+                if (next >= folders.size())
+                    return;
+                index = next++;
+            }
+            hits[index] = list(runner,
+                               {folders[index], QStringLiteral("-maxdepth"), depth, QStringLiteral("-type"),
+                                QStringLiteral("d"), QStringLiteral("-name"), QStringLiteral(".obsidian"),
+                                QStringLiteral("-print0")},
+                               deadline);
+        }
+    };
+    std::vector<std::thread> workers;
+    const qsizetype count = std::min<qsizetype>(kParallelListings, folders.size());
+    for (qsizetype i = 0; i < count; ++i)
+        workers.emplace_back(work);
+    for (std::thread& worker : workers)
+        worker.join();
+
+    QStringList found;
+    for (const QStringList& folderHits : hits)
+        for (const QString& hit : folderHits)
+            if (!isExcluded(hit))
+                found.append(hit);
+    return found;
 }
 
 }  // namespace harkwell

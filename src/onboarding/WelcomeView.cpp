@@ -6,6 +6,7 @@
 #include "onboarding/ActionCard.h"
 #include "onboarding/CreateVaultSheet.h"
 #include "platform/dialogs/FolderChooser.h"
+#include "onboarding/VaultDetection.h"
 #include "onboarding/VaultDetector.h"
 #include "onboarding/VaultRow.h"
 #include "onboarding/WelcomeStyle.h"
@@ -15,7 +16,6 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFrame>
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -23,7 +23,6 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace harkwell {
 
@@ -59,7 +58,7 @@ WelcomeView::WelcomeView(std::function<void()> onComplete, Detector detector, Fo
     if (m_branding.appIcon.isNull())
         m_branding.appIcon = QApplication::windowIcon();
 
-    setFixedSize(580, 680);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -69,6 +68,7 @@ WelcomeView::WelcomeView(std::function<void()> onComplete, Detector detector, Fo
     layout->addWidget(divider(this));
     layout->addWidget(buildFooter());
     refreshSettingsTexts();
+    connect(&VaultDetection::shared(), &VaultDetection::finished, this, &WelcomeView::takeCandidates);
 }
 
 QWidget* WelcomeView::buildHeader()
@@ -223,13 +223,31 @@ QWidget* WelcomeView::buildFooter()
     m_footerButton->setDefault(true);
     connect(m_footerButton, &QPushButton::clicked, this, [this] {
         // Writing even the untouched defaults marks onboarding as seen: the app stops showing the window.
-        if (const auto saved = Settings::shared().save(); !saved)
-            HarkwellLog::log(QStringLiteral("[harkwell] welcome: could not save the settings: %1").arg(saved.error().text));
-        m_onComplete();
+        saveAndComplete();
     });
     layout->addWidget(m_footerButton);
-    return footer;
+
+    auto* outer = new QWidget(this);
+    auto* outerLayout = new QVBoxLayout(outer);
+    outerLayout->setContentsMargins(0, 0, 0, 0);
+    outerLayout->setSpacing(0);
+    m_saveError = new QLabel(outer);
+    m_saveError->setObjectName(QStringLiteral("saveError"));
+    m_saveError->setWordWrap(true);
+    m_saveError->setTextFormat(Qt::PlainText);
+    m_saveError->setContentsMargins(20, 8, 20, 0);
+    QPalette palette = m_saveError->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xFF, 0x3B, 0x30));
+    m_saveError->setPalette(palette);
+    m_saveError->hide();
+    outerLayout->addWidget(m_saveError);
+    outerLayout->addWidget(footer);
+    return outer;
 }
+
+QSize WelcomeView::sizeHint() const { return {kWidth, kHeight}; }
+
+QString WelcomeView::saveErrorText() const { return m_saveError->isHidden() ? QString() : m_saveError->text(); }
 
 QString WelcomeView::guideLinkText() const { return QStringLiteral("The full guide on ") + m_branding.productPage.host(); }
 
@@ -256,18 +274,16 @@ void WelcomeView::changeEvent(QEvent* event)
 
 void WelcomeView::loadCandidates()
 {
-    const quint64 detection = ++m_detection;
-    auto* watcher = new QFutureWatcher<QList<VaultCandidate>>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, detection] {
-        watcher->deleteLater();
-        if (detection != m_detection)
-            return;
-        m_candidates = watcher->result();
-        m_loading = false;
-        showCandidates();
-        emit candidatesLoaded();
-    });
-    watcher->setFuture(QtConcurrent::run([detector = m_detector] { return detector(); }));
+    // A run already under way answers this window too.
+    VaultDetection::shared().start(m_detector);
+}
+
+void WelcomeView::takeCandidates(const QList<VaultCandidate>& candidates)
+{
+    m_candidates = candidates;
+    m_loading = false;
+    showCandidates();
+    emit candidatesLoaded();
 }
 
 void WelcomeView::showCandidates()
@@ -314,8 +330,20 @@ void WelcomeView::commitVault(const QString& path, const QString& vaultName)
         record.additionalPaths.clear();
         record.remotesPath.reset();
     });
-    if (const auto saved = settings.save(); !saved)
+    saveAndComplete();
+}
+
+void WelcomeView::saveAndComplete()
+{
+    // A choice that did not reach the file would be gone at the next start: the window stays,
+    // says why, and the user can try again or pick another way.
+    if (const auto saved = Settings::shared().save(); !saved) {
         HarkwellLog::log(QStringLiteral("[harkwell] welcome: could not save the settings: %1").arg(saved.error().text));
+        m_saveError->setText(QStringLiteral("Not saved: ") + saved.error().text);
+        m_saveError->show();
+        return;
+    }
+    m_saveError->hide();
     m_onComplete();
 }
 

@@ -37,7 +37,8 @@ public:
     bool isShowingCreateSheet() const { return m_sheet != nullptr; }
     CreateVaultSheet* createSheet() const { return m_sheet; }
 
-    // Runs detection off the main thread; the newest run's list replaces the shown one.
+    // Runs detection off the main thread, unless a run is under way already; the list of the run
+    // that ends replaces the shown one.
     void loadCandidates();
     // Makes `path` ("~" allowed) Harkwell's vault: outbox, settings, save, completion.
     void commitVault(const QString& path, const QString& vaultName);
@@ -50,9 +51,17 @@ public:
     QString emptyText() const;
     QString loadingText() const;
     QPushButton* footerButton() const { return m_footerButton; }
+    // Why the last save failed; empty while it did not.
+    QString saveErrorText() const;
     ActionCard* createCard() const { return m_createCard; }
     ActionCard* customFolderCard() const { return m_customCard; }
     QString guideLinkText() const;
+
+    QSize sizeHint() const override;
+    static constexpr int kWidth = 580;
+    static constexpr int kHeight = 680;
+    static constexpr int kMinimumWidth = 460;
+    static constexpr int kMinimumHeight = 420;
 
 signals:
     void candidatesLoaded();
@@ -66,10 +75,13 @@ private:
     QWidget* buildContent();
     QWidget* buildGuide();
     QWidget* buildFooter();
+    void takeCandidates(const QList<VaultCandidate>& candidates);
     void showCandidates();
     // The heading and footer follow whether a settings file exists, which may change at any time.
     void refreshSettingsTexts();
     void hideCreateSheet();
+    // Writes the settings file, then completes the window; a failed write keeps it open with the reason.
+    void saveAndComplete();
 
     std::function<void()> m_onComplete;
     Detector m_detector;
@@ -78,7 +90,6 @@ private:
 
     QList<VaultCandidate> m_candidates;
     bool m_loading = true;
-    quint64 m_detection = 0;  // the newest detection's number; older results are dropped
 
     QStackedWidget* m_stack = nullptr;
     QLabel* m_loadingLabel = nullptr;
@@ -87,6 +98,7 @@ private:
     QLabel* m_guideLink = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
     QPushButton* m_footerButton = nullptr;
+    QLabel* m_saveError = nullptr;
     ActionCard* m_createCard = nullptr;
     ActionCard* m_customCard = nullptr;
     QPointer<CreateVaultSheet> m_sheet;

@@ -34,7 +34,12 @@ void WelcomeWindowController::show()
         m_view = new WelcomeView([this] { complete(); }, m_detector, m_chooser ? *m_chooser : FolderChooser::dialog(),
                                  m_branding, window);
         layout->addWidget(m_view);
-        window->setFixedSize(window->sizeHint());
+        // Its usual size, but never beyond the screen (a laptop at 150 % has 720 points of height);
+        // the list scrolls, and the user may resize the window.
+        QSize size = window->sizeHint();
+        if (const QScreen* screen = window->screen())
+            size = size.boundedTo(screen->availableGeometry().size() * 0.9).expandedTo(window->minimumSizeHint());
+        window->resize(size);
         if (const QScreen* screen = window->screen())
             window->move(screen->availableGeometry().center() - window->rect().center());
         m_window = window;

@@ -8,9 +8,14 @@
 #include "onboarding/VaultRow.h"
 #include "onboarding/WelcomeWindowController.h"
 #include "platform/paths/Paths.h"
+#include "onboarding/VaultDetection.h"
 #include "support/TempHome.h"
+#include "support/WidgetShot.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QScopeGuard>
+#include <QThreadPool>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -21,6 +26,9 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
+
+Q_DECLARE_METATYPE(harkwell::test::Shade)
 
 using namespace harkwell;
 
@@ -240,6 +248,108 @@ private slots:
         QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this Mac..."));
         QTRY_VERIFY_WITH_TIMEOUT(!m_controller->view()->isLoading(), 5000);
         QVERIFY(m_detections >= 2);
+    }
+
+    void aSettingsFileThatCannotBeWrittenKeepsTheWindowOpen_data()
+    {
+        QTest::addColumn<bool>("choosingARow");
+        QTest::newRow("a vault chosen") << true;
+        QTest::newRow("the footer button") << false;
+    }
+    void aSettingsFileThatCannotBeWrittenKeepsTheWindowOpen()
+    {
+        QFETCH(bool, choosingARow);
+        m_home->make(QStringLiteral("Vaults/One"));
+        m_found = {candidate("~/Vaults/One", Source::Filesystem)};
+        // A folder where the file belongs: the write cannot replace it.
+        QVERIFY(QDir().mkpath(Paths::settingsFile()));
+        WelcomeView* view = showAndLoad();
+        QVERIFY(view);
+        QTest::mouseClick(choosingARow ? static_cast<QWidget*>(view->rows().first()) : view->footerButton(), Qt::LeftButton);
+
+        QCOMPARE(m_completions, 0);
+        QVERIFY(m_controller->window() && m_controller->window()->isVisible());
+        QVERIFY2(view->saveErrorText().startsWith(QStringLiteral("Not saved: ")), qPrintable(view->saveErrorText()));
+
+        // Once the file can be written, the same choice goes through.
+        QVERIFY(QDir(Paths::settingsFile()).removeRecursively());
+        QTest::mouseClick(choosingARow ? static_cast<QWidget*>(view->rows().first()) : view->footerButton(), Qt::LeftButton);
+        QCOMPARE(m_completions, 1);
+        QVERIFY(QFileInfo(Paths::settingsFile()).isFile());
+    }
+
+    void detectionRunsOneAtATimeOnAThreadOfItsOwn()
+    {
+        const auto release = std::make_shared<std::atomic<bool>>(false);
+        // Whatever happens below, the held detection ends before the test does.
+        const auto letGo = qScopeGuard([&] {
+            *release = true;
+            QTest::qWaitFor([] { return !VaultDetection::shared().isRunning(); }, 10'000);
+        });
+        m_found = {candidate("/v/One", Source::Filesystem)};
+        m_controller->setDetector([this, release] {
+            ++m_detections;
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return m_found;
+        });
+        m_controller->show();
+        QTRY_COMPARE(m_detections.load(), 1);
+        // Showing the window again and again while detection hangs starts nothing more, and keeps
+        // the shared pool (where capture copies run) free.
+        for (int i = 0; i < 8; ++i) {
+            m_controller->window()->close();
+            m_controller->show();
+        }
+        QCOMPARE(m_detections.load(), 1);
+        QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+        QVERIFY(m_controller->view()->isLoading());
+
+        *release = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->view()->isLoading(), 5000);
+        QCOMPARE(m_controller->view()->candidates(), m_found);
+    }
+
+    void lastOpenedIsAnAbbreviatedDate_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << "Feb 3, 2026";
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "3. Feb. 2026";
+    }
+    void lastOpenedIsAnAbbreviatedDate()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, text);
+        QCOMPARE(VaultRow::abbreviatedDate(QDate(2026, 2, 3), locale), text);
+    }
+
+    void picturesOfTheWindow_data()
+    {
+        QTest::addColumn<test::Shade>("shade");
+        QTest::addColumn<int>("scale");
+        QTest::newRow("light") << test::Shade::Light << 1;
+        QTest::newRow("light, scale 2") << test::Shade::Light << 2;
+        QTest::newRow("dark") << test::Shade::Dark << 1;
+        QTest::newRow("dark, scale 2") << test::Shade::Dark << 2;
+    }
+    void picturesOfTheWindow()
+    {
+        QFETCH(test::Shade, shade);
+        QFETCH(int, scale);
+        const test::ShadeScope palette(shade);
+        m_home->make(QStringLiteral("Vaults/Work/_outbox"));
+        m_found = {candidate("~/Vaults/Work", Source::ObsidianRegistry, true, true, QDateTime(QDate(2026, 2, 3), QTime(12, 0))),
+                   candidate("/v/Searched", Source::Filesystem)};
+        WelcomeView* view = showAndLoad();
+        QVERIFY(view);
+        QWidget* window = m_controller->window();
+        QVERIFY(window->width() >= WelcomeView::kMinimumWidth && window->height() >= WelcomeView::kMinimumHeight);
+        // The size it opens with on a screen that has room for it.
+        window->resize(WelcomeView::kWidth, WelcomeView::kHeight);
+        QCoreApplication::processEvents();
+        const QString path = test::screenshotFolder() + u'/' + test::screenshotName(QStringLiteral("welcome"), shade, scale);
+        QVERIFY2(test::writePng(window, path, scale), qPrintable(path));
     }
 
     void theSheetStartsFromItsInitialValues()
