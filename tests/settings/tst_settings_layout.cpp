@@ -4,6 +4,7 @@
 
 #include "SettingsFixture.h"
 
+#include "settings/ImportExistingSheet.h"
 #include "settings/SettingsWindowController.h"
 #include "support/WidgetShot.h"
 
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -29,6 +31,10 @@ namespace {
 
 bool isControl(QWidget* widget)
 {
+    // The parts of a compound control (a date field's text) are laid out by the control itself.
+    QWidget* parent = widget->parentWidget();
+    if (qobject_cast<QAbstractSpinBox*>(parent) || qobject_cast<QComboBox*>(parent))
+        return false;
     if (auto* label = qobject_cast<QLabel*>(widget))
         return !label->text().isEmpty();
     return qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
@@ -149,6 +155,29 @@ private slots:
         QCOMPARE(window->size(), opened + QSize(200, 150));
     }
 
+    void theRecordingTabIsLeftOutWithoutSystemSound()
+    {
+        SettingsServices services = f->services();
+        services.app.recordingSupported = [] { return false; };
+        SettingsView view(services);
+        QStringList labels;
+        for (int i = 0; i < view.tabs()->count(); ++i)
+            labels << view.tabs()->tabText(i);
+        QCOMPARE(labels, (QStringList{"General", "Paths", "Scanning", "Files", "Captures", "Notify"}));
+        // Its keys are still saved, with the values loaded.
+        view.save();
+        QCOMPARE(f->settingsFile().value("recordingShowWindow"), QJsonValue(true));
+    }
+
+    void theSendExistingSheetShowsItsWholeExplanation()
+    {
+        ImportExistingSheet sheet(f->clock.now(), f->files, nullptr);
+        sheet.show();
+        settle(&sheet);
+        const QStringList problems = problemsOfPage(&sheet);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("; "))));
+    }
+
     void picturesOfEveryTab_data()
     {
         QTest::addColumn<Shade>("shade");
@@ -173,6 +202,11 @@ private slots:
             const QString name = QStringLiteral("settings-") + tabs->tabText(i).toLower();
             const QString path = screenshotFolder() + u'/' + screenshotName(name, shade, scale);
             QVERIFY2(writePng(window, path, scale), qPrintable(path));
+            // The whole page as it scrolls, for a look at what lies below the window's edge.
+            if (auto* scroll = qobject_cast<QScrollArea*>(tabs->currentWidget()); scroll && scale == 1) {
+                const QString full = screenshotFolder() + u'/' + screenshotName(name + QStringLiteral("-page"), shade, scale);
+                QVERIFY2(writePng(scroll->widget(), full, scale), qPrintable(full));
+            }
         }
     }
 };
