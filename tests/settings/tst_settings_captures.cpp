@@ -390,15 +390,15 @@ private slots:
         QTRY_VERIFY(button(&view, "Connect to Mirelon…"));
         returnSaves("after Cancel");
 
+        f->service.setPairingPendingPolls(1);
         f->service.setPairingOutcome("denied");
         button(&view, "Connect to Mirelon…")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("pairingMessage"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("pairingMessage"), 10000);
         returnSaves("failed");
 
         f->service.setPairingOutcome("approved");
-        f->service.setPairingPendingPolls(1);
         button(&view, "Try again")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("tokenPrefix"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(view.findChild<QLabel*>("tokenPrefix"), 10000);
         returnSaves("connected");
         button(&view, "Disconnect")->click();
         QTRY_VERIFY(button(&view, "Connect to Mirelon…"));
