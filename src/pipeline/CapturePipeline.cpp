@@ -616,8 +616,21 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
         co_await fail(id, JobStatus::kFailed);
     };
 
+    // A key no request can carry would fail every poll for six hours while the note says "queued".
+    auto unaskable = [&]() -> bool {
+        return !MirelonClient::address(client->baseUrl(), {QStringLiteral("sources"), currentKey, QStringLiteral("status")}).isValid();
+    };
+    auto giveUpOnKey = [&]() -> QCoro::Task<> {
+        log(QStringLiteral("cache key %1 for %2 can never be asked for; giving up").arg(currentKey, id));
+        co_await fail(id, JobStatus::kFailed);
+    };
+
     if (timedOut()) {
         co_await endWithTimeout();
+        co_return;
+    }
+    if (unaskable()) {
+        co_await giveUpOnKey();
         co_return;
     }
     for (;;) {
@@ -679,6 +692,10 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
                     co_return;
                 }
                 currentKey = *moved;
+                if (unaskable()) {
+                    co_await giveUpOnKey();
+                    co_return;
+                }
                 reResolved = true;
                 probed = false;
                 notFound = 0;
@@ -728,6 +745,24 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
             return writer.writeMarkdown(note, detail.result.text.value_or(QString()));
         });
         written = co_await writing;
+    }
+
+    if (source && !written) {
+        // An id that names no file, or a folder standing where the note belongs, does not heal by
+        // itself: fetching the transcript again every poll for six hours changes nothing.
+        const InboxWriter writer = inbox();
+        const InboxError error = written.error();
+        auto judging = offThread([writer, id, error] {
+            if (error.kind == InboxError::Kind::InvalidId)
+                return true;
+            const auto path = writer.notePath(id);
+            return path && QFileInfo(*path).isDir();
+        });
+        if (co_await judging) {
+            log(QStringLiteral("transcript for %1 can never be written (%2); giving up").arg(id, error.text));
+            co_await fail(id, JobStatus::kFailed);
+            co_return FetchOutcome::Refused;
+        }
     }
 
     if (!source && source.error().kind == ClientError::Kind::PlanRequired) {

@@ -52,7 +52,11 @@ QCoro::Task<> CaptureStatus::runTimer(quint64 generation)
         if (m_timerGeneration.load() != generation)
             co_return;
         refreshLocked();
+        // Deadlines missed while the computer slept or the clock jumped merge into this one count.
+        const QDateTime now = m_clock.now();
         next = next.addSecs(kInterval.count());
+        if (next <= now)
+            next = next.addSecs((next.secsTo(now) / kInterval.count() + 1) * kInterval.count());
     }
 }
 

@@ -113,6 +113,11 @@ private slots:
         QTest::newRow("fetch fails once after done") << "fetch fails once after done" << "done"
                                                      << QStringList{sent, QStringLiteral("transcriptReady")}
                                                      << "fetch transcript failed for 260304-090000: ";
+        // Ends that no number of polls would change: said at once, not after six hours.
+        QTest::newRow("key no URL can carry") << "key .." << "failed" << QStringList{sent, QStringLiteral("failed:failed")}
+                                              << "cache key .. for 260304-090000 can never be asked for; giving up";
+        QTest::newRow("a folder where the note belongs") << "note is a folder" << "" << QStringList{sent, QStringLiteral("failed:failed")}
+                                                         << "transcript for 260304-090000 can never be written (";
     }
 
     void failures()
@@ -151,11 +156,28 @@ private slots:
         } else if (scenario == QLatin1String("fetch fails once after done")) {
             f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("done"))}}, true);
             f.service.script("GET", QStringLiteral("sources/*"), {{500, "busy"}});
+        } else if (scenario == QLatin1String("key ..")) {
+            f.service.script("POST", QStringLiteral("sources"), {{200, R"({"status":"queued","cache_key":".."})"}});
+        } else if (scenario == QLatin1String("note is a folder")) {
+            f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("done"))}}, true);
+            connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
+                if (request.path.endsWith(QLatin1String("/status")) && QFile::remove(*f.inbox().notePath(kId)))
+                    QDir().mkpath(*f.inbox().notePath(kId));
+            });
         }
 
         f.dropFile(QStringLiteral("memo.m4a"), "memo");
         QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
 
+        if (scenario == QLatin1String("key ..") || scenario == QLatin1String("note is a folder")) {
+            QCOMPARE(f.service.requests("GET", QStringLiteral("sources/*/status")).size(), scenario == QLatin1String("key ..") ? 0 : 1);
+            QCOMPARE(f.service.requests("GET", QStringLiteral("sources/*")).size(), scenario == QLatin1String("key ..") ? 0 : 1);
+        }
+        if (finalStatus.isEmpty()) {
+            QCOMPARE(f.eventNames(), events);
+            QVERIFY2(f.logText().contains(QStringLiteral("[harkwell] capture pipeline: ") + logLine), qPrintable(f.logText()));
+            return;
+        }
         QCOMPARE(f.note(kId)->mirelonJobStatus, finalStatus);
         QCOMPARE(f.eventNames(), events);
         QVERIFY2(f.logText().contains(QStringLiteral("[harkwell] capture pipeline: ") + logLine), qPrintable(logLine));

@@ -174,6 +174,42 @@ private slots:
         QCOMPARE(changed.size(), 4);
     }
 
+    // A clock that jumps ahead (a wake from sleep, a time set by hand) gives one count for all the
+    // deadlines it passed, and the next comes a full interval or less after it.
+    void aJumpOfTheClockCountsOnce_data()
+    {
+        QTest::addColumn<int>("jumpSeconds");
+        QTest::newRow("one interval") << 30;
+        QTest::newRow("five minutes and a bit") << 301;
+        QTest::newRow("eight hours") << 8 * 3600;
+    }
+    void aJumpOfTheClockCountsOnce()
+    {
+        QFETCH(int, jumpSeconds);
+        Inbox inbox;
+        Settings settings(Paths::settingsFile());
+        settings.update([&](AppSettings& s) { s.vaultPath = inbox.vault(); });
+        FakeClock clock(kNow);
+        CaptureStatus status(settings, clock, FileSystem::local());
+        QSignalSpy changed(&status, &CaptureStatus::changed);
+        status.start();
+        QTRY_COMPARE_WITH_TIMEOUT(clock.pendingSleepers(), 1, 5000);
+        clock.advance(1s);
+        QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.pendingSleepers(), 1, 5000);
+
+        clock.setNow(clock.now().addSecs(jumpSeconds));
+        QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.pendingSleepers(), 1, 5000);
+        QTest::qWait(50);
+        QCOMPARE(changed.size(), 2);
+        clock.advance(30s);
+        QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.pendingSleepers(), 1, 5000);
+        QTest::qWait(50);
+        QCOMPARE(changed.size(), 3);
+    }
+
     void coordinatorReportsPublishWhatChanged()
     {
         test::TempHome home;
