@@ -132,7 +132,8 @@ private slots:
         QStringList statusAtFetch;
         connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
             if (request.method == "GET" && request.path.startsWith(QLatin1String("sources/key-")) && request.path.count(QLatin1Char('/')) == 1)
-                statusAtFetch << f.note(kId)->mirelonJobStatus.value_or(QString());
+                if (const auto note = f.note(kId))
+                    statusAtFetch << note->mirelonJobStatus.value_or(QString());
         });
         if (scenario == QLatin1String("upload 500")) {
             f.service.script("POST", QStringLiteral("sources"), {{500, "boom"}});

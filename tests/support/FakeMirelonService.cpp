@@ -288,7 +288,10 @@ void FakeMirelonService::handle(QTcpSocket* socket, RecordedRequest request)
     m_requests.append(request);
     emit requestArrived(request);
 
-    const FakeReply reply = answer(request);
+    const FakeInterference interference = m_interference ? m_interference(request) : FakeInterference{};
+    FakeReply reply = interference.instead ? *interference.instead : answer(request);
+    reply.delayMs += interference.extraDelayMs;
+    reply.dropConnection = reply.dropConnection || interference.dropAfterHandling;
     if (reply.delayMs <= 0) {
         send(socket, reply);
         return;
@@ -305,6 +308,10 @@ void FakeMirelonService::handle(QTcpSocket* socket, RecordedRequest request)
 void FakeMirelonService::send(QTcpSocket* socket, const FakeReply& reply)
 {
     --m_inFlight;
+    if (reply.dropConnection) {
+        socket->abort();
+        return;
+    }
     QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
     bool hasContentType = false;
     for (const auto& [name, value] : reply.headers) {

@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <functional>
 #include <optional>
 
 class QTcpServer;
@@ -38,6 +39,14 @@ struct FakeReply {
     QByteArray body;
     int delayMs = 0;  // how long the server holds the answer before sending it
     QList<QPair<QByteArray, QByteArray>> headers;  // beyond Content-Length and Connection
+    bool dropConnection = false;  // after the delay, close the connection without answering
+};
+
+// What a flaky network or service does to one request, decided when it arrives.
+struct FakeInterference {
+    std::optional<FakeReply> instead;  // answered in place of the service (nothing happens there)
+    int extraDelayMs = 0;              // added to the answer's delay
+    bool dropAfterHandling = false;    // the service does the work, the client never hears of it
 };
 
 // One part of a multipart/form-data body.
@@ -100,6 +109,11 @@ public:
     // route replaces an earlier one.
     void script(const QByteArray& method, const QString& path, QList<FakeReply> replies, bool repeatLast = false);
     void clearScripts();
+    // Consulted for every request before it is answered; nothing by default.
+    void setInterference(std::function<FakeInterference(const RecordedRequest&)> interference)
+    {
+        m_interference = std::move(interference);
+    }
 
     // Default behaviour, tuned by tests.
     void addSource(const FakeSource& source);  // listed before the sources added earlier
@@ -150,6 +164,7 @@ private:
     QHash<QTcpSocket*, Connection*> m_connections;
     QElapsedTimer m_started;
     QList<Route> m_routes;
+    std::function<FakeInterference(const RecordedRequest&)> m_interference;
     QList<RecordedRequest> m_requests;
     int m_inFlight = 0;
     int m_peakInFlight = 0;
