@@ -127,10 +127,11 @@ private slots:
         QFETCH(QStringList, events);
         QFETCH(QString, logLine);
 
+        QStringList statusAtFetch;
         PipelineFixture f;
         f.service.setUploadsAnswerWithTask(false);
-        QStringList statusAtFetch;
-        connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
+        QObject listening;  // goes first, so no request reaches these lambdas while the fixture goes away
+        connect(&f.service, &FakeMirelonService::requestArrived, &listening, [&](const RecordedRequest& request) {
             if (request.method == "GET" && request.path.startsWith(QLatin1String("sources/key-")) && request.path.count(QLatin1Char('/')) == 1)
                 if (const auto note = f.note(kId))
                     statusAtFetch << note->mirelonJobStatus.value_or(QString());
@@ -161,7 +162,7 @@ private slots:
             f.service.script("POST", QStringLiteral("sources"), {{200, R"({"status":"queued","cache_key":".."})"}});
         } else if (scenario == QLatin1String("note is a folder")) {
             f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("done"))}}, true);
-            connect(&f.service, &FakeMirelonService::requestArrived, this, [&](const RecordedRequest& request) {
+            connect(&f.service, &FakeMirelonService::requestArrived, &listening, [&](const RecordedRequest& request) {
                 if (request.path.endsWith(QLatin1String("/status")) && QFile::remove(*f.inbox().notePath(kId)))
                     QDir().mkpath(*f.inbox().notePath(kId));
             });
