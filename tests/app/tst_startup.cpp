@@ -257,6 +257,8 @@ private slots:
         HarkwellApp app(services, notifications, schemes);
         app.start();
         QCOMPARE(app.menuRows().first().text, QString("Vault"));
+        // The refresh start() began holds its frame until its listings report back.
+        QTRY_VERIFY(!app.scanner()->isScanning());
     }
 };
 

@@ -141,6 +141,40 @@ private slots:
         QCOMPARE(clock.now(), start.addSecs(34));
     }
 
+    // A coroutine still asleep when its clock goes must unwind, or its frame (and everything it
+    // holds) is never freed; the code after the sleep must not run against a clock that is gone.
+    void fakeClockUnwindsItsSleepersWhenItGoes_data()
+    {
+        QTest::addColumn<bool>("wokenFirst");
+        QTest::newRow("still asleep") << false;
+        QTest::newRow("woken, wake-up not yet delivered") << true;
+    }
+    void fakeClockUnwindsItsSleepersWhenItGoes()
+    {
+        QFETCH(bool, wokenFirst);
+        struct Guard {
+            bool* freed;
+            ~Guard() { *freed = true; }
+        };
+        bool freed = false;
+        bool ranOn = false;
+        auto sleeper = [](Clock& clock, bool* freed, bool* ranOn) -> QCoro::Task<> {
+            Guard guard{freed};
+            co_await clock.sleep(10s);
+            *ranOn = true;
+        };
+        {
+            auto clock = std::make_unique<FakeClock>();
+            sleeper(*clock, &freed, &ranOn);  // detached, as the app's timers are
+            if (wokenFirst)
+                clock->advance(10s);
+            QVERIFY(!freed);
+        }
+        QVERIFY(freed);
+        QCoreApplication::processEvents();
+        QVERIFY(!ranOn);
+    }
+
     void fakeClockAutoAdvanceRunsLongSchedulesInstantly()
     {
         FakeClock clock;

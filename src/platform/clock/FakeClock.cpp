@@ -1,13 +1,66 @@
 #include "platform/clock/FakeClock.h"
 
-#include <qcoro/qcorosignal.h>
+#include <QThread>
+
 #include <qcoro/qcorotimer.h>
 
 #include <algorithm>
 
 namespace harkwell {
 
+// Holds nothing that needs destroying: the sleeping frame owns the state.
+struct FakeClock::SleepAwaiter {
+    FakeClock& clock;
+    const QDateTime& deadline;
+    const std::shared_ptr<SleepState>& state;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        state->handle = handle;
+        {
+            QMutexLocker locker(&clock.m_lock);
+            clock.m_sleepers.append(Sleeper{deadline, clock.m_nextOrder++, state});
+        }
+        // A sleep already due (zero, or the clock moved past it) still resumes through the event loop.
+        clock.wakeDue();
+    }
+    // Whether the clock went before the deadline came.
+    bool await_resume() const noexcept { return state->stopped; }
+};
+
 FakeClock::FakeClock(QDateTime start) : m_now(std::move(start)) {}
+
+FakeClock::~FakeClock()
+{
+    QList<std::shared_ptr<SleepState>> pending;
+    {
+        QMutexLocker locker(&m_lock);
+        for (const Sleeper& sleeper : std::as_const(m_sleepers))
+            pending.append(sleeper.state);
+        for (const auto& waking : std::as_const(m_waking))
+            if (auto state = waking.lock())
+                pending.append(std::move(state));
+        m_sleepers.clear();
+        m_waking.clear();
+    }
+    for (const auto& state : std::as_const(pending)) {
+        state->stopped = true;
+        // A sleeper whose thread has already ended can only be unwound here.
+        QObject* waker = state->waker;
+        QThread* thread = waker ? waker->thread() : nullptr;
+        if (!thread || thread == QThread::currentThread() || thread->isFinished() || !thread->isRunning())
+            resume(state);
+        else
+            QMetaObject::invokeMethod(waker, [state] { resume(state); }, Qt::QueuedConnection);
+    }
+}
+
+void FakeClock::resume(const std::shared_ptr<SleepState>& state)
+{
+    if (!state->resumed.exchange(true))
+        state->handle.resume();
+}
 
 QDateTime FakeClock::now() const
 {
@@ -69,13 +122,20 @@ void FakeClock::wakeDue()
                                                 [&](const Sleeper& s) { return s.deadline <= m_now; });
         due = QList<Sleeper>(m_sleepers.begin(), firstLater);
         m_sleepers.erase(m_sleepers.begin(), firstLater);
+        std::sort(due.begin(), due.end(), [](const Sleeper& a, const Sleeper& b) {
+            return a.deadline != b.deadline ? a.deadline < b.deadline : a.order < b.order;
+        });
+        m_waking.removeIf([](const std::weak_ptr<SleepState>& w) {
+            const auto state = w.lock();
+            return !state || state->resumed;
+        });
+        for (const Sleeper& sleeper : std::as_const(due))
+            m_waking.append(sleeper.state);
     }
-    std::sort(due.begin(), due.end(), [](const Sleeper& a, const Sleeper& b) {
-        return a.deadline != b.deadline ? a.deadline < b.deadline : a.order < b.order;
-    });
-    for (const Sleeper& sleeper : due) {
-        if (QPointer<detail::ClockWaker> waker = sleeper.waker)
-            QMetaObject::invokeMethod(waker, [waker] { if (waker) emit waker->fired(); }, Qt::QueuedConnection);
+    for (const Sleeper& sleeper : std::as_const(due)) {
+        std::shared_ptr<SleepState> state = sleeper.state;
+        // The clock may be gone by the time the wake-up runs, so it holds only the sleeper's state.
+        QMetaObject::invokeMethod(state->waker, [state] { resume(state); }, Qt::QueuedConnection);
     }
 }
 
@@ -83,10 +143,12 @@ QCoro::Task<> FakeClock::sleep(std::chrono::milliseconds duration)
 {
     duration = std::max(duration, std::chrono::milliseconds::zero());
     bool autoAdvance = false;
+    QDateTime deadline;
     {
         QMutexLocker locker(&m_lock);
         m_requested.append(duration);
         autoAdvance = m_autoAdvance;
+        deadline = m_now.addMSecs(duration.count());
     }
     if (autoAdvance) {
         advance(duration);
@@ -95,14 +157,10 @@ QCoro::Task<> FakeClock::sleep(std::chrono::milliseconds duration)
     }
 
     auto waker = std::make_unique<detail::ClockWaker>();
-    {
-        QMutexLocker locker(&m_lock);
-        m_sleepers.append(Sleeper{m_now.addMSecs(duration.count()), m_nextOrder++, waker.get()});
-    }
-    // A zero sleep is due at once; the queued wake-up still lands after we start waiting.
-    if (duration == std::chrono::milliseconds::zero())
-        wakeDue();
-    co_await qCoro(waker.get(), &detail::ClockWaker::fired);
+    auto state = std::make_shared<SleepState>();
+    state->waker = waker.get();
+    if (co_await SleepAwaiter{*this, deadline, state})
+        throw Stopped{};
 }
 
 }  // namespace harkwell

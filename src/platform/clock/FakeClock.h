@@ -1,6 +1,8 @@
 #pragma once
 // A clock that tests move by hand (advance) or that moves itself by each requested sleep
 // (auto-advance). Sleepers are woken in deadline order, each on the thread it slept on.
+// A sleep still pending when the clock goes ends by throwing FakeClock::Stopped, so that every
+// coroutine waiting on it unwinds and frees its frame instead of staying suspended forever.
 
 #include "platform/clock/Clock.h"
 
@@ -9,21 +11,26 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
+#include <coroutine>
 #include <memory>
 
 namespace harkwell {
 
 namespace detail {
+// Lives on the sleeping thread, so a wake-up posted to it resumes the sleeper there.
 class ClockWaker : public QObject {
     Q_OBJECT
-signals:
-    void fired();
 };
 }  // namespace detail
 
 class FakeClock final : public Clock {
 public:
+    // Thrown out of a sleep that was still pending when its clock was destroyed.
+    struct Stopped {};
+
     explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 4), QTime(9, 0), Qt::UTC));
+    ~FakeClock() override;
 
     QDateTime now() const override;
     QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
@@ -40,18 +47,29 @@ public:
     std::chrono::milliseconds totalRequested() const;
 
 private:
+    // One suspended sleep; shared between the clock, the sleeping frame and a posted wake-up.
+    struct SleepState {
+        std::coroutine_handle<> handle;
+        QPointer<detail::ClockWaker> waker;
+        std::atomic<bool> resumed{false};
+        std::atomic<bool> stopped{false};
+    };
     struct Sleeper {
         QDateTime deadline;
         quint64 order;
-        QPointer<detail::ClockWaker> waker;
+        std::shared_ptr<SleepState> state;
     };
+    struct SleepAwaiter;
     void wakeDue();
+    static void resume(const std::shared_ptr<SleepState>& state);
 
     mutable QMutex m_lock;  // guards every field below
     QDateTime m_now;
     bool m_autoAdvance = false;
     quint64 m_nextOrder = 0;
     QList<Sleeper> m_sleepers;
+    // Woken, their wake-up possibly still waiting in an event queue.
+    QList<std::weak_ptr<SleepState>> m_waking;
     QList<std::chrono::milliseconds> m_requested;
 };
 
