@@ -10,7 +10,10 @@
 #include "foundation/Opening.h"
 #include "service/Keychain.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QNetworkReply>
+#include <QThreadPool>
 #include <QJsonDocument>
 
 namespace harkwell::test {
@@ -44,7 +47,27 @@ SettingsFixture::SettingsFixture()
 
 SettingsFixture::~SettingsFixture()
 {
+    // The pipeline's coroutines outlive this fixture unless each is left asleep on the clock, which
+    // unwinds them when it goes: a request deleted unanswered with the network would never resume
+    // its poll (a leak), and work finishing off the thread later would resume one against a
+    // pipeline that is gone. So end the requests and let the background work land, until neither
+    // is left.
+    // A request counts until its reply is deleted, which happens once its awaiter has finished; with
+    // the clock standing still, a poll that gets its answer goes back to sleep and stays there.
+    clock.setAutoAdvance(false);
+    for (int quietTurns = 0, turn = 0; quietTurns < 2 && turn < 100; ++turn) {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const QList<QNetworkReply*> replies = network.findChildren<QNetworkReply*>();
+        for (QNetworkReply* reply : replies)
+            reply->abort();
+        const bool busy = !replies.isEmpty() || QThreadPool::globalInstance()->activeThreadCount() > 0;
+        quietTurns = busy ? 0 : quietTurns + 1;
+    }
     m_view.reset();
+    // Unwinding a poll releases its claim on the pipeline, so the pipeline must still be there.
+    clock.unwindSleepers();
     pipeline.reset();
     MicrophoneAccess::setCurrent(nullptr);
     Opening::setWorkspace(nullptr);

@@ -2,8 +2,6 @@
 
 #include <QThread>
 
-#include <qcoro/qcorotimer.h>
-
 #include <algorithm>
 
 namespace harkwell {
@@ -31,7 +29,9 @@ struct FakeClock::SleepAwaiter {
 
 FakeClock::FakeClock(QDateTime start) : m_now(std::move(start)) {}
 
-FakeClock::~FakeClock()
+FakeClock::~FakeClock() { unwindSleepers(); }
+
+void FakeClock::unwindSleepers()
 {
     QList<std::shared_ptr<SleepState>> pending;
     {
@@ -151,9 +151,11 @@ QCoro::Task<> FakeClock::sleep(std::chrono::milliseconds duration)
         deadline = m_now.addMSecs(duration.count());
     }
     if (autoAdvance) {
+        // Due at once, but resumed through the event loop like any other sleep, and unwound like
+        // one if the clock goes first.
         advance(duration);
-        co_await QCoro::sleepFor(std::chrono::milliseconds::zero());
-        co_return;
+        QMutexLocker locker(&m_lock);
+        deadline = m_now;
     }
 
     auto waker = std::make_unique<detail::ClockWaker>();

@@ -41,6 +41,10 @@ public:
     // When on, a sleep moves the clock by its own duration and returns after one turn of the event loop.
     void setAutoAdvance(bool on);
 
+    // Ends every pending sleep as the destructor does, for a fixture whose coroutines hold guards
+    // on objects that must still be alive while they unwind.
+    void unwindSleepers();
+
     int pendingSleepers() const;
     // Every duration asked of sleep(), in call order.
     QList<std::chrono::milliseconds> requestedSleeps() const;
