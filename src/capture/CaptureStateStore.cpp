@@ -15,6 +15,7 @@
 #include <QSet>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 namespace harkwell {
@@ -121,7 +122,8 @@ std::expected<CaptureStateStore::State::Salvaged, DecodeError> CaptureStateStore
     const QJsonValue version = root.value(QStringLiteral("version"));
     if (given(version)) {
         const double number = version.toDouble();
-        if (!version.isDouble() || number != double(qint64(number)) || number < INT_MIN || number > INT_MAX)
+        // The range first: a number beyond what an integer holds has no conversion to test.
+        if (!version.isDouble() || !(number >= INT_MIN && number <= INT_MAX) || number != std::trunc(number))
             return std::unexpected(DecodeError{QStringLiteral("version: expected an integer")});
         state.version = int(number);
     }

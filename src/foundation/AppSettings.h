@@ -66,6 +66,11 @@ struct AppSettings {
     static QStringList defaultIncludeExtensions();
     static QStringList defaultExcludeDirs();
 
+    // The refresh intervals the scanner runs with (seconds): the settings window takes nothing
+    // outside them, and a stored value outside them is brought to the nearer end where it is used.
+    static constexpr double kShortestRefreshInterval = 0.5;
+    static constexpr double kLongestRefreshInterval = 24 * 60 * 60;
+
     QJsonObject toJson() const;
     // Strict: a missing required key, a wrong type or an unknown raw value fails the whole record.
     // Unknown keys are ignored.

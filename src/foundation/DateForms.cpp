@@ -2,13 +2,25 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace harkwell {
 
+QDateTime DateForms::earliest() { return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC); }
+
+QDateTime DateForms::latest() { return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC); }
+
+QDateTime DateForms::withinRange(const QDateTime& time)
+{
+    if (!time.isValid())
+        return time;
+    return std::clamp(time.toUTC(), earliest(), latest());
+}
+
 QString DateForms::internetDateTime(const QDateTime& time)
 {
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+    return withinRange(time).toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
 }
 
 std::optional<QDateTime> DateForms::parseInternetDateTime(const QString& text, bool allowFraction)
@@ -34,7 +46,8 @@ std::optional<QDateTime> DateForms::parseInternetDateTime(const QString& text, b
             return std::nullopt;
         offset = (hours * 3600 + minutes * 60) * (match.captured(9) == QLatin1String("-") ? -1 : 1);
     }
-    return QDateTime(date, clock, Qt::OffsetFromUTC, offset).toUTC();
+    // An offset can carry a time of the first or the last year over the edge of the range.
+    return withinRange(QDateTime(date, clock, Qt::OffsetFromUTC, offset));
 }
 
 double DateForms::referenceSeconds(const QDateTime& time)
@@ -44,8 +57,13 @@ double DateForms::referenceSeconds(const QDateTime& time)
 
 QDateTime DateForms::fromReferenceSeconds(double seconds)
 {
+    // Checked as a floating-point number first: a value beyond what 64 bits hold has no conversion.
     const double unixMilliseconds = (seconds + double(kReferenceEpochOffset)) * 1000.0;
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(unixMilliseconds)), Qt::UTC);
+    if (std::isnan(unixMilliseconds))
+        return {};
+    const double first = double(earliest().toMSecsSinceEpoch());
+    const double last = double(latest().toMSecsSinceEpoch());
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(std::clamp(unixMilliseconds, first, last))), Qt::UTC);
 }
 
 }  // namespace harkwell

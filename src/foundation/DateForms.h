@@ -9,6 +9,8 @@
 
 namespace harkwell {
 
+// Both forms hold the years 0001 to 9999 in UTC only: a time outside them is brought to the nearer
+// end when it is written or read, so that whatever is written can be read back.
 class DateForms {
 public:
     // UTC, a literal "Z", fractions of a second dropped.
@@ -19,6 +21,11 @@ public:
 
     static double referenceSeconds(const QDateTime& time);
     static QDateTime fromReferenceSeconds(double seconds);
+
+    // The first and the last moment the forms hold, and a time brought into that span.
+    static QDateTime earliest();
+    static QDateTime latest();
+    static QDateTime withinRange(const QDateTime& time);
 
     static constexpr qint64 kReferenceEpochOffset = 978'307'200;  // 2001-01-01 in Unix seconds
 };

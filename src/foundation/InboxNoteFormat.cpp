@@ -1,8 +1,8 @@
 #include "foundation/InboxNoteFormat.h"
 
 #include "foundation/DateForms.h"
+#include "platform/files/RegularFile.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
@@ -25,11 +25,20 @@ bool isYamlUnprintable(QChar c)
     return (u < 0x20 && u != u'\t') || u == 0x7F || (u >= 0x80 && u <= 0x9F) || u == 0xFFFE || u == 0xFFFF;
 }
 
+// The value as it can stand on its one line of a UTF-8 file: line breaks and controls become
+// blanks, and a lone surrogate (which UTF-8 cannot hold) the replacement character.
 QString oneLine(QString value)
 {
-    for (QChar& c : value)
-        if (isYamlLineBreak(c) || isYamlUnprintable(c))
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        QChar& c = value[i];
+        if (isYamlLineBreak(c) || isYamlUnprintable(c)) {
             c = QLatin1Char(' ');
+        } else if (c.isHighSurrogate() && i + 1 < value.size() && value[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            c = QChar(QChar::ReplacementCharacter);
+        }
+    }
     return value;
 }
 
@@ -51,19 +60,43 @@ QString doubleQuoted(QString value)
 // an error instead of plain text when they open a value.
 bool opensWithIndicator(const QString& value)
 {
-    static const QString kIndicators = QStringLiteral("[{-*&!|>%@`'?,");
+    static const QString kIndicators = QStringLiteral("[]{}-*&!|>%@`'?,");
     return !value.isEmpty() && kIndicators.contains(value.front());
 }
 
-// A value (already on one line) that a YAML reader would not read back as the same plain text.
-bool needsQuotes(const QString& value)
+// White space of any kind at either end: a YAML reader drops blanks and tabs there, and other
+// spaces are kept in quotes so that no reader can differ about them.
+bool hasSpaceAtAnEnd(const QString& value)
 {
-    return value.contains(QLatin1Char(':')) || value.contains(QLatin1Char('#')) || value.contains(QLatin1Char('"'))
-           || value.startsWith(QLatin1Char(' ')) || value.endsWith(QLatin1Char(' ')) || value.isEmpty()
-           || InboxNoteFormat::yamlReservedWords().contains(value.toLower()) || opensWithIndicator(value);
+    const auto isSpace = [](QChar c) { return c.isSpace() || c == QChar(QChar::ByteOrderMark); };
+    return !value.isEmpty() && (isSpace(value.front()) || isSpace(value.back()));
 }
 
-bool isHorizontalSpace(QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; }
+// Plain text a YAML reader resolves to something other than text: a number in any of the forms
+// of YAML 1.1 and 1.2 (underscores, sexagesimal, octal, hexadecimal, binary, .inf, .nan), a date,
+// the merge key "<<" or the value key "=". The booleans and nulls are the reserved words.
+bool resolvesToOtherThanText(const QString& value)
+{
+    static const QRegularExpression kNumberOrDate(QStringLiteral(
+        "^(?:[-+]?(?:[0-9][0-9_]*(?::[0-5]?[0-9])*(?:\\.[0-9_]*)?|\\.[0-9_]+)(?:[eE][-+]?[0-9]+)?"
+        "|[-+]?0[xXoObB][0-9a-fA-F_]+"
+        "|[-+]?\\.(?:inf|Inf|INF)|\\.(?:nan|NaN|NAN)"
+        "|[0-9]{4}-[0-9]{1,2}-[0-9]{1,2})$"));
+    return value == QLatin1String("<<") || value == QLatin1String("=") || kNumberOrDate.match(value).hasMatch();
+}
+
+// A value (already on one line) that a YAML reader would not give back as this exact text when
+// written bare. A tab anywhere ends a plain value for the reader.
+bool needsQuotes(const QString& value)
+{
+    return value.isEmpty() || value.contains(QLatin1Char(':')) || value.contains(QLatin1Char('#'))
+           || value.contains(QLatin1Char('"')) || value.contains(QLatin1Char('\t')) || hasSpaceAtAnEnd(value)
+           || InboxNoteFormat::yamlReservedWords().contains(value.toLower()) || opensWithIndicator(value)
+           || resolvesToOtherThanText(value);
+}
+
+// What a YAML reader takes for white space around a value: blanks and tabs, nothing else.
+bool isHorizontalSpace(QChar c) { return c == QLatin1Char('\t') || c == QLatin1Char(' '); }
 
 QString trimHorizontal(QStringView text)
 {
@@ -208,29 +241,30 @@ QStringList InboxNoteFormat::parseInlineList(const QString& raw)
 QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
 {
     QStringList lines;
-    auto verbatim = [&](const char* prefix, const QString& value) { lines.append(QLatin1String(prefix) + oneLine(value)); };
+    // Every text goes through the one quoting rule, the service's status text and the pipeline's
+    // fields as much as the user's: "processing: 50%" or "null" must read back as that text.
     auto quoted = [&](const char* prefix, const QString& value) { lines.append(QLatin1String(prefix) + yamlString(value)); };
     auto date = [&](const char* prefix, const QDateTime& value) {
         lines.append(QLatin1String(prefix) + DateForms::internetDateTime(value));
     };
 
     lines.append(QStringLiteral("---"));
-    verbatim("id: ", f.id);
+    quoted("id: ", f.id);
     date("created: ", f.created);
-    verbatim("classification: ", f.classification);
-    verbatim("status: ", f.status);
-    verbatim("confidence: ", f.confidence);
+    quoted("classification: ", f.classification);
+    quoted("status: ", f.status);
+    quoted("confidence: ", f.confidence);
     lines.append(QStringLiteral("source:"));
-    verbatim("  type: ", f.sourceType);
-    verbatim("  origin: ", f.sourceOrigin);
-    verbatim("  audio_path: ", f.audioPath);
+    quoted("  type: ", f.sourceType);
+    quoted("  origin: ", f.sourceOrigin);
+    quoted("  audio_path: ", f.audioPath);
     if (f.audioDurationSec)
         lines.append(QStringLiteral("  audio_duration_sec: %1").arg(*f.audioDurationSec));
-    verbatim("  ingestion_tool: ", f.ingestionTool);
+    quoted("  ingestion_tool: ", f.ingestionTool);
     if (f.externalId)
         quoted("  external_id: ", *f.externalId);
     if (f.mirelonJobStatus)
-        verbatim("  mirelon_job_status: ", *f.mirelonJobStatus);
+        quoted("  mirelon_job_status: ", *f.mirelonJobStatus);
     if (f.uploadedAt)
         date("  uploaded_at: ", *f.uploadedAt);
     if (f.recorderSource)
@@ -240,7 +274,7 @@ QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
     if (f.recorderChannelLayout)
         quoted("  channel_layout: ", *f.recorderChannelLayout);
     if (f.targetSkill)
-        verbatim("target_skill: ", *f.targetSkill);
+        quoted("target_skill: ", *f.targetSkill);
     if (f.targetFolder)
         quoted("target_folder: ", *f.targetFolder);
     if (f.title)
@@ -257,7 +291,7 @@ QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
     if (f.processedAt)
         date("processed_at: ", *f.processedAt);
     if (f.processedBy)
-        verbatim("processed_by: ", *f.processedBy);
+        quoted("processed_by: ", *f.processedBy);
     if (f.outputFile)
         quoted("output_file: ", *f.outputFile);
     if (f.archivedTo)
@@ -315,22 +349,33 @@ QString InboxNoteFormat::parseBody(const QString& text)
     return text.sliced(start);
 }
 
-std::expected<QString, InboxError> InboxNoteFormat::readText(const QString& path)
+std::expected<QString, InboxError> InboxNoteFormat::decodeText(const QString& path, const QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::unexpected(InboxError{InboxError::Kind::File,
-                                          QStringLiteral("Could not read %1: %2").arg(path, file.errorString())});
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(file.readAll());
+    QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::unexpected(InboxError{InboxError::Kind::File, QStringLiteral("%1 is not UTF-8 text").arg(path)});
     return text;
 }
 
+std::expected<QString, InboxError> InboxNoteFormat::readText(const QString& path)
+{
+    const auto bytes = RegularFile::read(path);
+    if (!bytes)
+        return std::unexpected(InboxError{InboxError::Kind::File, bytes.error().text});
+    return decodeText(path, *bytes);
+}
+
 std::expected<InboxFrontmatter, InboxError> InboxNoteFormat::readFrontmatter(const QString& path)
 {
-    const auto text = readText(path);
+    // The keys end at the first line that starts with "---"; the body after it, however long, is
+    // not read.
+    const auto head = RegularFile::readThrough(path, "\n---", kFrontmatterLimit);
+    if (!head)
+        return std::unexpected(InboxError{InboxError::Kind::File, head.error().text});
+    if (head->size() >= kFrontmatterLimit && !head->endsWith("\n---"))
+        return std::unexpected(InboxError{InboxError::Kind::NoFrontmatter, QString::fromLatin1(InboxError::kNoFrontmatterText)});
+    const auto text = decodeText(path, *head);
     if (!text)
         return std::unexpected(text.error());
     return parseFrontmatter(*text);

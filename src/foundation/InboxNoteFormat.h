@@ -19,7 +19,8 @@ public:
     // The whole note. Every value is kept on its one line: line breaks in it become blanks.
     static QString render(const InboxFrontmatter& frontmatter, const QString& body);
 
-    // Missing or unusable keys keep the defaults; "created" falls back to the time of reading.
+    // Missing or unusable keys keep the defaults; "created" falls back to the time of reading. Only
+    // a regular file is read, and only as far as its frontmatter.
     static std::expected<InboxFrontmatter, InboxError> readFrontmatter(const QString& path);
     static std::expected<InboxFrontmatter, InboxError> parseFrontmatter(const QString& text);
     // The text after the frontmatter block, without its leading line breaks.
@@ -34,8 +35,12 @@ public:
 
     static const QStringList& yamlReservedWords();
 
+    // The most of a note read for its keys: a note whose frontmatter runs on past it has none.
+    static constexpr qsizetype kFrontmatterLimit = 1 << 20;
+
 private:
     static std::expected<QString, InboxError> readText(const QString& path);
+    static std::expected<QString, InboxError> decodeText(const QString& path, const QByteArray& bytes);
 };
 
 }  // namespace harkwell

@@ -6,17 +6,6 @@
 
 namespace harkwell {
 
-namespace {
-
-// A recording id names one folder directly under the recordings folder, nothing above or beside it.
-bool isFolderName(const QString& id)
-{
-    return !id.isEmpty() && !id.contains(QLatin1Char('/')) && !id.contains(QChar(u'\0')) && id != QLatin1String(".")
-           && id != QLatin1String("..");
-}
-
-}  // namespace
-
 QString RecordingSidecarStore::path(const QString& id)
 {
     return RecordingPaths::workFolder(id) + QLatin1Char('/') + QLatin1String(kFileName);
@@ -24,7 +13,7 @@ QString RecordingSidecarStore::path(const QString& id)
 
 std::expected<bool, FileError> RecordingSidecarStore::write(const RecordingSidecar& sidecar)
 {
-    if (!isFolderName(sidecar.id))
+    if (!RecordingPaths::isWorkFolderName(sidecar.id))
         return std::unexpected(FileError{QStringLiteral("“%1” is not a recording id").arg(sidecar.id)});
     if (!QFileInfo(RecordingPaths::workFolder(sidecar.id)).isDir())
         return false;

@@ -336,6 +336,12 @@ std::expected<RecordingSidecar, DecodeError> RecordingSidecar::decode(const QByt
 
 QString RecordingPaths::workFolder(const QString& id) { return Paths::recordingFolder(id); }
 
+bool RecordingPaths::isWorkFolderName(const QString& id)
+{
+    return !id.isEmpty() && !id.contains(QLatin1Char('/')) && !id.contains(QChar(u'\0')) && id != QLatin1String(".")
+           && id != QLatin1String("..");
+}
+
 QString recordingCanonicalId(const QDateTime& time)
 {
     return QLocale::c().toString(time.toLocalTime(), QStringLiteral("yyMMdd-HHmmss"));

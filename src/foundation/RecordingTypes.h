@@ -188,6 +188,10 @@ class RecordingPaths {
 public:
     // ~/Library/Application Support/harkwell/Recordings/<id>/; only forms the path.
     static QString workFolder(const QString& id);
+
+    // Whether `id` names one folder directly under the recordings folder, nothing above or beside
+    // it: what every reader, writer and remover of a work folder checks first.
+    static bool isWorkFolderName(const QString& id);
 };
 
 // "yyMMdd-HHmmss" in local time, whatever the user's locale: the recording id and the capture id.

@@ -75,14 +75,25 @@ QList<RecordingSidecar> RecordingRecovery::scan(const std::optional<QString>& ex
 
 std::optional<RecordingSidecar> RecordingRecovery::loadSidecar(const QString& id)
 {
+    if (!RecordingPaths::isWorkFolderName(id))
+        return std::nullopt;
     QFile file(RecordingSidecarStore::path(id));
-    if (id.isEmpty() || !file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.readAll();
     for (const auto dates : {RecordingSidecar::DateDecoding::Iso8601, RecordingSidecar::DateDecoding::Iso8601Fractional,
-                             RecordingSidecar::DateDecoding::ReferenceSeconds})
-        if (auto decoded = RecordingSidecar::decode(bytes, dates))
-            return *decoded;
+                             RecordingSidecar::DateDecoding::ReferenceSeconds}) {
+        auto decoded = RecordingSidecar::decode(bytes, dates);
+        if (!decoded)
+            continue;
+        // The folder is the recording: a copied folder (a backup, a sync conflict) still holds the
+        // original's id, and whatever is done to this recording must happen to this folder only.
+        if (decoded->id != id) {
+            log(QStringLiteral("recovery: %1 holds a recording.json with the id “%2”; taken as %1").arg(id, decoded->id));
+            decoded->id = id;
+        }
+        return *decoded;
+    }
     return std::nullopt;
 }
 
@@ -101,8 +112,10 @@ std::optional<QDateTime> RecordingRecovery::startFromId(const QString& id)
 
 std::optional<RecordingSidecar> RecordingRecovery::reconstructSidecar(const QString& id)
 {
+    if (!RecordingPaths::isWorkFolderName(id))
+        return std::nullopt;
     const QDir folder(RecordingPaths::workFolder(id));
-    if (id.isEmpty() || !folder.exists())
+    if (!folder.exists())
         return std::nullopt;
     QStringList names;
     for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
@@ -169,7 +182,7 @@ void RecordingRecovery::saveSidecar(const RecordingSidecar& sidecar) { Recording
 
 void RecordingRecovery::removeEncodedParts(const QString& id)
 {
-    if (id.isEmpty())
+    if (!RecordingPaths::isWorkFolderName(id))
         return;
     const QDir folder(RecordingPaths::workFolder(id));
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))

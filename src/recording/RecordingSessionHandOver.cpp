@@ -161,8 +161,10 @@ QString RecordingSession::withNotes(const QString& line) const
 
 void RecordingSession::removeWorkFolder(const QString& id)
 {
-    if (id.isEmpty())
+    if (!RecordingPaths::isWorkFolderName(id)) {
+        log(QStringLiteral("not removing the work folder of “%1”: not a recording id").arg(id));
         return;
+    }
     QDir folder(RecordingPaths::workFolder(id));
     if (!folder.exists())
         return;
@@ -198,6 +200,10 @@ void RecordingSession::launchCheck()
 
 QCoro::Task<> RecordingSession::recoverSend(QString id)
 {
+    if (!RecordingPaths::isWorkFolderName(id)) {
+        log(QStringLiteral("recovery: “%1” is not a recording id; not sending").arg(id));
+        co_return;
+    }
     if (m_currentId == id && isActive())
         co_return;
     if (m_recoveriesInFlight.contains(id)) {
@@ -265,6 +271,10 @@ QCoro::Task<> RecordingSession::recoverSend(QString id)
 
 void RecordingSession::recoverDiscard(const QString& id)
 {
+    if (!RecordingPaths::isWorkFolderName(id)) {
+        log(QStringLiteral("recovery: “%1” is not a recording id; not discarding").arg(id));
+        return;
+    }
     if (m_currentId == id && isActive())
         return;
     if (m_recoveriesInFlight.contains(id)) {

@@ -29,6 +29,12 @@ void NumberField::setValue(double value)
     setText(format(m_kind, value));
 }
 
+void NumberField::setRange(double lowest, double highest)
+{
+    m_lowest = lowest;
+    m_highest = highest;
+}
+
 void NumberField::onTextEdited(const QString& text)
 {
     const QLocale locale;
@@ -41,7 +47,7 @@ void NumberField::onTextEdited(const QString& text)
         parsed = locale.toDouble(text.trimmed(), &ok);
         ok = ok && std::isfinite(parsed);
     }
-    if (!ok || parsed == m_value)
+    if (!ok || parsed < m_lowest || parsed > m_highest || parsed == m_value)
         return;
     m_value = parsed;
     emit valueEdited(parsed);

@@ -1,8 +1,11 @@
 #pragma once
 // A number in a text field, shown and read in the user's locale (grouping separators included).
-// Text that does not read as a number leaves the value as it was.
+// Text that does not read as a number, or reads as one outside the field's range, leaves the value
+// as it was.
 
 #include <QLineEdit>
+
+#include <limits>
 
 namespace harkwell {
 
@@ -14,6 +17,8 @@ public:
     NumberField(Kind kind, int width, QWidget* parent = nullptr);
 
     void setValue(double value);
+    // The numbers the field takes, both ends included; unbounded until set.
+    void setRange(double lowest, double highest);
     double value() const { return m_value; }
     // The text as the locale writes `value`.
     static QString format(Kind kind, double value);
@@ -27,6 +32,8 @@ private:
 
     Kind m_kind;
     double m_value = 0;
+    double m_lowest = -std::numeric_limits<double>::infinity();
+    double m_highest = std::numeric_limits<double>::infinity();
 };
 
 }  // namespace harkwell

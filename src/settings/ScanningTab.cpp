@@ -1,5 +1,6 @@
 #include "settings/ScanningTab.h"
 
+#include "foundation/AppSettings.h"
 #include "settings/FormSection.h"
 #include "settings/NumberField.h"
 #include "settings/SettingsEditingCopy.h"
@@ -38,10 +39,12 @@ ScanningTab::ScanningTab(SettingsEditingCopy& copy, QWidget* parent) : QWidget(p
         auto* unitLabel = new QLabel(unit, section);
         FormSection::setTone(unitLabel, FormSection::Tone::Secondary);
         section->addRow(label, FormSection::row({field, unitLabel, nullptr}, section));
+        return field;
     };
     numberRow(QStringLiteral("Refresh interval:"), NumberField::Kind::Decimal, copy.refreshInterval,
               QStringLiteral("refreshInterval"), QStringLiteral("seconds"),
-              [&copy](double value) { copy.refreshInterval = value; });
+              [&copy](double value) { copy.refreshInterval = value; })
+        ->setRange(AppSettings::kShortestRefreshInterval, AppSettings::kLongestRefreshInterval);
     numberRow(QStringLiteral("Menu bar window:"), NumberField::Kind::Integer, copy.recentDays,
               QStringLiteral("recentDays"), QStringLiteral("days"),
               [&copy](double value) { copy.recentDays = static_cast<int>(value); });

@@ -103,10 +103,12 @@ void FileScanner::loadCache()
 
 void FileScanner::startTimer()
 {
-    // A zero or negative interval would refresh without pause; the default stands in for it.
+    // A zero or negative interval would refresh without pause; the default stands in for it. A
+    // stored value outside the range the settings window allows is brought into it.
     double seconds = m_settings.settings().refreshInterval;
     if (!std::isfinite(seconds) || seconds <= 0)
         seconds = AppSettings().refreshInterval;
+    seconds = std::clamp(seconds, AppSettings::kShortestRefreshInterval, AppSettings::kLongestRefreshInterval);
     runTimer(QPointer<FileScanner>(this), m_clock, std::chrono::milliseconds(qint64(seconds * 1000)));
 }
 
@@ -118,10 +120,9 @@ QCoro::Task<> FileScanner::runTimer(QPointer<FileScanner> scanner, Clock& clock,
         if (!scanner)
             co_return;
         scanner->refresh();
-        // Ticks missed while the loop waited are merged into this one.
-        const QDateTime now = clock.now();
-        while (due <= now)
-            due = due.addMSecs(interval.count());
+        // Ticks missed while the loop waited (a suspend, a clock set forward) are merged into this one.
+        if (const qint64 late = due.msecsTo(clock.now()); late >= 0)
+            due = due.addMSecs((late / interval.count() + 1) * interval.count());
     }
 }
 

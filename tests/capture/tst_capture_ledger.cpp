@@ -117,6 +117,28 @@ private slots:
         QCOMPARE(reopened.snapshot().seenByFolder["voice-memos"]["b.m4a"].firstSeen, utc("2024-01-15T13:30:22Z"));
     }
 
+    // A date the ledger takes (year 1 with an offset, a clock far off) is written in a form the
+    // next start reads back, instead of one that makes the whole ledger unreadable.
+    void datesAtTheEdgesOfTimeKeepTheLedgerReadable()
+    {
+        test::TempHome home;
+        home.writeFile("Library/Application Support/harkwell/state.json",
+                       R"({"version": 2, "seenByFolder": {"f": {"old.m4a": {"canonicalId": "", )"
+                       R"("firstSeen": "0001-01-01T00:00:00+05:00"}}}, "voiceMemosSeen": {}})");
+        {
+            CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+            QVERIFY(store.hasSeen("old.m4a", "f"));
+            store.markSeen("late.m4a", "", "f", QDateTime(QDate(10000, 1, 1), QTime(4, 0), Qt::UTC));
+            store.markSeen("early.m4a", "", "f", QDateTime(QDate(-5, 1, 1), QTime(0, 0), Qt::UTC));
+        }
+        const QByteArray onDisk = readAll(Paths::stateFile());
+        QVERIFY2(CaptureStateStore::State::decode(onDisk), onDisk.constData());
+        CaptureStateStore reopened(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        QCOMPARE(reopened.seenCount("f"), 3);
+        QCOMPARE(reopened.snapshot().seenByFolder["f"]["late.m4a"].firstSeen,
+                 QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC));
+    }
+
     void markSeenTwiceKeepsTheSecond()
     {
         test::TempHome home;
@@ -187,6 +209,12 @@ private slots:
             << QByteArray(R"({"seenByFolder": {"voice-memos": {"both.m4a": {"firstSeen": "2024-01-01T09:10:10Z"}}}})")
             << 0 << QStringList{} << "" << "canonicalId: expected a string); kept it as state.json.invalid" << false;
         QTest::newRow("version as text: unreadable") << QByteArray(R"({"version": "2"})")
+            << 0 << QStringList{} << "" << "(version: expected an integer); kept it as state.json.invalid" << false;
+        QTest::newRow("version beyond any integer: unreadable") << QByteArray(R"({"version": -1e19})")
+            << 0 << QStringList{} << "" << "(version: expected an integer); kept it as state.json.invalid" << false;
+        QTest::newRow("version past the largest number: unreadable") << QByteArray(R"({"version": 1e308})")
+            << 0 << QStringList{} << "" << "(version: expected an integer); kept it as state.json.invalid" << false;
+        QTest::newRow("fractional version: unreadable") << QByteArray(R"({"version": 2.5})")
             << 0 << QStringList{} << "" << "(version: expected an integer); kept it as state.json.invalid" << false;
         QTest::newRow("not JSON: unreadable") << QByteArray("{") << 0 << QStringList{} << ""
             << "[harkwell] capture: state.json could not be read (state.json is not a JSON object" << false;

@@ -10,7 +10,10 @@
 #include <QJsonObject>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include "support/Fifo.h"
 
 using namespace harkwell;
 
@@ -55,6 +58,18 @@ InboxFrontmatter sample()
 }
 
 QString frontmatterLines(const QString& note) { return note.section(QStringLiteral("\n---\n"), 0, 0); }
+
+// The bytes this process has read through system calls so far.
+qint64 bytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        qFatal("no /proc/self/io");
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("rchar: "))
+            return line.mid(7).toLongLong();
+    qFatal("no rchar in /proc/self/io");
+}
 
 }  // namespace
 
@@ -127,9 +142,16 @@ private slots:
         QTest::newRow("hash") << "C# notes" << "\"C# notes\"" << "C# notes";
         QTest::newRow("outer blanks") << " padded " << "\" padded \"" << " padded ";
         QTest::newRow("bare backslash") << "a\\b" << "a\\b" << "a\\b";
-        QTest::newRow("tab stays bare") << "a\tb" << "a\tb" << "a\tb";
+        QTest::newRow("tab inside") << "a\tb" << "\"a\tb\"" << "a\tb";
+        QTest::newRow("edge no-break spaces") << "\u00a0x\u00a0" << "\"\u00a0x\u00a0\"" << "\u00a0x\u00a0";
+        QTest::newRow("inner no-break space stays bare") << "a\u00a0b" << "a\u00a0b" << "a\u00a0b";
+        QTest::newRow("a number") << "2024" << "\"2024\"" << "2024";
+        QTest::newRow("merge key") << "<<" << "\"<<\"" << "<<";
+        QTest::newRow("value key") << "=" << "\"=\"" << "=";
+        QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + "x" << "\uFFFDx" << "\uFFFDx";
+        QTest::newRow("id stays bare") << "260305-140709" << "260305-140709" << "260305-140709";
         // Opening indicators a YAML reader would take for structure.
-        for (const char* indicator : {"[", "{", "-", "*", "&", "!", "|", ">", "%", "@", "`", "'", "?", ","}) {
+        for (const char* indicator : {"[", "]", "{", "}", "-", "*", "&", "!", "|", ">", "%", "@", "`", "'", "?", ","}) {
             const QString value = QLatin1String(indicator) + QStringLiteral("x");
             QTest::addRow("opens with %s", indicator) << value << QStringLiteral("\"%1\"").arg(value) << value;
         }
@@ -159,18 +181,21 @@ private slots:
         QVERIFY(!read.mirelonJobStatus.has_value());
     }
 
-    void verbatimFieldsStayAsGivenButOnOneLine()
+    void theServiceAndPipelineFieldsAreQuotedByTheSameRule()
     {
         InboxFrontmatter f = sample();
         f.mirelonJobStatus = QStringLiteral("odd: status");
         f.status = QStringLiteral("-x");
         f.processedBy = QStringLiteral("a\nprocessed_at: 2020-01-01T00:00:00Z");
+        f.id.clear();
         const QString note = InboxNoteFormat::render(f, QString());
-        QVERIFY(note.contains("\n  mirelon_job_status: odd: status\n"));
-        QVERIFY(note.contains("\nstatus: -x\n"));
-        QVERIFY(note.contains("\nprocessed_by: a processed_at: 2020-01-01T00:00:00Z\n"));
+        QVERIFY(note.contains("\n  mirelon_job_status: \"odd: status\"\n"));
+        QVERIFY(note.contains("\nstatus: \"-x\"\n"));
+        QVERIFY(note.contains("\nprocessed_by: \"a processed_at: 2020-01-01T00:00:00Z\"\n"));
+        QVERIFY(note.contains("\nid: \"\"\n"));
         const auto read = InboxNoteFormat::parseFrontmatter(note).value();
         QCOMPARE(read.mirelonJobStatus, std::optional(QStringLiteral("odd: status")));
+        QCOMPARE(read.status, QStringLiteral("-x"));
         QVERIFY(!read.processedAt.has_value());
     }
 
@@ -290,20 +315,70 @@ private slots:
         QCOMPARE(InboxNoteFormat::parseBody(text), body);
     }
 
+    void aFifoIsNoNoteAndNeverBlocksTheReader()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("pipe.md");
+        QVERIFY(test::makeFifo(fifo));
+        std::expected<InboxFrontmatter, InboxError> keys = std::unexpected(InboxError{});
+        std::expected<QString, InboxError> body = std::unexpected(InboxError{});
+
+        QVERIFY(test::finishesWithoutWriter(fifo, [&] {
+            keys = InboxNoteFormat::readFrontmatter(fifo);
+            body = InboxNoteFormat::readBody(fifo);
+        }));
+
+        QVERIFY(!keys && !body);
+        QCOMPARE(keys.error().kind, InboxError::Kind::File);
+        QCOMPARE(keys.error().text, "Could not read " + fifo + ": not a regular file");
+        QCOMPARE(body.error().text, keys.error().text);
+    }
+
+    void theKeysOfALargeNoteAreReadFromItsHeadOnly_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("id");  // empty: no frontmatter
+        QTest::newRow("closed frontmatter") << QByteArray("---\nid: big\nstatus: pending\n---\n\nbody ") << "big";
+        QTest::newRow("closing line in the first piece's last bytes")
+            << QByteArray("---\nid: edge\ntitle: ") + QByteArray(4096 - 22, 'x') + "\n---\n" << "edge";
+        QTest::newRow("never closed") << QByteArray("---\nid: open\nbody ") << "";
+    }
+    void theKeysOfALargeNoteAreReadFromItsHeadOnly()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, id);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("large.md"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(head) == head.size());
+        QVERIFY(file.resize(256LL << 20));  // a sparse tail: costs no disk
+        file.close();
+
+        const qint64 before = bytesRead();
+        const auto keys = InboxNoteFormat::readFrontmatter(file.fileName());
+        const qint64 read = bytesRead() - before;
+
+        QVERIFY2(read <= InboxNoteFormat::kFrontmatterLimit + 65536, qPrintable(QString::number(read)));
+        if (id.isEmpty()) {
+            QCOMPARE(keys.error().kind, InboxError::Kind::NoFrontmatter);
+        } else {
+            QVERIFY(keys);
+            QCOMPARE(keys->id, id);
+        }
+    }
+
     void renderThenReadKeepsTheRecord()
     {
         InboxFrontmatter f = sample();
         f.created = f.created.addMSecs(750);  // fractions are lost
-        f.status = QStringLiteral("  spaced  ");  // verbatim: comes back trimmed
-        f.classification = QStringLiteral("null");  // verbatim null: comes back empty
+        f.status = QStringLiteral("  spaced  ");  // quoted: comes back as it was
+        f.classification = QStringLiteral("null");  // quoted: the text null, not nothing
         f.title = QString();  // empty optional: comes back absent
         f.tags = {QString(), QStringLiteral("kept")};  // empty tags vanish
         const QString note = InboxNoteFormat::render(f, QStringLiteral("\n\nBody\n"));
         const auto read = InboxNoteFormat::parseFrontmatter(note).value();
         InboxFrontmatter expected = f;
         expected.created = sample().created;
-        expected.status = QStringLiteral("spaced");
-        expected.classification = QString();
         expected.title.reset();
         expected.tags = {QStringLiteral("kept")};
         QCOMPARE(read, expected);
@@ -349,8 +424,9 @@ private slots:
         QCOMPARE(JobStatus::isResumable(status), resumable);
     }
 
-    // A standard YAML reader (the notes app's kind) must see the title and tags the user gave.
-    void yamlReaderSeesTheSameTitleAndTags_data()
+    // A standard YAML reader (the notes app's kind) must see the texts the note was given: the
+    // user's title and tags, the service's status text and the pipeline's own fields.
+    void yamlReaderSeesTheSameTexts_data()
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("tags");
@@ -363,27 +439,45 @@ private slots:
         QTest::newRow("hash") << "#1 priority" << QStringList{"#tag", "a #b"};
         QTest::newRow("flow indicators") << "[draft] {x}" << QStringList{"[x]", "{y}"};
         QTest::newRow("flow indicators inside tags") << "a [b] c" << QStringList{"a]b", "x}y", "p[q", "r{s"};
+        QTest::newRow("closing brackets first") << "]x" << QStringList{"}y", "]"};
+        QTest::newRow("closing brace first") << "}" << QStringList{"]]"};
         QTest::newRow("sequence and alias") << "- item" << QStringList{"-neg", "*star", "&anchor"};
         QTest::newRow("tag and block indicators") << "!important" << QStringList{"|pipe", ">fold", "!t"};
         QTest::newRow("reserved indicators") << "@home" << QStringList{"`code`", "%pct", "@at"};
         QTest::newRow("question and comma") << "?what" << QStringList{"?q"};
         QTest::newRow("leading comma title") << ",x" << QStringList{};
+        QTest::newRow("merge and value keys") << "<<" << QStringList{"=", "<<"};
+        QTest::newRow("value key title") << "=" << QStringList{"<"};
         QTest::newRow("reserved words") << "yes" << QStringList{"no", "True", "NULL", "~", "off", "On", "Y"};
         QTest::newRow("reserved title null") << "Null" << QStringList{"FALSE"};
+        QTest::newRow("numbers") << "2024" << QStringList{"0x1F", "1_000", ".5", ".inf", "-.INF", ".NaN", "0b101", "0o17",
+                                                          "1e3", "-1", "+12", "08", "1.0e+3", "3.14"};
+        QTest::newRow("dates") << "2001-12-14" << QStringList{"2026-3-5", "1:30"};
+        QTest::newRow("words that start like numbers stay text") << "3 things" << QStringList{"260305-140709", "1x"};
         QTest::newRow("document marker look") << "---" << QStringList{"..."};
         QTest::newRow("outer blanks") << "  padded  " << QStringList{" lead", "trail "};
+        QTest::newRow("edge tabs") << "\tx\t" << QStringList{"\ta", "b\t"};
+        QTest::newRow("inner tab") << "a\tb" << QStringList{"c\td"};
+        QTest::newRow("edge non-breaking spaces") << "\u00a0x\u00a0" << QStringList{"\u2003y", "z\u3000", "\ufeffw"};
+        QTest::newRow("lone surrogates") << QString(QChar(0xDC00)) + "x" << QStringList{QString("y") + QChar(0xD800)};
+        QTest::newRow("status texts of the service") << "processing: 50%" << QStringList{"- x", "# hi", "null"};
         QTest::newRow("control characters") << QString("bell\x07 and\tescape\x1b") << QStringList{"nul\x01x", "del\x7f"};
         QTest::newRow("line breaks") << "line one\nline two\r\nthree\u2028four" << QStringList{"a\nb", "c\u0085d"};
         QTest::newRow("non-ASCII") << "Café — 会議メモ 🎙️" << QStringList{"Zürich", "日本", "emoji🎉"};
         QTest::newRow("plain") << "Weekly sync" << QStringList{"work", "project/x", "two words"};
     }
-    void yamlReaderSeesTheSameTitleAndTags()
+    void yamlReaderSeesTheSameTexts()
     {
         QFETCH(QString, title);
         QFETCH(QStringList, tags);
         InboxFrontmatter f = sample();
         f.title = title;
         f.tags = tags;
+        f.id = title;
+        f.status = title;
+        f.processedBy = title;
+        f.mirelonJobStatus = tags.value(0, title);
+        f.recorderMicrophone = tags.value(1, title);
         const QString note = InboxNoteFormat::render(f, QStringLiteral("Body"));
         const QString block = frontmatterLines(note).mid(4);
 
@@ -394,7 +488,15 @@ private slots:
                      {QStringLiteral("-c"),
                       QStringLiteral("import sys, json, yaml\n"
                                      "d = yaml.safe_load(sys.stdin.buffer.read().decode('utf-8'))\n"
-                                     "sys.stdout.write(json.dumps({'title': d.get('title'), 'tags': d.get('tags')}))\n")});
+                                     "def text(v):\n"
+                                     "    if v is None or isinstance(v, str): return v\n"
+                                     "    if isinstance(v, list): return [text(x) for x in v]\n"
+                                     "    return '<%s %r>' % (type(v).__name__, v)\n"
+                                     "s = d.get('source') or {}\n"
+                                     "sys.stdout.write(json.dumps({k: text(v) for k, v in [('title', d.get('title')),"
+                                     " ('tags', d.get('tags')), ('id', d.get('id')), ('status', d.get('status')),"
+                                     " ('processed_by', d.get('processed_by')), ('job', s.get('mirelon_job_status')),"
+                                     " ('microphone', s.get('microphone'))]}))\n")});
         QVERIFY(python.waitForStarted());
         python.write(block.toUtf8());
         python.closeWriteChannel();
@@ -407,18 +509,46 @@ private slots:
                 if (c == '\n' || c == '\r' || c == QChar(0x2028) || c == QChar(0x2029) || c == QChar(0x7f)
                     || (c.unicode() < 0x20 && c != '\t') || (c.unicode() >= 0x80 && c.unicode() <= 0x9f))
                     c = ' ';
+            for (qsizetype i = 0; i < text.size(); ++i)
+                if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                    ++i;
+                else if (text[i].isSurrogate())
+                    text[i] = QChar(QChar::ReplacementCharacter);
             return text;
         };
         QStringList expectedTags;
         for (const QString& tag : tags)
             expectedTags.append(oneLine(tag));
-        QCOMPARE(seen.value("title").toString(), oneLine(title));
+        const QMap<QString, QString> expected{{"title", oneLine(title)},
+                                              {"id", oneLine(title)},
+                                              {"status", oneLine(title)},
+                                              {"processed_by", oneLine(title)},
+                                              {"job", oneLine(tags.value(0, title))},
+                                              {"microphone", oneLine(tags.value(1, title))}};
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QCOMPARE(seen.value(it.key()).toVariant(), QVariant(it.value()));
         QCOMPARE(seen.value("tags").isNull() ? QStringList() : seen.value("tags").toVariant().toStringList(), expectedTags);
 
         // Our own reader agrees.
         const auto read = InboxNoteFormat::parseFrontmatter(note).value();
         QCOMPARE(read.title, std::optional(oneLine(title)));
         QCOMPARE(read.tags, expectedTags);
+        QCOMPARE(read.status, oneLine(title));
+        QCOMPARE(read.mirelonJobStatus, std::optional(oneLine(tags.value(0, title))));
+        QCOMPARE(read.recorderMicrophone, std::optional(oneLine(tags.value(1, title))));
+    }
+
+    // Notes already on disk, written before values were quoted this way, read as they did.
+    void storedNotesStayReadable()
+    {
+        const QString stored = QStringLiteral("---\nid: 250102-030405\nstatus: pending\nsource:\n"
+                                              "  mirelon_job_status: processing: 50%\n  microphone: \u00a0Mic\u00a0\n"
+                                              "title: \"Plan: B\"\ntags: [a, \"b c\"]\n---\n\nbody");
+        const auto read = InboxNoteFormat::parseFrontmatter(stored).value();
+        QCOMPARE(read.mirelonJobStatus, std::optional<QString>("processing: 50%"));
+        QCOMPARE(read.recorderMicrophone, std::optional<QString>("\u00a0Mic\u00a0"));
+        QCOMPARE(read.title, std::optional<QString>("Plan: B"));
+        QCOMPARE(read.tags, (QStringList{"a", "b c"}));
     }
 };
 

@@ -1,5 +1,6 @@
 // The shared value records: watched folders and the recorder's values with recording.json.
 
+#include "foundation/DateForms.h"
 #include "foundation/FileEntry.h"
 #include "foundation/RecordingTypes.h"
 #include "foundation/WatchedFolder.h"
@@ -8,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace harkwell;
@@ -324,6 +326,44 @@ private slots:
         QCOMPARE(seconds.value().startedAt, utc("2025-01-02T03:04:05Z"));
         object.insert("startedAt", "2025-01-02T04:04:05+01:00");
         QCOMPARE(RecordingSidecar::fromJson(object).value().startedAt, utc("2025-01-02T03:04:05Z"));
+    }
+
+    // Whatever date a sidecar is read with, what is written of it reads back: times past the years
+    // 1 to 9999 (an offset across the edge, reference seconds beyond it) are brought to the nearer end.
+    void sidecarDatesAtTheEdgesOfTimeReadBack_data()
+    {
+        QTest::addColumn<QJsonValue>("startedAt");
+        QTest::addColumn<int>("form");
+        QTest::addColumn<QString>("written");
+        const int iso = int(RecordingSidecar::DateDecoding::Iso8601);
+        const int seconds = int(RecordingSidecar::DateDecoding::ReferenceSeconds);
+        QTest::newRow("year 1 with an offset east") << QJsonValue("0001-01-01T00:00:00+05:00") << iso << "0001-01-01T00:00:00Z";
+        QTest::newRow("year 9999 with an offset west") << QJsonValue("9999-12-31T23:00:00-05:00") << iso << "9999-12-31T23:59:59Z";
+        QTest::newRow("the last second") << QJsonValue("9999-12-31T23:59:59Z") << iso << "9999-12-31T23:59:59Z";
+        QTest::newRow("seconds past year 9999") << QJsonValue(3e11) << seconds << "9999-12-31T23:59:59Z";
+        QTest::newRow("seconds past any clock") << QJsonValue(1e300) << seconds << "9999-12-31T23:59:59Z";
+        QTest::newRow("seconds before year 1") << QJsonValue(-1e300) << seconds << "0001-01-01T00:00:00Z";
+    }
+    void sidecarDatesAtTheEdgesOfTimeReadBack()
+    {
+        QFETCH(QJsonValue, startedAt);
+        QFETCH(int, form);
+        QFETCH(QString, written);
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        QJsonObject object = sidecar.toJson();
+        if (startedAt.isDouble())  // every date in the one form
+            object.insert("endedAt", startedAt);
+        object.insert("startedAt", startedAt);
+
+        const auto read = RecordingSidecar::fromJson(object, RecordingSidecar::DateDecoding(form));
+        QVERIFY(read);
+        const QByteArray bytes = read->encode();
+        QVERIFY2(bytes.contains("\"startedAt\": \"" + written.toLatin1() + "\""), bytes.constData());
+        const auto again = RecordingSidecar::decode(bytes);
+        QVERIFY2(again, bytes.constData());
+        QCOMPARE(DateForms::internetDateTime(again->startedAt), written);
     }
 
     void channelLayoutOfMixedSegments()

@@ -10,6 +10,7 @@
 #include "platform/secrets/FakeSecretStore.h"
 #include "service/Keychain.h"
 #include "support/FakeMirelonService.h"
+#include "support/Fifo.h"
 #include "support/LogFile.h"
 #include "support/TempHome.h"
 
@@ -206,6 +207,17 @@ private slots:
         f.run();
         QCOMPARE(f.reports, QStringList({"listing", "syncing 0/0 -", "syncing 0/0 -", "finished synced=0 skipped=2 failed=0"}));
         QVERIFY(f.fetchedKeys().isEmpty());
+    }
+
+    void aFifoInTheInboxIsPassedOverWithoutWaiting()
+    {
+        Fixture f;
+        f.placeNote("held.md", "k1");
+        const QString fifo = f.inbox() + "/pipe.md";
+        QVERIFY(makeFifo(fifo));
+        QSet<QString> held;
+        QVERIFY(finishesWithoutWriter(fifo, [&] { held = BackfillSync::existingExternalIds(f.inbox()); }));
+        QCOMPARE(held, QSet<QString>{"k1"});
     }
 
     void bodyFallsBack_data()

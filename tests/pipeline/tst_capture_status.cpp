@@ -7,6 +7,7 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/filesystem/FakeFileSystem.h"
 #include "platform/paths/Paths.h"
+#include "support/Fifo.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -118,6 +119,18 @@ private slots:
         inbox.home.writeFile("Vault/_inbox/.audio/inside.md", "---\nid: inside\n---\n");
         inbox.home.writeFile("Vault/_inbox/sub/nested.md", "---\nid: nested\n---\n");
         const CaptureStatus::Snapshot s = CaptureStatus::count(inbox.folder(), kNow, FileSystem::local());
+        QCOMPARE(s.done + s.pending + s.processing + s.failed, 1);
+        QCOMPARE(s.mostRecentId, std::optional<QString>("counted"));
+    }
+
+    void aFifoInTheInboxIsPassedOverWithoutWaiting()
+    {
+        Inbox inbox;
+        inbox.note("counted.md", "done", kNow);
+        const QString fifo = inbox.folder() + "/pipe.md";
+        QVERIFY(test::makeFifo(fifo));
+        CaptureStatus::Snapshot s;
+        QVERIFY(test::finishesWithoutWriter(fifo, [&] { s = CaptureStatus::count(inbox.folder(), kNow, FileSystem::local()); }));
         QCOMPARE(s.done + s.pending + s.processing + s.failed, 1);
         QCOMPARE(s.mostRecentId, std::optional<QString>("counted"));
     }

@@ -106,6 +106,62 @@ private slots:
         QVERIFY(!log.contains(".hidden"));
     }
 
+    void aRecordingIsKnownByItsFolderNotByTheIdItHolds()
+    {
+        test::TempHome home;
+        leave("260305-140709", "stopped", at(9));
+        // A backup or sync-conflict copy of that folder, and a folder whose recording.json names
+        // the folder above the recordings folder.
+        QVERIFY(QDir().mkpath(Paths::recordingFolder("260305-140709 (copy)")));
+        QVERIFY(QFile::copy(sidecarPath("260305-140709"), sidecarPath("260305-140709 (copy)")));
+        leave("climber", "stopped", at(8));
+        QByteArray climbing = readAll(sidecarPath("climber"));
+        climbing.replace("\"id\": \"climber\"", "\"id\": \"..\"");
+        QVERIFY(climbing.contains("\"id\": \"..\""));
+        home.writeFile("Library/Application Support/harkwell/Recordings/climber/recording.json", climbing);
+
+        const auto offered = RecordingRecovery::scan();
+
+        QCOMPARE(ids(offered), (QStringList{"260305-140709", "260305-140709 (copy)", "climber"}));
+        QCOMPARE(RecordingRecovery::loadSidecar("climber")->id, QStringLiteral("climber"));
+        const QString log = logText();
+        QVERIFY(log.contains("[harkwell] recorder: recovery: 260305-140709 (copy) holds a recording.json with the id "
+                             "“260305-140709”; taken as 260305-140709 (copy)"));
+        QVERIFY(log.contains("recovery: climber holds a recording.json with the id “..”; taken as climber"));
+    }
+
+    void onlyAPlainFolderNameIsARecordingId_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("dot") << ".";
+        QTest::newRow("the folder above") << "..";
+        QTest::newRow("further up") << "../../../..";
+        QTest::newRow("a sibling through the parent") << "../Recordings/260304-090000";
+        QTest::newRow("a subfolder") << "260304-090000/segments";
+        QTest::newRow("a NUL") << QStringLiteral("260304-090000") + QChar(u'\0');
+    }
+    void onlyAPlainFolderNameIsARecordingId()
+    {
+        QFETCH(QString, id);
+        test::TempHome home;
+        leave("260304-090000", "stopped", at(9));
+        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/260304-090000.m4a", "x");
+        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/segments/segment-001.caf", "x");
+        home.writeFile("Library/Application Support/harkwell/260304-090000.m4a", "x");
+        home.writeFile("Library/Application Support/harkwell/segment-001.caf", "x");
+
+        QVERIFY(!RecordingPaths::isWorkFolderName(id));
+        QVERIFY(!RecordingRecovery::loadSidecar(id));
+        QVERIFY(!RecordingRecovery::reconstructSidecar(id));
+        RecordingRecovery::removeEncodedParts(id);
+
+        QVERIFY(QFileInfo::exists(Paths::applicationSupport() + "/260304-090000.m4a"));
+        QVERIFY(QFileInfo::exists(Paths::recordingFolder("260304-090000") + "/260304-090000.m4a"));
+        QVERIFY(!QFileInfo::exists(Paths::applicationSupport() + "/recording.json"));
+        QVERIFY(!QFileInfo::exists(Paths::recordingFolder("260304-090000") + "/segments/recording.json"));
+    }
+
     void theScanOfNoRecordingsFolderFindsNothing()
     {
         test::TempHome home;

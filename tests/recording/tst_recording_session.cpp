@@ -495,6 +495,53 @@ private slots:
         QCOMPARE(f.session->state().kind, Kind::Idle);
     }
 
+    void discardingACopiedFolderRemovesOnlyThatCopy()
+    {
+        test::SessionFixture f;
+        f.start();
+        f.play(1.0);
+        const QString id = f.id();
+        f.session->closeForTermination();
+        const QString copy = id + " (copy)";
+        QVERIFY(QDir().mkpath(f.workFolder(copy)));
+        for (const QString& name : QDir(f.workFolder(id)).entryList(QDir::Files))
+            QVERIFY(QFile::copy(f.workFolder(id) + "/" + name, f.workFolder(copy) + "/" + name));
+        f.makeSession();
+        f.session->launchCheck();
+        QCOMPARE(f.session->pendingRecovery().size(), 2);
+
+        f.session->recoverDiscard(copy);
+
+        QVERIFY(!QFileInfo::exists(f.workFolder(copy)));
+        QVERIFY(QFileInfo::exists(f.workFolder(id) + "/recording.json"));
+        QCOMPARE(f.session->pendingRecovery().size(), 1);
+        QCOMPARE(f.session->pendingRecovery().first().id, id);
+    }
+
+    void anIdThatIsNotAFolderNameRemovesNothing_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("the folder above") << "..";
+        QTest::newRow("further up") << "../../../..";
+        QTest::newRow("the recordings folder itself") << ".";
+        QTest::newRow("empty") << QString();
+    }
+    void anIdThatIsNotAFolderNameRemovesNothing()
+    {
+        QFETCH(QString, id);
+        test::SessionFixture f;
+        f.home.writeFile("Library/Application Support/harkwell/Recordings/260304-080000/recording.json", "{}");
+        f.home.writeFile("Library/Application Support/harkwell/ledger.json", "{}");
+
+        f.session->recoverDiscard(id);
+        QCoro::waitFor(f.session->recoverSend(id));
+
+        QVERIFY(QFileInfo::exists(Paths::applicationSupport() + "/ledger.json"));
+        QVERIFY(QFileInfo::exists(Paths::recordingFolder("260304-080000") + "/recording.json"));
+        QVERIFY(QFileInfo::exists(f.home.path() + "/Vault"));
+        QVERIFY(logText().contains("[harkwell] recorder: recovery: “" + id + "” is not a recording id; not discarding"));
+    }
+
     void theEchoDecision_data()
     {
         QTest::addColumn<EchoCancellationMode>("mode");

@@ -238,6 +238,35 @@ private slots:
         QCOMPARE(saved.value("menuDayLimit").toInt(), 1);
     }
 
+    void theRefreshIntervalTakesOnlyWhatTheScannerRunsWith_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<double>("kept");
+        QTest::newRow("the shortest") << "0.5" << 0.5;
+        QTest::newRow("a day") << "86,400" << 86400.0;
+        QTest::newRow("zero") << "0" << 60.0;
+        QTest::newRow("below a millisecond") << "0.0001" << 60.0;
+        QTest::newRow("negative") << "-5" << 60.0;
+        QTest::newRow("over a day") << "86401" << 60.0;
+        QTest::newRow("beyond any timer") << "1e19" << 60.0;
+    }
+    void theRefreshIntervalTakesOnlyWhatTheScannerRunsWith()
+    {
+        QFETCH(QString, typed);
+        QFETCH(double, kept);
+        SettingsView& view = f->view();
+        showTab(view, "Scanning");
+        auto* interval = field<NumberField>(&view, "refreshInterval");
+        // Pasted whole: typed key by key, a number above the range passes through ones inside it.
+        interval->setText(typed);
+        emit interval->textEdited(typed);
+        QCOMPARE(view.editingCopy().refreshInterval, kept);
+        emit interval->editingFinished();  // leaving the field shows the value it holds
+        QCOMPARE(interval->text(), NumberField::format(NumberField::Kind::Decimal, kept));
+        button(&view, "Save")->click();
+        QCOMPARE(f->settingsFile().value("refreshInterval").toDouble(), kept);
+    }
+
     void pathsTabEditsTheListAndOpensFoldersOfTheSavedVault()
     {
         SettingsView& view = f->view();

@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
+
 using namespace harkwell;
 using namespace std::chrono_literals;
 
@@ -165,6 +167,9 @@ class FileScannerTest : public QObject {
 private slots:
     void firstRefreshLeavesOutRemotesAndTheSecondIncludesThem();
     void timerRefreshesEveryInterval();
+    void anIntervalOutsideTheRangeIsBroughtIntoIt_data();
+    void anIntervalOutsideTheRangeIsBroughtIntoIt();
+    void ticksMissedOverYearsAreMergedIntoOne();
     void refreshWhileScanningIsDropped();
     void lookBack_data();
     void lookBack();
@@ -250,6 +255,51 @@ void FileScannerTest::timerRefreshesEveryInterval()
     QTRY_COMPARE(f.listers->vaultCalls().size(), 4);
     QTRY_VERIFY(f.settled());
     QCOMPARE(f.listers->remoteCalls().size(), 3);
+}
+
+void FileScannerTest::anIntervalOutsideTheRangeIsBroughtIntoIt_data()
+{
+    QTest::addColumn<double>("stored");
+    QTest::addColumn<qint64>("periodMs");
+    QTest::newRow("below a millisecond") << 1e-4 << qint64(500);
+    QTest::newRow("a tenth of a second") << 0.1 << qint64(500);
+    QTest::newRow("zero: the default") << 0.0 << qint64(60000);
+    QTest::newRow("two days") << 172800.0 << qint64(86400000);
+    QTest::newRow("beyond any timer") << 1e19 << qint64(86400000);
+    QTest::newRow("the largest number") << std::numeric_limits<double>::max() << qint64(86400000);
+}
+
+void FileScannerTest::anIntervalOutsideTheRangeIsBroughtIntoIt()
+{
+    QFETCH(double, stored);
+    QFETCH(qint64, periodMs);
+    ScannerFixture f;
+    f.settings.update([&](AppSettings& s) { s.refreshInterval = stored; });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    QVERIFY(f.clock.requestedSleeps().contains(std::chrono::milliseconds(periodMs)));
+
+    const int before = f.listers->vaultCalls().size();
+    f.clock.advance(std::chrono::milliseconds(periodMs) + FileScanner::kRemotesDelay);
+    QTRY_VERIFY(f.listers->vaultCalls().size() > before);
+    QTRY_VERIFY(f.settled());
+}
+
+void FileScannerTest::ticksMissedOverYearsAreMergedIntoOne()
+{
+    ScannerFixture f;
+    f.settings.update([](AppSettings& s) { s.refreshInterval = 0.5; });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(f.listers->vaultCalls().size(), 1);
+
+    // A clock set a century forward: the timer catches up at once and keeps its half-second period.
+    f.clock.advance(std::chrono::hours(24 * 36525));
+    QTRY_VERIFY(f.listers->vaultCalls().size() >= 2);
+    QTRY_VERIFY(f.settled());
+    const int caughtUp = f.listers->vaultCalls().size();
+    f.clock.advance(std::chrono::milliseconds(500));
+    QTRY_VERIFY(f.listers->vaultCalls().size() > caughtUp);
 }
 
 void FileScannerTest::refreshWhileScanningIsDropped()
