@@ -21,7 +21,8 @@ namespace {
 using Source = FileEntry::Source;
 
 // The recent lists: five vault files (one a system file), one each in the inbox, outbox and
-// handoff, and an inbox entry with the path of a vault file, which the vault's list wins.
+// handoff, and an inbox entry with the path of a vault file: the scanner's own inbox entry stands
+// for that path.
 void setRecentLists(SearchHome& home)
 {
     const QString v = home.vault();
@@ -87,8 +88,8 @@ void SearchIndexTest::searchKeepsAndOrders_data()
         << QStringList{"budget.xlsx"};
     QTest::newRow("every word must match") << "plan zzz" << SearchIndex::Scope::All << true << QStringList{}
                                            << QStringList{};
-    QTest::newRow("inbox scope: the inbox list, not its duplicate of a vault file")
-        << "" << SearchIndex::Scope::Inbox << true << QStringList{} << QStringList{"260303-101500.md"};
+    QTest::newRow("inbox scope: the inbox list, its entry winning over the vault's of the same path")
+        << "" << SearchIndex::Scope::Inbox << true << QStringList{} << QStringList{"bar-notes.md", "260303-101500.md"};
     QTest::newRow("outbox scope") << "" << SearchIndex::Scope::Outbox << true << QStringList{}
                                   << QStringList{"letter.pdf"};
     QTest::newRow("handoff scope") << "" << SearchIndex::Scope::Handoff << true << QStringList{}
@@ -201,7 +202,7 @@ void SearchIndexTest::deepSearchLoadsEveryFileOnce()
     // The structure lists follow the scanner: the inbox scope of the deep index is the scanner's inbox.
     index.setQuery("");
     index.setScope(SearchIndex::Scope::Inbox);
-    QCOMPARE(names(index.results()), QStringList{"260303-101500.md"});
+    QCOMPARE(names(index.results()), (QStringList{"bar-notes.md", "260303-101500.md"}));
     QCOMPARE(index.results().first().source, Source::Inbox);
     index.rebuildIndex();
     QCOMPARE(index.indexFileCount(), 6);  // the merged full index: the listing and four structure files, less one path
