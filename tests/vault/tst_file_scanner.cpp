@@ -182,6 +182,7 @@ private slots:
     void withoutVaultEntriesNothingIsCached();
     void scannerGoneMidRefreshIsHarmless();
     void listsARealVaultWorkspaceAndRemotes();
+    void refreshWithNothingChangedRebuildsAndWritesNothing();
 
     void cacheRoundTrip();
     void cacheThatCannotBeReadIsNoCache_data();
@@ -481,6 +482,58 @@ void FileScannerTest::listsARealVaultWorkspaceAndRemotes()
     QVERIFY(cache);
     QCOMPARE(names(cache->vaultFiles).size(), 2);
     QCOMPARE(names(cache->remoteFiles), (QStringList{"w.md", "260115-r.md"}));
+}
+
+void FileScannerTest::refreshWithNothingChangedRebuildsAndWritesNothing()
+{
+    test::TempHome home;
+    Settings settings{Paths::settingsFile()};
+    FakeClock clock(QDateTime::currentDateTime());
+    const QDateTime now = clock.now();
+    const QString vault = home.make(QStringLiteral("workspace/Ivander"));
+    using test::VaultTree;
+    VaultTree::file(vault, QStringLiteral("today.md"), now.addSecs(-60));
+    const QString earlier = VaultTree::file(vault, QStringLiteral("notes/earlier.md"), now.addDays(-3));
+    VaultTree::file(home.path(), QStringLiteral("workspace/proj/w.md"), now.addDays(-2));
+    VaultTree::file(vault, QStringLiteral("_inbox/260301-120000.md"), now);
+
+    FileScanner scanner(std::make_shared<LiveScanListers>(), settings, clock);
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    clock.advance(FileScanner::kRemotesDelay);  // the second refresh, with the remote mounts
+    QTest::qWait(100);
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    QCOMPARE(names(scanner.recentFiles()), (QStringList{"w.md", "earlier.md"}));
+
+    const auto ids = [&scanner] {
+        QList<QUuid> all;
+        for (const FileEntry& entry : scanner.todayFiles() + scanner.recentFiles() + scanner.inboxFiles())
+            all.append(entry.id);
+        return all;
+    };
+    const QList<QUuid> before = ids();
+    const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    {
+        QFile cache(Paths::scanCacheFile());
+        QVERIFY(cache.open(QIODevice::ReadWrite));
+        QVERIFY(cache.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    QSignalSpy changed(&scanner, &FileScanner::changed);
+    scanner.refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    // The same entries (not rebuilt ones with new ids), nothing published, no cache written.
+    QCOMPARE(ids(), before);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(QFileInfo(Paths::scanCacheFile()).lastModified(), longAgo);
+
+    // One file changed: that change is published and cached, and only its entry is new.
+    VaultTree::file(vault, QStringLiteral("notes/earlier.md"), now.addSecs(-30));
+    QVERIFY(QFileInfo::exists(earlier));
+    scanner.refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(names(scanner.todayFiles()), (QStringList{"earlier.md", "today.md"}));
+    QCOMPARE(scanner.todayFiles().at(1).id, before.at(0));
+    QVERIFY(QFileInfo(Paths::scanCacheFile()).lastModified() > longAgo);
 }
 
 void FileScannerTest::cacheRoundTrip()

@@ -7,6 +7,7 @@
 #include "vault/SearchIndex.h"
 
 #include <QSemaphore>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <atomic>
@@ -175,6 +176,23 @@ void SearchIndexTest::followsTheScanner()
     scanner->refresh();
     QTRY_COMPARE_WITH_TIMEOUT(names(index.results()), QStringList{"second.md"}, 10000);
     QCOMPARE(index.indexFileCount(), 2);
+
+    // Closed, the panel's index only notes the scanner's changes; it catches up when it opens.
+    index.setPanelOpen(false);
+    const int builds = index.preparedBuilds();
+    QSignalSpy changed(&index, &SearchIndex::changed);
+    home.listers->set({entry(home.vault(), "a/first.md", at(1)), entry(home.vault(), "a/second.md", at(2)),
+                       entry(home.vault(), "b/second-draft.md", at(3))});
+    scanner->refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner->isScanning(), 10000);
+    QTest::qWait(3 * SearchIndex::kFollowDelayMs);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(index.preparedBuilds(), builds);
+    QCOMPARE(names(index.results()), QStringList{"second.md"});
+
+    index.setPanelOpen(true);
+    QCOMPARE(names(index.results()), (QStringList{"second-draft.md", "second.md"}));
+    QCOMPARE(index.indexFileCount(), 3);
 }
 
 void SearchIndexTest::deepSearchLoadsEveryFileOnce()
