@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <fnmatch.h>
+#include <vector>
 
 namespace harkwell {
 
@@ -133,14 +134,20 @@ QList<WatchedFolder> Settings::enabledWatchedFolders() const
     return enabled;
 }
 
-bool Settings::isExcludedFile(const QString& name) const
+bool Settings::isExcludedFile(const QString& name) const { return excludedFileTest()(name); }
+
+std::function<bool(const QString&)> Settings::excludedFileTest() const
 {
-    const auto patterns = settings().excludeFilePatterns.value_or(defaultExcludeFilePatterns());
-    const QByteArray bytes = name.toUtf8();
-    for (const QString& pattern : patterns)
-        if (::fnmatch(pattern.toUtf8().constData(), bytes.constData(), FNM_CASEFOLD) == 0)
-            return true;
-    return false;
+    std::vector<QByteArray> encoded;
+    for (const QString& pattern : settings().excludeFilePatterns.value_or(defaultExcludeFilePatterns()))
+        encoded.push_back(pattern.toUtf8());
+    return [encoded = std::move(encoded)](const QString& name) {
+        const QByteArray bytes = name.toUtf8();
+        for (const QByteArray& pattern : encoded)
+            if (::fnmatch(pattern.constData(), bytes.constData(), FNM_CASEFOLD) == 0)
+                return true;
+        return false;
+    };
 }
 
 std::optional<QString> Settings::afterTranscriptCommand() const

@@ -51,6 +51,8 @@ public:
     QList<WatchedFolder> watchedFolders() const;
     QList<WatchedFolder> enabledWatchedFolders() const;
     bool isExcludedFile(const QString& name) const;
+    // The same rule for testing many names: the patterns are read and encoded once, when this is called.
+    std::function<bool(const QString&)> excludedFileTest() const;
     std::optional<QString> afterTranscriptCommand() const;
     QStringList additionalPaths() const;  // absolute, "~" expanded, in order
     QSet<QString> includeExtensions() const;  // lower-cased

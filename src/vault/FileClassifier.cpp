@@ -82,7 +82,8 @@ std::optional<QDateTime> startOfDay(int year, int month, int day)
     const QDate date(year, month, day);
     if (!date.isValid())
         return std::nullopt;
-    return date.startOfDay();
+    // Held as an instant, so that lists of such dates sort without a time-zone lookup per comparison.
+    return date.startOfDay().toUTC();
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "vault/FileDates.h"
 
 #include <algorithm>
+#include <limits>
+#include <vector>
 
 namespace harkwell {
 
@@ -17,18 +19,51 @@ QDateTime FileDates::effective(const FileEntry& entry, TimeBasis basis)
     return entry.modificationDate;
 }
 
+qint64 FileDates::effectiveMs(const FileEntry& entry, TimeBasis basis)
+{
+    const QDateTime date = effective(entry, basis);
+    return date.isValid() ? date.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+}
+
+FileDates::Day FileDates::Day::of(const QDateTime& moment)
+{
+    const QDate date = moment.toLocalTime().date();
+    return Day{date.startOfDay().toMSecsSinceEpoch(), date.addDays(1).startOfDay().toMSecsSinceEpoch()};
+}
+
 void FileDates::sortNewestFirst(QList<FileEntry>& entries, TimeBasis basis)
 {
-    std::stable_sort(entries.begin(), entries.end(), [basis](const FileEntry& a, const FileEntry& b) {
-        return effective(a, basis) > effective(b, basis);
-    });
+    // Each entry's date read once, as a number: the comparisons then cost nothing.
+    std::vector<std::pair<qint64, qsizetype>> keys;
+    keys.reserve(entries.size());
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        keys.emplace_back(effectiveMs(entries.at(i), basis), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    bool inOrder = true;
+    for (qsizetype i = 0; i < qsizetype(keys.size()) && inOrder; ++i)
+        inOrder = keys[i].second == i;
+    if (inOrder)
+        return;
+    QList<FileEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const auto& [ms, index] : keys)
+        sorted.append(entries.at(index));
+    entries = std::move(sorted);
 }
 
 FileDates::DaySplit FileDates::splitByToday(const QList<FileEntry>& entries, TimeBasis basis, const QDateTime& now)
 {
     DaySplit split;
-    for (const FileEntry& entry : entries)
-        (isSameLocalDay(effective(entry, basis), now) ? split.today : split.others).append(entry);
+    if (!now.isValid()) {
+        split.others = entries;
+        sortNewestFirst(split.others, basis);
+        return split;
+    }
+    const Day today = Day::of(now);
+    for (const FileEntry& entry : entries) {
+        const QDateTime date = effective(entry, basis);
+        (date.isValid() && today.contains(date.toMSecsSinceEpoch()) ? split.today : split.others).append(entry);
+    }
     sortNewestFirst(split.today, basis);
     sortNewestFirst(split.others, basis);
     return split;

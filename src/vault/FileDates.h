@@ -17,8 +17,19 @@ public:
         QList<FileEntry> others;  // newest first
     };
 
+    // The local calendar day of a moment as an interval of instants [startMs, endMs), worked out
+    // once so that a loop over many entries compares numbers, not local dates.
+    struct Day {
+        qint64 startMs = 0;
+        qint64 endMs = 0;
+        static Day of(const QDateTime& moment);
+        bool contains(qint64 ms) const { return ms >= startMs && ms < endMs; }
+        bool operator==(const Day&) const = default;
+    };
+
     // Modification, creation, or the later of the two (the creation date when they are equal).
     static QDateTime effective(const FileEntry& entry, TimeBasis basis);
+    static qint64 effectiveMs(const FileEntry& entry, TimeBasis basis);
     // Later first; entries of one instant keep their order.
     static void sortNewestFirst(QList<FileEntry>& entries, TimeBasis basis);
     // "Today" is the local calendar day of `now`.

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <thread>
 
 namespace harkwell {
 
@@ -32,6 +31,8 @@ struct FileScanner::Plan {
     QSet<QString> extensions;
     QStringList excludeDirs;
     TimeBasis basis = TimeBasis::Modification;
+    std::function<bool(const QString&)> isExcluded;
+    QString rulesKey;  // the local day, the time basis and the hidden-file patterns, as one text
     QString vaultPath;
     QStringList additionalPaths;
     std::optional<QString> remotesFolder;
@@ -41,10 +42,10 @@ struct FileScanner::Plan {
 
 // The listings' results. Listings that outlive the wait still write here, unread.
 struct FileScanner::Gathered {
-    std::mutex lock;  // guards the three lists
-    QList<FileEntry> vault;
-    QList<FileEntry> workspace;  // in the order the workspace listings finish
-    QList<FileEntry> remote;
+    std::mutex lock;  // guards the fields below
+    std::optional<Listing> vault;  // none: no answer yet
+    QList<std::optional<Listing>> workspace;  // by folder, in settings order
+    std::optional<Listing> remote;
 };
 
 namespace {
@@ -56,12 +57,39 @@ QString withoutTrailingSlashes(QString path)
     return path;
 }
 
-// What a refresh publishes besides the day lists: the work done off the main thread after the wait.
+// Two listings of the same files, built at different times: equal in everything but the ids.
+bool sameFiles(const QList<FileEntry>& a, const QList<FileEntry>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    if (a.isSharedWith(b))
+        return true;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        FileEntry x = a.at(i);
+        x.id = b.at(i).id;
+        if (!(x == b.at(i)))
+            return false;
+    }
+    return true;
+}
+
+// The previous list when it holds the same files, so that unchanged entries keep their ids and
+// an unchanged list stays the very same list.
+QList<FileEntry> keepIfSame(const QList<FileEntry>& fresh, const QList<FileEntry>& previous)
+{
+    return sameFiles(fresh, previous) ? previous : fresh;
+}
+
+// What a refresh publishes, worked out off the main thread after the wait.
 struct Assembled {
+    bool changed = false;  // false: nothing to publish
+    QList<FileEntry> vault;
+    QList<FileEntry> other;
     FileDates::DaySplit days;
     QList<FileEntry> outbox;
     QList<FileEntry> inbox;
     QList<FileEntry> handoff;
+    bool saved = false;
 };
 
 }  // namespace
@@ -72,10 +100,12 @@ FileScanner::FileScanner(QObject* parent)
 }
 
 FileScanner::FileScanner(std::shared_ptr<ScanListers> listers, Settings& settings, Clock& clock, QObject* parent)
-    : QObject(parent), m_listers(std::move(listers)), m_settings(settings), m_clock(clock)
+    : QObject(parent), m_listers(std::move(listers)), m_settings(settings), m_clock(clock),
+      m_worker(std::make_shared<ScanWorker>())
 {
-    loadCache();
-    refresh();
+    // Scanning from the start: the cache is read first, and a refresh asked for meanwhile is dropped.
+    m_isScanning = true;
+    start();
     startTimer();
 }
 
@@ -89,16 +119,39 @@ void FileScanner::refresh()
     runRefresh();
 }
 
-void FileScanner::loadCache()
+QCoro::Task<> FileScanner::start()
 {
-    const auto cache = ScanCache::load();
-    if (!cache)
-        return;
-    m_lastVaultFiles = cache->vaultFiles;
-    m_lastRemoteFiles = cache->remoteFiles;
+    const QPointer<FileScanner> self(this);
     const TimeBasis basis = m_settings.settings().timeBasis.value_or(TimeBasis::Modification);
-    const auto split = FileDates::splitByToday(m_lastVaultFiles + m_lastRemoteFiles, basis, m_clock.now());
-    publishDays(split.today, split.others);
+    const QDateTime now = m_clock.now();
+    struct Loaded {
+        bool ok = false;
+        QList<FileEntry> vault;
+        QList<FileEntry> other;
+        FileDates::DaySplit days;
+    };
+    QFuture<Loaded> loading = m_worker->run<Loaded>([basis, now] {
+        Loaded loaded;
+        const auto cache = ScanCache::load();
+        if (!cache)
+            return loaded;
+        loaded.ok = true;
+        loaded.vault = cache->vaultFiles;
+        loaded.other = cache->remoteFiles;
+        loaded.days = FileDates::splitByToday(loaded.vault + loaded.other, basis, now);
+        return loaded;
+    });
+    const Loaded loaded = co_await loading;
+    if (!self)
+        co_return;
+    if (loaded.ok) {
+        m_cacheExists = true;
+        m_lastVaultFiles = loaded.vault;
+        m_lastRemoteFiles = loaded.other;
+        publishDays(loaded.days.today, loaded.days.others);
+        emit changed();
+    }
+    runRefresh();
 }
 
 void FileScanner::startTimer()
@@ -140,10 +193,14 @@ FileScanner::Plan FileScanner::makePlan() const
     plan.now = m_clock.now();
     const int days = std::max(0, settings.searchDays.value_or(std::max(settings.recentDays, 30)));
     // A look-back beyond the calendar's range gives an invalid start, which the listings read as no limit.
-    plan.since = plan.now.toLocalTime().date().addDays(-days).startOfDay();
+    const QDate today = plan.now.toLocalTime().date();
+    plan.since = today.addDays(-days).startOfDay();
     plan.extensions = m_settings.includeExtensions();
     plan.excludeDirs = settings.excludeDirs;
     plan.basis = settings.timeBasis.value_or(TimeBasis::Modification);
+    plan.isExcluded = m_settings.excludedFileTest();
+    plan.rulesKey = today.toString(Qt::ISODate) + QLatin1Char('|') + QString::number(int(plan.basis)) + QLatin1Char('|')
+                    + settings.excludeFilePatterns.value_or(Settings::defaultExcludeFilePatterns()).join(QChar(0));
     plan.vaultPath = Paths::expandTilde(settings.vaultPath);
     plan.additionalPaths = m_settings.additionalPaths();
     if (settings.remotesPath) {
@@ -161,52 +218,58 @@ QCoro::Task<> FileScanner::runRefresh()
     const QPointer<FileScanner> self(this);
     const Plan plan = makePlan();
 
-    // The last lists at once, with today's filter, while the listings run.
-    if (!m_lastVaultFiles.isEmpty()) {
-        const auto quick = FileDates::splitByToday(withoutExcluded(m_lastVaultFiles + m_lastRemoteFiles), plan.basis, plan.now);
+    // The first refresh shows the cached lists at once with the hidden files left out, while the
+    // listings run; later ones already show what the last refresh published.
+    if (!m_hasScannedRemotes && !m_lastVaultFiles.isEmpty()) {
+        QList<FileEntry> shown = m_lastVaultFiles + m_lastRemoteFiles;
+        shown.removeIf([&](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
+        const auto quick = FileDates::splitByToday(shown, plan.basis, plan.now);
         publishDays(quick.today, quick.others);
         emit changed();
     }
 
     const auto gathered = std::make_shared<Gathered>();
+    gathered->workspace.resize(plan.additionalPaths.size());
     const auto join = std::make_shared<ListingJoin>(int(1 + plan.additionalPaths.size() + (plan.includeRemotes ? 1 : 0)));
     const std::weak_ptr<ListingJoin> reportTo = join;
     const std::shared_ptr<ScanListers> listers = m_listers;
 
-    // Threads of their own: a listing that hangs must hold up no one but itself.
     QStringList vaultExcludes{QStringLiteral("_outbox"), QStringLiteral("_inbox")};
     vaultExcludes += plan.excludeDirs;
-    std::thread([plan, listers, gathered, reportTo, vaultExcludes] {
-        QList<FileEntry> found = listers->vault(plan.vaultPath, plan.since, plan.extensions, vaultExcludes);
+    m_worker->post([plan, listers, gathered, reportTo, vaultExcludes] {
+        Listing found = listers->vault(plan.vaultPath, plan.since, plan.extensions, vaultExcludes);
         {
             std::lock_guard guard(gathered->lock);
             gathered->vault = std::move(found);
         }
         ListingJoin::report(reportTo);
-    }).detach();
+    });
 
-    QStringList workspaceExcludes{plan.remotesName, QString::fromLatin1(kDefaultVaultFolder)};
+    // The vault is left to its own listing by where it is, not by what it is called.
+    QStringList workspaceExcludes{plan.remotesName};
     workspaceExcludes += plan.excludeDirs;
-    for (const QString& folder : plan.additionalPaths) {
-        std::thread([plan, folder, listers, gathered, reportTo, workspaceExcludes] {
-            QList<FileEntry> found = listers->workspace(folder, plan.since, plan.extensions, workspaceExcludes);
+    const QStringList vaultFolder{plan.vaultPath};
+    for (qsizetype index = 0; index < plan.additionalPaths.size(); ++index) {
+        const QString folder = plan.additionalPaths.at(index);
+        m_worker->post([plan, folder, index, listers, gathered, reportTo, workspaceExcludes, vaultFolder] {
+            Listing found = listers->workspace(folder, plan.since, plan.extensions, workspaceExcludes, vaultFolder);
             {
                 std::lock_guard guard(gathered->lock);
-                gathered->workspace += found;
+                gathered->workspace[index] = std::move(found);
             }
             ListingJoin::report(reportTo);
-        }).detach();
+        });
     }
 
     if (plan.includeRemotes) {
-        std::thread([plan, listers, gathered, reportTo] {
-            QList<FileEntry> found = listers->remotes(*plan.remotesFolder, plan.since, plan.extensions, plan.excludeDirs);
+        m_worker->post([plan, listers, gathered, reportTo] {
+            Listing found = listers->remotes(*plan.remotesFolder, plan.since, plan.extensions, plan.excludeDirs);
             {
                 std::lock_guard guard(gathered->lock);
                 gathered->remote = std::move(found);
             }
             ListingJoin::report(reportTo);
-        }).detach();
+        });
     }
 
     ListingJoin::settleAfter(join, m_clock, kListingWait);
@@ -215,74 +278,94 @@ QCoro::Task<> FileScanner::runRefresh()
     if (!self)
         co_return;
 
-    QList<FileEntry> vaultList;
-    QList<FileEntry> otherList;
-    QList<FileEntry> remoteList;
+    // A listing that failed or has not answered keeps what was there; one that answered with
+    // nothing means the files are gone.
+    QList<FileEntry> vaultList = m_lastVaultFiles;
+    QList<FileEntry> workspaceList;
+    QList<FileEntry> remoteList = previousRemoteEntries(plan.remotesFolder);
     {
         std::lock_guard guard(gathered->lock);
-        vaultList = gathered->vault;
-        otherList = gathered->workspace;
-        remoteList = gathered->remote;
+        if (gathered->vault && gathered->vault->has_value())
+            vaultList = **gathered->vault;
+        for (const auto& listing : gathered->workspace)
+            if (listing && listing->has_value())
+                workspaceList += **listing;
+        if (gathered->remote && gathered->remote->has_value()) {
+            remoteList = keepIfSame(**gathered->remote, remoteList);
+        }
     }
-    // A listing that failed or is still running keeps what was there.
-    if (vaultList.isEmpty())
-        vaultList = m_lastVaultFiles;
-    if (remoteList.isEmpty())
-        remoteList = previousRemoteEntries(plan.remotesFolder);
-    otherList += remoteList;
 
-    Settings* settings = &m_settings;
+    const QList<FileEntry> previousVault = m_lastVaultFiles;
+    const QList<FileEntry> previousOther = m_lastRemoteFiles;
+    const QList<FileEntry> previousOutbox = m_outboxFiles;
+    const QList<FileEntry> previousInbox = m_inboxFiles;
+    const QList<FileEntry> previousHandoff = m_handoffFiles;
+    const bool keyChanged = m_publishedKey != plan.rulesKey;
+    const bool cacheExists = m_cacheExists;
     Clock* clock = &m_clock;
     // The future is named rather than awaited as a temporary: g++ 12 destroys a co_await
     // expression's temporaries twice.
-    QFuture<Assembled> assembling = QtConcurrent::run([plan, listers, settings, clock, vaultList, otherList] {
-        const auto kept = [settings](QList<FileEntry> entries) {
-            entries.removeIf([settings](const FileEntry& entry) { return settings->isExcludedFile(entry.filename); });
+    QFuture<Assembled> assembling = m_worker->run<Assembled>([plan, listers, clock, vaultList, workspaceList, remoteList,
+                                                              previousVault, previousOther, previousOutbox, previousInbox,
+                                                              previousHandoff, keyChanged, cacheExists] {
+        Assembled result;
+        const auto kept = [&plan](QList<FileEntry> entries) {
+            entries.removeIf([&plan](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
             return entries;
         };
-        Assembled result;
-        result.outbox = kept(listers->specialFolder(plan.vaultPath + QStringLiteral("/_outbox"), QStringLiteral("_outbox"),
-                                                    FileEntry::Source::Outbox, std::nullopt, {}));
-        result.inbox = kept(listers->specialFolder(plan.vaultPath + QStringLiteral("/_inbox"), QStringLiteral("_inbox"),
-                                                   FileEntry::Source::Inbox, 1, {}));
-        result.handoff = kept(listers->specialFolder(plan.vaultPath + QStringLiteral("/.handoff"),
-                                                     QStringLiteral(".handoff"), FileEntry::Source::Handoff,
-                                                     std::nullopt, {QStringLiteral("_archive")}));
-        result.days = FileDates::splitByToday(kept(vaultList + otherList), plan.basis, plan.now);
-        if (!vaultList.isEmpty())
-            (void)ScanCache::save(vaultList, otherList, clock->now());  // a failed save keeps the previous cache
+        result.outbox = keepIfSame(kept(listers->specialFolder(plan.vaultPath + QStringLiteral("/_outbox"), QStringLiteral("_outbox"),
+                                                               FileEntry::Source::Outbox, std::nullopt, {})),
+                                   previousOutbox);
+        result.inbox = keepIfSame(kept(listers->specialFolder(plan.vaultPath + QStringLiteral("/_inbox"), QStringLiteral("_inbox"),
+                                                              FileEntry::Source::Inbox, 1, {})),
+                                  previousInbox);
+        result.handoff = keepIfSame(kept(listers->specialFolder(plan.vaultPath + QStringLiteral("/.handoff"),
+                                                                QStringLiteral(".handoff"), FileEntry::Source::Handoff,
+                                                                std::nullopt, {QStringLiteral("_archive")})),
+                                    previousHandoff);
+        result.vault = keepIfSame(vaultList, previousVault);
+        result.other = keepIfSame(workspaceList + remoteList, previousOther);
+        const bool listsChanged = !result.vault.isSharedWith(previousVault) || !result.other.isSharedWith(previousOther);
+        const bool specialsChanged = !result.outbox.isSharedWith(previousOutbox) || !result.inbox.isSharedWith(previousInbox)
+                                     || !result.handoff.isSharedWith(previousHandoff);
+        result.changed = listsChanged || specialsChanged || keyChanged;
+        if (listsChanged || keyChanged)
+            result.days = FileDates::splitByToday(kept(result.vault + result.other), plan.basis, plan.now);
+        // The cache follows the lists; it is started only once there are vault entries to keep.
+        if (listsChanged && (!result.vault.isEmpty() || cacheExists))
+            result.saved = ScanCache::save(result.vault, result.other, clock->now()).has_value();
         return result;
     });
     const Assembled assembled = co_await assembling;
     if (!self)
         co_return;
 
-    publishDays(assembled.days.today, assembled.days.others);
-    m_outboxFiles = assembled.outbox;
-    m_inboxFiles = assembled.inbox;
-    m_handoffFiles = assembled.handoff;
-    if (!vaultList.isEmpty())
-        m_lastVaultFiles = vaultList;
-    m_lastRemoteFiles = otherList;
     const bool wasFirstRefresh = !m_hasScannedRemotes;
     m_hasScannedRemotes = true;
     m_isScanning = false;
-    emit changed();
+    if (assembled.saved)
+        m_cacheExists = true;
+    if (assembled.changed) {
+        if (!assembled.vault.isSharedWith(m_lastVaultFiles) || !assembled.other.isSharedWith(m_lastRemoteFiles) || keyChanged)
+            publishDays(assembled.days.today, assembled.days.others);
+        m_outboxFiles = assembled.outbox;
+        m_inboxFiles = assembled.inbox;
+        m_handoffFiles = assembled.handoff;
+        m_lastVaultFiles = assembled.vault;
+        m_lastRemoteFiles = assembled.other;
+        m_publishedKey = plan.rulesKey;
+        emit changed();
+    } else {
+        ++m_unchangedRefreshes;
+    }
     if (wasFirstRefresh)
         refreshLater(self, m_clock, kRemotesDelay);
 }
 
-QList<FileEntry> FileScanner::withoutExcluded(const QList<FileEntry>& entries) const
-{
-    QList<FileEntry> kept = entries;
-    kept.removeIf([this](const FileEntry& entry) { return m_settings.isExcludedFile(entry.filename); });
-    return kept;
-}
-
 // The last run's other list holds the workspace entries and the remote ones together; only the
-// remote ones may stand in for a remote listing that found nothing, or this run's workspace
-// entries would appear twice. Remote entries are the ones inside the remotes folder, which the
-// workspace listings never enter.
+// remote ones may stand in for a remote listing that failed, or this run's workspace entries
+// would appear twice. Remote entries are the ones inside the remotes folder, which the workspace
+// listings never enter.
 QList<FileEntry> FileScanner::previousRemoteEntries(const std::optional<QString>& remotesFolder) const
 {
     if (!remotesFolder)
@@ -306,7 +389,7 @@ QList<FileEntry> FileScanner::scanViaShell(const QString& path, const QString& r
                                            const QSet<QString>& includeExtensions, const QStringList& excludeDirs,
                                            FileEntry::Source source)
 {
-    return SpotlightScanner::scanWorkspace(path, relativeTo, since, includeExtensions, excludeDirs, source);
+    return SpotlightScanner::scanWorkspace(path, relativeTo, since, includeExtensions, excludeDirs, source).value_or(QList<FileEntry>());
 }
 
 QList<FileEntry> FileScanner::scanRemotes(const QString& remotesFolder, [[maybe_unused]] const QDateTime& since,
@@ -333,19 +416,24 @@ QList<FileEntry> FileScanner::scanAllFiles()
 
     QStringList vaultExcludes{QStringLiteral("_outbox"), QStringLiteral("_inbox")};
     vaultExcludes += settings.excludeDirs;
-    QList<FileEntry> all = SpotlightScanner::scanVault(Paths::expandTilde(settings.vaultPath), always, extensions, vaultExcludes);
+    const QString vaultPath = Paths::expandTilde(settings.vaultPath);
+    QList<FileEntry> all = SpotlightScanner::scanVault(vaultPath, always, extensions, vaultExcludes).value_or(QList<FileEntry>());
 
     const std::optional<QString> remotesFolder =
         settings.remotesPath ? std::optional(withoutTrailingSlashes(Paths::expandTilde(*settings.remotesPath))) : std::nullopt;
     QStringList workspaceExcludes = settings.excludeDirs;
     workspaceExcludes.append(remotesFolder ? ListedPaths::lastComponent(*remotesFolder) : QStringLiteral("remotes"));
+    // The vault is listed once, as the vault, even when it lies inside a workspace folder.
     for (const QString& folder : shared.additionalPaths())
-        all += scanViaShell(folder, folder, always, extensions, workspaceExcludes, FileEntry::Source::Workspace);
+        all += SpotlightScanner::scanWorkspace(folder, folder, always, extensions, workspaceExcludes,
+                                               FileEntry::Source::Workspace, {vaultPath})
+                   .value_or(QList<FileEntry>());
 
     if (remotesFolder)
         all += scanRemotes(*remotesFolder, always, extensions, settings.excludeDirs);
 
-    all.removeIf([&shared](const FileEntry& entry) { return shared.isExcludedFile(entry.filename); });
+    const auto isExcluded = shared.excludedFileTest();
+    all.removeIf([&isExcluded](const FileEntry& entry) { return isExcluded(entry.filename); });
     return all;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // Keeps the lists of files that the menu and the search panel show: the files of today and of the
 // recent days across the vault, the workspace folders and the remote mounts, and the contents of
-// the vault's "_outbox", "_inbox" and ".handoff" folders. Fills them at once from the scan cache,
-// then refreshes them at creation, every refreshInterval seconds and on request. A refresh lists
-// the folders in parallel on worker threads, waits for them at most 50 s, and replaces the lists
-// in one step on the main thread. The first refresh leaves the remote mounts out and asks for a
-// second one 3 s after it ends, which includes them.
+// the vault's "_outbox", "_inbox" and ".handoff" folders. Fills them first from the scan cache (read
+// on the worker), then refreshes them at creation, every refreshInterval seconds and on request.
+// A refresh lists the folders in parallel away from the main thread, waits for them at most 50 s,
+// and replaces the lists in one step on the main thread. A refresh costs what changed: when no
+// list and not the day changed it publishes nothing and writes no cache. A listing that fails
+// keeps the previous entries; one that answers with nothing empties its part. The first refresh
+// leaves the remote mounts out and asks for a second one 3 s after it ends, which includes them.
 //
 // For the menu: connect to changed() and read the lists; call refresh() for "Refresh".
 
@@ -13,6 +15,7 @@
 #include "foundation/FileEntry.h"
 #include "platform/clock/Clock.h"
 #include "vault/ScanListers.h"
+#include "vault/ScanWorker.h"
 
 #include <QList>
 #include <QObject>
@@ -63,9 +66,9 @@ public:
 
     static constexpr std::chrono::seconds kListingWait{50};
     static constexpr std::chrono::seconds kRemotesDelay{3};
-    // "Ivander" is the default vault's folder name: a workspace listing of ~/workspace leaves it to
-    // the vault listing.
-    static constexpr const char* kDefaultVaultFolder = "Ivander";
+
+    // Refreshes that found nothing changed and so published nothing (for tests and benchmarks).
+    int unchangedRefreshes() const { return m_unchangedRefreshes; }
 
 signals:
     // After the lists were replaced (the cached view, the quick view, the end of a refresh).
@@ -75,11 +78,12 @@ private:
     struct Plan;
     struct Gathered;
 
-    void loadCache();
+    struct Published;
+
+    QCoro::Task<> start();
     void startTimer();
     Plan makePlan() const;
     QCoro::Task<> runRefresh();
-    QList<FileEntry> withoutExcluded(const QList<FileEntry>& entries) const;
     QList<FileEntry> previousRemoteEntries(const std::optional<QString>& remotesFolder) const;
     void publishDays(const QList<FileEntry>& today, const QList<FileEntry>& others);
 
@@ -89,6 +93,7 @@ private:
     std::shared_ptr<ScanListers> m_listers;
     Settings& m_settings;
     Clock& m_clock;
+    std::shared_ptr<ScanWorker> m_worker;
 
     QList<FileEntry> m_todayFiles;
     QList<FileEntry> m_recentFiles;
@@ -97,9 +102,13 @@ private:
     QList<FileEntry> m_handoffFiles;
     qint64 m_todayCount = 0;
     bool m_isScanning = false;
-    QList<FileEntry> m_lastVaultFiles;   // the last non-empty vault listing (or the cache's)
+    QList<FileEntry> m_lastVaultFiles;   // the last vault listing that answered (or the cache's)
     QList<FileEntry> m_lastRemoteFiles;  // the last run's workspace and remote entries together
     bool m_hasScannedRemotes = false;
+    bool m_cacheExists = false;  // the cache file holds a listing (loaded or saved)
+    // What the day lists were last worked out from, besides the lists: the day and the rules.
+    std::optional<QString> m_publishedKey;
+    int m_unchangedRefreshes = 0;
 };
 
 }  // namespace harkwell

@@ -16,6 +16,8 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string.h>
 
 namespace harkwell {
 
@@ -44,7 +46,71 @@ QString trimSpaces(const QString& text)
 // Canonically equivalent spellings (a precomposed "é" and "e" with a combining accent) match.
 QString foldForMatching(const QString& text) { return text.toLower().normalized(QString::NormalizationForm_C); }
 
+// The folded text as UTF-8 appended to `out`: a substring of valid UTF-8 in valid UTF-8 is a
+// substring of the text, so matching can run on bytes. Plain ASCII is folded without the
+// Unicode tables.
+void appendFolded(QByteArray& out, const QString& text)
+{
+    bool ascii = true;
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (!ascii) {
+        out += foldForMatching(text).toUtf8();
+        return;
+    }
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        out += char(u >= u'A' && u <= u'Z' ? u + 32 : u);
+    }
+}
+
+bool containsBytes(const char* begin, const char* end, const QByteArray& word)
+{
+    return ::memmem(begin, size_t(end - begin), word.constData(), size_t(word.size())) != nullptr;
+}
+
+enum Flag : quint8 { Hidden = 1 };
+
 }  // namespace
+
+// The base list in the form a keystroke scans: the entries' positions newest first (a stable
+// order, as the sort of the whole list would give), and each entry's folded text in that order in
+// one buffer, each followed by a NUL.
+struct SearchIndex::Prepared {
+    const QList<FileEntry>* base = nullptr;
+    QList<FileEntry> entries;  // a copy sharing the base's data, to notice when it changes
+    TimeBasis basis = TimeBasis::Modification;
+    QString rules;  // the hidden-file patterns it was built with
+    std::vector<qsizetype> order;  // entry index by date position
+    std::vector<qsizetype> starts;  // text offset by date position, and the end
+    std::vector<quint8> flags;      // by date position
+    std::vector<FileEntry::Source> sources;  // by date position
+    QByteArray text;
+
+    qsizetype size() const { return qsizetype(order.size()); }
+    const char* begin(qsizetype position) const { return text.constData() + starts[position]; }
+    const char* end(qsizetype position) const { return text.constData() + starts[position + 1] - 1; }
+    // The date position whose text holds `offset`.
+    qsizetype positionAt(qsizetype offset) const
+    {
+        return qsizetype(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin()) - 1;
+    }
+};
+
+// What the last search matched, so that a longer query looks only at those.
+struct SearchIndex::LastSearch {
+    const Prepared* prepared = nullptr;
+    int build = 0;
+    QList<QByteArray> words;
+    Scope scope = Scope::All;
+    bool hideSystemFiles = true;
+    QSet<QString> extensions;
+    std::vector<qsizetype> matched;  // date positions, in order
+    qsizetype scannedTo = 0;         // every position before this was looked at
+};
 
 QString SearchIndex::toRawValue(Scope scope)
 {
@@ -101,12 +167,29 @@ SearchIndex::SearchIndex(FileScanner& scanner, Settings& settings, FullListing f
     });
     // The lists have changed by the time the notice comes; one rebuild covers every notice of a burst.
     connect(&scanner, &FileScanner::changed, this, [this] {
+        if (!m_panelOpen) {
+            m_stale = true;
+            return;
+        }
         if (!m_follow.isActive())
             m_follow.start();
     });
 }
 
+void SearchIndex::setPanelOpen(bool open)
+{
+    m_panelOpen = open;
+    if (!open)
+        m_follow.stop();
+    if (open && m_stale) {
+        m_stale = false;
+        rebuildIndex();
+        search();
+    }
+}
+
 SearchIndex::~SearchIndex() = default;
+
 
 const QList<FileEntry>& SearchIndex::shownList() const { return m_folderPath ? m_folderFiles : m_results; }
 
@@ -185,13 +268,23 @@ QList<FileEntry> SearchIndex::structureFiles() const
 
 void SearchIndex::rebuildIndex()
 {
-    m_recentFiles = unique(m_scanner.todayFiles() + m_scanner.recentFiles() + structureFiles());
-    if (m_fullIndex) {
+    m_stale = false;
+    const QList<QList<FileEntry>> lists{m_scanner.todayFiles(), m_scanner.recentFiles(), m_scanner.outboxFiles(),
+                                        m_scanner.inboxFiles(), m_scanner.handoffFiles()};
+    bool same = m_indexedLists.size() == lists.size();
+    for (qsizetype i = 0; same && i < lists.size(); ++i)
+        same = lists[i].isSharedWith(m_indexedLists[i]) || (lists[i].isEmpty() && m_indexedLists[i].isEmpty());
+    // The scanner hands over the very same lists when nothing changed: the index stands as it is.
+    if (!same) {
+        m_indexedLists = lists;
+        m_recentFiles = uniquePreferring(m_scanner.todayFiles() + m_scanner.recentFiles(), structureFiles());
+    }
+    if (m_fullIndex && !same) {
         QList<FileEntry> listed;
         for (const FileEntry& entry : std::as_const(*m_fullIndex))
             if (entry.source == FileEntry::Source::Vault || entry.source == FileEntry::Source::Workspace)
                 listed.append(entry);
-        m_fullIndex = unique(listed + structureFiles());
+        m_fullIndex = uniquePreferring(listed, structureFiles());
     }
     m_indexFileCount = (m_isDeepSearch && m_fullIndex) ? m_fullIndex->size() : m_recentFiles.size();
     emit changed();
@@ -212,6 +305,19 @@ QList<FileEntry> SearchIndex::unique(const QList<FileEntry>& files)
     return kept;
 }
 
+QList<FileEntry> SearchIndex::uniquePreferring(const QList<FileEntry>& files, const QList<FileEntry>& preferred)
+{
+    QSet<QString> preferredPaths;
+    for (const FileEntry& entry : preferred)
+        preferredPaths.insert(entry.fullPath.path());
+    QList<FileEntry> others;
+    others.reserve(files.size());
+    for (const FileEntry& entry : files)
+        if (!preferredPaths.contains(entry.fullPath.path()))
+            others.append(entry);
+    return unique(others + preferred);
+}
+
 QString SearchIndex::extensionOf(const QString& filename)
 {
     const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
@@ -229,52 +335,171 @@ QList<FileEntry> SearchIndex::newestFirst(QList<FileEntry> entries) const
     return entries;
 }
 
+const SearchIndex::Prepared& SearchIndex::prepared()
+{
+    const QList<FileEntry>& base = (m_isDeepSearch && m_fullIndex) ? *m_fullIndex : m_recentFiles;
+    const AppSettings settings = m_settings.settings();
+    const TimeBasis basis = settings.timeBasis.value_or(TimeBasis::Modification);
+    const QString rules = settings.excludeFilePatterns.value_or(Settings::defaultExcludeFilePatterns()).join(QChar(0));
+    if (m_prepared && m_prepared->base == &base && m_prepared->entries.isSharedWith(base)
+        && m_prepared->entries.size() == base.size() && m_prepared->basis == basis && m_prepared->rules == rules)
+        return *m_prepared;
+
+    auto prepared = std::make_unique<Prepared>();
+    prepared->base = &base;
+    prepared->entries = base;
+    prepared->basis = basis;
+    prepared->rules = rules;
+    const qsizetype count = base.size();
+    std::vector<std::pair<qint64, qsizetype>> keys;
+    keys.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        keys.emplace_back(FileDates::effectiveMs(base.at(i), basis), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+
+    const auto isExcluded = m_settings.excludedFileTest();
+    prepared->order.reserve(count);
+    prepared->starts.reserve(count + 1);
+    prepared->flags.reserve(count);
+    prepared->sources.reserve(count);
+    prepared->text.reserve(count * 64);
+    for (const auto& [ms, index] : keys) {
+        const FileEntry& entry = base.at(index);
+        prepared->order.push_back(index);
+        prepared->starts.push_back(prepared->text.size());
+        const bool hidden = isExcluded(entry.filename) || hiddenExtensions().contains(extensionOf(entry.filename));
+        prepared->flags.push_back(hidden ? Hidden : 0);
+        prepared->sources.push_back(entry.source);
+        QByteArray& text = prepared->text;
+        appendFolded(text, entry.filename);
+        text += ' ';
+        appendFolded(text, entry.relativePath);
+        text += ' ';
+        appendFolded(text, entry.parentFolder);
+        text += ' ';
+        appendFolded(text, entry.domain.value_or(QString()));
+        text += ' ';
+        appendFolded(text, entry.fileType.value_or(QString()));
+        text += '\0';
+    }
+    prepared->starts.push_back(prepared->text.size());
+    m_prepared = std::move(prepared);
+    m_last.reset();
+    ++m_preparedBuilds;
+    return *m_prepared;
+}
+
 void SearchIndex::search()
 {
     const QString text = foldForMatching(trimSpaces(m_query));
-    const QList<FileEntry>& base = (m_isDeepSearch && m_fullIndex) ? *m_fullIndex : m_recentFiles;
-
-    QStringList words;
+    QList<QByteArray> words;
     for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        words.append(word);
+        words.append(word.toUtf8());
+    const Prepared& index = prepared();
 
-    QList<FileEntry> kept;
-    for (const FileEntry& entry : base) {
+    // A NUL ends each file's text, so a word holding one can match nothing.
+    const bool impossible = std::any_of(words.cbegin(), words.cend(), [](const QByteArray& w) { return w.contains('\0'); });
+    const auto passes = [&](qsizetype position) {
         switch (m_scope) {
         case Scope::All:
             break;
         case Scope::Inbox:
-            if (entry.source != FileEntry::Source::Inbox)
-                continue;
+            if (index.sources[position] != FileEntry::Source::Inbox)
+                return false;
             break;
         case Scope::Outbox:
-            if (entry.source != FileEntry::Source::Outbox)
-                continue;
+            if (index.sources[position] != FileEntry::Source::Outbox)
+                return false;
             break;
         case Scope::Handoff:
-            if (entry.source != FileEntry::Source::Handoff)
-                continue;
+            if (index.sources[position] != FileEntry::Source::Handoff)
+                return false;
             break;
         }
-        if (m_hideSystemFiles && isHidden(entry))
-            continue;
-        if (!m_activeExtFilters.isEmpty() && !m_activeExtFilters.contains(extensionOf(entry.filename)))
-            continue;
-        if (!words.isEmpty()) {
-            const QString haystack = foldForMatching(entry.filename + QLatin1Char(' ') + entry.relativePath +
-                                                     QLatin1Char(' ') + entry.parentFolder + QLatin1Char(' ') +
-                                                     entry.domain.value_or(QString()) + QLatin1Char(' ') +
-                                                     entry.fileType.value_or(QString()));
-            const bool all = std::all_of(words.cbegin(), words.cend(),
-                                         [&](const QString& word) { return haystack.contains(word); });
-            if (!all)
-                continue;
+        if (m_hideSystemFiles && (index.flags[position] & Hidden))
+            return false;
+        if (!m_activeExtFilters.isEmpty()
+            && !m_activeExtFilters.contains(extensionOf(index.entries.at(index.order[position]).filename)))
+            return false;
+        return true;
+    };
+    const auto matchesAll = [&](qsizetype position) {
+        const char* begin = index.begin(position);
+        const char* end = index.end(position);
+        return std::all_of(words.cbegin(), words.cend(), [&](const QByteArray& word) { return containsBytes(begin, end, word); });
+    };
+
+    // A query that only adds to the last one (every earlier word inside one of the new words,
+    // the same filters) can match only what the last one matched, plus what it did not look at.
+    bool narrows = m_last && m_last->prepared == &index && m_last->build == m_preparedBuilds && m_last->scope == m_scope
+                   && m_last->hideSystemFiles == m_hideSystemFiles && m_last->extensions == m_activeExtFilters;
+    if (narrows)
+        for (const QByteArray& earlier : m_last->words)
+            narrows = narrows && std::any_of(words.cbegin(), words.cend(), [&](const QByteArray& w) { return w.contains(earlier); });
+
+    auto last = std::make_unique<LastSearch>();
+    last->prepared = &index;
+    last->build = m_preparedBuilds;
+    last->words = words;
+    last->scope = m_scope;
+    last->hideSystemFiles = m_hideSystemFiles;
+    last->extensions = m_activeExtFilters;
+    std::vector<qsizetype>& matched = last->matched;
+    qsizetype from = 0;
+    bool full = false;
+    if (narrows) {
+        for (const qsizetype position : m_last->matched) {
+            if (!impossible && matchesAll(position))
+                matched.push_back(position);
+            if (qsizetype(matched.size()) == kMaxResults) {
+                last->scannedTo = position + 1;
+                full = true;
+                break;
+            }
         }
-        kept.append(entry);
+        from = m_last->scannedTo;
     }
-    kept = newestFirst(std::move(kept));
-    if (kept.size() > kMaxResults)
-        kept.resize(kMaxResults);
+    if (!full && !impossible) {
+        const qsizetype count = index.size();
+        if (words.isEmpty()) {
+            qsizetype position = from;
+            for (; position < count && qsizetype(matched.size()) < kMaxResults; ++position)
+                if (passes(position))
+                    matched.push_back(position);
+            last->scannedTo = position;
+        } else {
+            // The longest word is looked for through the whole text at once; the others only
+            // inside the files it turns up in.
+            const QByteArray& key = *std::max_element(words.cbegin(), words.cend(),
+                                                      [](const QByteArray& a, const QByteArray& b) { return a.size() < b.size(); });
+            const char* data = index.text.constData();
+            const char* end = data + index.text.size();
+            const char* at = from < count ? index.begin(from) : end;
+            qsizetype scanned = count;
+            while (at < end) {
+                const void* hit = ::memmem(at, size_t(end - at), key.constData(), size_t(key.size()));
+                if (!hit)
+                    break;
+                const qsizetype position = index.positionAt(static_cast<const char*>(hit) - data);
+                if (passes(position) && matchesAll(position))
+                    matched.push_back(position);
+                at = data + index.starts[position + 1];
+                if (qsizetype(matched.size()) == kMaxResults) {
+                    scanned = position + 1;
+                    break;
+                }
+            }
+            last->scannedTo = scanned;
+        }
+    } else if (impossible) {
+        last->scannedTo = index.size();
+    }
+
+    QList<FileEntry> kept;
+    kept.reserve(qsizetype(matched.size()));
+    for (const qsizetype position : matched)
+        kept.append(index.entries.at(index.order[position]));
+    m_last = std::move(last);
     m_results = std::move(kept);
     m_selectedIndex = 0;
     emit changed();
@@ -288,7 +513,7 @@ QCoro::Task<> SearchIndex::loadFullIndex()
     const QList<FileEntry> listed = co_await future;
     if (!self)
         co_return;
-    m_fullIndex = unique(listed + structureFiles());
+    m_fullIndex = uniquePreferring(listed, structureFiles());
     m_indexFileCount = listed.size();
     m_isLoadingFull = false;
     search();
@@ -410,6 +635,8 @@ void SearchIndex::removeFromCurrentList(const FileEntry& entry)
         m_recentFiles.removeIf(samePath);
         if (m_fullIndex)
             m_fullIndex->removeIf(samePath);
+        m_prepared.reset();
+        m_last.reset();
         clampSelection(m_results.size());
     }
     emit changed();

@@ -2,7 +2,10 @@
 // The model behind the search panel: the files the vault scanner has listed (or, on request, a
 // listing of every file), filtered by scope, hidden-file rules and extension groups, matched word
 // by word, newest first, at most 500; the selection; and a folder mode that lists the folder of
-// the selected file. Follows the scanner's changes a tenth of a second after each. Main thread only.
+// the selected file. Follows the scanner's changes a tenth of a second after each while the panel
+// is open; while it is closed it only notes that they happened. Each file's folded text and
+// hidden flag are worked out once per index, in date order, so a keystroke only scans text (and,
+// as the query grows, only what the shorter one matched). Main thread only.
 
 #include "foundation/AppSettings.h"
 #include "foundation/FileEntry.h"
@@ -17,6 +20,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace harkwell {
@@ -91,8 +95,17 @@ public:
     // A file made from the panel (the PDF) at the top of the results, selected.
     void insertAtTop(const FileEntry& entry);
 
+    // The panel's visibility: closed, the index does no work until it opens again.
+    void setPanelOpen(bool open);
+    bool isPanelOpen() const { return m_panelOpen; }
+    // Rebuilds of the prepared index so far (for tests and benchmarks).
+    int preparedBuilds() const { return m_preparedBuilds; }
+
     // The first entry of each path, in order.
     static QList<FileEntry> unique(const QList<FileEntry>& files);
+    // The same, where an entry of `preferred` stands for its path wherever else the path appears
+    // (the scanner's own inbox, outbox and handoff entries over duplicates listed elsewhere).
+    static QList<FileEntry> uniquePreferring(const QList<FileEntry>& files, const QList<FileEntry>& preferred);
     // The text after the name's last full stop, lower-cased; empty when it has none.
     static QString extensionOf(const QString& filename);
 
@@ -104,6 +117,10 @@ signals:
     void changed();
 
 private:
+    struct Prepared;
+    struct LastSearch;
+
+    const Prepared& prepared();
     QList<FileEntry> structureFiles() const;
     QList<FileEntry> newestFirst(QList<FileEntry> entries) const;
     bool isHidden(const FileEntry& entry) const;
@@ -129,6 +146,14 @@ private:
     bool m_folderSortByName = false;
     QList<FileEntry> m_recentFiles;
     std::optional<QList<FileEntry>> m_fullIndex;
+
+    bool m_panelOpen = true;
+    bool m_stale = false;  // the scanner changed while the panel was closed
+    // The scanner's lists the recent index was last built from.
+    QList<QList<FileEntry>> m_indexedLists;
+    std::unique_ptr<Prepared> m_prepared;
+    std::unique_ptr<LastSearch> m_last;
+    int m_preparedBuilds = 0;
 };
 
 }  // namespace harkwell

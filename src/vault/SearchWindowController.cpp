@@ -73,6 +73,7 @@ void SearchWindowController::createPanel()
     }
     if (m_scanner) {
         m_index = std::make_unique<SearchIndex>(*m_scanner, m_settings, m_fullListing);
+        m_index->setPanelOpen(false);  // until the panel shows
         m_actions = std::make_unique<SearchFileActions>(*m_index, m_settings, m_services);
         auto* layout = new QVBoxLayout(panel);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -99,6 +100,11 @@ void SearchWindowController::installKeyMonitor()
 bool SearchWindowController::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
+    // The index works only while the panel is on screen.
+    if ((type == QEvent::Show || type == QEvent::Hide) && m_index && m_panel && watched == m_panel.data()) {
+        m_index->setPanelOpen(type == QEvent::Show);
+        return QObject::eventFilter(watched, event);
+    }
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
         return QObject::eventFilter(watched, event);
     if (!m_panel || !m_panel->isVisible() || !m_index)

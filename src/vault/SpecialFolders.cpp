@@ -1,9 +1,11 @@
 #include "vault/SpecialFolders.h"
 
+#include "platform/files/FileNames.h"
 #include "platform/walk/TreeWalk.h"
 #include "vault/FileClassifier.h"
 #include "vault/ListedPaths.h"
 
+#include <QFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -22,8 +24,11 @@ QList<FileEntry> SpecialFolders::scan(const QString& folderPath, const QString& 
         return {};
 
     QList<FileEntry> entries;
+    QByteArray root = QFile::encodeName(folderPath);
+    while (root.endsWith('/'))
+        root.chop(1);
     for (const WalkedFile& file : walked->files) {
-        const QString inner = file.relativePath.normalized(QString::NormalizationForm_C);
+        const QString inner = file.relativePath().normalized(QString::NormalizationForm_C);
         if (inner == QLatin1String("README.md"))
             continue;
         FileEntry entry;
@@ -36,10 +41,10 @@ QList<FileEntry> SpecialFolders::scan(const QString& folderPath, const QString& 
         const QStringList parts = ListedPaths::components(inner);
         if (!date && parts.size() >= 2)
             date = FileClassifier::parseFilenameDate(parts.first());
-        entry.creationDate = date.value_or(file.modified);
+        entry.creationDate = date ? date->toUTC() : file.modified();
         entry.modificationDate = entry.creationDate;
         entry.size = 0;
-        entry.fullPath = QUrl::fromLocalFile(file.path);
+        entry.fullPath = FileNames::fileUrl(root + '/' + file.relative);
         entry.source = source;
         entries.append(std::move(entry));
     }

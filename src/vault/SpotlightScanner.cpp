@@ -1,12 +1,17 @@
 #include "vault/SpotlightScanner.h"
 
+#include "platform/files/FileNames.h"
 #include "platform/syslog/SystemLog.h"
-#include "platform/walk/TreeWalk.h"
 #include "vault/FileClassifier.h"
 #include "vault/ListedPaths.h"
+#include "vault/ListingMemory.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QUrl>
+
+#include <cstring>
 
 namespace harkwell {
 
@@ -25,74 +30,181 @@ WalkRules recentFileRules(const QDateTime& since, const QSet<QString>& includeEx
 // A file born at or before one day after the epoch has no real birth time; its modification stands in.
 constexpr qint64 kBirthFloorMs = 86'400'000;
 
-FileEntry entryFor(const WalkedFile& file, FileEntry::Source source)
+// A random (version 4) id without a system call per entry.
+QUuid newId()
 {
-    FileEntry entry;
-    entry.id = QUuid::createUuid();
-    entry.filename = ListedPaths::lastComponent(file.relativePath).normalized(QString::NormalizationForm_C);
-    entry.relativePath = file.relativePath;
-    entry.parentFolder = ListedPaths::parentName(file.path);
-    entry.size = 0;
-    entry.fullPath = QUrl::fromLocalFile(file.path);
-    entry.source = source;
-    const auto classification = FileClassifier::classify(entry.filename, entry.relativePath);
-    entry.filenameDate = classification.filenameDate;
-    entry.domain = classification.domain;
-    entry.fileType = classification.fileType;
-    return entry;
+    quint32 words[4];
+    QRandomGenerator::global()->fillRange(words);
+    char bytes[16];
+    std::memcpy(bytes, words, sizeof bytes);
+    bytes[6] = char((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = char((bytes[8] & 0x3F) | 0x80);
+    return QUuid::fromRfc4122(QByteArrayView(bytes, sizeof bytes));
+}
+
+bool isAscii(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+// Builds the entries of one listing; entries of one folder share their folder's name.
+class EntryBuilder {
+public:
+    EntryBuilder(const QString& root, FileEntry::Source source, bool vaultDates)
+        : m_rootBytes(QFile::encodeName(root)), m_rootName(ListedPaths::lastComponent(root)), m_source(source),
+          m_vaultDates(vaultDates)
+    {
+        while (m_rootBytes.endsWith('/'))
+            m_rootBytes.chop(1);
+    }
+
+    FileEntry build(const WalkedFile& file)
+    {
+        FileEntry entry;
+        entry.id = newId();
+        entry.relativePath = file.relativePath();
+        const qsizetype slash = entry.relativePath.lastIndexOf(QLatin1Char('/'));
+        const QString name = entry.relativePath.mid(slash + 1);
+        entry.filename = isAscii(name) ? name : name.normalized(QString::NormalizationForm_C);
+        const QStringView folder = slash < 0 ? QStringView() : QStringView(entry.relativePath).left(slash);
+        if (folder != m_folder || m_parentName.isNull()) {
+            m_folder = folder.toString();
+            m_parentName = slash < 0 ? m_rootName : ListedPaths::lastComponent(m_folder);
+        }
+        entry.parentFolder = m_parentName;
+        entry.size = 0;
+        entry.fullPath = FileNames::fileUrl(m_rootBytes + '/' + file.relative);
+        entry.source = m_source;
+        const auto classification = FileClassifier::classify(entry.filename, entry.relativePath);
+        entry.filenameDate = classification.filenameDate;
+        entry.domain = classification.domain;
+        entry.fileType = classification.fileType;
+        const QDateTime modified = file.modified();
+        if (m_vaultDates) {
+            entry.creationDate = file.bornMs && *file.bornMs > kBirthFloorMs
+                                     ? QDateTime::fromMSecsSinceEpoch(*file.bornMs, Qt::UTC)
+                                     : modified;
+            entry.modificationDate = file.modifiedMs > 0 ? modified : entry.creationDate;
+        } else {
+            entry.creationDate = modified;
+            entry.modificationDate = modified;
+        }
+        return entry;
+    }
+
+private:
+    QByteArray m_rootBytes;
+    QString m_rootName;
+    FileEntry::Source m_source;
+    bool m_vaultDates;
+    QString m_folder;
+    QString m_parentName;
+};
+
+// The walk's files as entries: from the memory where a file's times have not moved, else built.
+// When every file was reused, in the same order, the memory's list itself is handed back.
+QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, EntryBuilder& builder, ListingMemory* memory)
+{
+    QList<FileEntry> entries;
+    entries.reserve(qsizetype(files.size()));
+    if (!memory) {
+        for (const WalkedFile& file : files)
+            entries.append(builder.build(file));
+        return entries;
+    }
+    bool same = qsizetype(files.size()) == memory->entries.size();
+    std::unordered_map<QByteArray, ListingMemory::Kept, ByteArrayHash> byPath;
+    byPath.reserve(files.size());
+    qsizetype rebuilt = 0;
+    for (const WalkedFile& file : files) {
+        const auto found = memory->byPath.find(file.relative);
+        const qsizetype index = entries.size();
+        if (found != memory->byPath.end() && found->second.modifiedMs == file.modifiedMs
+            && found->second.bornMs == file.bornMs) {
+            same = same && found->second.index == index;
+            entries.append(memory->entries.at(found->second.index));
+        } else {
+            same = false;
+            ++rebuilt;
+            entries.append(builder.build(file));
+        }
+        byPath.emplace(file.relative, ListingMemory::Kept{file.modifiedMs, file.bornMs, index});
+    }
+    memory->rebuilt = rebuilt;
+    if (same)
+        return memory->entries;
+    memory->entries = entries;
+    memory->byPath = std::move(byPath);
+    return entries;
+}
+
+// Runs `list` with the memory when no other listing holds it, else without.
+template <typename List>
+auto withMemory(ListingMemory* memory, const QString& root, List list)
+{
+    if (!memory)
+        return list(nullptr);
+    std::unique_lock lock(memory->busy, std::try_to_lock);
+    if (!lock.owns_lock())
+        return list(nullptr);
+    if (memory->root != root) {
+        memory->forget();
+        memory->root = root;
+    }
+    return list(memory);
 }
 
 }  // namespace
 
-QList<FileEntry> SpotlightScanner::scanVault(const QString& vaultPath, const QDateTime& since,
-                                             const QSet<QString>& includeExtensions, const QStringList& excludeDirs,
-                                             Clock& clock)
+std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QString& vaultPath, const QDateTime& since,
+                                                                       const QSet<QString>& includeExtensions,
+                                                                       const QStringList& excludeDirs, Clock& clock,
+                                                                       ListingMemory* memory)
 {
     const QString root = resolveSymlink(vaultPath);
-    const auto walked = TreeWalk::walk(root, recentFileRules(since, includeExtensions, excludeDirs), clock,
-                                       clock.now().addSecs(kVaultLimit.count()));
-    if (!walked) {
-        SystemLog::write(QStringLiteral("[harkwell] vault find: no output"));
-        return {};
-    }
-    if (walked->stoppedAtDeadline)
-        SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
-    SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
-
-    QList<FileEntry> entries;
-    entries.reserve(walked->files.size());
-    for (const WalkedFile& file : walked->files) {
-        FileEntry entry = entryFor(file, FileEntry::Source::Vault);
-        entry.creationDate = file.born && file.born->toMSecsSinceEpoch() > kBirthFloorMs ? *file.born : file.modified;
-        entry.modificationDate = file.modified.toMSecsSinceEpoch() > 0 ? file.modified : entry.creationDate;
-        entries.append(std::move(entry));
-    }
-    SystemLog::write(QStringLiteral("[harkwell] parsed %1 vault files").arg(entries.size()));
-    return entries;
+    return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<QList<FileEntry>, WalkError> {
+        const QDateTime deadline = QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kVaultLimit.count() * 1000, Qt::UTC);
+        const auto walked = TreeWalk::walk(root, recentFileRules(since, includeExtensions, excludeDirs), clock, deadline,
+                                           held ? &held->walk : nullptr);
+        if (!walked) {
+            SystemLog::write(QStringLiteral("[harkwell] vault find: no output"));
+            return std::unexpected(walked.error());
+        }
+        if (walked->stoppedAtDeadline)
+            SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
+        SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
+        EntryBuilder builder(root, FileEntry::Source::Vault, true);
+        QList<FileEntry> entries = entriesFor(walked->files, builder, held);
+        SystemLog::write(QStringLiteral("[harkwell] parsed %1 vault files").arg(entries.size()));
+        return entries;
+    });
 }
 
-QList<FileEntry> SpotlightScanner::scanWorkspace(const QString& path, [[maybe_unused]] const QString& relativeTo, const QDateTime& since,
-                                                 const QSet<QString>& includeExtensions, const QStringList& excludeDirs,
-                                                 FileEntry::Source source, Clock& clock)
+std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanWorkspace(
+    const QString& path, [[maybe_unused]] const QString& relativeTo, const QDateTime& since,
+    const QSet<QString>& includeExtensions, const QStringList& excludeDirs, FileEntry::Source source,
+    const QStringList& excludeFolders, Clock& clock, ListingMemory* memory)
 {
     const QString root = resolveSymlink(path);
-    WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
-    rules.maxFiles = kWorkspaceCap;
-    const auto walked = TreeWalk::walk(root, rules, clock, clock.now().addSecs(kWorkspaceLimit.count()));
-    const qsizetype count = walked ? walked->files.size() : 0;
-    SystemLog::write(QStringLiteral("[harkwell] find returned %1 lines for %2").arg(count).arg(path));
-    if (!walked)
-        return {};
-
-    QList<FileEntry> entries;
-    entries.reserve(count);
-    for (const WalkedFile& file : walked->files) {
-        FileEntry entry = entryFor(file, source);
-        entry.creationDate = file.modified;
-        entry.modificationDate = file.modified;
-        entries.append(std::move(entry));
-    }
-    return entries;
+    return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<QList<FileEntry>, WalkError> {
+        WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
+        rules.maxFiles = kWorkspaceCap;
+        rules.prunedFolders = excludeFolders;
+        const QDateTime deadline =
+            QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kWorkspaceLimit.count() * 1000, Qt::UTC);
+        const auto walked = TreeWalk::walk(root, rules, clock, deadline, held ? &held->walk : nullptr);
+        const qsizetype count = walked ? qsizetype(walked->files.size()) : 0;
+        SystemLog::write(QStringLiteral("[harkwell] find returned %1 lines for %2").arg(count).arg(path));
+        if (!walked)
+            return std::unexpected(walked.error());
+        if (walked->stoppedAtDeadline)
+            SystemLog::write(QStringLiteral("[harkwell] find timed out for %1").arg(path));
+        EntryBuilder builder(root, source, false);
+        return entriesFor(walked->files, builder, held);
+    });
 }
 
 QString SpotlightScanner::resolveSymlink(const QString& path)

@@ -30,14 +30,17 @@ public:
         m_vaultFiles = std::move(files);
     }
 
-    QList<FileEntry> vault(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
+    Listing vault(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
     {
         ++vaultListings;
         QMutexLocker locker(&m_lock);
         return m_vaultFiles;
     }
-    QList<FileEntry> workspace(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override { return {}; }
-    QList<FileEntry> remotes(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override { return {}; }
+    Listing workspace(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&, const QStringList&) override
+    {
+        return QList<FileEntry>();
+    }
+    Listing remotes(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override { return QList<FileEntry>(); }
     QList<FileEntry> specialFolder(const QString&, const QString&, FileEntry::Source source, std::optional<int>,
                                    const QStringList&) override
     {

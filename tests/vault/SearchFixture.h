@@ -18,18 +18,18 @@ namespace harkwell::test {
 
 class FixtureListers final : public ScanListers {
 public:
-    QList<FileEntry> vault(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
+    Listing vault(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
     {
         QMutexLocker locker(&m_lock);
         return m_vault;
     }
-    QList<FileEntry> workspace(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
+    Listing workspace(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&, const QStringList&) override
     {
-        return {};
+        return QList<FileEntry>();
     }
-    QList<FileEntry> remotes(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
+    Listing remotes(const QString&, const QDateTime&, const QSet<QString>&, const QStringList&) override
     {
-        return {};
+        return QList<FileEntry>();
     }
     QList<FileEntry> specialFolder(const QString&, const QString& folderName, FileEntry::Source, std::optional<int>,
                                    const QStringList&) override

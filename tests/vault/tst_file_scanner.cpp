@@ -54,35 +54,40 @@ public:
         QDateTime since;
         QStringList excludes;
         std::optional<int> maxDepth;
+        QStringList excludeFolders;
     };
 
-    QList<FileEntry> vault(const QString& vaultPath, const QDateTime& since, const QSet<QString>&,
-                           const QStringList& excludeDirs) override
+    Listing vault(const QString& vaultPath, const QDateTime& since, const QSet<QString>&,
+                  const QStringList& excludeDirs) override
     {
-        record(m_vaultCalls, {vaultPath, since, excludeDirs, std::nullopt});
+        record(m_vaultCalls, {vaultPath, since, excludeDirs, std::nullopt, {}});
         if (m_gated)
             m_gate.acquire();
         QMutexLocker locker(&m_lock);
+        if (vaultFails)
+            return std::unexpected(WalkError{QStringLiteral("no vault")});
         return vaultFiles;
     }
-    QList<FileEntry> workspace(const QString& folder, const QDateTime& since, const QSet<QString>&,
-                               const QStringList& excludeDirs) override
+    Listing workspace(const QString& folder, const QDateTime& since, const QSet<QString>&, const QStringList& excludeDirs,
+                      const QStringList& excludeFolders) override
     {
-        record(m_workspaceCalls, {folder, since, excludeDirs, std::nullopt});
+        record(m_workspaceCalls, {folder, since, excludeDirs, std::nullopt, excludeFolders});
         QMutexLocker locker(&m_lock);
         return workspaceFiles;
     }
-    QList<FileEntry> remotes(const QString& remotesFolder, const QDateTime& since, const QSet<QString>&,
-                             const QStringList& excludeDirs) override
+    Listing remotes(const QString& remotesFolder, const QDateTime& since, const QSet<QString>&,
+                    const QStringList& excludeDirs) override
     {
-        record(m_remoteCalls, {remotesFolder, since, excludeDirs, std::nullopt});
+        record(m_remoteCalls, {remotesFolder, since, excludeDirs, std::nullopt, {}});
         QMutexLocker locker(&m_lock);
+        if (remoteFails)
+            return std::unexpected(WalkError{QStringLiteral("no remotes")});
         return remoteFiles;
     }
     QList<FileEntry> specialFolder(const QString& folderPath, const QString& folderName, FileEntry::Source,
                                    std::optional<int> maxDepth, const QStringList& excludeNames) override
     {
-        record(m_specialCalls, {folderPath, {}, excludeNames, maxDepth});
+        record(m_specialCalls, {folderPath, {}, excludeNames, maxDepth, {}});
         QMutexLocker locker(&m_lock);
         return specialFiles.value(folderName);
     }
@@ -109,6 +114,8 @@ public:
     QList<FileEntry> workspaceFiles;
     QList<FileEntry> remoteFiles;
     QHash<QString, QList<FileEntry>> specialFiles;  // by folder name
+    bool vaultFails = false;   // the vault cannot be listed at all
+    bool remoteFails = false;  // nor the remotes folder
 
 private:
     void record(QList<Call>& calls, Call call)
@@ -175,10 +182,12 @@ private slots:
     void lookBack();
     void excludedFilesAreInNoList();
     void listingThatOutlivesTheWaitKeepsThePreviousVault();
-    void emptyRemoteListingKeepsOnlyThePreviousRemoteEntries();
+    void onlyAFailedListingKeepsThePreviousEntries_data();
+    void onlyAFailedListingKeepsThePreviousEntries();
     void withoutVaultEntriesNothingIsCached();
     void scannerGoneMidRefreshIsHarmless();
     void listsARealVaultWorkspaceAndRemotes();
+    void refreshWithNothingChangedRebuildsAndWritesNothing();
 
     void cacheRoundTrip();
     void cacheThatCannotBeReadIsNoCache_data();
@@ -213,7 +222,9 @@ void FileScannerTest::firstRefreshLeavesOutRemotesAndTheSecondIncludesThem()
     QCOMPARE(vaultCall.excludes, (QStringList{"_outbox", "_inbox"} + AppSettings::defaultExcludeDirs()));
     const auto workspaceCall = f.listers->workspaceCalls().first();
     QCOMPARE(workspaceCall.path, f.workspace());
-    QCOMPARE(workspaceCall.excludes, (QStringList{"remotes", "Ivander"} + AppSettings::defaultExcludeDirs()));
+    // The vault is kept out by where it is, not by its name.
+    QCOMPARE(workspaceCall.excludes, (QStringList{"remotes"} + AppSettings::defaultExcludeDirs()));
+    QCOMPARE(workspaceCall.excludeFolders, QStringList{f.vault()});
     const auto special = f.listers->specialCalls();
     QCOMPARE(special.size(), 3);
     QCOMPARE(special.at(0).path, f.vault() + QStringLiteral("/_outbox"));
@@ -381,8 +392,8 @@ void FileScannerTest::listingThatOutlivesTheWaitKeepsThePreviousVault()
     f.listers->holdVault();
     f.start();
 
-    // The cache at once, with the excluded name already filtered by the quick view.
-    QCOMPARE(names(f.scanner->recentFiles()), QStringList{"cached.md"});
+    // The cache first, with the excluded name already filtered by the quick view.
+    QTRY_COMPARE(names(f.scanner->recentFiles()), QStringList{"cached.md"});
     QTRY_COMPARE(f.listers->workspaceCalls().size(), 1);
     QCoreApplication::processEvents();
     QVERIFY(f.scanner->isScanning());
@@ -404,8 +415,30 @@ void FileScannerTest::listingThatOutlivesTheWaitKeepsThePreviousVault()
     QCOMPARE(names(f.scanner->todayFiles()), QStringList{"w.md"});
 }
 
-void FileScannerTest::emptyRemoteListingKeepsOnlyThePreviousRemoteEntries()
+void FileScannerTest::onlyAFailedListingKeepsThePreviousEntries_data()
 {
+    QTest::addColumn<bool>("fails");
+    QTest::addColumn<QStringList>("firstRecent");   // after the first refresh (no remote listing yet)
+    QTest::addColumn<QStringList>("secondRecent");  // after the one that lists the remotes
+    QTest::addColumn<QStringList>("cachedVault");
+
+    // Files deleted since the last run are gone when the listings answer with nothing, also from
+    // the cache, so they do not come back at the next start.
+    QTest::newRow("listings answer with nothing") << false << QStringList{"old-r.md", "new-w.md"}
+                                                  << QStringList{"new-w.md"} << QStringList{};
+    // Listings that cannot read their folders keep what was known: the cached vault entries and,
+    // of the last run's other entries, only the remote ones (this run's workspace entries are new).
+    QTest::newRow("listings fail") << true << QStringList{"v.md", "old-r.md", "new-w.md"}
+                                   << QStringList{"v.md", "old-r.md", "new-w.md"} << QStringList{"v.md"};
+}
+
+void FileScannerTest::onlyAFailedListingKeepsThePreviousEntries()
+{
+    QFETCH(bool, fails);
+    QFETCH(QStringList, firstRecent);
+    QFETCH(QStringList, secondRecent);
+    QFETCH(QStringList, cachedVault);
+
     ScannerFixture f;
     const FileEntry vault = entryAt(f.vault() + QStringLiteral("/v.md"), FileEntry::Source::Vault, f.daysAgo(1));
     const FileEntry oldWorkspace = entryAt(f.workspace() + QStringLiteral("/old-w.md"), FileEntry::Source::Workspace, f.daysAgo(2));
@@ -413,16 +446,20 @@ void FileScannerTest::emptyRemoteListingKeepsOnlyThePreviousRemoteEntries()
     QVERIFY(ScanCache::save({vault}, {oldWorkspace, oldRemote}, f.daysAgo(1)));
     f.listers->set([&](FakeListers& l) {
         l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/new-w.md"), FileEntry::Source::Workspace, f.daysAgo(4))};
+        l.vaultFails = fails;
+        l.remoteFails = fails;
     });
     f.start();
     QTRY_VERIFY(f.settled());
-    // The vault listing came back empty too: the cached vault entries stand in.
-    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"v.md", "old-r.md", "new-w.md"}));
+    QCOMPARE(names(f.scanner->recentFiles()), firstRecent);
 
     f.clock.advance(FileScanner::kRemotesDelay);
     QTRY_COMPARE(f.listers->remoteCalls().size(), 1);
     QTRY_VERIFY(f.settled());
-    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"v.md", "old-r.md", "new-w.md"}));
+    QCOMPARE(names(f.scanner->recentFiles()), secondRecent);
+    const auto cache = ScanCache::load();
+    QVERIFY(cache);
+    QCOMPARE(names(cache->vaultFiles), cachedVault);
 }
 
 void FileScannerTest::withoutVaultEntriesNothingIsCached()
@@ -437,11 +474,13 @@ void FileScannerTest::withoutVaultEntriesNothingIsCached()
     QCOMPARE(names(f.scanner->todayFiles()), QStringList{"w.md"});
     QVERIFY(!QFile::exists(Paths::scanCacheFile()));
 
-    // No vault entries known: the next refresh has no quick view to show either.
+    // No vault entries known: the next refresh has no quick view to show either, and with
+    // nothing changed it publishes nothing.
     f.clock.advance(FileScanner::kRemotesDelay);
     QTRY_COMPARE(f.listers->vaultCalls().size(), 2);
     QTRY_VERIFY(f.settled());
-    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(f.scanner->unchangedRefreshes(), 1);
     QVERIFY(!QFile::exists(Paths::scanCacheFile()));
 }
 
@@ -493,6 +532,58 @@ void FileScannerTest::listsARealVaultWorkspaceAndRemotes()
     QVERIFY(cache);
     QCOMPARE(names(cache->vaultFiles).size(), 2);
     QCOMPARE(names(cache->remoteFiles), (QStringList{"w.md", "260115-r.md"}));
+}
+
+void FileScannerTest::refreshWithNothingChangedRebuildsAndWritesNothing()
+{
+    test::TempHome home;
+    Settings settings{Paths::settingsFile()};
+    FakeClock clock(QDateTime::currentDateTime());
+    const QDateTime now = clock.now();
+    const QString vault = home.make(QStringLiteral("workspace/Ivander"));
+    using test::VaultTree;
+    VaultTree::file(vault, QStringLiteral("today.md"), now.addSecs(-60));
+    const QString earlier = VaultTree::file(vault, QStringLiteral("notes/earlier.md"), now.addDays(-3));
+    VaultTree::file(home.path(), QStringLiteral("workspace/proj/w.md"), now.addDays(-2));
+    VaultTree::file(vault, QStringLiteral("_inbox/260301-120000.md"), now);
+
+    FileScanner scanner(std::make_shared<LiveScanListers>(), settings, clock);
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    clock.advance(FileScanner::kRemotesDelay);  // the second refresh, with the remote mounts
+    QTest::qWait(100);
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    QCOMPARE(names(scanner.recentFiles()), (QStringList{"w.md", "earlier.md"}));
+
+    const auto ids = [&scanner] {
+        QList<QUuid> all;
+        for (const FileEntry& entry : scanner.todayFiles() + scanner.recentFiles() + scanner.inboxFiles())
+            all.append(entry.id);
+        return all;
+    };
+    const QList<QUuid> before = ids();
+    const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    {
+        QFile cache(Paths::scanCacheFile());
+        QVERIFY(cache.open(QIODevice::ReadWrite));
+        QVERIFY(cache.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    QSignalSpy changed(&scanner, &FileScanner::changed);
+    scanner.refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    // The same entries (not rebuilt ones with new ids), nothing published, no cache written.
+    QCOMPARE(ids(), before);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(QFileInfo(Paths::scanCacheFile()).lastModified(), longAgo);
+
+    // One file changed: that change is published and cached, and only its entry is new.
+    VaultTree::file(vault, QStringLiteral("notes/earlier.md"), now.addSecs(-30));
+    QVERIFY(QFileInfo::exists(earlier));
+    scanner.refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner.isScanning(), 20000);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(names(scanner.todayFiles()), (QStringList{"earlier.md", "today.md"}));
+    QCOMPARE(scanner.todayFiles().at(1).id, before.at(0));
+    QVERIFY(QFileInfo(Paths::scanCacheFile()).lastModified() > longAgo);
 }
 
 void FileScannerTest::cacheRoundTrip()
@@ -564,8 +655,8 @@ void FileScannerTest::cacheOfAnEarlierDayShowsAsRecent()
     QVERIFY(ScanCache::save({older, wasToday}, {}, f.daysAgo(2)));
     f.listers->holdVault();
     f.start();
+    QTRY_COMPARE(names(f.scanner->recentFiles()), (QStringList{"then-today.md", "older.md"}));
     QVERIFY(f.scanner->todayFiles().isEmpty());
-    QCOMPARE(names(f.scanner->recentFiles()), (QStringList{"then-today.md", "older.md"}));
 }
 
 QTEST_GUILESS_MAIN(FileScannerTest)

@@ -7,6 +7,7 @@
 #include "vault/SearchIndex.h"
 
 #include <QSemaphore>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <atomic>
@@ -21,7 +22,8 @@ namespace {
 using Source = FileEntry::Source;
 
 // The recent lists: five vault files (one a system file), one each in the inbox, outbox and
-// handoff, and an inbox entry with the path of a vault file, which the vault's list wins.
+// handoff, and an inbox entry with the path of a vault file: the scanner's own inbox entry stands
+// for that path.
 void setRecentLists(SearchHome& home)
 {
     const QString v = home.vault();
@@ -87,8 +89,8 @@ void SearchIndexTest::searchKeepsAndOrders_data()
         << QStringList{"budget.xlsx"};
     QTest::newRow("every word must match") << "plan zzz" << SearchIndex::Scope::All << true << QStringList{}
                                            << QStringList{};
-    QTest::newRow("inbox scope: the inbox list, not its duplicate of a vault file")
-        << "" << SearchIndex::Scope::Inbox << true << QStringList{} << QStringList{"260303-101500.md"};
+    QTest::newRow("inbox scope: the inbox list, its entry winning over the vault's of the same path")
+        << "" << SearchIndex::Scope::Inbox << true << QStringList{} << QStringList{"bar-notes.md", "260303-101500.md"};
     QTest::newRow("outbox scope") << "" << SearchIndex::Scope::Outbox << true << QStringList{}
                                   << QStringList{"letter.pdf"};
     QTest::newRow("handoff scope") << "" << SearchIndex::Scope::Handoff << true << QStringList{}
@@ -174,6 +176,23 @@ void SearchIndexTest::followsTheScanner()
     scanner->refresh();
     QTRY_COMPARE_WITH_TIMEOUT(names(index.results()), QStringList{"second.md"}, 10000);
     QCOMPARE(index.indexFileCount(), 2);
+
+    // Closed, the panel's index only notes the scanner's changes; it catches up when it opens.
+    index.setPanelOpen(false);
+    const int builds = index.preparedBuilds();
+    QSignalSpy changed(&index, &SearchIndex::changed);
+    home.listers->set({entry(home.vault(), "a/first.md", at(1)), entry(home.vault(), "a/second.md", at(2)),
+                       entry(home.vault(), "b/second-draft.md", at(3))});
+    scanner->refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(!scanner->isScanning(), 10000);
+    QTest::qWait(3 * SearchIndex::kFollowDelayMs);
+    QCOMPARE(changed.size(), 0);
+    QCOMPARE(index.preparedBuilds(), builds);
+    QCOMPARE(names(index.results()), QStringList{"second.md"});
+
+    index.setPanelOpen(true);
+    QCOMPARE(names(index.results()), (QStringList{"second-draft.md", "second.md"}));
+    QCOMPARE(index.indexFileCount(), 3);
 }
 
 void SearchIndexTest::deepSearchLoadsEveryFileOnce()
@@ -201,7 +220,7 @@ void SearchIndexTest::deepSearchLoadsEveryFileOnce()
     // The structure lists follow the scanner: the inbox scope of the deep index is the scanner's inbox.
     index.setQuery("");
     index.setScope(SearchIndex::Scope::Inbox);
-    QCOMPARE(names(index.results()), QStringList{"260303-101500.md"});
+    QCOMPARE(names(index.results()), (QStringList{"bar-notes.md", "260303-101500.md"}));
     QCOMPARE(index.results().first().source, Source::Inbox);
     index.rebuildIndex();
     QCOMPARE(index.indexFileCount(), 6);  // the merged full index: the listing and four structure files, less one path

@@ -12,6 +12,8 @@ Clock& Clock::system()
 
 QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
 
+qint64 SystemClock::msecsSinceEpoch() const { return QDateTime::currentMSecsSinceEpoch(); }
+
 QCoro::Task<> SystemClock::sleep(std::chrono::milliseconds duration)
 {
     co_await QCoro::sleepFor(duration < std::chrono::milliseconds::zero() ? std::chrono::milliseconds::zero() : duration);

@@ -15,6 +15,8 @@ public:
     virtual ~Clock() = default;
 
     virtual QDateTime now() const = 0;
+    // The same moment as milliseconds since 1970 UTC: what loops compare, with no time-zone lookup.
+    virtual qint64 msecsSinceEpoch() const { return now().toMSecsSinceEpoch(); }
     // Resumes the awaiting coroutine on its own thread once `duration` has passed on this clock.
     virtual QCoro::Task<> sleep(std::chrono::milliseconds duration) = 0;
 
@@ -25,6 +27,7 @@ public:
 class SystemClock final : public Clock {
 public:
     QDateTime now() const override;
+    qint64 msecsSinceEpoch() const override;
     QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
 };
 

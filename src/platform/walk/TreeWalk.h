@@ -1,13 +1,16 @@
 #pragma once
 // Lists the files below a local folder the way the vault's listings want them: in one pass,
-// without a child process, with each file's modification and (where the file system keeps one)
-// birth time from statx. Folders are walked depth first, names in byte order within a folder;
-// symbolic links are neither followed nor listed. The deadline is checked before every entry, so
-// a slow disk yields the part listed so far instead of a hang.
+// without a child process. The folder's own entry types decide what is entered and what is looked
+// at; only the files a listing keeps are stat'ed (statx: the modification time, and the birth time
+// where the file system keeps one). Folders are walked depth first, names in byte order within a
+// folder; symbolic links are neither followed nor listed. The deadline is checked before every
+// entry, so a slow disk yields the part listed so far instead of a hang.
 
 #include "platform/clock/Clock.h"
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -15,12 +18,17 @@
 
 #include <expected>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace harkwell {
 
 struct WalkRules {
     // Entries of these names are neither entered nor listed, at any depth below the root.
     QSet<QString> prunedNames;
+    // Folders that are not entered whatever they are called or however they are reached
+    // (compared by device and inode, so a link or another spelling of the path is caught too).
+    QStringList prunedFolders;
     // Names beginning with "." are neither entered nor listed.
     bool skipHidden = true;
     // Only files whose name ends in "." and one of these, compared as they stand; none means every file.
@@ -34,27 +42,57 @@ struct WalkRules {
 };
 
 struct WalkedFile {
-    QString path;          // absolute: the root as given, a slash, then relativePath
-    QString relativePath;  // below the root, as the file system spells it
-    QDateTime modified;    // UTC
-    std::optional<QDateTime> born;  // absent where the file system keeps no birth time
+    QByteArray relative;  // below the root, the bytes the file system holds
+    qint64 modifiedMs = 0;             // milliseconds since 1970 UTC
+    std::optional<qint64> bornMs;      // absent where the file system keeps no birth time
+
+    QString relativePath() const;      // as text, for showing and matching
+    QDateTime modified() const { return QDateTime::fromMSecsSinceEpoch(modifiedMs, Qt::UTC); }
 };
 
 struct WalkResult {
-    QList<WalkedFile> files;
+    std::vector<WalkedFile> files;
     bool stoppedAtDeadline = false;
+    qsizetype foldersRead = 0;    // folders whose names were read from the disk
+    qsizetype foldersReused = 0;  // folders whose names came from the memory
 };
 
 struct WalkError {
     QString text;  // user-facing: the folder and the system's reason
 };
 
+struct ByteArrayHash {
+    size_t operator()(const QByteArray& key) const { return qHash(key); }
+};
+
+// What one walk saw of each folder, for the next walk of the same root: a folder whose
+// modification time has not moved since is not read again. Not shared between threads.
+class WalkMemory {
+public:
+    void clear() { m_folders.clear(); }
+    qsizetype folderCount() const { return qsizetype(m_folders.size()); }
+
+    // The walk's own bookkeeping.
+    struct Child {
+        QByteArray name;
+        unsigned char type = 0;  // the entry type the folder gave (DT_*)
+    };
+    struct Folder {
+        qint64 changeSec = 0;
+        qint64 changeNsec = 0;
+        std::vector<Child> children;  // in byte order
+        bool seen = false;  // by the current walk
+    };
+    std::unordered_map<QByteArray, Folder, ByteArrayHash> m_folders;  // by path below the root; stable references
+};
+
 class TreeWalk {
 public:
     // Fails only when the root itself cannot be opened as a folder; an unreadable folder further
-    // down is passed over.
+    // down is passed over. With a memory, unchanged folders are not read again and folders gone
+    // since the last walk are forgotten.
     static std::expected<WalkResult, WalkError> walk(const QString& root, const WalkRules& rules, Clock& clock,
-                                                     const QDateTime& deadline);
+                                                     const QDateTime& deadline, WalkMemory* memory = nullptr);
 
     // The visible names of one folder (no entry beginning with "."), sorted, without looking at
     // the entries themselves: a mount point in the list is never touched, so a frozen one cannot

@@ -1,0 +1,331 @@
+// The vault at scale: a tree of 100,000 files in 5,000 folders, built once and kept, then in one
+// run
+//   - the vault listing against `find -type f` and `fd` (one thread each), alternated, as ratios;
+//   - search latency per keystroke (queries typed letter by letter) and per query typed at once,
+//     against a whole `fzf --filter` process on the same paths;
+//   - what a refresh costs when nothing changed, and that it wrote nothing;
+//   - the peak memory of the process.
+// Usage: vault_bench [tree folder] [rounds]. The tree defaults to /tmp/harkwell-vault-bench-100k.
+
+#include "foundation/Settings.h"
+#include "platform/clock/Clock.h"
+#include "platform/paths/Paths.h"
+#include "platform/walk/TreeWalk.h"
+#include "vault/FileScanner.h"
+#include "vault/LiveScanListers.h"
+#include "vault/ScanCache.h"
+#include "vault/SearchIndex.h"
+#include "vault/SpotlightScanner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace harkwell;
+
+namespace {
+
+constexpr int kTopFolders = 50;
+constexpr int kSubFolders = 100;
+constexpr int kFilesPerFolder = 20;
+constexpr int kFiles = kTopFolders * kSubFolders * kFilesPerFolder;
+
+const char* const kWords[] = {"meeting", "plan", "budget", "notes", "board", "standup", "review", "client",
+                              "förberedelse", "résumé", "draft", "report", "idea", "weekly", "samtal", "projekt"};
+const char* const kExtensions[] = {"md", "md", "md", "pdf", "txt", "docx"};
+
+double msSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+double median(const std::vector<double>& values) { return percentile(values, 50); }
+
+// Files dated over the last 40 days (so the look-back keeps about three quarters), named like
+// notes: some with a date prefix, some with non-ASCII letters.
+void buildTree(const QString& root)
+{
+    const QString marker = root + QStringLiteral("/.complete");
+    if (QFile::exists(marker))
+        return;
+    std::printf("building the tree at %s ...\n", qPrintable(root));
+    std::fflush(stdout);
+    QDir(root).removeRecursively();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    int n = 0;
+    for (int top = 0; top < kTopFolders; ++top) {
+        for (int sub = 0; sub < kSubFolders; ++sub) {
+            const QString folder = QStringLiteral("%1/area-%2 %3/%4-%5").arg(root).arg(top).arg(QString::fromUtf8(kWords[top % 16]))
+                                       .arg(QString::fromUtf8(kWords[(top + sub) % 16])).arg(sub);
+            QDir().mkpath(folder);
+            for (int f = 0; f < kFilesPerFolder; ++f, ++n) {
+                const int day = 1 + (n * 7) % 28;
+                const QString name = (n % 3 == 0 ? QStringLiteral("26%1%2-").arg(1 + n % 12, 2, 10, QLatin1Char('0')).arg(day, 2, 10, QLatin1Char('0'))
+                                                 : QString())
+                                     + QString::fromUtf8(kWords[n % 16]) + QLatin1Char('-') + QString::fromUtf8(kWords[(n / 16) % 16])
+                                     + QStringLiteral("-%1.").arg(n) + QString::fromLatin1(kExtensions[n % 6]);
+                const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+                const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (fd < 0) {
+                    std::perror(path.constData());
+                    std::exit(1);
+                }
+                const struct timespec times[2] = {{now, 0}, {now - (n % 40) * 86400 - n % 3600, 0}};
+                ::futimens(fd, times);
+                ::close(fd);
+            }
+        }
+    }
+    QFile out(marker);
+    (void)out.open(QIODevice::WriteOnly);
+}
+
+// The wall time of a whole child process, its output to /dev/null (or to `output` when given).
+double runProcess(const QStringList& argv, QByteArray* output = nullptr)
+{
+    int pipeFds[2] = {-1, -1};
+    if (output && ::pipe(pipeFds) != 0)
+        return -1;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(output ? pipeFds[1] : devnull, 1);
+        ::dup2(devnull, 2);
+        std::vector<QByteArray> bytes;
+        for (const QString& arg : argv)
+            bytes.push_back(arg.toLocal8Bit());
+        std::vector<char*> args;
+        for (QByteArray& arg : bytes)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    if (output) {
+        ::close(pipeFds[1]);
+        char buffer[65536];
+        ssize_t got;
+        while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+            output->append(buffer, got);
+        ::close(pipeFds[0]);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double ms = msSince(start);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+}
+
+// fzf reads the candidates on its standard input.
+double runFzf(const QByteArray& candidates, const QString& query)
+{
+    int in[2];
+    if (::pipe(in) != 0)
+        return -1;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(in[0], 0);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::close(in[1]);
+        const QByteArray q = query.toUtf8();
+        ::execlp("fzf", "fzf", "--filter", q.constData(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    qsizetype written = 0;
+    while (written < candidates.size()) {
+        const ssize_t n = ::write(in[1], candidates.constData() + written, size_t(candidates.size() - written));
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    ::close(in[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return msSince(start);
+}
+
+long peakRssMb()
+{
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+long currentRssMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong() / 1024;
+    return 0;
+}
+
+template <typename Ready>
+bool spinUntil(Ready ready, int timeoutMs = 120000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!ready() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return ready();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const QString tree = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/harkwell-vault-bench-100k");
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/harkwell-vault-bench-home-XXXXXX"));
+    qputenv("HOME", home.path().toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    buildTree(tree);
+
+    const QSet<QString> extensions{"md", "pdf", "txt", "docx"};
+    const QStringList excludes{"_outbox", "_inbox"};
+    const QDateTime since = QDate::currentDate().addDays(-45).startOfDay();  // every file of the tree
+
+    // 1. Listing, alternated with find and fd, each on one thread, warm cache.
+    std::vector<double> ours, find, fd, walkOnly;
+    qsizetype listed = 0;
+    WalkRules rules;
+    rules.prunedNames = {QStringLiteral("_outbox"), QStringLiteral("_inbox")};
+    rules.extensions = extensions;
+    rules.modifiedSince = since;
+    for (int round = 0; round < rounds + 1; ++round) {
+        const auto walkStart = std::chrono::steady_clock::now();
+        (void)TreeWalk::walk(tree, rules, Clock::system(), QDateTime());
+        const double walkMs = msSince(walkStart);
+        const auto start = std::chrono::steady_clock::now();
+        const auto entries = SpotlightScanner::scanVault(tree, since, extensions, excludes);
+        const double oursMs = msSince(start);
+        listed = entries ? entries->size() : -1;
+        const double findMs = runProcess({"find", tree, "-type", "f"});
+        const double fdMs = runProcess({"fdfind", "-j1", "-t", "f", "-u", ".", tree});
+        if (round == 0)
+            continue;  // the first round warms the caches
+        ours.push_back(oursMs);
+        walkOnly.push_back(walkMs);
+        find.push_back(findMs);
+        fd.push_back(fdMs);
+    }
+    std::printf("\nlisting %lld files (%d folders), median of %d alternated rounds, one thread:\n", (long long)listed,
+                kTopFolders * kSubFolders, rounds);
+    std::printf("  harkwell %.1f ms   find -type f %.1f ms   fd -j1 %.1f ms\n", median(ours), median(find), median(fd));
+    std::printf("  of which the walk and its statx calls alone: %.1f ms\n", median(walkOnly));
+    std::printf("  harkwell / find = %.2f (goal <= 0.80: %s)   harkwell / fd = %.2f\n", median(ours) / median(find),
+                median(ours) / median(find) <= 0.8 ? "met" : "NOT met", median(ours) / median(fd));
+
+    // 2. The scanner on the tree as the vault, and the search panel's index over its lists.
+    Settings::shared().update([&](AppSettings& s) {
+        s.vaultPath = tree;
+        s.additionalPaths = {};
+        s.remotesPath = std::nullopt;
+        s.searchDays = 45;
+        s.refreshInterval = 3600;
+    });
+    auto listers = std::make_shared<LiveScanListers>();
+    const long rssBefore = currentRssMb();
+    FileScanner scanner(listers, Settings::shared(), Clock::system());
+    spinUntil([&] { return !scanner.isScanning(); });
+    std::printf("\nscanner: %lld today, %lld recent; RSS %ld MB (%ld MB before the scanner)\n",
+                (long long)scanner.todayFiles().size(), (long long)scanner.recentFiles().size(), currentRssMb(), rssBefore);
+
+    // 3. A refresh with nothing changed: its cost, entries rebuilt, and whether the cache was written.
+    spinUntil([] { return false; }, 3500);  // the scanner's own second refresh
+    spinUntil([&] { return !scanner.isScanning(); });
+    std::vector<double> refreshMs;
+    const QFileInfo cacheBefore(Paths::scanCacheFile());
+    const QDateTime cacheTime = cacheBefore.lastModified();
+    const int unchangedBefore = scanner.unchangedRefreshes();
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        scanner.refresh();
+        spinUntil([&] { return !scanner.isScanning(); });
+        refreshMs.push_back(msSince(start));
+    }
+    const bool cacheUntouched = QFileInfo(Paths::scanCacheFile()).lastModified() == cacheTime;
+    std::printf("\nrefresh with nothing changed: median %.1f ms (%d rounds); %d of %d published nothing; "
+                "entries rebuilt %lld; cache %s\n",
+                median(refreshMs), rounds, scanner.unchangedRefreshes() - unchangedBefore, rounds,
+                (long long)listers->vaultEntriesRebuilt(), cacheUntouched ? "not written" : "WRITTEN");
+
+    // 4. Search: per keystroke while typing, and per query typed at once, against fzf.
+    SearchIndex index(scanner, Settings::shared(), [] { return QList<FileEntry>{}; });
+    auto openStart = std::chrono::steady_clock::now();
+    index.reset();
+    const double openMs = msSince(openStart);
+    openStart = std::chrono::steady_clock::now();
+    index.reset();
+    const double reopenMs = msSince(openStart);
+    const QList<std::pair<const char*, QStringList>> groups{
+        {"1 char", {"a", "e", "m", "z", "q", "7", "é"}},
+        {"2 chars", {"me", "pl", "bo", "xq", "26", "ré"}},
+        {"4 chars", {"plan", "meet", "zzzz", "2601", "résu", "boar", "-123"}},
+        {"words", {"meeting plan", "board 2603", "notes client", "area-7 budget", "résumé draft 12", "zz plan"}},
+    };
+    QByteArray candidates;
+    for (const FileEntry& entry : scanner.todayFiles() + scanner.recentFiles())
+        candidates += entry.relativePath.toUtf8() + '\n';
+    std::printf("\nsearch over %lld files (panel opened in %.1f ms, again in %.2f ms):\n", (long long)index.indexFileCount(),
+                openMs, reopenMs);
+    std::printf("  %-8s %8s %8s %8s %8s   %s\n", "query", "p50", "p95", "p99", "at once", "fzf --filter (whole process)");
+    bool searchMet = true;
+    for (const auto& [label, queries] : groups) {
+        std::vector<double> keystrokes, atOnce, fzf;
+        for (int round = 0; round < rounds; ++round) {
+            for (const QString& query : queries) {
+                index.reset();
+                for (qsizetype length = 1; length <= query.size(); ++length) {
+                    const auto start = std::chrono::steady_clock::now();
+                    index.setQuery(query.left(length));
+                    keystrokes.push_back(msSince(start));
+                }
+                index.reset();
+                const auto start = std::chrono::steady_clock::now();
+                index.setQuery(query);
+                atOnce.push_back(msSince(start));
+                if (round == 0)
+                    fzf.push_back(runFzf(candidates, query));
+            }
+        }
+        std::vector<double> all = keystrokes;
+        all.insert(all.end(), atOnce.begin(), atOnce.end());
+        searchMet = searchMet && percentile(all, 95) <= 5.0;
+        std::printf("  %-8s %6.2f ms %6.2f ms %6.2f ms p95 %5.2f ms   median %.1f ms\n", label, percentile(keystrokes, 50),
+                    percentile(keystrokes, 95), percentile(keystrokes, 99), percentile(atOnce, 95), median(fzf));
+    }
+    std::printf("  p95 <= 5 ms for every kind of query: %s\n", searchMet ? "met" : "NOT met");
+
+    std::printf("\npeak memory (max RSS) of this process: %ld MB; now %ld MB\n", peakRssMb(), currentRssMb());
+    return 0;
+}

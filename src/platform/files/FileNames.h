@@ -1,0 +1,23 @@
+#pragma once
+// File names as the file system holds them: bytes, which need not be valid UTF-8. Text for the
+// screen may lose such bytes; a file's URL and its native path never do, so a file listed under
+// an odd name can still be opened, moved and read.
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+namespace harkwell {
+
+class FileNames {
+public:
+    // For showing and matching: UTF-8, an undecodable byte as U+FFFD.
+    static QString display(const QByteArray& native);
+    // A file URL that keeps every byte of `native` (an absolute path).
+    static QUrl fileUrl(const QByteArray& native);
+    // The bytes of a file URL's path, as they were listed; a path given as text is encoded as UTF-8.
+    static QByteArray nativePath(const QUrl& url);
+    static bool isValidUtf8(const QByteArray& bytes);
+};
+
+}  // namespace harkwell
