@@ -47,11 +47,21 @@ QLabel* captionLabel(QMenu* menu)
     QPalette palette = menu->palette();
     palette.setColor(QPalette::WindowText, Contrast::secondaryText(menu->palette()));
     label->setPalette(palette);
-    // In line with the text of the rows around it.
-    const int hmargin = menu->style()->pixelMetric(QStyle::PM_MenuHMargin, nullptr, menu);
-    label->setContentsMargins(hmargin + 8, 3, hmargin + 8, 3);
-    label->setMaximumWidth(MenuRenderer::kMaxTextWidth);
+    // In line with the text of the rows around it, past the column kept for check marks and icons.
+    const int indent = menu->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, menu) + 12;
+    label->setContentsMargins(indent, 3, 12, 3);
     return label;
+}
+
+// As wide as its text up to the widest a row may be, and as tall as the lines it then takes.
+void setCaption(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    const QMargins margins = label->contentsMargins();
+    const int natural = label->fontMetrics().horizontalAdvance(text) + margins.left() + margins.right() + 2;
+    const int width = std::min(natural, MenuRenderer::kMaxTextWidth);
+    label->setFixedWidth(width);
+    label->setFixedHeight(label->heightForWidth(width));
 }
 
 }  // namespace
@@ -160,7 +170,7 @@ private:
             case MenuRow::Kind::Text: {
                 auto* widgetAction = new QWidgetAction(m_menu);
                 QLabel* label = captionLabel(m_menu);
-                label->setText(row.text);
+                setCaption(label, row.text);
                 widgetAction->setDefaultWidget(label);
                 m_menu->addAction(widgetAction);
                 action = widgetAction;
@@ -204,7 +214,7 @@ private:
             case MenuRow::Kind::Text:
                 if (auto* label = qobject_cast<QLabel*>(static_cast<QWidgetAction*>(action)->defaultWidget()))
                     if (label->text() != row.text)
-                        label->setText(row.text);
+                        setCaption(label, row.text);
                 break;
             case MenuRow::Kind::Button:
                 applyButton(action, row);

@@ -168,14 +168,14 @@ QWidget* WelcomeView::buildGuide()
     const GuideEntry entries[] = {
         {"record.circle", QStringLiteral("Record…"),
          QStringLiteral("Records a call or meeting (this computer's sound and your microphone) and sends it to Mirelon. "
-                        "Ctrl-Option-Cmd-R starts it.")},
+                        "Ctrl+Alt+Super+R starts it.")},
         {"waveform", QStringLiteral("Captures"),
          QStringLiteral("New Voice Memos are sent to Mirelon; each transcript lands in your vault as _inbox/<date-time>.md.")},
         {"tray.full", QStringLiteral("Vault"),
          QStringLiteral("Your vault's structure: Today and Recent (files you changed), Inbox (_inbox/: new transcripts, for "
                         "nookwise' /inbox to file), Outbox (_outbox/: deliveries to send), Handoff (.handoff/: context for "
                         "another session).")},
-        {"magnifyingglass", QStringLiteral("Search Vault… (Cmd-Shift-V)"),
+        {"magnifyingglass", QStringLiteral("Search Vault… (Super+Shift+V)"),
          QStringLiteral("Find any file; narrow it to Inbox, Outbox or Handoff.")},
         {"gearshape", QStringLiteral("Settings…"),
          QStringLiteral("Connect to Mirelon, choose what is captured, hidden files, notifications, updates.")},
