@@ -25,6 +25,8 @@ QColor Brand::accent(const QPalette& palette)
 
 QColor Brand::recordingRed() { return QColor(255, 59, 48); }
 
+QColor Brand::badgeColour() { return QColor(142, 60, 196); }
+
 QPixmap Brand::menuBarGlyph(const QColor& colour, qreal devicePixelRatio)
 {
     QPixmap pixmap = blankPixmap(kGlyphPoints, devicePixelRatio);

@@ -21,6 +21,8 @@ public:
     // The red dot shown while a recording runs or is paused; keeps its colour on any panel.
     static QPixmap recordingGlyph(qreal devicePixelRatio = 1.0);
     static QColor recordingRed();
+    // Behind the tray icon's white count: dark enough for white digits on any panel.
+    static QColor badgeColour();
 };
 
 }  // namespace harkwell

@@ -40,6 +40,11 @@ MenuRows DayMenus::fileRows(const QList<FileEntry>& files, const Open& open)
     return rows;
 }
 
+MenuRow DayMenus::fileSubmenu(QString label, const QList<FileEntry>& files, const Open& open)
+{
+    return MenuRow::lazySubmenu(std::move(label), [files, open] { return fileRows(files, open); });
+}
+
 QList<DayMenus::FolderGroup> DayMenus::groupByFolder(const QList<FileEntry>& files)
 {
     QList<FolderGroup> groups;
@@ -88,7 +93,7 @@ QString DayMenus::monthLabel(const QDate& month)
 MenuRows DayMenus::dayMenus(const QList<DayItem>& days, int limit, const QDateTime& now)
 {
     const auto daySubmenu = [&now](const DayItem& item) {
-        return MenuRow::submenu(QStringLiteral("%1 (%2)").arg(dayLabel(item.day, now)).arg(item.count), item.content);
+        return MenuRow::lazySubmenu(QStringLiteral("%1 (%2)").arg(dayLabel(item.day, now)).arg(item.count), item.content);
     };
 
     MenuRows rows;
@@ -131,7 +136,7 @@ MenuRows DayMenus::flatOrByDay(const QList<FileEntry>& files, int threshold, Tim
         return fileRows(files, open);
     QList<DayItem> days;
     for (const DayGroup& group : groupByDay(files, basis))
-        days.append({group.day, group.files.size(), fileRows(group.files, open)});
+        days.append({group.day, group.files.size(), [files = group.files, open] { return fileRows(files, open); }});
     return dayMenus(days, limit, now);
 }
 

@@ -28,11 +28,11 @@ public:
         QString folder;
         QList<FileEntry> files;  // in the order they were given
     };
-    // One day submenu: its day, the number its label shows and what it holds.
+    // One day submenu: its day, the number its label shows and what it holds, built when it opens.
     struct DayItem {
         QDate day;
         qsizetype count = 0;
-        MenuRows content;
+        std::function<MenuRows()> content;
     };
 
     static constexpr int kDefaultThreshold = 15;
@@ -47,6 +47,8 @@ public:
     static QString fileLabel(const FileEntry& file);
     static MenuRow fileRow(const FileEntry& file, const Open& open);
     static MenuRows fileRows(const QList<FileEntry>& files, const Open& open);
+    // A submenu of file rows that makes its rows only when it opens.
+    static MenuRow fileSubmenu(QString label, const QList<FileEntry>& files, const Open& open);
 
     // By the first folder of the relative path, "(root)" for a file at the top; more files
     // first, then by name.

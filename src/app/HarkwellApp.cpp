@@ -60,6 +60,7 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
     m_services.runMigration();
 
     m_menu = std::make_unique<QMenu>();
+    m_renderer = new MenuRenderer(m_menu.get(), this);
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setContextMenu(m_menu.get());
     connect(m_menu.get(), &QMenu::aboutToShow, this, &HarkwellApp::appear);
@@ -69,7 +70,7 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
             m_menu->popup(QCursor::pos());
     });
     // New counts while the menu is open show at once.
-    connect(&CaptureStatus::shared(), &CaptureStatus::changed, this, &HarkwellApp::rebuildMenuIfOpen);
+    connect(&CaptureStatus::shared(), &CaptureStatus::changed, this, &HarkwellApp::updateMenuIfOpen);
 }
 
 HarkwellApp::~HarkwellApp() = default;
@@ -79,7 +80,7 @@ void HarkwellApp::start()
     m_scanner = m_services.makeScanner();
     connect(m_scanner.get(), &FileScanner::changed, this, [this] {
         refreshLabel();
-        rebuildMenuIfOpen();
+        updateMenuIfOpen();
     });
     followRecorder();
     refreshLabel();
@@ -97,9 +98,12 @@ void HarkwellApp::followRecorder()
     RecordingSession& session = m_services.recordingSession();
     connect(&session, &RecordingSession::changed, this, [this] {
         refreshLabel();
-        rebuildMenuIfOpen();
+        updateMenuIfOpen();
     });
-    connect(&session.elapsedClock(), &RecordingClock::elapsedChanged, this, &HarkwellApp::refreshLabel);
+    connect(&session.elapsedClock(), &RecordingClock::elapsedChanged, this, [this] {
+        refreshLabel();
+        updateMenuIfOpen();  // the clock beside the recording row
+    });
 }
 
 void HarkwellApp::appear()
@@ -157,9 +161,8 @@ MenuBarLabel::Content HarkwellApp::labelContent() const
 void HarkwellApp::refreshLabel()
 {
     const MenuBarLabel::Content content = labelContent();
-    const QColor textColour = QApplication::palette().color(QPalette::WindowText);
-    const qreal ratio = qApp->devicePixelRatio();
-    m_tray->setIcon(QIcon(MenuBarLabel::render(content, textColour, ratio)));
+    // Drawn for the panel, never in the window palette's colours.
+    m_tray->setIcon(MenuBarLabel::icon(content));
     m_tray->setToolTip(MenuBarLabel::toolTip(content));
 }
 
@@ -185,6 +188,7 @@ RecordingMenuSection::Inputs HarkwellApp::recordingInputs() const
     inputs.lastResult = session.lastResult();
     inputs.pendingRecovery = session.pendingRecovery();
     inputs.recoveriesInFlight = session.recoveriesInFlight();
+    inputs.elapsed = m_services.recordingSession().elapsedClock().elapsed();
     return inputs;
 }
 
@@ -254,10 +258,11 @@ MenuRows HarkwellApp::menuRows()
     return ContentView::build(inputs, menuActions());
 }
 
-void HarkwellApp::rebuildMenu() { MenuRenderer::render(menuRows(), m_menu.get()); }
+void HarkwellApp::rebuildMenu() { m_renderer->render(menuRows()); }
 
-void HarkwellApp::rebuildMenuIfOpen()
+void HarkwellApp::updateMenuIfOpen()
 {
+    // In place: an open submenu stays open, and a new shape waits until the menu closes.
     if (m_menu->isVisible())
         rebuildMenu();
 }

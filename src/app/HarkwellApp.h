@@ -19,6 +19,7 @@ namespace harkwell {
 
 class AppServices;
 class FileScanner;
+class MenuRenderer;
 class NotificationDelegate;
 class Notifications;
 class SchemeHandlers;
@@ -54,7 +55,7 @@ private:
     void followRecorder();
     void refreshLabel();
     void rebuildMenu();
-    void rebuildMenuIfOpen();
+    void updateMenuIfOpen();
     VaultMenu::Inputs vaultInputs() const;
     RecordingMenuSection::Inputs recordingInputs() const;
     CapturesSection::Inputs captureInputs() const;
@@ -66,6 +67,7 @@ private:
     AppDelegate m_delegate;
     std::unique_ptr<FileScanner> m_scanner;
     std::unique_ptr<QMenu> m_menu;
+    MenuRenderer* m_renderer = nullptr;  // a child of this
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<NotificationDelegate> m_notificationDelegate;
 };

@@ -17,7 +17,7 @@ QString LoginItem::describe(AutostartStatus status)
     case AutostartStatus::Enabled:
         return QStringLiteral("enabled");
     case AutostartStatus::RequiresApproval:
-        return QStringLiteral("requires approval in System Settings > General > Login Items");
+        return QStringLiteral("requires approval in system settings > General > Login Items");
     case AutostartStatus::NotFound:
         return QStringLiteral("not found");
     }

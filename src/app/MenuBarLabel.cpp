@@ -4,11 +4,69 @@
 #include "recording/RecorderView.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPainterPathStroker>
 
 namespace harkwell {
+
+namespace {
+
+const QColor kGlyph(255, 255, 255);
+const QColor kOutline(28, 28, 30);
+// A shade of the recording red that stands out from white and from near-black panels alike.
+const QColor kTrayRed(235, 45, 40);
+
+// The microphone on a 22-point grid: capsule, cradle, stem and base as one outline.
+QPainterPath microphone(qreal centre)
+{
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(centre - 4, 1.5, 8, 11.5), 4, 4);
+    QPainterPath strokes(QPointF(centre - 7, 8.5));
+    strokes.cubicTo(QPointF(centre - 7, 13.5), QPointF(centre - 3.5, 16), QPointF(centre, 16));
+    strokes.cubicTo(QPointF(centre + 3.5, 16), QPointF(centre + 7, 13.5), QPointF(centre + 7, 8.5));
+    strokes.moveTo(QPointF(centre, 16));
+    strokes.lineTo(QPointF(centre, 19.5));
+    strokes.moveTo(QPointF(centre - 4, 19.75));
+    strokes.lineTo(QPointF(centre + 4, 19.75));
+    QPainterPathStroker stroker;
+    stroker.setWidth(2.2);
+    stroker.setCapStyle(Qt::RoundCap);
+    stroker.setJoinStyle(Qt::RoundJoin);
+    return shape.united(stroker.createStroke(strokes)).simplified();
+}
+
+void drawOutlined(QPainter& painter, const QPainterPath& path, const QColor& fill)
+{
+    painter.strokePath(path, QPen(kOutline, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.fillPath(path, fill);
+}
+
+void drawBadge(QPainter& painter, const QString& text)
+{
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(11);
+    // Shrink the digits rather than let a long count spill over the square.
+    for (; font.pixelSize() > 6; font.setPixelSize(font.pixelSize() - 1))
+        if (QFontMetricsF(font).horizontalAdvance(text) <= 22 - 5)
+            break;
+    const QFontMetricsF metrics(font);
+    const qreal height = 12;
+    const qreal width = std::max(height, metrics.horizontalAdvance(text) + 5);
+    const QRectF badge(22 - width - 0.5, 22 - height - 0.5, width, height);
+    QPainterPath shape;
+    shape.addRoundedRect(badge, height / 2, height / 2);
+    // A light ring keeps the dark badge apart from a dark panel.
+    painter.strokePath(shape, QPen(kGlyph, 1.6));
+    painter.fillPath(shape, Brand::badgeColour());
+    painter.setFont(font);
+    painter.setPen(kGlyph);
+    painter.drawText(badge, Qt::AlignCenter, text);
+}
+
+}  // namespace
 
 QString MenuBarLabel::formatElapsed(double seconds)
 {
@@ -30,32 +88,38 @@ QString MenuBarLabel::toolTip(const Content& content)
     return QStringLiteral("Harkwell: %1 today").arg(content.text);
 }
 
-QPixmap MenuBarLabel::render(const Content& content, const QColor& textColour, qreal devicePixelRatio)
+QString MenuBarLabel::badgeText(const QString& count)
 {
-    const QPixmap glyph = content.recording ? Brand::recordingGlyph(devicePixelRatio)
-                                            : Brand::menuBarGlyph(textColour, devicePixelRatio);
-    const qreal glyphPoints = content.recording ? Brand::kRecordingDotPoints : Brand::kGlyphPoints;
-    const qreal height = Brand::kGlyphPoints;
-    constexpr qreal kSpacing = 2;
+    return count.size() > 3 ? QStringLiteral("999+") : count;
+}
 
-    // Digits of one width, so the label does not jitter as the time ticks.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(13);
-    const QFontMetricsF metrics(font);
-    const qreal textWidth = metrics.horizontalAdvance(content.text);
-    const qreal width = glyphPoints + kSpacing + textWidth;
-
-    QPixmap pixmap(qCeil(width * devicePixelRatio), qCeil(height * devicePixelRatio));
+QPixmap MenuBarLabel::render(const Content& content, int side, qreal devicePixelRatio)
+{
+    QPixmap pixmap(qRound(side * devicePixelRatio), qRound(side * devicePixelRatio));
     pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.drawPixmap(QPointF(0, (height - glyphPoints) / 2), glyph);
-    painter.setFont(font);
-    painter.setPen(textColour);
-    painter.drawText(QRectF(glyphPoints + kSpacing, 0, textWidth + 1, height), Qt::AlignLeft | Qt::AlignVCenter, content.text);
+    painter.scale(side / 22.0, side / 22.0);
+    if (content.recording) {
+        QPainterPath dot;
+        dot.addEllipse(QPointF(11, 11), 7.5, 7.5);
+        drawOutlined(painter, dot, kTrayRed);
+    } else {
+        // The microphone steps aside for the badge.
+        drawOutlined(painter, microphone(8.5), kGlyph);
+        drawBadge(painter, badgeText(content.text));
+    }
     return pixmap;
+}
+
+QIcon MenuBarLabel::icon(const Content& content)
+{
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 44, 48, 64})
+        icon.addPixmap(render(content, side, 1.0));
+    return icon;
 }
 
 }  // namespace harkwell

@@ -1,8 +1,11 @@
 #pragma once
-// What the tray icon shows: the microphone and today's number of vault files, or, while a recording
-// runs or is paused, the red dot and the time recorded so far. The same text is the tool tip.
+// What the tray icon shows: the microphone with a badge of today's number of vault files, or, while
+// a recording runs or is paused, the red dot alone. The text (the count, or the time recorded so
+// far) is the tool tip as well. Tray slots are square and their panels light or dark, so the icon
+// is square and drawn in a light glyph with a dark outline that reads on either.
 
 #include <QColor>
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -21,8 +24,12 @@ public:
 
     static Content content(bool recordingActive, double elapsedSeconds, qint64 todayCount);
     static QString toolTip(const Content& content);
-    // Glyph and text side by side, 2 points apart, at the height of the menu-bar glyph.
-    static QPixmap render(const Content& content, const QColor& textColour, qreal devicePixelRatio = 1.0);
+    // A square of `side` points.
+    static QPixmap render(const Content& content, int side = 22, qreal devicePixelRatio = 1.0);
+    // The sizes trays ask for, each drawn for its size rather than scaled.
+    static QIcon icon(const Content& content);
+    // The badge's text: the count, shortened above three digits to fit the square.
+    static QString badgeText(const QString& count);
 };
 
 }  // namespace harkwell

@@ -1,59 +1,281 @@
 #include "app/MenuRenderer.h"
 
+#include "foundation/Contrast.h"
+
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
+#include <QPointer>
+#include <QStyle>
+#include <QTimer>
+#include <QWidgetAction>
 
 namespace harkwell {
 
 namespace {
+
 // A single "&" would mark a keyboard mnemonic; the rows' texts are meant literally.
 QString literal(const QString& text)
 {
     QString escaped = text;
     return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
+
+bool sameShape(const MenuRows& a, const MenuRows& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (a[i].kind != b[i].kind)
+            return false;
+    return true;
+}
+
+// A status line: a label rather than a disabled action, so it reads in the quieter text colour
+// instead of the faint grey of an unavailable command, and wraps rather than widening the menu.
+QLabel* captionLabel(QMenu* menu)
+{
+    auto* label = new QLabel;
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    QFont font = menu->font();
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * 0.9);
+    label->setFont(font);
+    QPalette palette = menu->palette();
+    palette.setColor(QPalette::WindowText, Contrast::secondaryText(menu->palette()));
+    label->setPalette(palette);
+    // In line with the text of the rows around it, past the column kept for check marks and icons.
+    const int indent = menu->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, menu) + 12;
+    label->setContentsMargins(indent, 3, 12, 3);
+    return label;
+}
+
+// As wide as its text up to the widest a row may be, and as tall as the lines it then takes.
+void setCaption(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    const QMargins margins = label->contentsMargins();
+    const int natural = label->fontMetrics().horizontalAdvance(text) + margins.left() + margins.right() + 2;
+    const int width = std::min(natural, MenuRenderer::kMaxTextWidth);
+    label->setFixedWidth(width);
+    label->setFixedHeight(label->heightForWidth(width));
+}
+
 }  // namespace
 
-void MenuRenderer::render(const MenuRows& rows, QMenu* menu)
-{
-    // Submenus are children of the menu: clearing the actions alone would keep them alive.
-    menu->clear();
-    for (QMenu* old : menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
-        old->deleteLater();
+// One QMenu of the tree and the rows it shows now.
+class MenuLevel final : public QObject {
+public:
+    MenuLevel(QMenu* menu, MenuRenderer* renderer, bool lazy)
+        : QObject(menu), m_menu(menu), m_renderer(renderer), m_lazy(lazy)
+    {
+        m_menu->setToolTipsVisible(true);
+        m_menu->installEventFilter(renderer);
+        if (lazy)
+            connect(m_menu, &QMenu::aboutToShow, this, [this] {
+                if (m_stale)
+                    build(m_source());
+            });
+        connect(m_menu, &QMenu::aboutToHide, this, [this] {
+            // After the chosen row's action has run, which may itself change the menu.
+            QTimer::singleShot(0, this, [this] {
+                if (m_stale && !m_menu->isVisible() && !m_lazy)
+                    build(m_source());
+            });
+        });
+    }
 
-    for (const MenuRow& row : rows) {
-        switch (row.kind) {
-        case MenuRow::Kind::Separator:
-            menu->addSeparator();
-            break;
-        case MenuRow::Kind::Header:
-            menu->addSection(literal(row.text));
-            break;
-        case MenuRow::Kind::Text: {
-            QAction* action = menu->addAction(literal(row.text));
-            action->setEnabled(false);
-            QFont font = action->font();
-            if (font.pointSizeF() > 0)
-                font.setPointSizeF(font.pointSizeF() * 0.9);
-            action->setFont(font);
-            break;
+    void setSource(std::function<MenuRows()> source)
+    {
+        m_source = std::move(source);
+        if (!m_menu->isVisible()) {
+            if (m_lazy)
+                m_stale = true;
+            else
+                build(m_source());
+            return;
         }
-        case MenuRow::Kind::Button: {
-            QAction* action = menu->addAction(literal(row.text));
-            action->setEnabled(row.enabled);
-            action->setShortcut(row.shortcut);
-            if (row.action)
-                QObject::connect(action, &QAction::triggered, menu, [act = row.action] { act(); });
-            break;
+        const MenuRows rows = m_source();
+        if (!m_stale && sameShape(m_shown, rows))
+            update(rows);
+        else
+            m_stale = true;  // rebuilt once the menu has closed
+    }
+
+    // The button whose shortcut this is, among the rows built so far.
+    std::function<void()> shortcutAction(const QKeySequence& keys) const
+    {
+        for (qsizetype i = 0; i < m_shown.size(); ++i) {
+            const MenuRow& row = m_shown[i];
+            if (row.kind == MenuRow::Kind::Button && row.enabled && !row.shortcut.isEmpty() && row.shortcut == keys)
+                return row.action;
+            if (m_children.value(i))
+                if (auto action = m_children[i]->shortcutAction(keys))
+                    return action;
         }
-        case MenuRow::Kind::Submenu: {
-            auto* submenu = new QMenu(literal(row.text), menu);
-            render(row.children, submenu);
-            menu->addMenu(submenu);
-            break;
-        }
+        return {};
+    }
+
+private:
+    static std::function<MenuRows()> sourceOf(const MenuRow& row)
+    {
+        if (row.fill)
+            return row.fill;
+        return [children = row.children] { return children; };
+    }
+
+    QString fitted(const QString& text, QAction* action) const
+    {
+        const QFontMetrics metrics(m_menu->font());
+        const QString shown = metrics.elidedText(text, Qt::ElideMiddle, MenuRenderer::kMaxTextWidth);
+        action->setToolTip(shown == text ? QString() : text);
+        return literal(shown);
+    }
+
+    void applyButton(QAction* action, const MenuRow& row) const
+    {
+        QString text = fitted(row.text, action);
+        if (!row.trailing.isEmpty())
+            text += QLatin1Char('\t') + row.trailing;
+        action->setText(text);
+        action->setEnabled(row.enabled);
+        action->setShortcut(row.shortcut);
+    }
+
+    void build(const MenuRows& rows)
+    {
+        m_stale = false;
+        // Submenus are children of the menu: clearing the actions alone would keep them alive.
+        m_menu->clear();
+        for (QMenu* old : m_menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
+            old->deleteLater();
+        m_actions.clear();
+        m_children.clear();
+        m_shown = rows;
+
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const MenuRow& row = rows[i];
+            QAction* action = nullptr;
+            MenuLevel* child = nullptr;
+            switch (row.kind) {
+            case MenuRow::Kind::Separator:
+                action = m_menu->addSeparator();
+                break;
+            case MenuRow::Kind::Header:
+                action = m_menu->addSection(literal(row.text));
+                break;
+            case MenuRow::Kind::Text: {
+                auto* widgetAction = new QWidgetAction(m_menu);
+                QLabel* label = captionLabel(m_menu);
+                setCaption(label, row.text);
+                widgetAction->setDefaultWidget(label);
+                m_menu->addAction(widgetAction);
+                action = widgetAction;
+                break;
+            }
+            case MenuRow::Kind::Button:
+                action = m_menu->addAction(QString());
+                applyButton(action, row);
+                connect(action, &QAction::triggered, this, [this, i] {
+                    // A copy: the action may rebuild this menu.
+                    const std::function<void()> act = m_shown.value(i).action;
+                    if (act)
+                        act();
+                });
+                break;
+            case MenuRow::Kind::Submenu: {
+                auto* submenu = new QMenu(m_menu);
+                action = m_menu->addMenu(submenu);
+                action->setText(fitted(row.text, action));
+                child = new MenuLevel(submenu, m_renderer, true);
+                child->setSource(sourceOf(row));
+                break;
+            }
+            }
+            m_actions << action;
+            m_children << child;
         }
     }
+
+    void update(const MenuRows& rows)
+    {
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const MenuRow& row = rows[i];
+            QAction* action = m_actions[i];
+            switch (row.kind) {
+            case MenuRow::Kind::Separator:
+                break;
+            case MenuRow::Kind::Header:
+                action->setText(literal(row.text));
+                break;
+            case MenuRow::Kind::Text:
+                if (auto* label = qobject_cast<QLabel*>(static_cast<QWidgetAction*>(action)->defaultWidget()))
+                    if (label->text() != row.text)
+                        setCaption(label, row.text);
+                break;
+            case MenuRow::Kind::Button:
+                applyButton(action, row);
+                break;
+            case MenuRow::Kind::Submenu:
+                action->setText(fitted(row.text, action));
+                m_children[i]->setSource(sourceOf(row));
+                break;
+            }
+        }
+        m_shown = rows;
+    }
+
+    QMenu* m_menu;
+    MenuRenderer* m_renderer;
+    bool m_lazy = false;
+    bool m_stale = true;
+    std::function<MenuRows()> m_source;
+    MenuRows m_shown;
+    QList<QAction*> m_actions;     // one per row shown
+    QList<MenuLevel*> m_children;  // one per row shown; set for submenus
+};
+
+MenuRenderer::MenuRenderer(QMenu* menu, QObject* parent)
+    : QObject(parent), m_menu(menu), m_root(new MenuLevel(menu, this, false))
+{
+}
+
+MenuRenderer::~MenuRenderer() = default;
+
+void MenuRenderer::render(const MenuRows& rows)
+{
+    m_root->setSource([rows] { return rows; });
+}
+
+bool MenuRenderer::eventFilter(QObject* watched, QEvent* event)
+{
+    // An open menu holds the keyboard, so the rows' shortcuts never reach the usual shortcut handling.
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return QObject::eventFilter(watched, event);
+    const std::function<void()> action = m_root->shortcutAction(QKeySequence(key->keyCombination()));
+    if (!action)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept();  // delivered as a key press, handled below
+        return true;
+    }
+    // The whole cascade closes, as after a click on a row.
+    for (int open = 0; open < 16; ++open) {
+        auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!popup)
+            break;
+        popup->close();
+    }
+    m_menu->hide();
+    // Once the menu is gone, as a click on the row would.
+    QTimer::singleShot(0, this, [action] { action(); });
+    return true;
 }
 
 }  // namespace harkwell

@@ -169,10 +169,12 @@ MenuRows OutboxMenu::rows(const QList<FileEntry>& files, const AppSettings& sett
             content << deliveryMenu(groups.first(), settings, actions);
         QList<DayMenus::DayItem> days;
         for (const OutboxDay& day : outboxDays(groups, DayMenus::basis(settings))) {
-            MenuRows folderMenus;
-            for (const DayMenus::FolderGroup& group : day.folders)
-                folderMenus << deliveryMenu(group, settings, actions);
-            days.append({day.day, day.folders.size(), folderMenus});
+            days.append({day.day, day.folders.size(), [folders = day.folders, settings, actions] {
+                             MenuRows folderMenus;
+                             for (const DayMenus::FolderGroup& group : folders)
+                                 folderMenus << deliveryMenu(group, settings, actions);
+                             return folderMenus;
+                         }});
         }
         content << DayMenus::dayMenus(days, DayMenus::dayLimit(settings.menuDayLimit), now);
     }

@@ -1,5 +1,7 @@
 #include "app/RecordingMenuSection.h"
 
+#include "recording/RecorderView.h"
+
 #include <algorithm>
 
 namespace harkwell {
@@ -75,9 +77,12 @@ MenuRows stateRows(const RecordingMenuSection::Inputs& inputs, const Actions& ac
     case Kind::Starting:
         return {MenuRow::caption(QStringLiteral("Starting recording\u2026"))};
     case Kind::Recording:
-    case Kind::Paused:
-        return {MenuRow::button(RecordingMenuSection::activeLabel(inputs.state, inputs.source),
-                                [actions] { call(actions.bringRecorderForward); })};
+    case Kind::Paused: {
+        MenuRow row = MenuRow::button(RecordingMenuSection::activeLabel(inputs.state, inputs.source),
+                                      [actions] { call(actions.bringRecorderForward); });
+        row.trailing = RecorderView::formatElapsed(inputs.elapsed);
+        return {row};
+    }
     case Kind::Finishing:
         return {MenuRow::caption(QStringLiteral("Finishing recording\u2026"))};
     }

@@ -26,6 +26,7 @@ public:
         std::optional<QString> lastResult;
         QList<RecordingSidecar> pendingRecovery;
         QSet<QString> recoveriesInFlight;
+        double elapsed = 0;  // seconds recorded so far; the tray icon shows only the red dot
     };
 
     struct Actions {

@@ -6,18 +6,19 @@ namespace harkwell {
 
 MenuRow VaultMenu::today(const Inputs& inputs, const DayMenus::Open& open)
 {
-    const QList<FileEntry>& files = inputs.lists.today;
-    MenuRows content;
-    if (files.isEmpty()) {
-        content << MenuRow::caption(QStringLiteral("No files created today"));
-    } else if (files.size() <= DayMenus::threshold(inputs.settings.todayGroupThreshold)) {
-        content = DayMenus::fileRows(files, open);
-    } else {
+    const QList<FileEntry> files = inputs.lists.today;
+    const int threshold = DayMenus::threshold(inputs.settings.todayGroupThreshold);
+    return MenuRow::lazySubmenu(QStringLiteral("Today (%1)").arg(files.size()), [files, threshold, open] {
+        if (files.isEmpty())
+            return MenuRows{MenuRow::caption(QStringLiteral("No files created today"))};
+        if (files.size() <= threshold)
+            return DayMenus::fileRows(files, open);
+        MenuRows content;
         for (const DayMenus::FolderGroup& group : DayMenus::groupByFolder(files))
-            content << MenuRow::submenu(QStringLiteral("%1 (%2)").arg(group.folder).arg(group.files.size()),
-                                        DayMenus::fileRows(group.files, open));
-    }
-    return MenuRow::submenu(QStringLiteral("Today (%1)").arg(files.size()), content);
+            content << DayMenus::fileSubmenu(QStringLiteral("%1 (%2)").arg(group.folder).arg(group.files.size()),
+                                             group.files, open);
+        return content;
+    });
 }
 
 MenuRows VaultMenu::recent(const Inputs& inputs, const DayMenus::Open& open)
@@ -34,9 +35,9 @@ MenuRows VaultMenu::recent(const Inputs& inputs, const DayMenus::Open& open)
         return {};
     MenuRows content;
     for (const DayMenus::DayGroup& group : groups)
-        content << MenuRow::submenu(
+        content << DayMenus::fileSubmenu(
             QStringLiteral("%1 (%2)").arg(DayMenus::dayLabel(group.day, inputs.now)).arg(group.files.size()),
-            DayMenus::fileRows(group.files, open));
+            group.files, open);
     return {MenuRow::submenu(QStringLiteral("Recent (%1 days)").arg(days), content)};
 }
 

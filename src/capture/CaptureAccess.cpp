@@ -43,13 +43,13 @@ QString CaptureAccess::State::explanation() const
     case Kind::Empty:
         return QStringLiteral(
             "harkwell can read the Voice Memos folder, but it contains no audio files. This usually means macOS is keeping "
-            "the recordings in iCloud rather than on this Mac \u2014 the audio is stored as CloudKit assets that harkwell "
-            "cannot read by filename. Open Voice Memos and check whether recordings are downloaded to this Mac, or run "
-            "capture on a Mac that keeps local copies.");
+            "the recordings in iCloud rather than on this computer \u2014 the audio is stored as CloudKit assets that harkwell "
+            "cannot read by filename. Open Voice Memos and check whether recordings are downloaded to this computer, or run "
+            "capture on a computer that keeps local copies.");
     case Kind::Denied: return kDeniedExplanation;
     case Kind::Missing:
         return QStringLiteral(
-            "The Voice Memos folder does not exist on this Mac. That is normal if Voice Memos has never been used here. "
+            "The Voice Memos folder does not exist on this computer. That is normal if Voice Memos has never been used here. "
             "harkwell will pick it up automatically once the folder appears.");
     case Kind::NotConfigured: return QStringLiteral("Voice Memos capture is switched off in Settings.");
     }

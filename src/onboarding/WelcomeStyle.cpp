@@ -1,6 +1,8 @@
 #include "onboarding/WelcomeStyle.h"
 
-#include <QHash>
+#include "foundation/Contrast.h"
+#include "foundation/Symbols.h"
+
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
@@ -27,21 +29,12 @@ void scaleFont(QLabel* label, qreal factor)
     label->setFont(font);
 }
 
-// Freedesktop icon names for the symbols the window names, with a style icon behind each.
-QIcon iconFor(const QString& symbol, const QStyle* style)
+// The window's symbols, drawn in the accent so they read on a light and a dark palette alike.
+QIcon iconFor(const QString& symbol, const QPalette& palette)
 {
-    static const QHash<QString, QPair<QString, QStyle::StandardPixmap>> icons{
-        {QStringLiteral("folder"), {QStringLiteral("folder"), QStyle::SP_DirIcon}},
-        {QStringLiteral("folder.badge.plus"), {QStringLiteral("folder-new"), QStyle::SP_FileDialogNewFolder}},
-        {QStringLiteral("shippingbox"), {QStringLiteral("package-x-generic"), QStyle::SP_DriveHDIcon}},
-        {QStringLiteral("record.circle"), {QStringLiteral("media-record"), QStyle::SP_MediaPlay}},
-        {QStringLiteral("waveform"), {QStringLiteral("audio-x-generic"), QStyle::SP_MediaVolume}},
-        {QStringLiteral("tray.full"), {QStringLiteral("mail-folder-inbox"), QStyle::SP_DirOpenIcon}},
-        {QStringLiteral("magnifyingglass"), {QStringLiteral("edit-find"), QStyle::SP_FileDialogContentsView}},
-        {QStringLiteral("gearshape"), {QStringLiteral("preferences-system"), QStyle::SP_ComputerIcon}},
-    };
-    const auto found = icons.value(symbol, {symbol, QStyle::SP_DirIcon});
-    return QIcon::fromTheme(found.first, style->standardIcon(found.second));
+    const QColor accent = Contrast::readable(palette.color(QPalette::Highlight), palette.color(QPalette::Window),
+                                             Contrast::kGraphic);
+    return Symbols::icon(Symbols::byName(symbol), accent);
 }
 
 }  // namespace
@@ -75,7 +68,7 @@ QLabel* WelcomeStyle::symbol(const QString& name, QWidget* parent, int size)
     label->setFixedSize(size, size);
     label->setAlignment(Qt::AlignCenter);
     const int pixels = size * 2 / 3;
-    label->setPixmap(iconFor(name, parent->style()).pixmap(pixels, pixels));
+    label->setPixmap(iconFor(name, parent->palette()).pixmap(pixels, pixels));
     return label;
 }
 

@@ -110,7 +110,7 @@ QWidget* WelcomeView::buildContent()
     spinner->setTextVisible(false);
     spinner->setFixedWidth(120);
     loadingLayout->addWidget(spinner, 0, Qt::AlignHCenter);
-    m_loadingLabel = new QLabel(QStringLiteral("Looking for vaults on this Mac..."), loading);
+    m_loadingLabel = new QLabel(QStringLiteral("Looking for vaults on this computer..."), loading);
     WelcomeStyle::setCaption(m_loadingLabel);
     loadingLayout->addWidget(m_loadingLabel, 0, Qt::AlignHCenter);
     loadingLayout->addStretch();
@@ -130,7 +130,7 @@ QWidget* WelcomeView::buildContent()
     m_heading = new QLabel(list);
     WelcomeStyle::setHeadline(m_heading);
     listLayout->addWidget(m_heading);
-    m_emptyText = new QLabel(QStringLiteral("No Obsidian vaults found on this Mac."), list);
+    m_emptyText = new QLabel(QStringLiteral("No Obsidian vaults found on this computer."), list);
     WelcomeStyle::setSecondary(m_emptyText);
     listLayout->addWidget(m_emptyText);
     m_rowsLayout = new QVBoxLayout;
@@ -167,15 +167,15 @@ QWidget* WelcomeView::buildGuide()
 
     const GuideEntry entries[] = {
         {"record.circle", QStringLiteral("Record…"),
-         QStringLiteral("Records a call or meeting (the Mac's sound and your microphone) and sends it to Mirelon. "
-                        "Ctrl-Option-Cmd-R starts it.")},
+         QStringLiteral("Records a call or meeting (this computer's sound and your microphone) and sends it to Mirelon. "
+                        "Ctrl+Alt+Super+R starts it.")},
         {"waveform", QStringLiteral("Captures"),
          QStringLiteral("New Voice Memos are sent to Mirelon; each transcript lands in your vault as _inbox/<date-time>.md.")},
         {"tray.full", QStringLiteral("Vault"),
          QStringLiteral("Your vault's structure: Today and Recent (files you changed), Inbox (_inbox/: new transcripts, for "
                         "nookwise' /inbox to file), Outbox (_outbox/: deliveries to send), Handoff (.handoff/: context for "
                         "another session).")},
-        {"magnifyingglass", QStringLiteral("Search Vault… (Cmd-Shift-V)"),
+        {"magnifyingglass", QStringLiteral("Search Vault… (Super+Shift+V)"),
          QStringLiteral("Find any file; narrow it to Inbox, Outbox or Handoff.")},
         {"gearshape", QStringLiteral("Settings…"),
          QStringLiteral("Connect to Mirelon, choose what is captured, hidden files, notifications, updates.")},

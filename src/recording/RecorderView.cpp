@@ -1,5 +1,6 @@
 #include "recording/RecorderView.h"
 
+#include "foundation/Contrast.h"
 #include "foundation/Settings.h"
 #include "recording/LevelMeter.h"
 #include "recording/RecorderUI.h"
@@ -8,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -28,18 +30,25 @@ bool isSpeakers(AudioOutputKind kind)
     return kind == AudioOutputKind::BuiltInSpeakers || kind == AudioOutputKind::ExternalSpeakers;
 }
 
-QLabel* captionLabel(QWidget* parent, bool orange)
+QLabel* captionLabel(QWidget* parent)
 {
     auto* label = new QLabel(parent);
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
     label->setWordWrap(true);
-    if (orange)
-        label->setStyleSheet(QStringLiteral("color: rgb(255, 149, 0);"));
-    else
-        label->setForegroundRole(QPalette::PlaceholderText);
+    label->setTextFormat(Qt::PlainText);
     return label;
+}
+
+// Orange for warnings, quiet grey otherwise; either made dark or light enough to read on the panel.
+void tint(QLabel* label, bool warning)
+{
+    QPalette palette = label->parentWidget()->palette();
+    const QColor background = palette.color(QPalette::Window);
+    palette.setColor(QPalette::WindowText, warning ? Contrast::readable(kOrange, background)
+                                                   : Contrast::secondaryText(palette));
+    label->setPalette(palette);
 }
 
 }  // namespace
@@ -91,19 +100,20 @@ RecorderView::RecorderView(RecordingSession& session, Settings& settings, std::f
 
     m_microphoneToggle = new QCheckBox(QStringLiteral("Microphone"), this);
     column->addWidget(m_microphoneToggle);
-    m_echoCaption = captionLabel(this, false);
+    m_echoCaption = captionLabel(this);
     column->addWidget(m_echoCaption);
     m_you = new LevelMeter(QStringLiteral("You"), accent, this);
     m_others = new LevelMeter(QStringLiteral("Others"), accent, this);
     column->addWidget(m_you);
     column->addWidget(m_others);
-    m_warning = captionLabel(this, true);
+    m_warning = captionLabel(this);
     column->addWidget(m_warning);
 
     auto* buttons = new QHBoxLayout;
     m_first = new QPushButton(this);
     m_discard = new QPushButton(QStringLiteral("Discard…"), this);
-    m_stop = new QPushButton(QStringLiteral("Stop & send"), this);
+    // Doubled, or the "&" would mark a mnemonic instead of showing.
+    m_stop = new QPushButton(QStringLiteral("Stop && send"), this);
     buttons->addWidget(m_first);
     buttons->addStretch();
     buttons->addWidget(m_discard);
@@ -250,6 +260,7 @@ void RecorderView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     refreshApps();
     syncFromSession();
+    fitWindow();
 }
 
 void RecorderView::syncFromSession()
@@ -337,10 +348,10 @@ void RecorderView::refresh()
     const auto caption = echoCaption();
     m_echoCaption->setVisible(caption.has_value());
     m_echoCaption->setText(caption.value_or(QString()));
-    if (caption) {
-        const bool warningText = !m_session.echoCancellationActive() && m_session.outputKind() != AudioOutputKind::Headphones;
-        m_echoCaption->setStyleSheet(warningText ? QStringLiteral("color: rgb(255, 149, 0);") : QString());
-    }
+    if (caption)
+        tint(m_echoCaption,
+             !m_session.echoCancellationActive() && m_session.outputKind() != AudioOutputKind::Headphones);
+    tint(m_warning, true);
     m_you->setVisible(active && m_session.options().includeMicrophone);
     m_others->setVisible(active);
     const auto warning = warningLine();
@@ -353,21 +364,18 @@ void RecorderView::refresh()
         m_first->setVisible(true);
         m_first->setText(QStringLiteral("Record"));
         const bool quickKey = m_settings.settings().recordingQuickKey.value_or(true);
-        m_first->setToolTip(quickKey ? QStringLiteral("Start from anywhere with ⌃⌥⌘R") : QString());
-        m_first->setDefault(true);
+        m_first->setToolTip(quickKey ? QStringLiteral("Start from anywhere with Ctrl+Alt+Super+R") : QString());
         break;
     }
     case RecordingState::Kind::Recording:
         m_first->setVisible(true);
         m_first->setText(QStringLiteral("Pause"));
         m_first->setToolTip(QString());
-        m_first->setDefault(false);
         break;
     case RecordingState::Kind::Paused:
         m_first->setVisible(true);
         m_first->setText(QStringLiteral("Resume"));
         m_first->setToolTip(QString());
-        m_first->setDefault(false);
         break;
     case RecordingState::Kind::Starting:
     case RecordingState::Kind::Finishing:
@@ -376,7 +384,61 @@ void RecorderView::refresh()
     }
     m_discard->setVisible(active);
     m_stop->setVisible(active);
-    m_stop->setDefault(active);
+    fitWindow();
+}
+
+QPushButton* RecorderView::defaultButton() const
+{
+    switch (m_session.state().kind) {
+    case RecordingState::Kind::Idle:
+    case RecordingState::Kind::Failed:
+        return m_first;
+    case RecordingState::Kind::Recording:
+    case RecordingState::Kind::Paused:
+        return m_stop;
+    case RecordingState::Kind::Starting:
+    case RecordingState::Kind::Finishing:
+        break;
+    }
+    return nullptr;
+}
+
+void RecorderView::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        if (QPushButton* button = defaultButton(); button && button->isVisible() && button->isEnabled()) {
+            button->click();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void RecorderView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && !m_tinting) {
+        m_tinting = true;  // tinting sets the captions' palettes, which would call here again
+        refresh();
+        m_tinting = false;
+    }
+}
+
+void RecorderView::fitWindow()
+{
+    // The window takes the height its content needs now, so a long warning shows in full and the
+    // window shrinks again once it is gone; the width stays the panel's.
+    QWidget* window = this->window();
+    if (window == this || !layout())
+        return;
+    layout()->activate();
+    if (QLayout* outer = window->layout())
+        outer->activate();
+    const int height = window->layout() && window->layout()->hasHeightForWidth()
+                           ? window->layout()->totalHeightForWidth(window->width())
+                           : window->sizeHint().height();
+    if (height > 0 && height != window->height())
+        window->resize(window->width(), height);
 }
 
 }  // namespace harkwell

@@ -46,12 +46,25 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Return and Enter press the button the state calls for: the panel is no dialog, so no button
+    // is a default by itself.
+    void keyPressEvent(QKeyEvent* event) override;
+    // The captions' colours are worked out against the panel's palette.
+    void changeEvent(QEvent* event) override;
+
+public:
+    // The button that Return presses in the current state, if any.
+    QPushButton* defaultButton() const;
+
+protected:
 
 private:
     void syncFromSession();
     void applyChange();
     void refresh();
     void fillSourcePicker();
+    void fitWindow();
+    bool m_tinting = false;
     void record();
     void confirmDiscard();
 

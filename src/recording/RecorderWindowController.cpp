@@ -38,12 +38,6 @@ protected:
         if (isVisible())
             m_moved();
     }
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QWidget::resizeEvent(event);
-        if (isVisible())
-            m_moved();
-    }
     void hideEvent(QHideEvent* event) override
     {
         m_moved();
@@ -161,12 +155,9 @@ void RecorderWindowController::bringForward()
 
 void RecorderWindowController::saveFrame(const QWidget& panel)
 {
-    // Where the window's frame stands, and the size of what it holds.
-    Defaults::standard().setValue(QString::fromLatin1(kFrameKey), QStringLiteral("%1 %2 %3 %4")
-                                                                      .arg(panel.x())
-                                                                      .arg(panel.y())
-                                                                      .arg(panel.width())
-                                                                      .arg(panel.height()));
+    // Where the window stands; its size always follows what it shows, so keeping it would only let
+    // a past warning's height come back.
+    Defaults::standard().setValue(QString::fromLatin1(kFrameKey), QStringLiteral("%1 %2").arg(panel.x()).arg(panel.y()));
 }
 
 void RecorderWindowController::restoreFrame(QWidget& panel)
@@ -174,15 +165,15 @@ void RecorderWindowController::restoreFrame(QWidget& panel)
     const auto saved = Defaults::standard().stringValue(QString::fromLatin1(kFrameKey));
     if (saved) {
         const QStringList parts = saved->split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        bool ok = parts.size() == 4;
+        // Older saves add the size after the position; only the position is taken.
+        bool ok = parts.size() == 2 || parts.size() == 4;
         QList<int> numbers;
         for (const QString& part : parts) {
             numbers.append(part.toInt(&ok));
             if (!ok)
                 break;
         }
-        if (ok && numbers.size() == 4 && numbers[2] > 0 && numbers[3] > 0) {
-            panel.resize(numbers[2], numbers[3]);
+        if (ok && numbers.size() >= 2) {
             panel.move(numbers[0], numbers[1]);
             return;
         }

@@ -409,8 +409,8 @@ QCoro::Task<> RecordingSession::stopAndSend()
         const QString message =
             QStringLiteral("Nothing was recorded: no system audio reached harkwell")
             + (microphone ? QStringLiteral(" and the microphone was silent") : QString())
-            + QStringLiteral(". Allow harkwell under Privacy & Security > System Audio Recording Only and restart harkwell "
-                             "before the next recording. This recording is silent; discard it under Silent recording ")
+            + QStringLiteral(". Linux asks no permission for system audio: check that PipeWire runs and the sound plays on "
+                             "the default output before the next recording. This recording is silent; discard it under Silent recording ")
             + id + QStringLiteral(".");
         setState(RecordingState::failed(message));
         if (m_services.recordingNotSent)

@@ -25,7 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kBatteryWarning[] = "On battery power: closing the lid puts the Mac to sleep and interrupts the recording.";
+constexpr char kBatteryWarning[] = "On battery power: closing the lid puts this computer to sleep and interrupts the recording.";
 
 QCoro::Task<> everySecond(Clock& clock, QPointer<RecordingSession> session, std::function<bool()> tick)
 {
@@ -154,8 +154,8 @@ void RecordingSession::checkSilentCapture(const QDateTime& now)
     if (!m_systemHeardSound && !m_systemGuardWarned && sourceIsPlaying()) {
         m_systemGuardWarned = true;
         log(QStringLiteral("system side silent while audio plays; system audio permission likely missing"));
-        addWarning(QStringLiteral("No system audio is reaching harkwell. Allow harkwell under Privacy & Security > System "
-                                  "Audio Recording Only, then restart harkwell."),
+        addWarning(QStringLiteral("No system audio is reaching harkwell. Linux asks no permission for it: check that "
+                                  "PipeWire runs and the sound plays on the default output, then restart harkwell."),
                    RecordingWarning::Kind::SystemAudio);
     }
     if (m_options.includeMicrophone && !m_micHeardSound && !m_micGuardWarned) {
@@ -286,7 +286,7 @@ void RecordingSession::willSleep()
     if (onBattery)
         postNotification(QStringLiteral("harkwell.recorder.sleep.") + m_currentId.value_or(QString()),
                          QStringLiteral("Recording interrupted"),
-                         QStringLiteral("The Mac is going to sleep on battery. harkwell's recording has a gap until it wakes."));
+                         QStringLiteral("This computer is going to sleep on battery. harkwell's recording has a gap until it wakes."));
 }
 
 void RecordingSession::didWake()
@@ -298,7 +298,7 @@ void RecordingSession::didWake()
     const QDateTime now = m_services.clock->now();
     log(QStringLiteral("woke after %1 s asleep during %2").arg(QString::number(secondsBetween(slept, now), 'f', 0), idText()));
     const QString format = QStringLiteral("HH:mm");
-    addWarning(QStringLiteral("The Mac slept from ") + slept.toLocalTime().toString(format) + QStringLiteral(" to ")
+    addWarning(QStringLiteral("This computer slept from ") + slept.toLocalTime().toString(format) + QStringLiteral(" to ")
                    + now.toLocalTime().toString(format) + QStringLiteral("; the recording has a gap there."),
                RecordingWarning::Kind::Note);
     if (m_state.kind != RecordingState::Kind::Recording)
@@ -311,7 +311,7 @@ void RecordingSession::didWake()
                                             QString::fromLatin1(SegmentReason::kWake), std::nullopt, referenceDelay());
         !begun) {
         log(QStringLiteral("could not start a segment after waking: %1").arg(begun.error().text));
-        addWarning(QStringLiteral("The recording could not continue after the Mac woke; what was recorded is being sent."),
+        addWarning(QStringLiteral("The recording could not continue after this computer woke; what was recorded is being sent."),
                    RecordingWarning::Kind::Note);
         endEarly();
         return;
@@ -473,7 +473,7 @@ void RecordingSession::applyEchoCancellation(bool cutSegment)
     QString text;
     if (engine.outputIsAirPlay() || engine.outputLatency() > RecordingEngine::kEchoLatencyLimit)
         text = QStringLiteral("The sound plays through AirPlay or a speaker with a long delay, later than echo cancellation "
-                              "can follow, so the microphone also hears the others. Use headphones or the Mac's own "
+                              "can follow, so the microphone also hears the others. Use headphones or this computer's own "
                               "speakers.");
     else if (echoSetting() == QLatin1String("off"))
         text = QStringLiteral("The sound comes out of the speakers, so the microphone also hears the others. Use "

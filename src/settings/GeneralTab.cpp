@@ -99,7 +99,7 @@ GeneralTab::GeneralTab(SettingsEditingCopy& copy, const SettingsServices& servic
     FormSection::setTone(m_loginError, FormSection::Tone::Error);
     m_loginError->hide();
     startup->addRow(m_loginError);
-    startup->setFooter(QStringLiteral("Takes effect immediately. Needed on a Mac that captures Voice Memos: nothing is "
+    startup->setFooter(QStringLiteral("Takes effect immediately. Needed on a computer that captures Voice Memos: nothing is "
                                       "captured while harkwell is not running."));
     layout->addWidget(startup);
     layout->addStretch(1);

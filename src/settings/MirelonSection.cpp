@@ -47,7 +47,7 @@ QString MirelonSection::footer()
     return QStringLiteral("Connecting opens Mirelon in your browser, where you are already signed in, and stores a device "
                           "token in the macOS Keychain (service ") +
            QString::fromLatin1(identity::kBundleIdentifier) +
-           QStringLiteral(") — no account password is kept on this Mac. Disconnect removes the token here; to revoke it "
+           QStringLiteral(") — no account password is kept on this computer. Disconnect removes the token here; to revoke it "
                           "server-side, use the device list in Mirelon. Base URL: leave blank for ") +
            ServiceAddress::defaultBaseUrl().toString() + u'.';
 }
@@ -113,7 +113,7 @@ void MirelonSection::showState()
     }
     case Kind::Pairing: {
         layout->setSpacing(6);
-        layout->addWidget(new QLabel(QStringLiteral("Approve this Mac in your browser."), content));
+        layout->addWidget(new QLabel(QStringLiteral("Approve this computer in your browser."), content));
         auto* code = new QLabel(state.userCode, content);
         code->setObjectName(QStringLiteral("userCode"));
         code->setTextFormat(Qt::PlainText);

@@ -40,14 +40,14 @@ NotifyTab::NotifyTab(SettingsEditingCopy& copy, TranscriptNotifier& notifier, QW
     auto* permission = new FormSection(QStringLiteral("Permission"), this);
     m_permission = new QLabel(permission);
     m_permission->setObjectName(QStringLiteral("notificationPermission"));
-    permission->addRow(QStringLiteral("macOS:"), m_permission);
+    permission->addRow(QStringLiteral("Desktop:"), m_permission);
     auto* open = new QPushButton(QStringLiteral("Open Notification settings…"), permission);
     connect(open, &QPushButton::clicked, this, [] { TranscriptNotifier::openNotificationSettings(); });
     auto* test = new QPushButton(QStringLiteral("Send test notification"), permission);
     connect(test, &QPushButton::clicked, this, [this] { m_notifier.sendTest(); });
     permission->addRow(FormSection::row({open, test, nullptr}, permission));
-    permission->setFooter(QStringLiteral("macOS decides whether harkwell may show notifications (System Settings > "
-                                         "Notifications > harkwell). Recording reminders use the same permission."));
+    permission->setFooter(QStringLiteral("The desktop's notification service shows harkwell's notifications; none show when no "
+                                         "service answers. Recording reminders use the same service."));
     layout->addWidget(permission);
     layout->addStretch(1);
 

@@ -44,8 +44,7 @@ QCheckBox* toggle(const QString& label, bool& field, const QString& name, QWidge
 }
 
 constexpr char kSystemAudioRestartReason[] =
-    "macOS applies a System Audio Recording grant only when an app starts, so harkwell needs to restart before it "
-    "can record system audio.";
+    "harkwell connects to the system audio when it starts, so it needs to restart before it can record system audio.";
 
 }  // namespace
 
@@ -114,7 +113,7 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
                                         secondary(QStringLiteral("minutes of silence (0 = off)"), recording), nullptr},
                                        recording));
     recording->setFooter(QStringLiteral(
-        "Record in the menu records what the Mac plays and, with the microphone on, what you say. On Stop & send the "
+        "Record in the menu records what this computer plays and, with the microphone on, what you say. On Stop & send the "
         "recording goes to <vault>/_inbox like a Voice Memo and is uploaded to Mirelon as a meeting. The left channel "
         "is your microphone, the right channel the others, so Mirelon can tell the two sides apart; with the "
         "microphone off, the system audio is recorded in stereo. Record from in the menu picks another source for one "
@@ -140,7 +139,7 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
     auto* consent = new FormSection(QStringLiteral("Consent"), this);
     consent->addRow(toggle(QStringLiteral("Show the recorder window while recording"), copy.recordingShowWindow,
                            QStringLiteral("recordingShowWindow"), consent));
-    consent->addRow(toggle(QStringLiteral("Start recording from anywhere with ⌃⌥⌘R"), copy.recordingQuickKey,
+    consent->addRow(toggle(QStringLiteral("Start recording from anywhere with Ctrl+Alt+Super+R"), copy.recordingQuickKey,
                            QStringLiteral("recordingQuickKey"), consent));
     auto* reminder = toggle(QStringLiteral("Remind me to tell the others when a recording starts"),
                             copy.recordingConsentReminder, QStringLiteral("recordingConsentReminder"), consent);
@@ -179,10 +178,8 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
     connect(recheck, &QPushButton::clicked, this, &RecordingTab::refreshRecordingDevices);
     permissions->addRow(FormSection::row({recheck, nullptr}, permissions));
     permissions->setFooter(QStringLiteral(
-        "macOS asks for both the first time you press Record. System audio is granted in Privacy & Security under "
-        "Screen & System Audio Recording, in the System Audio Recording Only list; macOS gives no way to read that "
-        "setting, so harkwell checks the audio itself and warns in the menu when no system audio reaches it, and then "
-        "does not upload a silent recording."));
+        "Linux asks no permission for the microphone or system audio; harkwell checks the audio itself and warns in "
+        "the menu when no system audio reaches it, and then does not upload a silent recording."));
     layout->addWidget(permissions);
     layout->addStretch(1);
 

@@ -76,8 +76,8 @@ WatchedFoldersSection::WatchedFoldersSection(SettingsEditingCopy& copy, const Se
     connect(m_keepRunning, &QCheckBox::toggled, this, [this](bool on) { m_copy.keepVoiceMemosRunning = on; });
     section->addRow(m_keepRunning);
     section->addRow(FormSection::caption(
-        QStringLiteral("With iCloud, recordings only arrive as files while Voice Memos is open. Turn this on for a Mac "
-                       "that captures; leave it off on a Mac with little free disk, since Voice Memos then downloads "
+        QStringLiteral("With iCloud, recordings only arrive as files while Voice Memos is open. Turn this on for a computer "
+                       "that captures; leave it off on a computer with little free disk, since Voice Memos then downloads "
                        "the whole library."),
         section));
     section->setFooter(QStringLiteral(

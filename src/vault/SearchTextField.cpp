@@ -75,6 +75,14 @@ void SearchTextField::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    // With Shift or Ctrl an arrow selects or moves by word, as in any text field.
+    const bool modified = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool arrow = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down || event->key() == Qt::Key_Left
+                       || event->key() == Qt::Key_Right;
+    if (modified && arrow) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Up:
         run(m_callbacks.onArrowUp);

@@ -1,6 +1,8 @@
 #include "vault/SearchView.h"
 
+#include "foundation/Contrast.h"
 #include "foundation/Settings.h"
+#include "foundation/Symbols.h"
 #include "vault/SearchFileActions.h"
 #include "vault/SearchIndex.h"
 #include "vault/SearchResultRow.h"
@@ -58,26 +60,26 @@ QLabel* styledLabel(const QString& text, const QFont& font, double alpha, QWidge
 constexpr double kSecondary = 0.6;
 constexpr double kTertiary = 0.4;
 
-QToolButton* symbolButton(const QString& themeIcon, const QString& fallback, QWidget* parent)
+// The accent for what is switched on: the palette's highlight, made to stand out from the window.
+QColor accent(const QPalette& palette)
+{
+    return Contrast::readable(palette.color(QPalette::Highlight), palette.color(QPalette::Window), Contrast::kGraphic);
+}
+
+void setSymbol(QToolButton* button, Symbols::Kind kind, bool on = false)
+{
+    const QPalette& palette = button->palette();
+    button->setIcon(Symbols::icon(kind, on ? accent(palette) : Contrast::secondaryText(palette)));
+}
+
+QToolButton* symbolButton(Symbols::Kind kind, QWidget* parent)
 {
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
-    const QIcon icon = QIcon::fromTheme(themeIcon);
-    if (icon.isNull())
-        button->setText(fallback);
-    else
-        button->setIcon(icon);
+    button->setIconSize(QSize(18, 18));
+    setSymbol(button, kind);
     return button;
-}
-
-void setSymbol(QToolButton* button, const QString& themeIcon, const QString& fallback)
-{
-    const QIcon icon = QIcon::fromTheme(themeIcon);
-    if (icon.isNull())
-        button->setText(fallback);
-    else
-        button->setIcon(icon);
 }
 
 QFrame* divider(QWidget* parent)
@@ -140,7 +142,8 @@ QWidget* SearchView::makeSearchHeader()
     auto* searchRow = new QHBoxLayout;
     searchRow->setContentsMargins(12, 12, 12, 12);
     searchRow->setSpacing(8);
-    auto* glass = styledLabel(QStringLiteral("⌕"), title2(font()), kSecondary, header);
+    auto* glass = new QLabel(header);
+    glass->setPixmap(Symbols::icon(Symbols::Kind::MagnifyingGlass, Contrast::secondaryText(palette())).pixmap(22, 22));
     searchRow->addWidget(glass);
 
     SearchTextField::Callbacks callbacks;
@@ -165,17 +168,18 @@ QWidget* SearchView::makeSearchHeader()
     connect(m_field, &SearchTextField::edited, this, [this](const QString& text) { m_index.setQuery(text); });
     searchRow->addWidget(m_field, 1);
 
-    m_systemFilesButton = symbolButton(QStringLiteral("view-hidden"), QStringLiteral("◌"), header);
+    m_systemFilesButton = symbolButton(Symbols::Kind::Eye, header);
     connect(m_systemFilesButton, &QToolButton::clicked, this,
             [this] { m_index.setHideSystemFiles(!m_index.hideSystemFiles()); });
     searchRow->addWidget(m_systemFilesButton);
-    m_deepButton = symbolButton(QStringLiteral("edit-find"), QStringLiteral("⌕"), header);
+    m_deepButton = symbolButton(Symbols::Kind::DeepSearch, header);
     connect(m_deepButton, &QToolButton::clicked, this, [this] { m_index.setDeepSearch(!m_index.isDeepSearch()); });
     searchRow->addWidget(m_deepButton);
     rows->addLayout(searchRow);
 
     auto* statusRow = new QHBoxLayout;
-    statusRow->setContentsMargins(12, 2, 12, 2);
+    statusRow->setContentsMargins(12, 2, 12, 8);
+    statusRow->setSpacing(6);
     m_spinner = new QProgressBar(header);
     m_spinner->setRange(0, 0);
     m_spinner->setTextVisible(false);
@@ -239,31 +243,27 @@ QWidget* SearchView::makeFolderHeader()
     auto* titleRow = new QHBoxLayout;
     titleRow->setContentsMargins(12, 12, 12, 12);
     titleRow->setSpacing(8);
-    QToolButton* back = symbolButton(QStringLiteral("go-previous"), QStringLiteral("‹"), header);
+    QToolButton* back = symbolButton(Symbols::Kind::ChevronLeft, header);
     back->setFont(title2(font()));
     back->setToolTip(QStringLiteral("Back to search"));
     connect(back, &QToolButton::clicked, this, [this] { m_index.exitFolderMode(); });
     titleRow->addWidget(back);
     auto* folderSymbol = new QLabel(header);
-    const QIcon folderIcon = QIcon::fromTheme(QStringLiteral("folder"));
-    if (folderIcon.isNull())
-        folderSymbol->setText(QStringLiteral("▰"));
-    else
-        folderSymbol->setPixmap(folderIcon.pixmap(20, 20));
-    folderSymbol->setStyleSheet(QStringLiteral("color: blue;"));
+    folderSymbol->setPixmap(Symbols::icon(Symbols::Kind::Folder, accent(palette())).pixmap(20, 20));
     titleRow->addWidget(folderSymbol);
     m_folderTitle = new QLabel(header);
     m_folderTitle->setFont(title3(font()));
     m_folderTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     titleRow->addWidget(m_folderTitle, 1);
-    m_sortButton = symbolButton(QStringLiteral("view-sort-ascending"), QStringLiteral("abc"), header);
+    m_sortButton = symbolButton(Symbols::Kind::SortByName, header);
     connect(m_sortButton, &QToolButton::clicked, this,
             [this] { m_index.setFolderSortByName(!m_index.folderSortByName()); });
     titleRow->addWidget(m_sortButton);
     rows->addLayout(titleRow);
 
     auto* statusRow = new QHBoxLayout;
-    statusRow->setContentsMargins(12, 2, 12, 2);
+    statusRow->setContentsMargins(12, 2, 12, 8);
+    statusRow->setSpacing(6);
     m_folderCountLabel = styledLabel(QString(), caption2(font()), kSecondary, header);
     statusRow->addWidget(m_folderCountLabel);
     m_folderSortLabel = styledLabel(QString(), caption2(font()), kTertiary, header);
@@ -285,9 +285,9 @@ QWidget* SearchView::makeHintBar()
         const char* label;
         Shown shown;
     } hints[] = {
-        {"↵", "Open", Shown::Always},   {"←", "Back", Shown::FolderMode}, {"⌘S", "Sort", Shown::FolderMode},
-        {"→", "Folder", Shown::SearchMode}, {"⌘M", "Mail", Shown::Always},  {"⌘P", "PDF", Shown::Always},
-        {"⌘F", "Finder", Shown::Always}, {"⌘D", "Delete", Shown::Always}, {"esc", "Close", Shown::Always},
+        {"↵", "Open", Shown::Always},          {"←", "Back", Shown::FolderMode},     {"Ctrl+S", "Sort", Shown::FolderMode},
+        {"→", "Folder", Shown::SearchMode},    {"Ctrl+M", "Mail", Shown::Always},    {"Ctrl+P", "PDF", Shown::Always},
+        {"Ctrl+F", "Files", Shown::Always},    {"Ctrl+D", "Delete", Shown::Always},  {"esc", "Close", Shown::Always},
     };
     const QColor text = palette().color(QPalette::WindowText);
     for (const auto& hint : hints) {
@@ -387,6 +387,11 @@ void SearchView::refresh()
 {
     const bool folderMode = m_index.folderPath().has_value();
     m_header->setCurrentIndex(folderMode ? 1 : 0);
+    // The stack takes the height of the header shown, not of the taller one hidden behind it.
+    for (int page = 0; page < m_header->count(); ++page)
+        m_header->widget(page)->setSizePolicy(QSizePolicy::Preferred,
+                                              page == m_header->currentIndex() ? QSizePolicy::Maximum : QSizePolicy::Ignored);
+    m_header->updateGeometry();
     for (QWidget* hint : std::as_const(m_folderHints))
         hint->setVisible(folderMode);
     m_searchHint->setVisible(!folderMode);
@@ -396,23 +401,18 @@ void SearchView::refresh()
         const QFontMetrics metrics(m_folderTitle->font());
         m_folderTitle->setText(metrics.elidedText(*m_index.folderPath(), Qt::ElideLeft, std::max(80, m_folderTitle->width())));
         m_folderTitle->setToolTip(*m_index.folderPath());
-        setSymbol(m_sortButton, byName ? QStringLiteral("view-sort-ascending") : QStringLiteral("view-calendar"),
-                  byName ? QStringLiteral("abc") : QStringLiteral("date"));
+        setSymbol(m_sortButton, byName ? Symbols::Kind::SortByName : Symbols::Kind::SortByDate);
         m_sortButton->setToolTip(byName ? QStringLiteral("Sorted by name — click for date")
                                         : QStringLiteral("Sorted by date — click for name"));
         m_folderCountLabel->setText(QStringLiteral("%1 files").arg(m_index.folderFiles().size()));
         m_folderSortLabel->setText(byName ? QStringLiteral("sorted by name") : QStringLiteral("sorted by date"));
     } else {
         const bool hidden = m_index.hideSystemFiles();
-        setSymbol(m_systemFilesButton, hidden ? QStringLiteral("view-hidden") : QStringLiteral("view-visible"),
-                  hidden ? QStringLiteral("◌") : QStringLiteral("◉"));
-        m_systemFilesButton->setStyleSheet(hidden ? QString() : QStringLiteral("color: blue;"));
+        setSymbol(m_systemFilesButton, Symbols::Kind::Eye, !hidden);
         m_systemFilesButton->setToolTip(hidden ? QStringLiteral("System files hidden — click to show")
                                                : QStringLiteral("Showing all files — click to hide system files"));
         const bool deep = m_index.isDeepSearch();
-        setSymbol(m_deepButton, deep ? QStringLiteral("system-search") : QStringLiteral("edit-find"),
-                  deep ? QStringLiteral("✱") : QStringLiteral("⌕"));
-        m_deepButton->setStyleSheet(deep ? QStringLiteral("color: blue;") : QString());
+        setSymbol(m_deepButton, Symbols::Kind::DeepSearch, deep);
         m_deepButton->setToolTip(deep ? QStringLiteral("All files") : QStringLiteral("Search all files"));
 
         const bool loading = m_index.isLoadingFull();
@@ -422,7 +422,7 @@ void SearchView::refresh()
         m_fileCountLabel->setVisible(!loading);
         m_daysButton->setText(deep ? QStringLiteral("All files")
                                    : QStringLiteral("Last %1 days  -- click to search all").arg(lookBackDays(m_settings)));
-        m_daysButton->setStyleSheet(deep ? QStringLiteral("color: blue;") : QString());
+        m_daysButton->setStyleSheet(deep ? QStringLiteral("color: %1;").arg(accent(palette()).name()) : QString());
         m_fileCountLabel->setText(QStringLiteral("(%1 files)").arg(m_index.indexFileCount()));
         m_resultsLabel->setText(QStringLiteral("%1 results").arg(m_index.results().size()));
 

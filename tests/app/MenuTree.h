@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 namespace harkwell::test {
 
 inline void appendTree(QStringList& lines, const MenuRows& rows, int depth, int maxDepth)
@@ -13,7 +15,7 @@ inline void appendTree(QStringList& lines, const MenuRows& rows, int depth, int 
     for (const MenuRow& row : rows) {
         lines << QString(depth * 2, QLatin1Char(' ')) + (row.kind == MenuRow::Kind::Separator ? QStringLiteral("---") : row.text);
         if (row.kind == MenuRow::Kind::Submenu && depth + 1 < maxDepth)
-            appendTree(lines, row.children, depth + 1, maxDepth);
+            appendTree(lines, row.content(), depth + 1, maxDepth);
     }
 }
 
@@ -25,15 +27,17 @@ inline QStringList tree(const MenuRows& rows, int maxDepth = 99)
     return lines;
 }
 
-inline const MenuRow* findRow(const MenuRows& rows, const QString& text)
+// Submenus built on opening are opened on the way.
+inline std::optional<MenuRow> findRow(const MenuRows& rows, const QString& text)
 {
     for (const MenuRow& row : rows) {
         if (row.text == text)
-            return &row;
-        if (const MenuRow* inner = findRow(row.children, text))
-            return inner;
+            return row;
+        if (row.kind == MenuRow::Kind::Submenu)
+            if (std::optional<MenuRow> inner = findRow(row.content(), text))
+                return inner;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 }  // namespace harkwell::test

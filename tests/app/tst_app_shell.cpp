@@ -235,7 +235,7 @@ private slots:
     void loginItemDescriptions()
     {
         QCOMPARE(LoginItem::describe(AutostartStatus::RequiresApproval),
-                 QString("requires approval in System Settings > General > Login Items"));
+                 QString("requires approval in system settings > General > Login Items"));
         QCOMPARE(LoginItem::describe(AutostartStatus(7)), QString("unknown (7)"));
     }
 

@@ -85,7 +85,7 @@ private slots:
 
         const MenuRow* vault = find(rows, "Vault");
         QCOMPARE(texts(vault->children), (QStringList{"Today (0)", "---", "Search Vault..."}));
-        QCOMPARE(texts(vault->children.first().children), QStringList{"No files created today"});
+        QCOMPARE(texts(vault->children.first().content()), QStringList{"No files created today"});
         QVERIFY(vault->children.last().shortcut.isEmpty());
     }
 
@@ -186,7 +186,7 @@ private slots:
                                     "Open Microphone settings\u2026", "Recording settings\u2026"})
             test::findRow(rows, text)->action();
         test::findRow(rows, "Silent recording s")->children[0].action();
-        const MenuRow* unfinished = test::findRow(rows, "Unfinished recording u");
+        const auto unfinished = test::findRow(rows, "Unfinished recording u");
         unfinished->children[0].action();
         unfinished->children[1].action();
         QCOMPARE(calls, (QStringList{

@@ -201,9 +201,9 @@ private slots:
         QCOMPARE(tree(rows, 2), menu);
         QCOMPARE(tree(rows.first().children.last().children, 2), months);
         // An older day keeps its files, newest first.
-        const MenuRow* day = findRow(rows, "Jan 15 (2)");
+        const auto day = findRow(rows, "Jan 15 (2)");
         QVERIFY(day);
-        QCOMPARE(tree(day->children), (QStringList{"0115-2.md  \u2014  _inbox", "0115-1.md  \u2014  _inbox"}));
+        QCOMPARE(tree(day->content()), (QStringList{"0115-2.md  \u2014  _inbox", "0115-1.md  \u2014  _inbox"}));
     }
 
     void specialFoldersAreShownOnlyWithFiles()

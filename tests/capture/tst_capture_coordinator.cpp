@@ -180,8 +180,8 @@ private slots:
         QCOMPARE(CaptureAccess::State::ok(1).explanation(), "harkwell can read the Voice Memos folder (1 file).");
         QCOMPARE(CaptureAccess::State::ok(3).explanation(), "harkwell can read the Voice Memos folder (3 files).");
         QCOMPARE(CaptureAccess::State::notConfigured().explanation(), "Voice Memos capture is switched off in Settings.");
-        QVERIFY(CaptureAccess::State::missing().explanation().startsWith("The Voice Memos folder does not exist on this Mac."));
-        QVERIFY(CaptureAccess::State::empty().explanation().contains(QString::fromUtf8("on this Mac \u2014 the audio")));
+        QVERIFY(CaptureAccess::State::missing().explanation().startsWith("The Voice Memos folder does not exist on this computer."));
+        QVERIFY(CaptureAccess::State::empty().explanation().contains(QString::fromUtf8("on this computer \u2014 the audio")));
 
         const QStringList denied = CaptureAccess::State::denied().explanation().split('\n');
         QCOMPARE(denied.size(), 7);

@@ -111,7 +111,7 @@ private slots:
         m_controller->show();
         QVERIFY(m_controller->window()->isVisible());
         QCOMPARE(m_controller->window()->windowTitle(), QStringLiteral("Welcome to harkwell"));
-        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this Mac..."));
+        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this computer..."));
 
         WelcomeView* view = showAndLoad();
         QVERIFY(view);
@@ -136,7 +136,7 @@ private slots:
         WelcomeView* view = showAndLoad();
         QVERIFY(view);
         QCOMPARE(view->heading(), QString());
-        QCOMPARE(view->emptyText(), QStringLiteral("No Obsidian vaults found on this Mac."));
+        QCOMPARE(view->emptyText(), QStringLiteral("No Obsidian vaults found on this computer."));
         QVERIFY(view->createCard()->isVisibleTo(view));
         QVERIFY(view->customFolderCard()->isVisibleTo(view));
     }
@@ -245,7 +245,7 @@ private slots:
         m_controller->show();
         QVERIFY(m_controller->view() != view);
         QVERIFY(m_controller->view()->isLoading());
-        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this Mac..."));
+        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this computer..."));
         QTRY_VERIFY_WITH_TIMEOUT(!m_controller->view()->isLoading(), 5000);
         QVERIFY(m_detections >= 2);
     }

@@ -3,6 +3,7 @@
 
 #include "SessionFixture.h"
 
+#include "foundation/Contrast.h"
 #include "foundation/HarkwellLog.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/hotkeys/FakeGlobalKeys.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -31,10 +33,22 @@ namespace {
 
 using test::logText;
 
+// A button's text as it shows: "&&" is a literal "&", a single "&" marks a mnemonic.
+QString shown(const QString& text)
+{
+    QString plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size())
+            ++i;
+        plain += text[i];
+    }
+    return plain;
+}
+
 QPushButton* button(QWidget* panel, const QString& text)
 {
     for (QPushButton* b : panel->findChildren<QPushButton*>())
-        if (b->text() == text && b->isVisibleTo(panel))
+        if (shown(b->text()) == text && b->isVisibleTo(panel))
             return b;
     return nullptr;
 }
@@ -50,7 +64,7 @@ QStringList buttons(QWidget* panel)
     QStringList texts;
     for (QPushButton* b : panel->findChildren<QPushButton*>())
         if (b->isVisibleTo(panel))
-            texts.append(b->text());
+            texts.append(shown(b->text()));
     return texts;
 }
 
@@ -136,7 +150,7 @@ private slots:
         panel->show();
         auto* view = panel->findChild<RecorderView*>();
         QCOMPARE(buttons(panel), QStringList{"Record"});
-        QCOMPARE(button(panel, "Record")->toolTip(), QStringLiteral("Start from anywhere with ⌃⌥⌘R"));
+        QCOMPARE(button(panel, "Record")->toolTip(), QStringLiteral("Start from anywhere with Ctrl+Alt+Super+R"));
 
         panel->findChild<QCheckBox*>()->setChecked(false);  // only prepares the next Record
         QCOMPARE(w.f.session->state().kind, Kind::Idle);
@@ -219,9 +233,69 @@ private slots:
         }
         const auto saved = Defaults::standard().stringValue("NSWindow Frame HarkwellRecorder");
         QVERIFY(saved);
-        QVERIFY2(saved->startsWith("123 77 "), qPrintable(*saved));
+        QCOMPARE(*saved, QStringLiteral("123 77"));  // the size follows what the panel shows
         std::unique_ptr<QWidget> again(w.controller.makePanel());
         QCOMPARE(again->pos(), QPoint(123, 77));
+    }
+
+    void returnPressesTheStatesButton()
+    {
+        Window w;
+        std::unique_ptr<QWidget> panel(w.controller.makePanel());
+        panel->show();
+        auto* view = panel->findChild<RecorderView*>();
+        QTest::keyClick(view, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(w.f.session->state().kind, Kind::Recording, 5000);
+        w.f.play(1.0);
+        QTest::keyClick(view, Qt::Key_Enter);  // "Stop & send", not "Pause"
+        QTRY_COMPARE_WITH_TIMEOUT(w.f.session->state().kind, Kind::Idle, 20000);
+    }
+
+    void warningsShowInFullAndThePanelFollowsItsContent()
+    {
+        Window w;
+        w.f.hal.removeDevice("mic");
+        w.f.hal.addDevice({"mic2", "USB Microphone", {1}, {}, 48000, AudioTransport::kUsb});
+        w.f.hal.setDefaultInput("mic2");  // digitally silent: the guard warns after 6 s
+        std::unique_ptr<QWidget> panel(w.controller.makePanel());
+        panel->show();
+        w.f.start();
+        w.f.play(1.0);
+        const int plain = panel->height();
+
+        w.f.play(7.0);
+        QVERIFY(!w.f.warningTexts().isEmpty());
+        QLabel* warning = nullptr;
+        for (QLabel* label : panel->findChildren<QLabel*>())
+            if (label->text() == w.f.warningTexts().first())
+                warning = label;
+        QVERIFY(warning && warning->isVisibleTo(panel.get()));
+        QVERIFY(warning->heightForWidth(warning->width()) > 2 * warning->fontMetrics().height());  // three lines
+        QVERIFY2(warning->height() >= warning->heightForWidth(warning->width()),
+                 qPrintable(QString("%1 < %2").arg(warning->height()).arg(warning->heightForWidth(warning->width()))));
+        QVERIFY(warning->mapTo(panel.get(), QPoint(0, warning->height())).y() <= panel->height());
+        QVERIFY(panel->height() > plain);
+
+        // Readable on a light and on a dark panel.
+        for (const auto& [window, text] : {std::pair{QColor(0xefefef), QColor(Qt::black)},
+                                           std::pair{QColor(0x2b2b2b), QColor(0xeeeeee)}}) {
+            QPalette palette = panel->palette();
+            palette.setColor(QPalette::Window, window);
+            palette.setColor(QPalette::WindowText, text);
+            panel->setPalette(palette);
+            const QColor colour = warning->palette().color(QPalette::WindowText);
+            QVERIFY2(Contrast::ratio(colour, window) >= Contrast::kText, qPrintable(colour.name() + " on " + window.name()));
+        }
+
+        // Back to its plain height once the warning is gone, and no size is kept for next time.
+        w.f.session->discard();
+        QTRY_COMPARE(w.f.session->state().kind, Kind::Idle);
+        w.f.start();
+        w.f.play(1.0);
+        QCOMPARE(panel->height(), plain);
+        const auto saved = Defaults::standard().stringValue("NSWindow Frame HarkwellRecorder");
+        QVERIFY(!saved || saved->split(' ').size() == 2);
+        w.f.session->discard();
     }
 
     void sourceChoicesKeepTheSelection()

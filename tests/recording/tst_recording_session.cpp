@@ -146,9 +146,9 @@ private slots:
         f.stopAndSend();
 
         const QString message = "Nothing was recorded: no system audio reached harkwell" + clause
-                                + ". Allow harkwell under Privacy & Security > System Audio Recording Only and restart "
-                                  "harkwell before the next recording. This recording is silent; discard it under Silent "
-                                  "recording "
+                                + ". Linux asks no permission for system audio: check that PipeWire runs and the sound "
+                                  "plays on the default output before the next recording. This recording is silent; "
+                                  "discard it under Silent recording "
                                 + id + ".";
         QCOMPARE(f.session->state(), RecordingState::failed(message));
         QCOMPARE(f.notSent, (QStringList{id, message}));
@@ -323,7 +323,7 @@ private slots:
         f.hal.setPlaying(f.zoom, false);  // no silence warnings beside it
         f.power.setOnBattery(true);
         f.start(false);
-        const QString text = "On battery power: closing the lid puts the Mac to sleep and interrupts the recording.";
+        const QString text = "On battery power: closing the lid puts this computer to sleep and interrupts the recording.";
         QCOMPARE(f.warningTexts(), QStringList{text});
 
         f.power.setOnBattery(false);
@@ -414,7 +414,7 @@ private slots:
             QCOMPARE(f.notifications.posted().first().identifier, "harkwell.recorder.sleep." + f.id());
             QCOMPARE(f.notifications.posted().first().title, QStringLiteral("Recording interrupted"));
         }
-        QVERIFY(f.warningTexts().contains("The Mac slept from 09:00 to 09:20; the recording has a gap there."));
+        QVERIFY(f.warningTexts().contains("This computer slept from 09:00 to 09:20; the recording has a gap there."));
         QCOMPARE(f.session->elapsed(), 1.0);
         QCOMPARE(reasons(*f.sidecarOnDisk(f.id())), paused ? QStringList{"start"} : (QStringList{"start", "wake"}));
         QVERIFY(logText().contains(QStringLiteral("the Mac is going to sleep during %1 (%2)")

@@ -98,7 +98,7 @@ private slots:
         QVERIFY(!isShown(button(&view, "Detect Voice Memos folder")));
         QCOMPARE(summary(&view, "voice-memos"), QStringLiteral("Voice Memos folder not found"));
         QLabel* explanation = row(&view, "voice-memos")->findChild<QLabel*>("explanation");
-        QVERIFY(explanation->text().startsWith("The Voice Memos folder does not exist on this Mac."));
+        QVERIFY(explanation->text().startsWith("The Voice Memos folder does not exist on this computer."));
         QCOMPARE(explanation->text(), CaptureAccess::State::missing().explanation());
         QVERIFY(!isShown(button(&view, "Send recordings already in Voice Memos…")));
         // No folder on: upload and keep-running wait, keeping their values.

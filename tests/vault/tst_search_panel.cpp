@@ -394,6 +394,16 @@ void SearchPanelTest::textFieldKeys_data()
     QTest::newRow("left at the start") << "abc" << 0 << false << int(Qt::Key_Left) << none << "left";
     QTest::newRow("left inside the text") << "abc" << 2 << false << int(Qt::Key_Left) << none << "";
     QTest::newRow("left with everything selected") << "abc" << 3 << true << int(Qt::Key_Left) << none << "left";
+    // With Shift or Ctrl the arrows stay the field's, as in any text field.
+    const int shift = int(Qt::ShiftModifier);
+    QTest::newRow("Shift-left selects") << "abc" << 3 << false << int(Qt::Key_Left) << shift << "";
+    QTest::newRow("Shift-left at the start") << "abc" << 0 << false << int(Qt::Key_Left) << shift << "";
+    QTest::newRow("Shift-right at the end") << "abc" << 3 << false << int(Qt::Key_Right) << shift << "";
+    QTest::newRow("Shift-up") << "abc" << 3 << false << int(Qt::Key_Up) << shift << "";
+    QTest::newRow("Shift-down") << "abc" << 0 << false << int(Qt::Key_Down) << shift << "";
+    QTest::newRow("Ctrl-left at the start") << "abc" << 0 << false << int(Qt::Key_Left) << int(Qt::ControlModifier) << "";
+    QTest::newRow("Ctrl-right at the end") << "abc" << 3 << false << int(Qt::Key_Right) << int(Qt::ControlModifier)
+                                           << "";
     QTest::newRow("return") << "abc" << 3 << false << int(Qt::Key_Return) << none << "return";
     QTest::newRow("escape") << "abc" << 3 << false << int(Qt::Key_Escape) << none << "escape";
     QTest::newRow("Ctrl-M") << "abc" << 3 << false << int(Qt::Key_M) << int(Qt::ControlModifier) << "M";
@@ -431,8 +441,10 @@ void SearchPanelTest::textFieldKeys()
     QTest::keyClick(&field, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(calls, raised.isEmpty() ? QStringList{} : QStringList{raised});
     QCOMPARE(field.text(), text);
-    if (key == Qt::Key_Right && raised.isEmpty())
+    if (key == Qt::Key_Right && raised.isEmpty() && modifiers == Qt::NoModifier)
         QVERIFY(field.cursorPosition() > caret);
+    if (key == Qt::Key_Left && modifiers == Qt::ShiftModifier && caret > 0)
+        QCOMPARE(field.selectedText(), text.right(1));
 
     // Without callbacks the commands are still taken, and nothing is typed.
     SearchTextField bare({});
