@@ -462,15 +462,23 @@ private slots:
         QVERIFY(logText().contains("[harkwell] recorder: 1 unfinished recording(s) found: " + id));
     }
 
+    void anUnfinishedRecordingIsSentFromRecovery_data()
+    {
+        QTest::addColumn<bool>("audioAtLaunch");
+        QTest::newRow("audio system answers") << true;
+        QTest::newRow("no audio system at the next launch") << false;
+    }
     void anUnfinishedRecordingIsSentFromRecovery()
     {
+        QFETCH(bool, audioAtLaunch);
         test::SessionFixture f;
         f.start();
         f.play(2.0);
         const QString id = f.id();
         f.session->closeForTermination();
-        f.makeSession();
+        f.makeSession(audioAtLaunch);
         f.session->launchCheck();
+        QCOMPARE(f.session->pendingRecovery().size(), 1);
 
         QList<Kind> states;
         connect(f.session.get(), &RecordingSession::stateChanged, this,
