@@ -31,7 +31,7 @@ constexpr float kMicLevel = 0.25f;
 // The amplitude of one frequency in one channel of interleaved stereo, over [from, to) seconds.
 double level(const std::vector<float>& samples, int channel, double frequency, double from, double to)
 {
-    const qint64 first = qint64(from * 48000), last = std::min<qint64>(qint64(to * 48000), qint64(samples.size() / 2));
+    const qint64 first = std::max<qint64>(0, qint64(from * 48000)), last = std::min<qint64>(qint64(to * 48000), qint64(samples.size() / 2));
     if (last - first < 4800)
         return -1;
     double re = 0, im = 0;
