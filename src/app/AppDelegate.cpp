@@ -28,9 +28,10 @@ void AppDelegate::applicationDidFinishLaunching()
     m_services.enableLoginItemByDefaultOnce();
     m_services.connectTranscriptNotifier();
     maybeStartCapturePipeline();
-    // Without an audio system to record from there is nothing to recover, show or start.
+    // Unfinished recordings are found and sent whatever the audio system; without one to record
+    // from there is nothing to show or start.
+    m_services.recorderLaunchCheck();
     if (m_services.recordingSupported()) {
-        m_services.recorderLaunchCheck();
         m_services.installRecorderWindow();
         m_services.applyQuickKey();
     }

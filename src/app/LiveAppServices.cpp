@@ -45,7 +45,8 @@ LiveAppServices::LiveAppServices()
     // The recorder is made on first use over whatever audio system answers now.
     auto audio = std::make_unique<PipeWireAudioHardware>();
     m_audioError = audio->connectionError();
-    if (!m_audioError) {
+    // A server that is not running yet (or restarts later) is connected to when it answers.
+    if (audio->hasClient()) {
         m_audio = std::move(audio);
         RecordingSession::useSharedHardware(m_audio.get());
     }

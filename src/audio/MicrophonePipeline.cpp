@@ -26,7 +26,8 @@ MicrophonePipeline::MicrophonePipeline()
 
 MicrophonePipeline::~MicrophonePipeline() = default;
 
-void MicrophonePipeline::setUp(double sampleRate, bool hasMicrophone, double referenceDelay)
+void MicrophonePipeline::setUp(double sampleRate, bool hasMicrophone, double referenceDelay,
+                               std::unique_ptr<EchoCanceller> prepared)
 {
     m_hasMicrophone = hasMicrophone && sampleRate > 0;
     m_cancellerRunning = false;
@@ -44,6 +45,8 @@ void MicrophonePipeline::setUp(double sampleRate, bool hasMicrophone, double ref
 
     if (m_canceller && m_canceller->sampleRate() == sampleRate)
         m_canceller->reset();
+    else if (prepared && prepared->sampleRate() == sampleRate)
+        m_canceller = std::move(prepared);
     else
         m_canceller = std::make_unique<EchoCanceller>(sampleRate);
 

@@ -25,8 +25,10 @@ public:
     MicrophonePipeline(const MicrophonePipeline&) = delete;
     MicrophonePipeline& operator=(const MicrophonePipeline&) = delete;
 
-    // Prepares for a new segment; the canceller is kept (reset) unless the rate changed.
-    void setUp(double sampleRate, bool hasMicrophone, double referenceDelay);
+    // Prepares for a new segment; the canceller is kept (reset) unless the rate changed. A
+    // `prepared` canceller of the segment's rate is used in place of making one here.
+    void setUp(double sampleRate, bool hasMicrophone, double referenceDelay,
+               std::unique_ptr<EchoCanceller> prepared = nullptr);
     // Forgets the segment: no microphone, canceller stopped.
     void endSegment();
 

@@ -365,8 +365,13 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
     auto proc = m_hal.createIOProc(graph.aggregateId, [copy, ring, meter, scratch](std::span<const RecorderHAL::Buffer> buffers) {
         std::array<InputBuffer, kMaxInputBuffers> input;
         const size_t count = std::min(buffers.size(), input.size());
-        for (size_t i = 0; i < count; ++i)
+        int64_t lost = 0;
+        for (size_t i = 0; i < count; ++i) {
             input[i] = InputBuffer{buffers[i].channels, buffers[i].byteSize, buffers[i].data};
+            lost = std::max(lost, buffers[i].lostFrames);
+        }
+        if (lost > 0)
+            meter->droppedFrames.fetch_add(lost, std::memory_order_relaxed);
         IORender::render(std::span<const InputBuffer>(input.data(), count), copy, *ring, meter, scratch);
     });
     if (!proc)

@@ -82,6 +82,19 @@ std::expected<void, RecordingFileError> RecordingWriter::beginSegment(double sam
                                                                       std::optional<bool> echoCancellation,
                                                                       std::optional<double> referenceDelay)
 {
+    // Planning a canceller's transforms takes a while: never with the lock held, which the writer
+    // thread needs for every chunk.
+    std::unique_ptr<EchoCanceller> prepared;
+    if (micDeviceName && sampleRate > 0) {
+        bool reusable = false;
+        {
+            QMutexLocker peek(&m_lock);
+            reusable = m_pipeline.canceller() && m_pipeline.canceller()->sampleRate() == sampleRate;
+        }
+        if (!reusable)
+            prepared = std::make_unique<EchoCanceller>(sampleRate);
+    }
+
     QMutexLocker locker(&m_lock);
     if (m_file)
         endSegmentLocked();
@@ -112,7 +125,7 @@ std::expected<void, RecordingFileError> RecordingWriter::beginSegment(double sam
     m_framesInSegment = 0;
     m_writeErrorLogged = false;
 
-    m_pipeline.setUp(sampleRate, micDeviceName.has_value(), m_referenceDelay);
+    m_pipeline.setUp(sampleRate, micDeviceName.has_value(), m_referenceDelay, std::move(prepared));
     const bool hasMicrophone = m_pipeline.hasMicrophone();
     const double appliedDelay = hasMicrophone ? double(m_pipeline.referenceDelayFrames()) / sampleRate : 0.0;
 

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
 
 namespace harkwell {
 
@@ -123,7 +124,15 @@ std::optional<RecordingSidecar> RecordingRecovery::reconstructSidecar(const QStr
             names.append(name);
     if (names.isEmpty())
         return std::nullopt;
-    std::sort(names.begin(), names.end());  // plain code-unit order: numeric up to segment-999
+    // By number: past segment-999 the names grow a digit, and segment-1000 follows segment-999.
+    const auto number = [](const QString& name) {
+        bool ok = false;
+        const qlonglong n = QStringView(name).sliced(8, name.size() - 12).toLongLong(&ok);
+        return ok ? n : std::numeric_limits<qlonglong>::max();
+    };
+    std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+        return std::pair(number(a), a) < std::pair(number(b), b);
+    });
 
     RecordingSidecar sidecar;
     for (const QString& name : names) {

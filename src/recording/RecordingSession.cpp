@@ -334,7 +334,7 @@ QCoro::Task<> RecordingSession::start(RecordingOptions options)
     m_levelPeakMic = m_levelPeakSystem = 0;
     m_levelSquaresMic = m_levelSquaresSystem = 0;
     m_levelTicks = 0;
-    m_systemHeardSound = m_micHeardSound = false;
+    m_systemHeardSound = m_micHeardSound = m_micEverHeard = false;
     m_systemGuardWarned = m_micGuardWarned = false;
     m_lastGuardCheck = QDateTime();
     m_lastSoundAt = now;
@@ -403,7 +403,7 @@ QCoro::Task<> RecordingSession::stopAndSend()
             .arg(id, QString::number(m_elapsed, 'f', 0), systemSilent ? QStringLiteral("silent") : QStringLiteral("heard"),
                  !microphone ? QStringLiteral("off") : micSilent ? QStringLiteral("silent") : QStringLiteral("heard")));
 
-    if (systemSilent && (!microphone || micSilent)) {
+    if (systemSilent && !m_micEverHeard) {
         log(QStringLiteral("%1 is digital silence on every side; not sending").arg(id));
         addToRecovery(final);
         const QString message =

@@ -217,6 +217,9 @@ private:
     std::optional<QDateTime> m_runningSince;
     bool m_systemHeardSound = false;
     bool m_micHeardSound = false;
+    // Whether this recording holds microphone sound at all: turning the microphone off, or on
+    // again, resets the guard's flag but not what is already in the segments.
+    bool m_micEverHeard = false;
     bool m_systemGuardWarned = false;
     bool m_micGuardWarned = false;
     QDateTime m_lastGuardCheck;  // invalid: the distant past

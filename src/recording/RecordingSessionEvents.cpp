@@ -342,7 +342,7 @@ void RecordingSession::receive(const RecordingLevels& levels)
         }
     }
     if (m_options.includeMicrophone && !m_micHeardSound && levels.micPeak > kHeardFloor) {
-        m_micHeardSound = true;
+        m_micHeardSound = m_micEverHeard = true;
         if (m_writer) {
             QMutexLocker locker(&m_writer->lock());
             m_writer->stateLocked().micSideSilent = false;

@@ -23,7 +23,6 @@ namespace harkwell {
 
 namespace {
 
-constexpr char kUnsupported[] = "recording needs macOS 14.4 or later";
 constexpr char kNotInVault[] = "the audio did not arrive in the vault's _inbox/.audio";
 
 std::optional<qint64> fileSize(const QString& path)
@@ -74,8 +73,6 @@ bool isBusy(const RecordingState& state)
 
 QCoro::Task<std::expected<QString, QString>> RecordingSession::encodeAndSubmit(RecordingSidecar sidecar)
 {
-    if (!isSupported())
-        co_return std::unexpected(QString::fromLatin1(kUnsupported));
     const QString id = sidecar.id;
     const QString folder = RecordingPaths::workFolder(id);
     RecordingRecovery::removeEncodedParts(id);
@@ -184,9 +181,7 @@ void RecordingSession::addToRecovery(const RecordingSidecar& sidecar)
 
 void RecordingSession::launchCheck()
 {
-    if (!isSupported())
-        return;
-    if (!isActive() && m_state.kind != RecordingState::Kind::Starting)
+    if (isSupported() && !isActive() && m_state.kind != RecordingState::Kind::Starting)
         RecordingRecovery::destroyLeftoverAggregates(*m_services.hardware);
     m_pendingRecovery = RecordingRecovery::scan(isActive() ? m_currentId : std::nullopt);
     emit changed();

@@ -74,8 +74,9 @@ private slots:
         QTest::newRow("upload on, not paired, nothing watched: no pairing warning")
             << false << false << true << false << true << notify + QStringList{"pipeline.resumeUnfinished"} + recorder
             << QStringList{kNotStarting};
-        QTest::newRow("no audio system: the launch ends after the pipeline")
-            << false << true << false << false << false << notify + QStringList{"pipeline.start"} << QStringList{};
+        QTest::newRow("no audio system: unfinished recordings are still looked for")
+            << false << true << false << false << false << notify + QStringList{"pipeline.start", "recorder.launchCheck"}
+            << QStringList{};
     }
     void launchSequence()
     {

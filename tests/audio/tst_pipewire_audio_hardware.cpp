@@ -76,21 +76,6 @@ private slots:
         QCOMPARE(engine.phase(), RecordingEngine::Phase::Idle);
     }
 
-    // Against a running server (HARKWELL_PIPEWIRE_LIVE=1 with its runtime folder): it connects and
-    // reads the server's devices.
-    void liveServerConnects()
-    {
-        if (qEnvironmentVariableIsEmpty("HARKWELL_PIPEWIRE_LIVE"))
-            QSKIP("no live PipeWire server asked for");
-        PipeWireAudioHardware hal;
-        QCOMPARE(hal.connectionError(), std::nullopt);
-        const QList<AudioObjectId> devices = hal.objectIds(RecorderHAL::kSystemObject, AudioProperty::Devices);
-        for (AudioObjectId device : devices)
-            qInfo() << device << hal.string(device, AudioProperty::DeviceUid).value_or("?")
-                    << hal.channelsPerBuffer(device, AudioScope::Input) << hal.channelsPerBuffer(device, AudioScope::Output);
-        QVERIFY(hal.readUInt32(RecorderHAL::kSystemObject, AudioProperty::DefaultOutputDevice, AudioScope::Global));
-    }
-
     void silentServerIsGivenUp()
     {
         test::TempHome home;

@@ -106,12 +106,13 @@ struct SessionFixture {
         MicrophoneAccess::setCurrent(nullptr);
     }
 
-    void makeSession()
+    // Without audio the session stands for a launch where no audio server answers.
+    void makeSession(bool withAudio = true)
     {
         RecordingSession::Services services;
         services.settings = &settings;
         services.clock = &clock;
-        services.hardware = &hal;
+        services.hardware = withAudio ? &hal : nullptr;
         services.power = &power;
         services.disk = &disk;
         services.notifications = &notifications;

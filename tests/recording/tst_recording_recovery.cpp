@@ -185,8 +185,8 @@ private slots:
         QVERIFY(QDir().mkpath(Paths::recordingFolder(id)));
         QVERIFY(test::writeSegment(segmentPath(id, "segment-002.caf"), {{0.2, 0.1f}}, 44100));
         QVERIFY(test::writeSegment(segmentPath(id, "segment-001.caf"), {{0.2, 0.1f}}));
-        home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/segment-010.caf").arg(id),
-                       "not audio");
+        for (const char* name : {"segment-010.caf", "segment-1000.caf", "segment-101.caf"})
+            home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/%2").arg(id, name), "not audio");
         if (!sidecarBytes.isEmpty())
             home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/recording.json").arg(id),
                            sidecarBytes.toUtf8());
@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(rebuilt.channelLayout, QStringLiteral("L=microphone,R=system"));
         QVERIFY(!rebuilt.systemSideSilent && !rebuilt.micSideSilent);
         QCOMPARE(rebuilt.startedAt, QDateTime(QDate(2026, 3, 4), QTime(9, 30, 15), Qt::LocalTime));
-        QCOMPARE(rebuilt.segments.size(), 3);
+        QCOMPARE(rebuilt.segments.size(), 5);
         QCOMPARE(rebuilt.segments[0].file, QStringLiteral("segment-001.caf"));
         QCOMPARE(rebuilt.segments[0].reason, QStringLiteral("start"));
         QCOMPARE(rebuilt.segments[0].sampleRate, 48000.0);
@@ -211,14 +211,16 @@ private slots:
         QCOMPARE(rebuilt.segments[1].sampleRate, 44100.0);
         QCOMPARE(rebuilt.segments[2].file, QStringLiteral("segment-010.caf"));
         QCOMPARE(rebuilt.segments[2].sampleRate, 48000.0);  // not audio: the default rate
+        QCOMPARE(rebuilt.segments[3].file, QStringLiteral("segment-101.caf"));
+        QCOMPARE(rebuilt.segments[4].file, QStringLiteral("segment-1000.caf"));
         QCOMPARE(rebuilt.endedAt, rebuilt.segments.last().endedAt);
         const auto saved = RecordingRecovery::loadSidecar(id);  // written into the folder, dates to the second
         QVERIFY(saved);
         QCOMPARE(saved->reconstructed, std::optional(true));
-        QCOMPARE(saved->segments.size(), 3);
+        QCOMPARE(saved->segments.size(), 5);
         QCOMPARE(saved->startedAt, rebuilt.startedAt);
         QVERIFY(logText().contains(
-            QStringLiteral("[harkwell] recorder: recovery: %1 had no readable recording.json; rebuilt it from 3 segment(s)").arg(id)));
+            QStringLiteral("[harkwell] recorder: recovery: %1 had no readable recording.json; rebuilt it from 5 segment(s)").arg(id)));
     }
 
     void aFolderWithNeitherSidecarNorAudioIsLeftAlone()

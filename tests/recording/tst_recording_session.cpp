@@ -164,6 +164,24 @@ private slots:
         QCOMPARE(f.session->pendingRecovery().size(), 1);
     }
 
+    // The microphone was heard and then turned off: the recording holds speech and is sent.
+    void aMicrophoneHeardThenTurnedOffIsSent()
+    {
+        test::SessionFixture f;
+        f.hal.setPlaying(f.zoom, false);
+        f.start(true);
+        f.play(3.0);
+        QCoro::waitFor(f.session->change(f.options(false)));
+        f.play(1.0);
+        const QString id = f.id();
+
+        f.stopAndSend();
+
+        QCOMPARE(f.session->state().kind, Kind::Idle);
+        QVERIFY(f.notSent.isEmpty());
+        QVERIFY(QFileInfo(f.inbox() + "/" + id + ".md").isFile());
+    }
+
     void aStartThatCannotRunFails_data()
     {
         QTest::addColumn<QString>("fault");
@@ -444,15 +462,23 @@ private slots:
         QVERIFY(logText().contains("[harkwell] recorder: 1 unfinished recording(s) found: " + id));
     }
 
+    void anUnfinishedRecordingIsSentFromRecovery_data()
+    {
+        QTest::addColumn<bool>("audioAtLaunch");
+        QTest::newRow("audio system answers") << true;
+        QTest::newRow("no audio system at the next launch") << false;
+    }
     void anUnfinishedRecordingIsSentFromRecovery()
     {
+        QFETCH(bool, audioAtLaunch);
         test::SessionFixture f;
         f.start();
         f.play(2.0);
         const QString id = f.id();
         f.session->closeForTermination();
-        f.makeSession();
+        f.makeSession(audioAtLaunch);
         f.session->launchCheck();
+        QCOMPARE(f.session->pendingRecovery().size(), 1);
 
         QList<Kind> states;
         connect(f.session.get(), &RecordingSession::stateChanged, this,

@@ -2,8 +2,10 @@
 // The recorder's hardware layer on PipeWire. Devices are the server's audio sinks and sources;
 // process objects are applications' playback streams; a tap captures the default sink's monitor
 // (all audio) or the listed playback streams (one app); an aggregate device is a set of capture
-// streams clocked by the tap, whose IO callback runs on the "harkwell.recorder.io" thread loop.
-// Without a server every call fails with the "not running" status; nothing waits for one.
+// streams in one scheduling group, clocked by the default sink's monitor, whose IO callback runs
+// on the client's data loop thread, named "harkwell.recorder.io" (cut to 15 bytes).
+// Without a server every call fails with the "not running" status; nothing waits for one. After
+// the server went away (or when it was not there at first), a later call connects anew.
 
 #include "platform/audiohal/RecorderHAL.h"
 
@@ -33,6 +35,8 @@ public:
 
     // Why there is no audio server to talk to, for the user; none when connected.
     std::optional<QString> connectionError() const;
+    // Whether PipeWire's client library could be set up at all; without it nothing ever connects.
+    bool hasClient() const;
 
     Result<quint32> readUInt32(AudioObjectId object, AudioProperty property, AudioScope scope) override;
     Result<double> readFloat64(AudioObjectId object, AudioProperty property, AudioScope scope) override;

@@ -157,6 +157,9 @@ public:
         int64_t channels = 0;
         int64_t byteSize = 0;
         const float* data = nullptr;
+        // Frames the system lost since the previous call (a late callback whose audio was
+        // dropped); they are not in this buffer.
+        int64_t lostFrames = 0;
     };
     using IOProcId = quint64;  // 0: none
     // Runs on the "harkwell.recorder.io" thread, one call at a time.

@@ -2,6 +2,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDir>
 #include <QFile>
@@ -58,17 +60,47 @@ std::expected<void, PowerError> LogindPowerManagement::holdIdleSleep(const QStri
     if (!reply.isValid())
         return std::unexpected(PowerError{reply.error().name() + QStringLiteral(": ") + reply.error().message()});
     m_inhibitor = reply.value();
+    m_wantDelayLock = true;
+    takeDelayLock();
     return {};
 }
 
-void LogindPowerManagement::releaseIdleSleep() { m_inhibitor = QDBusUnixFileDescriptor(); }
+void LogindPowerManagement::releaseIdleSleep()
+{
+    m_inhibitor = QDBusUnixFileDescriptor();
+    m_wantDelayLock = false;
+    m_delayLock = QDBusUnixFileDescriptor();
+}
+
+// Asked for without waiting: the main thread never waits on the bus.
+void LogindPowerManagement::takeDelayLock()
+{
+    if (m_delayLock.isValid())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+                                                       QString::fromLatin1(kManager), QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep") << QStringLiteral("Harkwell") << QStringLiteral("Pausing the recording before sleep")
+         << QStringLiteral("delay");
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *done;
+        done->deleteLater();
+        if (reply.isValid() && m_wantDelayLock && !m_delayLock.isValid())
+            m_delayLock = reply.value();
+    });
+}
 
 void LogindPowerManagement::prepareForSleep(bool sleeping)
 {
-    if (sleeping)
+    if (sleeping) {
         emit willSleep();
-    else
+        // The recording has been paused: the machine may sleep now.
+        m_delayLock = QDBusUnixFileDescriptor();
+    } else {
         emit didWake();
+        if (m_wantDelayLock)
+            takeDelayLock();
+    }
 }
 
 }  // namespace harkwell

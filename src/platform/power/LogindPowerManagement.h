@@ -1,7 +1,8 @@
 #pragma once
 // Power handling through systemd-logind and sysfs: an inhibitor lock ("sleep:idle") held while
 // recording, the PrepareForSleep signal for sleep and wake, and /sys/class/power_supply for the
-// power source.
+// power source. While recording a delay lock on sleep is held too, so that PrepareForSleep(true)
+// is handled before the machine sleeps; it is let go once willSleep() has been handled.
 
 #include "platform/power/PowerManagement.h"
 
@@ -25,8 +26,12 @@ private slots:
     void prepareForSleep(bool sleeping);
 
 private:
+    void takeDelayLock();
+
     QString m_powerSupplies;
     QDBusUnixFileDescriptor m_inhibitor;  // the lock lasts while this descriptor is open
+    QDBusUnixFileDescriptor m_delayLock;
+    bool m_wantDelayLock = false;
 };
 
 }  // namespace harkwell
