@@ -1,5 +1,6 @@
 #include "platform/files/AtomicFile.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,6 +13,26 @@
 namespace harkwell {
 
 namespace {
+
+// The umask as /proc reports it. umask(2) can only read the mask by setting it, and setting it
+// from several threads at once can leave it at 0 for the whole process; nothing here sets it.
+mode_t processUmask()
+{
+    static constexpr mode_t kUsual = 022;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return kUsual;
+    while (!status.atEnd()) {
+        const QByteArray line = status.readLine();
+        if (!line.startsWith("Umask:"))
+            continue;
+        bool ok = false;
+        const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+        return ok ? mode_t(mask & 0777) : kUsual;
+    }
+    return kUsual;  // kernels before 4.7 do not say
+}
+
 FileError systemError(const QString& what, const QString& path, int error)
 {
     return FileError{QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
@@ -69,11 +90,8 @@ std::expected<void, FileError> AtomicFile::write(const QString& path, const QByt
     struct stat existing {};
     if (::stat(QFile::encodeName(path).constData(), &existing) == 0)
         mode = existing.st_mode & 07777;
-    else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
-    }
+    else
+        mode &= ~processUmask();
     ::fchmod(fd, mode);
 
     if (auto written = writeAll(fd, content, temporaryPath); !written) {
