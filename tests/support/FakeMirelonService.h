@@ -38,6 +38,8 @@ struct FakeReply {
     QByteArray body;
     int delayMs = 0;  // how long the server holds the answer before sending it
     QList<QPair<QByteArray, QByteArray>> headers;  // beyond Content-Length and Connection
+    bool announceLength = true;  // false: no Content-Length; the connection closes after the body
+    int dripMs = 0;              // above 0: the body goes out one byte at a time, this far apart
 };
 
 // One part of a multipart/form-data body.
