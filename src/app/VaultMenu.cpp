@@ -14,7 +14,7 @@ MenuRow VaultMenu::today(const Inputs& inputs, const DayMenus::Open& open)
         content = DayMenus::fileRows(files, open);
     } else {
         for (const DayMenus::FolderGroup& group : DayMenus::groupByFolder(files))
-            content << MenuRow::submenu(QStringLiteral("%1 (%2)").arg(group.folder).arg(group.files.size()),
+            content << MenuRow::submenu(QStringLiteral("%1 (%2)").arg(group.folder, QString::number(group.files.size())),
                                         DayMenus::fileRows(group.files, open));
     }
     return MenuRow::submenu(QStringLiteral("Today (%1)").arg(files.size()), content);
@@ -45,7 +45,7 @@ MenuRows VaultMenu::specialFolder(const QString& name, const QList<FileEntry>& f
 {
     if (files.isEmpty())
         return {};
-    return {MenuRow::submenu(QStringLiteral("%1 (%2)").arg(name).arg(files.size()),
+    return {MenuRow::submenu(QStringLiteral("%1 (%2)").arg(name, QString::number(files.size())),
                              DayMenus::flatOrByDay(files, DayMenus::threshold(threshold), DayMenus::basis(inputs.settings),
                                                    DayMenus::dayLimit(inputs.settings.menuDayLimit), inputs.now, open))};
 }
