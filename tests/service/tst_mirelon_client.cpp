@@ -579,7 +579,7 @@ private slots:
         clock.start();
         QVERIFY(QCoro::waitFor(m_client->status("k1")).error().kind == ClientError::Kind::RequestFailed);
         QVERIFY(clock.elapsed() >= 1500);
-        QVERIFY2(watch.worstGapMs() < 500, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
+        QVERIFY2(watch.worstGapMs() < 1000, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
     }
 
     // A gigabyte (a sparse file, read as zeros) goes out from the file as it is sent: the loop
@@ -608,7 +608,9 @@ private slots:
         // Built in memory the body alone would be the file's size again. The sanitizer's quarantine
         // keeps up to 256 MiB of freed chunks resident, hence the margin.
         QVERIFY2(grown < kSize / 3, qPrintable(QString("memory grew by %1 MiB").arg(grown >> 20)));
-        QVERIFY2(watch.worstGapMs() < 500, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
+        // Loose enough for a machine busy with other work; built in memory on the main thread, the
+        // body held the loop for seconds.
+        QVERIFY2(watch.worstGapMs() < 1000, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
     }
 
     void keysAndCursorsStayOneSegmentOrValue_data()

@@ -19,18 +19,25 @@ namespace {
 mode_t processUmask()
 {
     static constexpr mode_t kUsual = 022;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
+    // /proc files report no size, so they are read to their end rather than by their size.
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return kUsual;
-    while (!status.atEnd()) {
-        const QByteArray line = status.readLine();
-        if (!line.startsWith("Umask:"))
-            continue;
-        bool ok = false;
-        const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-        return ok ? mode_t(mask & 0777) : kUsual;
+    QByteArray status;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0)
+            status.append(buffer, n);
     }
-    return kUsual;  // kernels before 4.7 do not say
+    ::close(fd);
+    const qsizetype at = status.indexOf("\nUmask:");
+    if (at < 0)
+        return kUsual;  // kernels before 4.7 do not say
+    const qsizetype end = status.indexOf('\n', at + 1);
+    bool ok = false;
+    const uint mask = status.mid(at + 7, end < 0 ? -1 : end - (at + 7)).trimmed().toUInt(&ok, 8);
+    return ok ? mode_t(mask & 0777) : kUsual;
 }
 
 FileError systemError(const QString& what, const QString& path, int error)
