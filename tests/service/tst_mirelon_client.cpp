@@ -610,7 +610,7 @@ private slots:
         QVERIFY2(grown < kSize / 3, qPrintable(QString("memory grew by %1 MiB").arg(grown >> 20)));
         // Loose enough for a machine busy with other work; built in memory on the main thread, the
         // body held the loop for seconds.
-        QVERIFY2(watch.worstGapMs() < 1000, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
+        QVERIFY2(watch.worstGapMs() < 2000, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
     }
 
     void keysAndCursorsStayOneSegmentOrValue_data()
