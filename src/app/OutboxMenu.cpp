@@ -119,7 +119,7 @@ MenuRow OutboxMenu::deliveryMenu(const DayMenus::FolderGroup& group, const AppSe
     std::stable_sort(visible.begin(), visible.end(),
                      [](const FileEntry& a, const FileEntry& b) { return DayMenus::scalarLess(a.filename, b.filename); });
 
-    QString label = QStringLiteral("%1 (%2)").arg(group.folder).arg(visible.size());
+    QString label = QStringLiteral("%1 (%2)").arg(group.folder, QString::number(visible.size()));
     if (manifest.contains(QStringLiteral("Status")))
         label += kSeparator + manifest.value(QStringLiteral("Status"));
 

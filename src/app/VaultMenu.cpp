@@ -15,7 +15,7 @@ MenuRow VaultMenu::today(const Inputs& inputs, const DayMenus::Open& open)
             return DayMenus::fileRows(files, open);
         MenuRows content;
         for (const DayMenus::FolderGroup& group : DayMenus::groupByFolder(files))
-            content << DayMenus::fileSubmenu(QStringLiteral("%1 (%2)").arg(group.folder).arg(group.files.size()),
+            content << DayMenus::fileSubmenu(QStringLiteral("%1 (%2)").arg(group.folder, QString::number(group.files.size())),
                                              group.files, open);
         return content;
     });
@@ -46,7 +46,7 @@ MenuRows VaultMenu::specialFolder(const QString& name, const QList<FileEntry>& f
 {
     if (files.isEmpty())
         return {};
-    return {MenuRow::submenu(QStringLiteral("%1 (%2)").arg(name).arg(files.size()),
+    return {MenuRow::submenu(QStringLiteral("%1 (%2)").arg(name, QString::number(files.size())),
                              DayMenus::flatOrByDay(files, DayMenus::threshold(threshold), DayMenus::basis(inputs.settings),
                                                    DayMenus::dayLimit(inputs.settings.menuDayLimit), inputs.now, open))};
 }

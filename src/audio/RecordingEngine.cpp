@@ -809,7 +809,7 @@ void RecordingEngine::refreshTappedProcesses()
                 .arg(m_options.source.name, RecorderHAL::describe(status)));
         return;
     }
-    log(QStringLiteral("%1 now has %2 audio process(es); tap updated").arg(m_options.source.name).arg(processes.size()));
+    log(QStringLiteral("%1 now has %2 audio process(es); tap updated").arg(m_options.source.name, QString::number(processes.size())));
 }
 
 void RecordingEngine::aggregateRateChanged(quint64 graphSerial)

@@ -209,7 +209,7 @@ void RecordingWriter::endSegmentLocked()
     persistLocked();
 
     const QString name = lastSegmentNameLocked();
-    recorderLog(QStringLiteral("segment %1 closed (%2 frames)").arg(name).arg(m_framesInSegment));
+    recorderLog(QStringLiteral("segment %1 closed (%2 frames)").arg(name, QString::number(m_framesInSegment)));
 
     if (m_pipeline.segmentMarkedCancelled() && m_pipeline.canceller()) {
         const EchoCanceller& canceller = *m_pipeline.canceller();

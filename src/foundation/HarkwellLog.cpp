@@ -9,6 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace harkwell {
 
 namespace {
@@ -32,6 +37,31 @@ QString stamp()
            + QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+// Writes the whole record or nothing: a write cut short (a full disk) is taken back, so the next
+// record never continues a half line.
+void appendWhole(int fd, const QByteArray& bytes)
+{
+    struct stat before {};
+    if (::fstat(fd, &before) != 0)
+        return;
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (::ftruncate(fd, before.st_size) != 0) {
+                // Cannot take it back: end the stub so at least the next record starts a line.
+                (void)::write(fd, "\n", 1);
+            }
+            return;
+        }
+        data += written;
+        left -= written;
+    }
+}
+
 void append(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -41,25 +71,48 @@ void append(const QString& path, const QByteArray& bytes)
         QFile::remove(rotated);
         QFile::rename(path, rotated);
     }
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        file.write(bytes);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    appendWhole(fd, bytes);
+    ::close(fd);
 }
 
 }  // namespace
 
 QString HarkwellLog::fileUrl() { return Paths::logFile(); }
 
+QString HarkwellLog::oneLine(const QString& text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        switch (u) {
+        case u'\n': line += QLatin1String("\\n"); continue;
+        case u'\r': line += QLatin1String("\\r"); continue;
+        case u'\t': line += QLatin1String("\\t"); continue;
+        default: break;
+        }
+        // C0 and C1 controls, DEL, and the separators that some viewers break lines at.
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029)
+            line += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+        else
+            line += c;
+    }
+    return line;
+}
+
 void HarkwellLog::write(const QString& line)
 {
-    QByteArray record = (stamp() + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8();
+    QByteArray record = (stamp() + QLatin1Char(' ') + oneLine(line) + QLatin1Char('\n')).toUtf8();
     // The path is fixed at the call, so a line lands in the home that was current when it was written.
     logQueue().post([path = Paths::logFile(), record = std::move(record)] { append(path, record); });
 }
 
 void HarkwellLog::log(const QString& line)
 {
-    SystemLog::write(line);
+    SystemLog::write(oneLine(line));
     write(line);
 }
 

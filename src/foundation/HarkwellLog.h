@@ -13,6 +13,10 @@ public:
     // The usual diagnostic: the system log and the log file, the same line.
     static void log(const QString& line);
 
+    // The text as one line: line breaks and other control characters written as escapes, so that
+    // what a file name or a service's answer holds can never start a record of its own.
+    static QString oneLine(const QString& text);
+
     static QString fileUrl();
     // Returns once every line written before the call is in the file.
     static void waitUntilWritten();

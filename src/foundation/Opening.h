@@ -6,6 +6,7 @@
 
 namespace harkwell {
 
+class SchemeHandlers;
 class Workspace;
 
 class Opening {
@@ -15,6 +16,9 @@ public:
 
     // The desktop by default; tests put a fake in its place (nullptr restores the desktop).
     static void setWorkspace(Workspace* workspace);
+    // Links are opened only when the desktop has an application for their scheme: the MIME
+    // database's by default; tests may put another lookup in place (nullptr restores it).
+    static void setSchemeHandlers(const SchemeHandlers* handlers);
 };
 
 }  // namespace harkwell

@@ -179,7 +179,7 @@ QCoro::Task<> AfterTranscriptCommand::run(QString command, QString id, QString f
         co_return;
     }
     state->group = process->processId();
-    log(QStringLiteral("started for %1 (pid %2)").arg(id).arg(state->group));
+    log(QStringLiteral("started for %1 (pid %2)").arg(id, QString::number(state->group)));
 
     watchTimeLimit(m_clock, state);
 
@@ -199,9 +199,9 @@ QCoro::Task<> AfterTranscriptCommand::run(QString command, QString id, QString f
     const QString tail = QString::fromUtf8(output.right(kTailBytes)).trimmed();
     const qint64 seconds = started.secsTo(m_clock.now());
     if (state->timedOut)
-        log(QStringLiteral("%1 stopped after %2 s (time limit)").arg(id).arg(seconds));
+        log(QStringLiteral("%1 stopped after %2 s (time limit)").arg(id, QString::number(seconds)));
     else
-        log(QStringLiteral("%1 exited %2 after %3 s").arg(id).arg(process->exitCode()).arg(seconds));
+        log(QStringLiteral("%1 exited %2 after %3 s").arg(id, QString::number(process->exitCode()), QString::number(seconds)));
     if (!tail.isEmpty())
         log(QStringLiteral("%1 output (end):\n%2").arg(id, tail));
 

@@ -323,6 +323,15 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
 {
     const QString sourcePath = capture.sourceUrl.toLocalFile();
     const QString source = capture.folderId + QLatin1Char('/') + QFileInfo(sourcePath).fileName();
+    // More than the service takes: a copy in the vault would only fill the disk. The file is
+    // recorded as seen, so it is said once and not taken again at every poll.
+    auto sizing = offThread([sourcePath] { return QFileInfo(sourcePath).size(); });
+    const qint64 audioSize = co_await sizing;
+    if (audioSize > MirelonClient::kMaxUploadBytes) {
+        log(MirelonClient::tooLargeToSend(sourcePath, audioSize) + QStringLiteral(" Not captured."));
+        co_await settleInLedger(capture, capture.canonicalId);
+        co_return;
+    }
 
     // The id is resolved and claimed in one go; when another file took the id in between, resolve again.
     QString id;
@@ -776,7 +785,7 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
         co_return FetchOutcome::TryAgain;
     }
 
-    log(QStringLiteral("transcript written for %1 (%2 words)").arg(id).arg(source->result.word_count.value_or(-1)));
+    log(QStringLiteral("transcript written for %1 (%2 words)").arg(id, QString::number(source->result.word_count.value_or(-1))));
     report(CaptureEvent::transcriptReady(id));
     if (m_services.afterTranscript)
         m_services.afterTranscript->transcriptWritten(id);

@@ -197,7 +197,7 @@ RecordingSubmission::Placement RecordingSubmission::place(const QList<QUrl>& par
         submitted[i] = id;
         sidecar.submittedParts = submitted;
         RecordingSidecarStore::save(sidecar);
-        log(QStringLiteral("%1 is in the inbox (%2, %3 s)").arg(id, sourceText).arg(stub.audioDurationSec.value_or(-1)));
+        log(QStringLiteral("%1 is in the inbox (%2, %3 s)").arg(id, sourceText, QString::number(stub.audioDurationSec.value_or(-1))));
         placed.partIds[i] = id;
         placed.uploads.append({id, partStart});
     }

@@ -192,7 +192,7 @@ void removeOldParts(const QString& workFolder, const QString& id)
 
 void logReadFailure(const QString& name, qint64 position, const QString& reason)
 {
-    log(QStringLiteral("%1 readable up to frame %2: %3").arg(name).arg(position).arg(reason));
+    log(QStringLiteral("%1 readable up to frame %2: %3").arg(name, QString::number(position), reason));
 }
 
 // One segment file into the sink, converted to the working format where it differs.
@@ -263,7 +263,7 @@ RecordingEncoder::Limits RecordingEncoder::Limits::forRate(int sampleRate)
 
 QString RecordingEncoder::partName(const QString& id, int index)
 {
-    return index <= 1 ? id + QStringLiteral(".m4a") : QStringLiteral("%1_%2.m4a").arg(id).arg(index);
+    return index <= 1 ? id + QStringLiteral(".m4a") : QStringLiteral("%1_%2.m4a").arg(id, QString::number(index));
 }
 
 qint64 RecordingEncoder::quietestCut(const float* const* channels, int channelCount, qint64 length, qint64 blockFrames)

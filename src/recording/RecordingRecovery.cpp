@@ -208,7 +208,7 @@ int RecordingRecovery::destroyLeftoverAggregates(RecorderHAL& hal)
         if (!uid || !uid->startsWith(prefix))
             continue;
         if (const HalStatus status = hal.destroyAggregateDevice(device); status != 0) {
-            log(QStringLiteral("could not destroy leftover aggregate device %1 (OSStatus %2)").arg(*uid).arg(status));
+            log(QStringLiteral("could not destroy leftover aggregate device %1 (OSStatus %2)").arg(*uid, QString::number(status)));
             continue;
         }
         ++destroyed;

@@ -187,7 +187,7 @@ void RecordingSession::checkAutoStop(const QDateTime& now)
         return;
     if (secondsBetween(m_lastSoundAt, now) < minutes * 60.0)
         return;
-    log(QStringLiteral("%1 min of silence on both sides; stopping %2").arg(minutes).arg(idText()));
+    log(QStringLiteral("%1 min of silence on both sides; stopping %2").arg(QString::number(minutes), idText()));
     addWarning(QStringLiteral("Stopped automatically after %1 min of silence.").arg(minutes), RecordingWarning::Kind::Note);
     endEarly();
 }

@@ -190,7 +190,7 @@ void RecordingSession::launchCheck()
     QStringList ids;
     for (const RecordingSidecar& s : m_pendingRecovery)
         ids.append(s.id);
-    log(QStringLiteral("%1 unfinished recording(s) found: %2").arg(ids.size()).arg(ids.join(QStringLiteral(", "))));
+    log(QStringLiteral("%1 unfinished recording(s) found: %2").arg(QString::number(ids.size()), ids.join(QStringLiteral(", "))));
 }
 
 QCoro::Task<> RecordingSession::recoverSend(QString id)
@@ -238,7 +238,7 @@ QCoro::Task<> RecordingSession::recoverSend(QString id)
 
     const RecordingSidecar closed = RecordingRecovery::closeOpenEnds(*sidecar);
     RecordingRecovery::saveSidecar(closed);
-    log(QStringLiteral("recovery: sending %1 (%2 segment(s))").arg(id).arg(closed.segments.size()));
+    log(QStringLiteral("recovery: sending %1 (%2 segment(s))").arg(id, QString::number(closed.segments.size())));
     auto sending = encodeAndSubmit(closed);
     const auto summary = co_await sending;
 

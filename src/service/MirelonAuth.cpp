@@ -16,6 +16,9 @@
 #include <QNetworkReply>
 #include <QSysInfo>
 #include <QTextBoundaryFinder>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
 
 #include <expected>
 
@@ -83,8 +86,9 @@ QCoro::Task<std::expected<HttpAnswer, ClientError>> postJson(QNetworkAccessManag
 {
     QNetworkRequest request(url);
     request.setRawHeader("Content-Type", "application/json");
-    request.setTransferTimeout(int(std::chrono::milliseconds(MirelonClient::kRequestTimeout).count()));
-    auto answer = co_await HttpExchange::send(session, request, "POST", payload, std::move(started));
+    const HttpLimits limits{MirelonClient::kMaxJsonAnswerBytes, MirelonClient::kRequestTimeout,
+                            MirelonClient::kRequestDeadline};
+    auto answer = co_await HttpExchange::send(session, request, "POST", payload, limits, std::move(started));
     if (answer && (answer->status < 200 || answer->status > 299)) {
         const QString body = Utf8Text::strict(answer->body).value_or(QString());
         co_return std::unexpected(
@@ -290,8 +294,17 @@ QCoro::Task<> MirelonAuth::pair(QPointer<MirelonAuth> self, std::shared_ptr<Run>
         if (poll.status == QLatin1String("approved")) {
             if (!poll.token || poll.token->isEmpty()) {
                 fail(kNoToken);
-            } else if (!Keychain::write(QLatin1String(Keychain::kDeviceTokenAccount), poll.token,
-                                        Keychain::deviceTokenService())) {
+                co_return;
+            }
+            // The store may wait on the keyring's unlock prompt; the window stays responsive.
+            QFuture<bool> writing = QtConcurrent::run([token = *poll.token] {
+                return Keychain::write(QLatin1String(Keychain::kDeviceTokenAccount), token,
+                                       Keychain::deviceTokenService());
+            });
+            const bool saved = co_await writing;
+            if (!self)
+                co_return;
+            if (!saved) {
                 fail(kNotSaved);
             } else {
                 self->setState(State::connected(poll.token->left(kTokenPrefixLength), poll.scopes.value_or(QStringList())));

@@ -7,6 +7,7 @@
 #include "service/JsonBody.h"
 #include "service/Keychain.h"
 #include "service/SourceListResponse.h"
+#include "service/UploadBody.h"
 #include "service/Utf8Text.h"
 
 #include <QFile>
@@ -39,20 +40,24 @@ QByteArray quotedHeaderValue(const QString& value)
     return bytes;
 }
 
-struct FileRead {
-    QByteArray bytes;
-    QString error;  // empty when the whole file was read
+// What an upload needs before it waits at the gate, found off the main thread: the token read may
+// wait on a locked keyring, and the file's checks on a slow disk.
+struct UploadStart {
+    std::optional<QString> authorization;
+    bool readable = false;
+    qint64 size = 0;
 };
 
-FileRead readWholeFile(const QString& path)
+UploadStart prepareUpload(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, QStringLiteral("Could not open %1: %2").arg(path, file.errorString())};
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {{}, QStringLiteral("Could not read %1: %2").arg(path, file.errorString())};
-    return {std::move(bytes), {}};
+    UploadStart start;
+    start.authorization = Keychain::authorizationHeader();
+    if (!start.authorization || path.isEmpty())
+        return start;
+    const QFileInfo info(path);
+    start.readable = info.isFile() && info.isReadable();
+    start.size = info.size();
+    return start;
 }
 
 // "", "." and ".." cannot be one segment of their own: URLs read "%2E" as ".", and every HTTP
@@ -135,14 +140,13 @@ QUrl MirelonClient::address(const QUrl& base, const QStringList& segments, const
     return url;
 }
 
-QByteArray MirelonClient::multipartBody(const QString& boundary, const QString& contentSource,
+QByteArray MirelonClient::multipartHead(const QString& boundary, const QString& contentSource,
                                         const std::optional<QString>& language, const QStringList& tags,
                                         const QMap<QString, QString>& sourceMetadata, const QString& fileName,
-                                        const QString& mimeType, const QByteArray& fileBytes)
+                                        const QString& mimeType)
 {
     const QByteArray delimiter = "--" + boundary.toUtf8() + kCrlf;
     QByteArray body;
-    body.reserve(fileBytes.size() + 1024);
     auto field = [&](const char* name, const QString& value) {
         body += delimiter;
         body += "Content-Disposition: form-data; name=\"" + QByteArray(name) + "\"" + kCrlf + kCrlf;
@@ -163,10 +167,24 @@ QByteArray MirelonClient::multipartBody(const QString& boundary, const QString& 
     body += delimiter;
     body += "Content-Disposition: form-data; name=\"file\"; filename=\"" + quotedHeaderValue(fileName) + "\"" + kCrlf;
     body += "Content-Type: " + mimeType.toUtf8() + kCrlf + kCrlf;
-    body += fileBytes;
-    body += kCrlf;
-    body += "--" + boundary.toUtf8() + "--" + kCrlf;
     return body;
+}
+
+QByteArray MirelonClient::multipartTail(const QString& boundary)
+{
+    return kCrlf + "--" + boundary.toUtf8() + "--" + kCrlf;
+}
+
+HttpLimits MirelonClient::uploadLimits(qint64 fileBytes) const
+{
+    const std::chrono::milliseconds sending(fileBytes * 1000 / m_limits.uploadBytesPerSecond);
+    return HttpLimits{m_limits.json.maxAnswerBytes, m_limits.uploadIdle, m_limits.uploadIdle + sending};
+}
+
+QString MirelonClient::tooLargeToSend(const QString& path, qint64 bytes, qint64 maxBytes)
+{
+    return QStringLiteral("%1 is %2 bytes, larger than the %3 bytes that can be sent; it is not uploaded.")
+        .arg(path, QString::number(bytes), QString::number(maxBytes));
 }
 
 std::expected<void, ClientError> MirelonClient::checkOk(const HttpAnswer& answer)
@@ -200,13 +218,15 @@ QNetworkRequest MirelonClient::authorisedRequest(const QUrl& url, const QString&
     return request;
 }
 
-QCoro::Task<MirelonClient::Result<HttpAnswer>> MirelonClient::get(QUrl url)
+QCoro::Task<MirelonClient::Result<HttpAnswer>> MirelonClient::get(QUrl url, HttpLimits limits)
 {
-    const std::optional<QString> authorization = Keychain::authorizationHeader();
+    // A locked keyring can keep the read waiting on its unlock prompt.
+    QFuture<std::optional<QString>> reading = QtConcurrent::run([] { return Keychain::authorizationHeader(); });
+    const std::optional<QString> authorization = co_await reading;
     if (!authorization)
         co_return std::unexpected(ClientError::missingCredentials());
-    const QNetworkRequest request = authorisedRequest(url, *authorization, kRequestTimeout);
-    auto answer = co_await HttpExchange::send(*m_session, request, "GET");
+    const QNetworkRequest request = authorisedRequest(url, *authorization, limits.idle);
+    auto answer = co_await HttpExchange::send(*m_session, request, "GET", QByteArray(), limits);
     if (!answer)
         co_return std::unexpected(answer.error());
     if (auto ok = checkOk(*answer); !ok)
@@ -219,33 +239,34 @@ QCoro::Task<MirelonClient::Result<UploadResult>> MirelonClient::uploadAudio(QUrl
                                                                             QStringList tags,
                                                                             QMap<QString, QString> sourceMetadata)
 {
-    const std::optional<QString> authorization = Keychain::authorizationHeader();
-    if (!authorization)
-        co_return std::unexpected(ClientError::missingCredentials());
     const QString path = fileUrl.toLocalFile();
-    if (path.isEmpty() || !QFileInfo(path).isReadable())
+    QFuture<UploadStart> preparing = QtConcurrent::run(&prepareUpload, path);
+    const UploadStart start = co_await preparing;
+    if (!start.authorization)
+        co_return std::unexpected(ClientError::missingCredentials());
+    if (!start.readable)
         co_return std::unexpected(ClientError::audioFileNotReadable(path.isEmpty() ? fileUrl.path() : path));
+    if (start.size > m_limits.maxUploadBytes)
+        co_return std::unexpected(ClientError::platform(tooLargeToSend(path, start.size, m_limits.maxUploadBytes)));
 
     const QString boundary =
         QStringLiteral("----HarkwellBoundary") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    QNetworkRequest request = authorisedRequest(address(m_baseUrl, {QStringLiteral("sources")}), *authorization,
-                                                kUploadTimeout);
+    const HttpLimits limits = uploadLimits(start.size);
+    QNetworkRequest request = authorisedRequest(address(m_baseUrl, {QStringLiteral("sources")}), *start.authorization,
+                                                limits.idle);
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
-
-    // Audio files run to hundreds of megabytes: read them off the main thread.
-    QFuture<FileRead> reading = QtConcurrent::run(&readWholeFile, path);
-    FileRead read = co_await reading;
-    if (!read.error.isEmpty())
-        co_return std::unexpected(ClientError::platform(read.error));
     const QString fileName = QFileInfo(path).fileName();
-    const QByteArray body =
-        multipartBody(boundary, contentSource, language, tags, sourceMetadata, fileName, mimeType(fileName), read.bytes);
-    read.bytes.clear();
 
     co_await uploadGate().acquire();
     UploadGate::Lease lease(uploadGate());
 
-    auto answer = co_await HttpExchange::send(*m_session, request, "POST", body);
+    // The file's bytes are read as they go out, on the body's own thread.
+    UploadBody body(multipartHead(boundary, contentSource, language, tags, sourceMetadata, fileName, mimeType(fileName)),
+                    path, start.size, multipartTail(boundary));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    if (!body.open(QIODevice::ReadOnly))
+        co_return std::unexpected(ClientError::audioFileNotReadable(path));
+    auto answer = co_await HttpExchange::send(*m_session, request, "POST", &body, limits);
     if (!answer)
         co_return std::unexpected(answer.error());
     if (auto ok = checkOk(*answer); !ok)
@@ -265,7 +286,7 @@ QCoro::Task<std::optional<QString>> MirelonClient::cacheKey(QString taskId, std:
     if (!url.isValid())
         co_return std::nullopt;
     while (m_clock->now() < deadline) {
-        const auto body = co_await get(url);
+        const auto body = co_await get(url, m_limits.json);
         if (body) {
             if (const auto object = JsonBody::object(body->body)) {
                 JsonFields fields(*object);
@@ -294,7 +315,7 @@ QCoro::Task<MirelonClient::Result<PipelineStatus>> MirelonClient::status(QString
     const QUrl url = address(m_baseUrl, {QStringLiteral("sources"), cacheKey, QStringLiteral("status")});
     if (!url.isValid())
         co_return std::unexpected(ClientError::malformedResponse(QStringLiteral("status: could not build URL")));
-    const auto body = co_await get(url);
+    const auto body = co_await get(url, m_limits.json);
     if (!body)
         co_return std::unexpected(body.error());
     auto status = PipelineStatus::fromJson(body->body);
@@ -308,7 +329,7 @@ QCoro::Task<MirelonClient::Result<SourceDetail>> MirelonClient::source(QString c
     const QUrl url = address(m_baseUrl, {QStringLiteral("sources"), cacheKey});
     if (!url.isValid())
         co_return std::unexpected(ClientError::malformedResponse(QStringLiteral("source: could not build URL")));
-    const auto body = co_await get(url);
+    const auto body = co_await get(url, m_limits.transcript);
     if (!body)
         co_return std::unexpected(body.error());
     auto detail = SourceDetail::fromJson(body->body);
@@ -335,7 +356,7 @@ QCoro::Task<MirelonClient::Result<QList<SourceMetadata>>> MirelonClient::listAll
         const QUrl url = address(m_baseUrl, {QStringLiteral("sources")}, pageQuery(includeDeleted, cursor));
         if (!url.isValid())
             co_return std::unexpected(ClientError::malformedResponse(QStringLiteral("list: could not build URL")));
-        const auto body = co_await get(url);
+        const auto body = co_await get(url, m_limits.page);
         if (!body)
             co_return std::unexpected(body.error());
         auto decoded = SourceListResponse::fromJson(body->body);
@@ -358,7 +379,7 @@ QCoro::Task<std::optional<QString>> MirelonClient::currentKey(QString uploadedFi
         const QUrl url = address(m_baseUrl, {QStringLiteral("sources")}, pageQuery(false, cursor));
         if (!url.isValid())
             co_return std::nullopt;
-        const auto body = co_await get(url);
+        const auto body = co_await get(url, m_limits.page);
         if (!body)
             co_return std::nullopt;
         const auto decoded = SourceListResponse::fromJson(body->body);

@@ -37,11 +37,33 @@ public:
     template <typename T>
     using Result = std::expected<T, ClientError>;
 
+    // Idle limits: no byte moving for this long ends a request.
     static constexpr std::chrono::seconds kRequestTimeout{60};
     static constexpr std::chrono::seconds kUploadTimeout{900};
+    // Whole-request limits, so that an answer fed a byte at a time cannot hold a request (or the
+    // upload gate) for good. An upload gets its idle limit plus the time its file takes at 128 KiB/s.
+    static constexpr std::chrono::seconds kRequestDeadline{120};
+    static constexpr std::chrono::seconds kTranscriptDeadline{600};
+    static constexpr qint64 kUploadDeadlineBytesPerSecond = 128 * 1024;
+    // Answer caps: far above what the service sends, far below what could exhaust memory.
+    static constexpr qint64 kMaxJsonAnswerBytes = 1024 * 1024;         // upload, task and status answers
+    static constexpr qint64 kMaxTranscriptAnswerBytes = 64 * 1024 * 1024;  // a source with its transcript
+    static constexpr qint64 kMaxPageAnswerBytes = 16 * 1024 * 1024;    // one listing page of 100 entries
+    // The largest audio file sent: more than a day of speech at any usual compressed rate.
+    static constexpr qint64 kMaxUploadBytes = 2LL * 1024 * 1024 * 1024;
     static constexpr std::chrono::seconds kTaskRetryInterval{5};
     static constexpr int kPageSize = 100;
     static constexpr int kMaxPages = 200;
+
+    // The limits above; tests shorten them.
+    struct Limits {
+        HttpLimits json{kMaxJsonAnswerBytes, kRequestTimeout, kRequestDeadline};
+        HttpLimits transcript{kMaxTranscriptAnswerBytes, kRequestTimeout, kTranscriptDeadline};
+        HttpLimits page{kMaxPageAnswerBytes, kRequestTimeout, kRequestDeadline};
+        std::chrono::milliseconds uploadIdle{kUploadTimeout};
+        qint64 uploadBytesPerSecond = kUploadDeadlineBytesPerSecond;
+        qint64 maxUploadBytes = kMaxUploadBytes;
+    };
 
     MirelonClient(QUrl baseUrl, QNetworkAccessManager& session, Clock& clock);
     // The base URL of the settings (or the service's default), the shared session, the system clock.
@@ -50,6 +72,7 @@ public:
     static QUrl configuredBaseUrl();
 
     const QUrl& baseUrl() const { return m_baseUrl; }
+    void setLimits(const Limits& limits) { m_limits = limits; }
 
     QCoro::Task<Result<UploadResult>> uploadAudio(QUrl fileUrl, QString contentSource, std::optional<QString> language,
                                                   QStringList tags, QMap<QString, QString> sourceMetadata);
@@ -71,11 +94,16 @@ public:
     // when a segment is "", "." or "..", which no URL can carry as a segment of its own.
     static QUrl address(const QUrl& base, const QStringList& segments,
                         const QList<QPair<QString, QString>>& query = {});
-    // The multipart/form-data body of an upload.
-    static QByteArray multipartBody(const QString& boundary, const QString& contentSource,
+    // The multipart/form-data body of an upload, less the file's bytes, which go between the two.
+    static QByteArray multipartHead(const QString& boundary, const QString& contentSource,
                                     const std::optional<QString>& language, const QStringList& tags,
                                     const QMap<QString, QString>& sourceMetadata, const QString& fileName,
-                                    const QString& mimeType, const QByteArray& fileBytes);
+                                    const QString& mimeType);
+    static QByteArray multipartTail(const QString& boundary);
+    // The idle limit, and as the whole limit the idle one plus the file's time at the slowest rate.
+    HttpLimits uploadLimits(qint64 fileBytes) const;
+    // "… is larger than the … that can be sent", for the pipeline's log as well.
+    static QString tooLargeToSend(const QString& path, qint64 bytes, qint64 maxBytes = kMaxUploadBytes);
     // The response check: 402 → planRequired, 2xx → success, anything else → requestFailed.
     static std::expected<void, ClientError> checkOk(const HttpAnswer& answer);
 
@@ -83,12 +111,13 @@ private:
     QNetworkRequest authorisedRequest(const QUrl& url, const QString& authorization,
                                       std::chrono::milliseconds timeout) const;
     // (An answer rather than bare bytes: QCoro cannot await an expected of QByteArray with g++ 12.)
-    QCoro::Task<Result<HttpAnswer>> get(QUrl url);
+    QCoro::Task<Result<HttpAnswer>> get(QUrl url, HttpLimits limits);
     static QList<QPair<QString, QString>> pageQuery(bool includeDeleted, const std::optional<QString>& cursor);
 
     QUrl m_baseUrl;
     QNetworkAccessManager* m_session;
     Clock* m_clock;
+    Limits m_limits;
 };
 
 }  // namespace harkwell

@@ -111,6 +111,8 @@ private slots:
             << numbered(10, "A") + numbered(6, "B") << std::optional<int>{} << QStringList{"Today (16)", "  A (10)", "  B (6)"};
         QTest::newRow("threshold 0 acts as 1: two files grouped")
             << numbered(2, "A") << std::optional<int>(0) << QStringList{"Today (2)", "  A (2)"};
+        QTest::newRow("a folder's name holding %1 stays as it is")
+            << numbered(2, "Take %1") << std::optional<int>(1) << QStringList{"Today (2)", "  Take %1 (2)"};
         QTest::newRow("threshold 0 acts as 1: one file flat")
             << numbered(1, "A") << std::optional<int>(0) << QStringList{"Today (1)", "  n1.md  \u2014  A"};
         QTest::newRow("more files first, then by name; (root) before capitals")

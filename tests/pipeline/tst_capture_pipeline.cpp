@@ -4,6 +4,7 @@
 #include "PipelineFixture.h"
 
 #include "foundation/JobStatus.h"
+#include "service/MirelonClient.h"
 
 #include <QDir>
 #include <QFile>
@@ -301,6 +302,29 @@ private slots:
         QCOMPARE(readAll(*f.inbox().audioCopyPath(id)), QByteArray("memo"));
         QVERIFY(f.ledger->hasSeen(QStringLiteral("memo.m4a"), QString::fromLatin1(PipelineFixture::kFolderId)));
         QVERIFY(f.logText().contains(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id)));
+    }
+
+    // A file larger than the service takes is neither copied nor sent, and said once.
+    void aFileOverTheSizeLimitIsNotCaptured()
+    {
+        PipelineFixture f;
+        const QString path = f.dropFile(QStringLiteral("huge.wav"), "");
+        {
+            QFile file(path);  // sparse: nothing is written
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.resize(MirelonClient::kMaxUploadBytes + 1));
+        }
+        f.pipeline->start();
+        const QString said = MirelonClient::tooLargeToSend(path, MirelonClient::kMaxUploadBytes + 1) + " Not captured.";
+        QTRY_VERIFY_WITH_TIMEOUT((f.coordinatorClock.advance(2s), f.logText().contains(said)), 20000);
+        for (int i = 0; i < 5; ++i) {
+            f.coordinatorClock.advance(30s);
+            QTest::qWait(50);
+        }
+        f.pipeline->stop();
+        QCOMPARE(f.logText().count(said), 1);
+        QVERIFY(inboxNotes(f).isEmpty());
+        QVERIFY(f.service.requests().isEmpty());
     }
 
     // Files of one second share their canonical id; each still becomes its own note with its own

@@ -20,6 +20,9 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
+#include <vector>
+
 #include <sys/stat.h>
 
 using namespace harkwell;
@@ -89,6 +92,35 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("second"));
         QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"file.json"});
+    }
+
+    // Many writers at once, as the pipeline's workers are: the umask is honoured by every new file
+    // and is the same afterwards (reading it by setting it once left it at 0 for the process).
+    void atomicWritesFromManyThreadsLeaveTheUmaskAlone()
+    {
+        test::TempHome home;
+        const mode_t saved = ::umask(027);
+        std::vector<std::unique_ptr<QThread>> writers;
+        for (int t = 0; t < 8; ++t) {
+            writers.emplace_back(QThread::create([&home, t] {
+                for (int i = 0; i < 1500; ++i)
+                    (void)AtomicFile::write(home.path() + QString("/f%1-%2").arg(t).arg(i), "x",
+                                            AtomicFile::Durability::Unsynced);
+            }));
+            writers.back()->start();
+        }
+        for (auto& writer : writers)
+            writer->wait();
+        const mode_t after = ::umask(saved);
+        QCOMPARE(after, mode_t(027));
+
+        int wrongModes = 0;
+        for (const QFileInfo& info : QDir(home.path()).entryInfoList(QDir::Files)) {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(info.filePath()).constData(), &st), 0);
+            wrongModes += (st.st_mode & 0777) != 0640;
+        }
+        QCOMPARE(wrongModes, 0);
     }
 
     void atomicWriteIntoMissingFolderFailsWithText()

@@ -8,7 +8,9 @@
 #include "service/Keychain.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -113,22 +115,108 @@ private slots:
         QCOMPARE(store.read("corvale.mirelon", "mirelon_device_token").error().kind, SecretError::Kind::NotFound);
     }
 
-    void aWorldReadableFileIsTightenedAndADamagedOneKept()
+    // A copy or a restore can leave the file open to others: it is made private again when read.
+    void aFileOthersCanReadIsMadePrivateWhenRead()
     {
         test::TempHome home;
-        const QString path = home.writeFile("Library/Application Support/harkwell/secrets.json", "{}");
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        FileSecretStore store(path);
-        QVERIFY(store.write("s", "a", "t").has_value());
-        QCOMPARE(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        const QString path = home.writeFile("Library/Application Support/harkwell/secrets.json",
+                                            R"({"s": {"a": "t"}})");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        QStringList lines;
+        FileSecretStore store(path, [&](const QString& line) { lines << line; });
+        QCOMPARE(store.read("s", "a").value(), "t");
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains("mode 644") && lines.first().contains("0600"), qPrintable(lines.first()));
+    }
 
-        home.writeFile("Library/Application Support/harkwell/secrets.json", "{not json");
-        const auto written = store.write("s", "a", "t");
+    // A damaged file is said to be damaged, kept aside as it was, and a new pairing writes a new one.
+    void aDamagedFileIsKeptAsideAndSaidSo_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("not JSON") << QByteArray("{not json") << "it is not JSON";
+        QTest::newRow("not UTF-8") << QByteArray("{\"s\": {\"a\": \"t\xff\"}}") << "it is not UTF-8 text";
+        QTest::newRow("an array") << QByteArray("[]") << "it is not a JSON object";
+        QTest::newRow("a number for a secret") << QByteArray(R"({"s": {"a": 5}})") << "is not text";
+    }
+    void aDamagedFileIsKeptAsideAndSaidSo()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, damage);
+        test::TempHome home;
+        const QString path = home.writeFile("Library/Application Support/harkwell/secrets.json", content);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        QStringList lines;
+        FileSecretStore store(path, [&](const QString& line) { lines << line; });
+
+        const auto read = store.read("s", "a");
+        QCOMPARE(read.error().kind, SecretError::Kind::NotFound);
+        QVERIFY2(read.error().text.contains("damaged") && read.error().text.contains(damage), qPrintable(read.error().text));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines.first().startsWith("[harkwell] keychain: " + path + " was damaged"));
+
+        const QStringList aside = QDir(QFileInfo(path).absolutePath()).entryList({"secrets.json.damaged-*"});
+        QCOMPARE(aside.size(), 1);
+        QFile kept(QFileInfo(path).absolutePath() + "/" + aside.first());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), content);
+
+        QVERIFY(store.write("s", "a", "new").has_value());
+        QCOMPARE(store.read("s", "a").value(), "new");
+        QCOMPARE(lines.size(), 1);
+    }
+
+    // JSON holds text only: a secret that is not UTF-8 is refused rather than stored altered.
+    void theFileRefusesSecretsThatAreNotText()
+    {
+        test::TempHome home;
+        FileSecretStore store(Paths::secretsFile());
+        const auto written = store.write("s", "a", QByteArray("t\xff\xfe", 3));
         QVERIFY(!written.has_value());
-        QVERIFY(written.error().text.contains("damaged"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), "{not json");
+        QVERIFY(written.error().text.contains("not text"));
+        QVERIFY(!QFile::exists(Paths::secretsFile()));
+    }
+
+    // One token wherever it lives, with a keyring that comes and goes (the live test runs the same
+    // against gnome-keyring).
+    void oneTokenAcrossKeyringAndFile()
+    {
+        test::TempHome home;
+        bool answers = false;
+        auto owned = std::make_unique<FakeSecretStore>();
+        FakeSecretStore* keyring = owned.get();
+        QStringList lines;
+        SystemSecretStore store([&](const QString& line) { lines << line; }, std::move(owned), [&] { return answers; },
+                                Paths::secretsFile());
+
+        QVERIFY(store.write("s", "a", "headless").has_value());
+        QCOMPARE(keyring->itemCount(), 0);
+        QVERIFY(QFile::exists(Paths::secretsFile()));
+
+        answers = true;
+        keyring->setFailWrites(true);  // a keyring that answers and refuses: the file keeps the token
+        QCOMPARE(store.read("s", "a").value(), "headless");
+        QCOMPARE(store.read("s", "a").value(), "headless");
+        QCOMPARE(keyring->writeCount(), 1);  // refused once, not asked again at every read
+
+        keyring->setFailWrites(false);
+        QVERIFY(store.write("s", "a", "paired").has_value());
+        QCOMPARE(keyring->item("s", "a"), std::optional<QByteArray>("paired"));
+        QVERIFY(!QFile::exists(Paths::secretsFile()));
+
+        answers = false;
+        QVERIFY(store.write("s", "a", "newer").has_value());
+        answers = true;
+        QCOMPARE(store.read("s", "a").value(), "newer");  // the file's is the newer one
+        QCOMPARE(keyring->item("s", "a"), std::optional<QByteArray>("newer"));
+        QVERIFY(!QFile::exists(Paths::secretsFile()));
+
+        QVERIFY(store.remove("s", "a").has_value());
+        QCOMPARE(keyring->itemCount(), 0);
+        QCOMPARE(store.read("s", "a").error().kind, SecretError::Kind::NotFound);
     }
 
     void withoutASecretServiceTheFileIsUsedAndSaidOnce()

@@ -4,12 +4,14 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/identity/Identity.h"
 #include "platform/secrets/FakeSecretStore.h"
+#include "service/HttpExchange.h"
 #include "service/Keychain.h"
 #include "service/MirelonClient.h"
 #include "service/UploadGate.h"
 #include "support/FakeMirelonService.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,8 +19,19 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace harkwell;
 using namespace harkwell::test;
@@ -40,6 +53,117 @@ QJsonObject entry(const QString& key, const QString& fileName, const QString& st
 {
     return {{"cache_key", key}, {"original_filename", fileName}, {"status", status}, {"is_deleted", deleted}};
 }
+
+
+// Peak resident memory of this process so far, in bytes.
+qint64 residentBytes()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return 0;
+}
+
+// Measures how late a 10 ms timer runs while the main thread's loop is left to others.
+class LoopWatch {
+public:
+    LoopWatch()
+    {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_worstGap = std::max(m_worstGap, now - m_last);
+            m_last = now;
+            m_peakResident = std::max(m_peakResident, residentBytes());
+        });
+        m_timer.start(10);
+    }
+    qint64 worstGapMs() const { return m_worstGap; }
+    qint64 peakResident() const { return m_peakResident; }
+
+private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_last = 0;
+    qint64 m_worstGap = 0;
+    qint64 m_peakResident = 0;
+};
+
+// A service on its own thread that takes one upload of any size, counts its bytes and throws
+// them away (the fake service keeps every body, which a gigabyte would not suit).
+class DiscardingSink {
+public:
+    DiscardingSink()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~DiscardingSink()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        ::close(m_listener);
+        m_thread.join();
+    }
+    QUrl baseUrl() const { return QUrl(QString("http://127.0.0.1:%1/api/v1").arg(m_port)); }
+    qint64 bodyBytes() const { return m_bodyBytes; }
+    qint64 announced() const { return m_announced; }
+
+private:
+    void serve()
+    {
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            return;
+        QByteArray head;
+        std::vector<char> buffer(1 << 20);
+        qint64 body = 0;
+        while (true) {
+            const ssize_t n = ::recv(connection, buffer.data(), buffer.size(), 0);
+            if (n <= 0)
+                break;
+            if (m_announced < 0) {
+                head.append(buffer.data(), n);
+                const qsizetype end = head.indexOf("\r\n\r\n");
+                if (end < 0)
+                    continue;
+                for (const QByteArray& line : head.left(end).split('\n')) {
+                    if (line.toLower().startsWith("content-length:"))
+                        m_announced = line.mid(15).trimmed().toLongLong();
+                }
+                body = head.size() - (end + 4);
+            } else {
+                body += n;
+            }
+            if (m_announced >= 0 && body >= m_announced)
+                break;
+        }
+        m_bodyBytes = body;
+        const QByteArray answer = R"({"status":"queued","task_id":"t-big"})";
+        const QByteArray response = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+                                    + QByteArray::number(answer.size()) + "\r\nConnection: close\r\n\r\n" + answer;
+        ::send(connection, response.constData(), size_t(response.size()), MSG_NOSIGNAL);
+        ::shutdown(connection, SHUT_WR);
+        ::close(connection);
+    }
+
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+    std::atomic<qint64> m_bodyBytes{0};
+    std::atomic<qint64> m_announced{-1};
+};
 
 }  // namespace
 
@@ -234,7 +358,9 @@ private slots:
                                                << "Mirelon refused this request for your plan (402)";
         QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\x80", 3) << "Mirelon request failed (500): <binary>";
         QTest::newRow("404 text") << 404 << QByteArray("no such source") << "Mirelon request failed (404): no such source";
-        QTest::newRow("300") << 300 << QByteArray("") << "Mirelon request failed (300): ";
+        QTest::newRow("300") << 300 << QByteArray("")
+                             << "Mirelon answered HTTP 300, a redirect to another address; redirects are not followed, "
+                                "so nothing was sent there.";
         QTest::newRow("200 not JSON") << 200 << QByteArray("<html>")
                                       << "Mirelon response malformed: status: the data is not valid JSON (illegal value at offset 1)";
         QTest::newRow("204 empty body") << 204 << QByteArray() << QString();
@@ -311,6 +437,180 @@ private slots:
         QCOMPARE(order, (QList<QString>{"first", "second", "third"}));
         QCOMPARE(m_service->peakInFlight(), 1);
         QTRY_VERIFY(!gate.isBusy());
+    }
+
+    // The token goes to the configured host only: a redirect, to any place, is an error of its
+    // own, and nothing reaches the place it points at.
+    void redirectsAreNotFollowed_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<int>("status");
+        QTest::newRow("upload, 307") << QByteArray("POST") << "sources" << 307;
+        QTest::newRow("status poll, 302") << QByteArray("GET") << "sources/k1/status" << 302;
+        QTest::newRow("listing, 301") << QByteArray("GET") << "sources" << 301;
+    }
+    void redirectsAreNotFollowed()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, route);
+        QFETCH(int, status);
+        FakeMirelonService elsewhere;
+        const QUrl target(QString("http://localhost:%1/api/v1/%2").arg(elsewhere.port()).arg(route));
+        m_service->script(method, route, {FakeReply{status, "", 0, {{"Location", target.toEncoded()}}}});
+
+        ClientError error;
+        if (method == "POST")
+            error = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(audioFile("a.m4a")), "x", {}, {}, {})).error();
+        else if (route.endsWith("status"))
+            error = QCoro::waitFor(m_client->status("k1")).error();
+        else
+            error = QCoro::waitFor(m_client->listAllSources(false)).error();
+        QCOMPARE(error.text(), HttpExchange::redirectRefused(status, target));
+        QVERIFY(error.text().contains("localhost"));
+        QCOMPARE(m_service->requests().size(), 1);
+        QTest::qWait(200);
+        QVERIFY(elsewhere.requests().isEmpty());
+        QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
+    // Each kind of answer has its cap: a status past 1 KiB fails where a transcript of the same
+    // size passes, with or without an announced length, and the text says why.
+    void answersPastTheirCapAreDropped_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<bool>("announced");
+        QTest::addColumn<qint64>("cap");  // 0: within its cap
+        QTest::newRow("status over its cap") << "status" << 3000 << true << qint64(1024);
+        QTest::newRow("status over its cap, no length") << "status" << 3000 << false << qint64(1024);
+        QTest::newRow("transcript within its cap") << "source" << 3000 << false << qint64(0);
+        QTest::newRow("transcript over its cap") << "source" << 9000 << false << qint64(4096);
+        QTest::newRow("listing page over its cap") << "list" << 3000 << true << qint64(2048);
+    }
+    void answersPastTheirCapAreDropped()
+    {
+        QFETCH(QString, which);
+        QFETCH(int, bytes);
+        QFETCH(bool, announced);
+        QFETCH(qint64, cap);
+        MirelonClient::Limits limits;
+        limits.json.maxAnswerBytes = 1024;
+        limits.transcript.maxAnswerBytes = 4096;
+        limits.page.maxAnswerBytes = 2048;
+        m_client->setLimits(limits);
+        const QByteArray padding(bytes, 'x');
+        FakeReply reply;
+        reply.announceLength = announced;
+        std::optional<ClientError> error;
+        if (which == "status") {
+            reply.body = "{\"status\":{\"transcription\":{\"status\":\"" + padding + "\"}}}";
+            m_service->script("GET", "sources/k1/status", {reply});
+            auto result = QCoro::waitFor(m_client->status("k1"));
+            if (!result)
+                error = result.error();
+        } else if (which == "source") {
+            reply.body = "{\"success\":true,\"cache_key\":\"k1\",\"result\":{\"text\":\"" + padding + "\"}}";
+            m_service->script("GET", "sources/k1", {reply});
+            auto result = QCoro::waitFor(m_client->source("k1"));
+            if (!result)
+                error = result.error();
+            else
+                QCOMPARE(result->result.text->size(), bytes);
+        } else {
+            reply.body = page({entry("k1", padding)}, false, std::nullopt);
+            m_service->script("GET", "sources", {reply});
+            auto result = QCoro::waitFor(m_client->listAllSources(false));
+            if (!result)
+                error = result.error();
+        }
+        if (cap == 0) {
+            QVERIFY2(!error, qPrintable(error ? error->text() : QString()));
+        } else {
+            QVERIFY(error);
+            QCOMPARE(error->text(), HttpExchange::answerTooLarge(cap));
+        }
+    }
+
+    // An answer fed a byte at a time never goes idle; the whole-request limit ends it, and an
+    // upload held that way gives the gate back to the next one.
+    void aDripFedAnswerMeetsTheWholeRequestLimit()
+    {
+        MirelonClient::Limits limits;
+        limits.json.total = 800ms;
+        limits.uploadIdle = 800ms;
+        limits.uploadBytesPerSecond = 1LL << 40;
+        m_client->setLimits(limits);
+        FakeReply drip{200, QByteArray(500, ' ') + R"({"status":{}})"};
+        drip.dripMs = 20;
+        m_service->script("GET", "sources/k1/status", {drip});
+        m_service->script("POST", "sources", {FakeReply{200, QByteArray(500, ' ') + R"({"status":"ok"})", 0, {}, true, 20}});
+
+        QElapsedTimer clock;
+        clock.start();
+        const auto status = QCoro::waitFor(m_client->status("k1"));
+        QCOMPARE(status.error().text(), HttpExchange::tookTooLong(800ms));
+        QVERIFY(clock.elapsed() < 5000);
+
+        const auto held = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(audioFile("a.m4a")), "x", {}, {}, {}));
+        QCOMPARE(held.error().text(), HttpExchange::tookTooLong(800ms));
+        upload("next", audioFile("b.m4a"));
+    }
+
+    // Past the size limit an audio file is not sent at all, and the gate stays free.
+    void aFileOverTheSizeLimitIsNotSent()
+    {
+        MirelonClient::Limits limits;
+        limits.maxUploadBytes = 10;
+        m_client->setLimits(limits);
+        const QString path = audioFile("long.m4a", QByteArray(11, 'a'));
+        const auto result = QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(path), "x", {}, {}, {}));
+        QCOMPARE(result.error().text(), MirelonClient::tooLargeToSend(path, 11, 10));
+        QVERIFY(m_service->requests().isEmpty());
+        QVERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
+    // The token read waits on the store off the main thread, whose loop keeps turning.
+    void aSlowTokenStoreNeverHoldsTheMainThread()
+    {
+        m_secrets->setReadDelay(1500ms);
+        LoopWatch watch;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QCoro::waitFor(m_client->status("k1")).error().kind == ClientError::Kind::RequestFailed);
+        QVERIFY(clock.elapsed() >= 1500);
+        QVERIFY2(watch.worstGapMs() < 1000, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
+    }
+
+    // A gigabyte (a sparse file, read as zeros) goes out from the file as it is sent: the loop
+    // keeps turning and memory stays far below the file's size.
+    void aLargeUploadIsStreamedFromTheFile()
+    {
+        constexpr qint64 kSize = 1LL << 30;
+        const QString path = m_home->path() + "/audio/big.wav";
+        QDir().mkpath(m_home->path() + "/audio");
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(kSize));
+        }
+        DiscardingSink sink;
+        MirelonClient client(sink.baseUrl(), *m_session, *m_clock);
+        const qint64 before = residentBytes();
+        LoopWatch watch;
+        const auto result = QCoro::waitFor(client.uploadAudio(QUrl::fromLocalFile(path), "x", {}, {}, {}));
+        QVERIFY2(result.has_value(), qPrintable(result ? QString() : result.error().text()));
+        QCOMPARE(result->task_id, std::optional<QString>("t-big"));
+        QCOMPARE(sink.bodyBytes(), sink.announced());
+        QVERIFY(sink.bodyBytes() > kSize);
+        const qint64 grown = watch.peakResident() - before;
+        qInfo() << "worst loop gap" << watch.worstGapMs() << "ms; memory grew by" << grown / (1024 * 1024) << "MiB";
+        // Built in memory the body alone would be the file's size again. The sanitizer's quarantine
+        // keeps up to 256 MiB of freed chunks resident, hence the margin.
+        QVERIFY2(grown < kSize / 3, qPrintable(QString("memory grew by %1 MiB").arg(grown >> 20)));
+        // Loose enough for a machine busy with other work; built in memory on the main thread, the
+        // body held the loop for seconds.
+        QVERIFY2(watch.worstGapMs() < 2000, qPrintable(QString("the loop stood still for %1 ms").arg(watch.worstGapMs())));
     }
 
     void keysAndCursorsStayOneSegmentOrValue_data()

@@ -320,9 +320,30 @@ void FakeMirelonService::send(QTcpSocket* socket, const FakeReply& reply)
     }
     if (!hasContentType)
         response += "Content-Type: application/json\r\n";
-    response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: keep-alive\r\n\r\n";
+    if (reply.announceLength)
+        response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: keep-alive\r\n\r\n";
+    else
+        response += "Connection: close\r\n\r\n";
+    if (reply.dripMs > 0) {
+        socket->write(response);
+        auto* drip = new QTimer(socket);
+        QObject::connect(drip, &QTimer::timeout, socket, [socket, drip, body = reply.body, at = qsizetype(0)]() mutable {
+            if (at < body.size()) {
+                socket->write(body.mid(at++, 1));
+                return;
+            }
+            drip->stop();
+            socket->disconnectFromHost();
+        });
+        drip->start(reply.dripMs);
+        return;
+    }
     response += reply.body;
     socket->write(response);
+    if (!reply.announceLength) {
+        socket->disconnectFromHost();
+        return;
+    }
 
     if (Connection* connection = m_connections.value(socket)) {
         connection->answering = false;

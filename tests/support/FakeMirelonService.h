@@ -40,6 +40,8 @@ struct FakeReply {
     int delayMs = 0;  // how long the server holds the answer before sending it
     QList<QPair<QByteArray, QByteArray>> headers;  // beyond Content-Length and Connection
     bool dropConnection = false;  // after the delay, close the connection without answering
+    bool announceLength = true;  // false: no Content-Length; the connection closes after the body
+    int dripMs = 0;              // above 0: the body goes out one byte at a time, this far apart
 };
 
 // What a flaky network or service does to one request, decided when it arrives.

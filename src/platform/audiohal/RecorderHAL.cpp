@@ -22,7 +22,7 @@ std::optional<QString> RecorderHAL::fourCC(quint32 code)
 QString RecorderHAL::describe(HalStatus status)
 {
     if (const auto text = fourCC(quint32(status)))
-        return QStringLiteral("'%1' (%2)").arg(*text).arg(status);
+        return QStringLiteral("'%1' (%2)").arg(*text, QString::number(status));
     return QString::number(status);
 }
 

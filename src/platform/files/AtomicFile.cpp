@@ -1,5 +1,6 @@
 #include "platform/files/AtomicFile.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,6 +13,33 @@
 namespace harkwell {
 
 namespace {
+
+// The umask as /proc reports it. umask(2) can only read the mask by setting it, and setting it
+// from several threads at once can leave it at 0 for the whole process; nothing here sets it.
+mode_t processUmask()
+{
+    static constexpr mode_t kUsual = 022;
+    // /proc files report no size, so they are read to their end rather than by their size.
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return kUsual;
+    QByteArray status;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0)
+            status.append(buffer, n);
+    }
+    ::close(fd);
+    const qsizetype at = status.indexOf("\nUmask:");
+    if (at < 0)
+        return kUsual;  // kernels before 4.7 do not say
+    const qsizetype end = status.indexOf('\n', at + 1);
+    bool ok = false;
+    const uint mask = status.mid(at + 7, end < 0 ? -1 : end - (at + 7)).trimmed().toUInt(&ok, 8);
+    return ok ? mode_t(mask & 0777) : kUsual;
+}
+
 FileError systemError(const QString& what, const QString& path, int error)
 {
     return FileError{QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
@@ -69,11 +97,8 @@ std::expected<void, FileError> AtomicFile::write(const QString& path, const QByt
     struct stat existing {};
     if (::stat(QFile::encodeName(path).constData(), &existing) == 0)
         mode = existing.st_mode & 07777;
-    else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
-    }
+    else
+        mode &= ~processUmask();
     ::fchmod(fd, mode);
 
     if (auto written = writeAll(fd, content, temporaryPath); !written) {

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QVariantMap>
 
+#include <utility>
+
 namespace harkwell {
 
 namespace {
@@ -16,7 +18,7 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kDefaultAction = QStringLiteral("default");
-// Long enough for a bus-activated service to start, short enough not to stall the caller.
+// Long enough for a bus-activated service to start; nobody waits for it.
 constexpr int kProbeTimeoutMs = 3000;
 constexpr int kNotifyTimeoutMs = 10000;
 }  // namespace
@@ -28,34 +30,79 @@ FreedesktopNotifications::FreedesktopNotifications(QDBusConnection bus, QObject*
                   SLOT(onActionInvoked(uint, QString)));
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                   SLOT(onNotificationClosed(uint, uint)));
+    probe();
 }
 
 NotificationAuthorization FreedesktopNotifications::authorization()
 {
-    if (!m_bus.isConnected())
-        return NotificationAuthorization::NotDetermined;
-    QDBusMessage probe = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetServerInformation"));
-    if (m_bus.call(probe, QDBus::Block, kProbeTimeoutMs).type() != QDBusMessage::ReplyMessage)
-        return NotificationAuthorization::NotDetermined;
-    if (!m_capabilities) {
-        QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
-        const QDBusMessage reply = m_bus.call(ask, QDBus::Block, kProbeTimeoutMs);
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
-            m_capabilities = reply.arguments().constFirst().toStringList();
-    }
-    return NotificationAuthorization::Authorized;
+    // What the last answer said; a fresh probe keeps it current for the next caller.
+    probe();
+    return m_answered ? NotificationAuthorization::Authorized : NotificationAuthorization::NotDetermined;
 }
 
 void FreedesktopNotifications::requestAuthorization(std::function<void(bool granted)> done)
 {
     // The desktop asks nobody: a service that answers shows what it is given.
-    const bool granted = authorization() == NotificationAuthorization::Authorized;
+    if (m_answered && m_capabilities) {
+        if (done)
+            done(true);
+        return;
+    }
     if (done)
-        done(granted);
+        m_waitingForProbe.append(std::move(done));
+    probe();
+}
+
+void FreedesktopNotifications::probe()
+{
+    if (m_probing)
+        return;
+    if (!m_bus.isConnected()) {
+        probed(false);
+        return;
+    }
+    m_probing = true;
+    QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetServerInformation"));
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(ask, kProbeTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const bool answered = !call->isError();
+        if (!answered || m_capabilities) {
+            probed(answered);
+            return;
+        }
+        QDBusMessage capabilities =
+            QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+        auto* next = new QDBusPendingCallWatcher(m_bus.asyncCall(capabilities, kProbeTimeoutMs), this);
+        connect(next, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* reply) {
+            reply->deleteLater();
+            const QDBusPendingReply<QStringList> list = *reply;
+            m_capabilities = list.isError() ? QStringList() : list.value();
+            probed(true);
+        });
+    });
+}
+
+void FreedesktopNotifications::probed(bool answered)
+{
+    m_probing = false;
+    m_probedOnce = true;
+    m_answered = answered;
+    for (auto& done : std::exchange(m_waitingForProbe, {}))
+        done(answered);
+    // Posts held for the capabilities go now; with no service they fail as any post would.
+    for (Pending& pending : std::exchange(m_waitingForCapabilities, {}))
+        add(pending.request, std::move(pending.done));
 }
 
 void FreedesktopNotifications::add(const NotificationRequest& request, NotificationAdded done)
 {
+    // Markup is escaped or not by what the service reads, so the first post waits for its answer.
+    if (!m_capabilities && m_bus.isConnected() && (m_probing || !m_probedOnce)) {
+        m_waitingForCapabilities.append({request, std::move(done)});
+        probe();
+        return;
+    }
     Slot& slot = m_slots[request.identifier];
     if (slot.inFlight) {
         slot.waiting.append({request, std::move(done)});

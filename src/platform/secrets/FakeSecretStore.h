@@ -7,6 +7,10 @@
 #include <QMap>
 #include <QMutex>
 #include <QPair>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
 
 #include <optional>
 
@@ -16,6 +20,9 @@ class FakeSecretStore final : public SecretStore {
 public:
     std::expected<QByteArray, SecretError> read(const QString& service, const QString& account) override
     {
+        // As a keyring that waits on its unlock prompt.
+        if (const auto delay = m_readDelay.load(); delay.count() > 0)
+            QThread::msleep(static_cast<unsigned long>(delay.count()));
         QMutexLocker locker(&m_lock);
         if (m_failReads)
             return std::unexpected(SecretError{SecretError::Kind::Failed, QStringLiteral("reading is broken")});
@@ -45,6 +52,7 @@ public:
         return {};
     }
 
+    void setReadDelay(std::chrono::milliseconds delay) { m_readDelay = delay; }
     void setFailReads(bool fail) { QMutexLocker locker(&m_lock); m_failReads = fail; }
     void setFailWrites(bool fail) { QMutexLocker locker(&m_lock); m_failWrites = fail; }
     // Every read returns these bytes, whatever was written.
@@ -60,6 +68,7 @@ public:
     int writeCount() const { QMutexLocker locker(&m_lock); return m_writes; }
 
 private:
+    std::atomic<std::chrono::milliseconds> m_readDelay{std::chrono::milliseconds(0)};
     mutable QMutex m_lock;  // guards every field below
     QMap<QPair<QString, QString>, QByteArray> m_items;
     std::optional<QByteArray> m_readBack;

@@ -6,6 +6,8 @@
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
+#include <QMutex>
+
 #include <memory>
 
 namespace harkwell {
@@ -37,10 +39,18 @@ using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 SecretError failure(GError* raw)
 {
     ErrorPtr error(raw);
+    // libsecret keeps one connection to the service for the process; after the keyring daemon has
+    // gone (and perhaps come back), that connection's session is dead, so the next call makes a new one.
+    secret_service_disconnect();
     const QString text = QStringLiteral("The Secret Service failed: %1").arg(QString::fromUtf8(error->message));
-    const bool unreachable = error->domain == G_DBUS_ERROR
-        && (error->code == G_DBUS_ERROR_SERVICE_UNKNOWN || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER
-            || error->code == G_DBUS_ERROR_NO_REPLY || error->code == G_DBUS_ERROR_DISCONNECTED);
+    // A session the service no longer knows belongs to a daemon that has since been restarted.
+    gchar* remote = g_dbus_error_get_remote_error(error.get());
+    const bool staleSession = remote && g_strcmp0(remote, "org.freedesktop.Secret.Error.NoSession") == 0;
+    g_free(remote);
+    const bool unreachable = staleSession
+        || (error->domain == G_DBUS_ERROR
+            && (error->code == G_DBUS_ERROR_SERVICE_UNKNOWN || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER
+                || error->code == G_DBUS_ERROR_NO_REPLY || error->code == G_DBUS_ERROR_DISCONNECTED));
     return SecretError{unreachable ? SecretError::Kind::Unavailable : SecretError::Kind::Failed, text};
 }
 
@@ -75,6 +85,35 @@ bool busAnswersFor(GDBusConnection* bus, const char* method, bool listHolds)
     return found;
 }
 
+// The unique bus name of the service's current owner; empty when nobody owns it.
+QByteArray currentOwner(GDBusConnection* bus)
+{
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "GetNameOwner", g_variant_new("(s)", kBusName),
+                                                  G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, &error);
+    if (!reply) {
+        g_clear_error(&error);
+        return {};
+    }
+    const gchar* owner = nullptr;
+    g_variant_get(reply, "(&s)", &owner);
+    QByteArray name(owner);
+    g_variant_unref(reply);
+    return name;
+}
+
+// A keyring daemon that went and came back answers under a new bus name, which libsecret's kept
+// connection does not know: one more try on a fresh connection reaches it.
+template <typename Operation>
+auto retriedOnce(Operation operation)
+{
+    auto result = operation();
+    if (!result && result.error().kind == SecretError::Kind::Unavailable)
+        result = operation();
+    return result;
+}
+
 }  // namespace
 
 bool SecretServiceStore::isAvailable()
@@ -88,12 +127,30 @@ bool SecretServiceStore::isAvailable()
         g_clear_error(&error);
         return false;
     }
-    const bool available = busAnswersFor(bus, "NameHasOwner", false) || busAnswersFor(bus, "ListActivatableNames", true);
+    // libsecret keeps its session with the daemon it first reached; one started since (a restarted
+    // keyring) knows nothing of it, so a new owner means a new connection.
+    static QMutex ownerLock;
+    static QByteArray lastOwner;  // guarded by ownerLock
+    const QByteArray owner = currentOwner(bus);
+    {
+        QMutexLocker locker(&ownerLock);
+        if (!owner.isEmpty() && owner != lastOwner) {
+            if (!lastOwner.isEmpty())
+                secret_service_disconnect();
+            lastOwner = owner;
+        }
+    }
+    const bool available = !owner.isEmpty() || busAnswersFor(bus, "ListActivatableNames", true);
     g_object_unref(bus);
     return available;
 }
 
 std::expected<QByteArray, SecretError> SecretServiceStore::read(const QString& service, const QString& account)
+{
+    return retriedOnce([&] { return readOnce(service, account); });
+}
+
+std::expected<QByteArray, SecretError> SecretServiceStore::readOnce(const QString& service, const QString& account)
 {
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();
@@ -115,6 +172,12 @@ std::expected<QByteArray, SecretError> SecretServiceStore::read(const QString& s
 std::expected<void, SecretError> SecretServiceStore::write(const QString& service, const QString& account,
                                                            const QByteArray& secret)
 {
+    return retriedOnce([&] { return writeOnce(service, account, secret); });
+}
+
+std::expected<void, SecretError> SecretServiceStore::writeOnce(const QString& service, const QString& account,
+                                                               const QByteArray& secret)
+{
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();
     const QByteArray label = (service + QLatin1Char('/') + account).toUtf8();
@@ -131,6 +194,11 @@ std::expected<void, SecretError> SecretServiceStore::write(const QString& servic
 }
 
 std::expected<void, SecretError> SecretServiceStore::remove(const QString& service, const QString& account)
+{
+    return retriedOnce([&] { return removeOnce(service, account); });
+}
+
+std::expected<void, SecretError> SecretServiceStore::removeOnce(const QString& service, const QString& account)
 {
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();

@@ -15,6 +15,11 @@ public:
     std::expected<void, SecretError> write(const QString& service, const QString& account,
                                            const QByteArray& secret) override;
     std::expected<void, SecretError> remove(const QString& service, const QString& account) override;
+
+private:
+    std::expected<QByteArray, SecretError> readOnce(const QString& service, const QString& account);
+    std::expected<void, SecretError> writeOnce(const QString& service, const QString& account, const QByteArray& secret);
+    std::expected<void, SecretError> removeOnce(const QString& service, const QString& account);
 };
 
 }  // namespace harkwell

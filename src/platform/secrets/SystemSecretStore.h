@@ -1,8 +1,13 @@
 #pragma once
-// The store the application uses: the Secret Service when one answers, otherwise the 0600 file
-// ~/Library/Application Support/harkwell/secrets.json. The choice is made once, at first use, and
-// the fallback is announced once through the given log.
+// The store the application uses: one token, wherever it lives. The Secret Service is asked first
+// whenever it answers, the 0600 file ~/Library/Application Support/harkwell/secrets.json otherwise.
+// A secret the file holds while the Secret Service answers was written while it was away, so it is
+// the newer one: it is moved into the Secret Service and taken out of the file. A write goes to the
+// Secret Service when it answers and to the file when it does not, so the next start reads what
+// the last pairing wrote, whichever was reachable then. Every operation asks again whether the
+// Secret Service answers; a desktop whose keyring comes late is used as soon as it is there.
 
+#include "platform/secrets/FileSecretStore.h"
 #include "platform/secrets/SecretStore.h"
 
 #include <QMutex>
@@ -15,7 +20,12 @@ namespace harkwell {
 class SystemSecretStore final : public SecretStore {
 public:
     using Log = std::function<void(const QString& line)>;
+    using Answers = std::function<bool()>;
+
+    // The Secret Service and the file at its usual place.
     explicit SystemSecretStore(Log log);
+    // Any keyring, asked whether it answers before each use, and any file.
+    SystemSecretStore(Log log, std::unique_ptr<SecretStore> keyring, Answers keyringAnswers, QString filePath);
     ~SystemSecretStore() override;
 
     std::expected<QByteArray, SecretError> read(const QString& service, const QString& account) override;
@@ -24,11 +34,17 @@ public:
     std::expected<void, SecretError> remove(const QString& service, const QString& account) override;
 
 private:
-    SecretStore& backend();
+    bool keyringAnswers();
+    std::expected<void, SecretError> writeToFile(const QString& service, const QString& account,
+                                                 const QByteArray& secret);
 
     Log m_log;
-    QMutex m_lock;  // guards m_backend while it is chosen
-    std::unique_ptr<SecretStore> m_backend;
+    std::unique_ptr<SecretStore> m_keyring;
+    Answers m_keyringAnswers;
+    FileSecretStore m_file;
+    QMutex m_lock;             // one operation at a time, so a move between the stores is never seen half done
+    bool m_saidFallback = false;  // guarded by m_lock
+    bool m_moveRefused = false;   // guarded by m_lock: the keyring refused the file's secret
 };
 
 }  // namespace harkwell
