@@ -544,7 +544,9 @@ private slots:
         FakeReply drip{200, QByteArray(500, ' ') + R"({"status":{}})"};
         drip.dripMs = 20;
         m_service->script("GET", "sources/k1/status", {drip});
-        m_service->script("POST", "sources", {FakeReply{200, QByteArray(500, ' ') + R"({"status":"ok"})", 0, {}, true, 20}});
+        FakeReply dripUpload{200, QByteArray(500, ' ') + R"({"status":"ok"})"};
+        dripUpload.dripMs = 20;
+        m_service->script("POST", "sources", {dripUpload});
 
         QElapsedTimer clock;
         clock.start();
