@@ -152,6 +152,9 @@ private slots:
     }
     void cleanupTestCase()
     {
+        // An engine's timed loops (levels, device checks) end at their next wake-up after it goes;
+        // let them wake, so their frames are freed before the process ends.
+        QTest::qWait(int((RecordingEngine::kDeviceCheckDelay + RecordingEngine::kLevelInterval).count()) * 2);
         hal.reset();
         rig.reset();
         home.reset();
