@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QRegularExpression>
 
 #include <qcoro/qcorosignal.h>
 
@@ -66,13 +67,51 @@ CaptureRetry::CaptureRetry(CapturePipeline& pipeline, Settings& settings, Clock&
 QDateTime CaptureRetry::retryWatermark(Clock& clock)
 {
     Defaults defaults = Defaults::standard();
-    if (const std::optional<QDateTime> stored = defaults.dateValue(QString::fromLatin1(kWatermarkKey)))
+    const QString key = QString::fromLatin1(kWatermarkKey);
+    if (const std::optional<QDateTime> stored = defaults.dateValue(key))
         return *stored;
+
+    // A damaged defaults file (or the copy of one kept aside before the watermark was stored again)
+    // says nothing about the first launch being now: "now" would keep every older capture from ever
+    // being retried. The date is taken from the damaged text while it is still there; without it
+    // no capture is kept out by its age.
+    const bool keptNow = defaults.keepAsideIfDamaged();
+    if (QFileInfo::exists(defaults.keptAsidePath())) {
+        const std::optional<QDateTime> recovered = watermarkIn(defaults.keptAsidePath());
+        const QDateTime watermark = recovered.value_or(QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
+        defaults.setDate(key, watermark);
+        const QString file = QFileInfo(defaults.filePath()).fileName();
+        const QString kept = QFileInfo(defaults.keptAsidePath()).fileName();
+        const QString what = keptNow ? QStringLiteral("%1 could not be read; kept it as %2").arg(file, kept)
+                                     : QStringLiteral("%1 was damaged before and is kept as %2").arg(file, kept);
+        HarkwellLog::log(recovered ? QStringLiteral("[harkwell] capture retry: %1; watermark %2 taken from it")
+                                         .arg(what, DateForms::internetDateTime(watermark))
+                                   : QStringLiteral("[harkwell] capture retry: %1; it holds no watermark, so captures "
+                                                    "of any age are retried")
+                                         .arg(what));
+        return watermark;
+    }
+
     const QDateTime now = clock.now();
-    defaults.setDate(QString::fromLatin1(kWatermarkKey), now);
+    defaults.setDate(key, now);
     HarkwellLog::log(QStringLiteral("[harkwell] capture retry: watermark set to %1 — captures older than this are never retried")
                          .arg(DateForms::internetDateTime(now)));
     return now;
+}
+
+std::optional<QDateTime> CaptureRetry::watermarkIn(const QString& damagedFile)
+{
+    QFile file(damagedFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The text need not parse as a whole: a truncated file still holds the pairs before its cut.
+    static const QRegularExpression pair(QStringLiteral("\"%1\"\\s*:\\s*\"([^\"]*)\"")
+                                             .arg(QRegularExpression::escape(QString::fromLatin1(kWatermarkKey))));
+    const QRegularExpressionMatch match = pair.match(QString::fromUtf8(file.readAll()));
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QDateTime date = QDateTime::fromString(match.captured(1), Qt::ISODateWithMs);
+    return date.isValid() ? std::optional(date) : std::nullopt;
 }
 
 const QSet<QString>& CaptureRetry::retryableStates()
@@ -95,7 +134,9 @@ bool CaptureRetry::isRetryable(const InboxFrontmatter& note)
 
 QStringList CaptureRetry::ids(const QString& vaultRoot, const Predicate& accept, Clock& clock)
 {
-    const QDateTime watermark = retryWatermark(clock);
+    // Notes keep their time to the whole second, the watermark to the millisecond: a capture of the
+    // watermark's own second counts as made after it.
+    const QDateTime oldestKept = QDateTime::fromSecsSinceEpoch(retryWatermark(clock).toSecsSinceEpoch(), Qt::UTC);
     const InboxWriter inbox(vaultRoot);
     const QDir folder(inbox.inboxFolder());
     if (!folder.exists())
@@ -108,7 +149,7 @@ QStringList CaptureRetry::ids(const QString& vaultRoot, const Predicate& accept,
         const auto note = InboxWriter::readFrontmatter(entry.absoluteFilePath());
         if (!note || !accept(*note))
             continue;
-        if (note->created < watermark && !CapturePipeline::isRecordingOrigin(note->sourceOrigin))
+        if (note->created < oldestKept && !CapturePipeline::isRecordingOrigin(note->sourceOrigin))
             continue;
         const auto audio = inbox.audioCopyPath(note->id);
         if (!audio || !QFileInfo::exists(*audio))

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace harkwell {
 
@@ -50,7 +51,8 @@ public:
     // The pipeline's uploadExisting does the uploads; the vault is read from the settings afresh.
     CaptureRetry(CapturePipeline& pipeline, Settings& settings, Clock& clock, QObject* parent = nullptr);
 
-    // Fixed at its first read (the first launch) and never moved afterwards.
+    // Fixed at its first read (the first launch) and never moved afterwards; after a damaged
+    // defaults file, the date its text still holds, or else the earliest date.
     static QDateTime retryWatermark(Clock& clock);
     static const QSet<QString>& retryableStates();
     static bool isRetryable(const InboxFrontmatter& note);
@@ -70,6 +72,7 @@ signals:
     void cancelled();
 
 private:
+    static std::optional<QDateTime> watermarkIn(const QString& damagedFile);
     QString vaultRoot() const;
     QCoro::Task<> pause();
 

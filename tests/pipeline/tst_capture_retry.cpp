@@ -6,6 +6,7 @@
 #include "pipeline/CaptureRetry.h"
 #include "platform/defaults/Defaults.h"
 
+#include <QFile>
 #include <QTest>
 
 #include <qcoro/qcorotask.h>
@@ -44,6 +45,108 @@ private slots:
         f.clock.advance(1h);
         QCOMPARE(CaptureRetry::retryWatermark(f.clock), first);
         QVERIFY(f.logText().contains(QStringLiteral("[harkwell] capture retry: watermark set to 2026-03-04T09:00:00Z")));
+    }
+
+    // A damaged defaults file, or the copy of one an earlier start kept aside, never moves the
+    // watermark to now: its date comes from the damaged text, or else no capture is too old.
+    void aDamagedDefaultsFileNeverMovesTheWatermark_data()
+    {
+        QTest::addColumn<QByteArray>("damaged");
+        QTest::addColumn<bool>("keptBefore");
+        QTest::addColumn<QDateTime>("watermark");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("pending");
+
+        const QByteArray truncated("{\"harkwell.loginItem.enabledOnce\": true,\n"
+                                   "  \"harkwell.captureRetry.watermark\": \"2026-02-01T10:00:00.250Z\",\n"
+                                   "  \"NSWindow Fra");
+        const QDateTime february(QDate(2026, 2, 1), QTime(10, 0, 0, 250), Qt::UTC);
+        const QDateTime earliest = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+        const QString taken = QStringLiteral("watermark 2026-02-01T10:00:00Z taken from it");
+        const QString anyAge = QStringLiteral("it holds no watermark, so captures of any age are retried");
+        const QStringList sinceFebruary{QStringLiteral("b-february")};
+        const QStringList all{QStringLiteral("a-january"), QStringLiteral("b-february")};
+
+        QTest::newRow("truncated") << truncated << false << february << taken << sinceFebruary;
+        QTest::newRow("kept aside by an earlier start") << truncated << true << february << taken << sinceFebruary;
+        QTest::newRow("empty") << QByteArray() << false << earliest << anyAge << all;
+        QTest::newRow("not an object") << QByteArray("[1, 2]") << false << earliest << anyAge << all;
+        QTest::newRow("watermark not a date") << QByteArray("{\"harkwell.captureRetry.watermark\": \"soon\"") << false
+                                              << earliest << anyAge << all;
+    }
+    void aDamagedDefaultsFileNeverMovesTheWatermark()
+    {
+        QFETCH(QByteArray, damaged);
+        QFETCH(bool, keptBefore);
+        QFETCH(QDateTime, watermark);
+        QFETCH(QString, line);
+        QFETCH(QStringList, pending);
+
+        PipelineFixture f;
+        Defaults defaults = Defaults::standard();
+        const QString damagedPath = keptBefore ? defaults.keptAsidePath() : defaults.filePath();
+        if (keptBefore)
+            defaults.remove(QString::fromLatin1(CaptureRetry::kWatermarkKey));
+        QFile file(damagedPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(damaged);
+        file.close();
+        auto created = [](InboxFrontmatter note, QDate day) {
+            note.created = QDateTime(day, QTime(12, 0), Qt::UTC);
+            return note;
+        };
+        f.placeNote(created(PipelineFixture::noteFor(QStringLiteral("a-january"), QStringLiteral("upload_failed")), QDate(2026, 1, 20)));
+        f.placeNote(created(PipelineFixture::noteFor(QStringLiteral("b-february"), QStringLiteral("upload_failed")), QDate(2026, 2, 20)));
+
+        QCOMPARE(CaptureRetry::retryWatermark(f.clock), watermark);
+        f.clock.advance(1h);
+        QCOMPARE(CaptureRetry::retryWatermark(f.clock), watermark);
+        CaptureRetry retry(*f.pipeline, *f.settings, f.clock);
+        QCOMPARE(retry.pendingIds(), pending);
+
+        // The damaged text stays for a person to read, the file holds the watermark again, and the
+        // log says it once.
+        QFile kept(defaults.keptAsidePath());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), damaged);
+        QVERIFY(!defaults.cannotBeOpened());
+        QCOMPARE(defaults.dateValue(QString::fromLatin1(CaptureRetry::kWatermarkKey)), watermark);
+        QCOMPARE(f.logText().count(QStringLiteral("capture retry: ")), 1);
+        QVERIFY2(f.logText().contains(line), qPrintable(f.logText()));
+    }
+
+    // Notes keep whole seconds, the watermark milliseconds: a capture of the watermark's own second
+    // is listed and sent once, one of the second before is left alone.
+    void theWatermarksOwnSecondCounts_data()
+    {
+        QTest::addColumn<QTime>("created");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("second before") << QTime(8, 59, 59) << false;
+        QTest::newRow("same second") << QTime(9, 0, 0) << true;
+        QTest::newRow("second after") << QTime(9, 0, 1) << true;
+    }
+    void theWatermarksOwnSecondCounts()
+    {
+        QFETCH(QTime, created);
+        QFETCH(bool, listed);
+
+        PipelineFixture f;
+        Defaults::standard().setDate(QString::fromLatin1(CaptureRetry::kWatermarkKey),
+                                     QDateTime(QDate(2026, 3, 4), QTime(9, 0, 0, 400), Qt::UTC));
+        InboxFrontmatter note = PipelineFixture::noteFor(QStringLiteral("260304-090000"), QStringLiteral("upload_failed"));
+        note.created = QDateTime(QDate(2026, 3, 4), created, Qt::UTC);
+        f.placeNote(note);
+
+        CaptureRetry retry(*f.pipeline, *f.settings, f.clock);
+        QCOMPARE(retry.pendingIds().size(), listed ? 1 : 0);
+        QCOMPARE(CaptureRetry::ids(f.vault(), CapturePipeline::resumableStates(), f.clock).size(), listed ? 1 : 0);
+        QCoro::waitFor(retry.run([](const Progress&) {}));
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), listed ? 1 : 0);
+        QVERIFY(retry.pendingIds().isEmpty());
+        QCoro::waitFor(retry.run([](const Progress&) {}));
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), listed ? 1 : 0);
+        if (listed)
+            QTRY_VERIFY_WITH_TIMEOUT(f.eventNames().contains(QStringLiteral("transcriptReady")), 20000);
     }
 
     void listsRetryableNotesWithAudioSinceTheWatermark()

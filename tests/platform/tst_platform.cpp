@@ -150,7 +150,18 @@ private slots:
         QVERIFY(defaults.contains("flag"));
 
         home.writeFile("Library/Preferences/app.broken.json", "{not json");
-        QVERIFY(Defaults("app.broken").cannotBeOpened());
+        Defaults broken("app.broken");
+        QVERIFY(broken.cannotBeOpened());
+        // What a damaged file still holds is never written over: the first write keeps it aside.
+        broken.remove("flag");
+        QVERIFY(broken.cannotBeOpened());
+        broken.setBool("flag", true);
+        QVERIFY(!broken.cannotBeOpened());
+        QVERIFY(broken.boolValue("flag"));
+        QFile kept(broken.keptAsidePath());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("{not json"));
+        QVERIFY(!broken.keepAsideIfDamaged());
     }
 
     void fakeClockWakesInDeadlineOrder()

@@ -3,12 +3,15 @@
 #include "platform/files/AtomicFile.h"
 #include "platform/identity/Identity.h"
 #include "platform/paths/Paths.h"
+#include "platform/syslog/SystemLog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMutex>
+
+#include <cstdio>
 
 namespace harkwell {
 
@@ -19,6 +22,17 @@ QMutex& defaultsLock()
     static QMutex lock;
     return lock;
 }
+
+// Exists and does not open as a JSON object (unreadable, truncated, hand-edited into something else).
+bool damagedAt(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    return !QJsonDocument::fromJson(file.readAll()).isObject();
+}
 }  // namespace
 
 Defaults::Defaults(QString domain) : m_domain(std::move(domain)) {}
@@ -27,17 +41,23 @@ Defaults Defaults::standard() { return Defaults(QString::fromLatin1(identity::kB
 
 QString Defaults::filePath() const { return Paths::defaultsFile(m_domain); }
 
+QString Defaults::keptAsidePath() const { return filePath() + QStringLiteral(".invalid"); }
+
 bool Defaults::exists() const { return QFileInfo::exists(filePath()); }
 
-bool Defaults::cannotBeOpened() const
+bool Defaults::cannotBeOpened() const { return damagedAt(filePath()); }
+
+bool Defaults::keepAsideIfDamaged()
 {
-    QFile file(filePath());
-    if (!file.exists())
+    QMutexLocker locker(&defaultsLock());
+    return keepAsideLocked();
+}
+
+bool Defaults::keepAsideLocked() const
+{
+    if (!damagedAt(filePath()))
         return false;
-    if (!file.open(QIODevice::ReadOnly))
-        return true;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    return !document.isObject();
+    return std::rename(QFile::encodeName(filePath()).constData(), QFile::encodeName(keptAsidePath()).constData()) == 0;
 }
 
 QJsonObject Defaults::read() const
@@ -50,6 +70,10 @@ QJsonObject Defaults::read() const
 
 void Defaults::write(const QJsonObject& object) const
 {
+    // The values a damaged file still holds are read as none; writing over it would lose them for good.
+    if (keepAsideLocked())
+        SystemLog::write(QStringLiteral("[harkwell] defaults: %1 could not be read; kept it as %2")
+                             .arg(QFileInfo(filePath()).fileName(), QFileInfo(keptAsidePath()).fileName()));
     QDir().mkpath(Paths::preferencesFolder());
     (void)AtomicFile::write(filePath(), QJsonDocument(object).toJson(QJsonDocument::Indented));
 }

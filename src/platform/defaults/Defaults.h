@@ -1,7 +1,8 @@
 #pragma once
 // User defaults of one domain, kept as a JSON object in ~/Library/Preferences/<domain>.json.
 // Every read looks at the file and every write replaces it atomically, so two instances of one
-// domain (or two processes) never work from stale copies.
+// domain (or two processes) never work from stale copies. A file that is not a JSON object reads
+// as empty and is never written over: the first write moves it aside to <file>.invalid.
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -21,9 +22,13 @@ public:
 
     const QString& domain() const { return m_domain; }
     QString filePath() const;
+    // Where a damaged file is kept for a person (or a recovery) to read.
+    QString keptAsidePath() const;
 
     // True when the file exists and is not a JSON object.
     bool cannotBeOpened() const;
+    // Moves a file that cannot be opened to keptAsidePath(); true when it did.
+    bool keepAsideIfDamaged();
     bool exists() const;
 
     bool contains(const QString& key) const;
@@ -47,6 +52,7 @@ public:
 private:
     QJsonObject read() const;
     void write(const QJsonObject& object) const;
+    bool keepAsideLocked() const;
 
     QString m_domain;
 };
