@@ -93,14 +93,23 @@ std::expected<QString, InboxError> InboxWriter::audioCopyPath(const QString& id)
 
 std::optional<QString> InboxWriter::temporaryCopyId(const QString& fileName)
 {
-    static const QString kMiddle = QStringLiteral(".m4a.");
+    return temporaryId(fileName, QStringLiteral(".m4a."));
+}
+
+std::optional<QString> InboxWriter::temporaryNoteId(const QString& fileName)
+{
+    return temporaryId(fileName, QStringLiteral(".md."));
+}
+
+std::optional<QString> InboxWriter::temporaryId(const QString& fileName, const QString& middle)
+{
     constexpr qsizetype kRandomPart = 6;  // the XXXXXX of mkostemp
-    if (!fileName.startsWith(QLatin1Char('.')) || fileName.size() <= 1 + kMiddle.size() + kRandomPart)
+    if (!fileName.startsWith(QLatin1Char('.')) || fileName.size() <= 1 + middle.size() + kRandomPart)
         return std::nullopt;
-    const qsizetype middle = fileName.size() - kRandomPart - kMiddle.size();
-    if (QStringView(fileName).mid(middle, kMiddle.size()) != kMiddle)
+    const qsizetype at = fileName.size() - kRandomPart - middle.size();
+    if (QStringView(fileName).mid(at, middle.size()) != middle)
         return std::nullopt;
-    const QString id = fileName.mid(1, middle - 1);
+    const QString id = fileName.mid(1, at - 1);
     return isSafeId(id) ? std::optional(id) : std::nullopt;
 }
 

@@ -39,6 +39,8 @@ public:
     // The id whose copy a file of the audio folder was on its way to become, when the name is that
     // of copyAudio's temporary (".<id>.m4a.XXXXXX"); such a file outlives only a crashed copy.
     static std::optional<QString> temporaryCopyId(const QString& fileName);
+    // The same for a note's temporary in the inbox folder (".<id>.md.XXXXXX").
+    static std::optional<QString> temporaryNoteId(const QString& fileName);
     // Writes the note named by the record's id, atomically; creates no folder.
     std::expected<void, InboxError> writeMarkdown(const Frontmatter& frontmatter, const QString& body) const;
     // Sets the job status of the note _inbox/<id>.md and writes it back to that same file. A note
@@ -59,6 +61,7 @@ public:
     static QString audioRelativePath(const QString& id) { return QStringLiteral("_inbox/.audio/") + id + QStringLiteral(".m4a"); }
 
 private:
+    static std::optional<QString> temporaryId(const QString& fileName, const QString& middle);
     std::expected<void, InboxError> writeNote(const QString& path, const Frontmatter& frontmatter, const QString& body) const;
 
     QString m_vaultRoot;

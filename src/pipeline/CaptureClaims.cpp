@@ -21,35 +21,33 @@ CaptureClaims::Claim::~Claim() { release(); }
 
 void CaptureClaims::Claim::release()
 {
-    if (CaptureClaims* owner = std::exchange(m_owner, nullptr))
-        owner->release(m_id);
+    if (const std::shared_ptr<Held> owner = std::exchange(m_owner, nullptr)) {
+        QMutexLocker locker(&owner->lock);
+        owner->claimed.remove(m_id);
+    }
 }
+
+CaptureClaims::CaptureClaims() : m_held(std::make_shared<Claim::Held>()) {}
 
 CaptureClaims::Claim CaptureClaims::claim(const QString& id, std::optional<QString> source)
 {
-    QMutexLocker locker(&m_lock);
-    if (m_claimed.contains(id))
+    QMutexLocker locker(&m_held->lock);
+    if (m_held->claimed.contains(id))
         return {};
-    m_claimed.insert(id, std::move(source));
-    return Claim(this, id);
+    m_held->claimed.insert(id, std::move(source));
+    return Claim(m_held, id);
 }
 
 bool CaptureClaims::isClaimed(const QString& id) const
 {
-    QMutexLocker locker(&m_lock);
-    return m_claimed.contains(id);
+    QMutexLocker locker(&m_held->lock);
+    return m_held->claimed.contains(id);
 }
 
 std::optional<QString> CaptureClaims::claimedSource(const QString& id) const
 {
-    QMutexLocker locker(&m_lock);
-    return m_claimed.value(id);
-}
-
-void CaptureClaims::release(const QString& id)
-{
-    QMutexLocker locker(&m_lock);
-    m_claimed.remove(id);
+    QMutexLocker locker(&m_held->lock);
+    return m_held->claimed.value(id);
 }
 
 }  // namespace harkwell

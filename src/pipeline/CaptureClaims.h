@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace harkwell {
@@ -14,7 +15,8 @@ namespace harkwell {
 class CaptureClaims {
 public:
     // Held while a task carries its id; releases it when destroyed. Move-only, so a claim can pass
-    // from the task that took it to the polling task that ends it.
+    // from the task that took it to the polling task that ends it. A claim may outlive the claims
+    // it came from (a task still unwinding after its pipeline went).
     class Claim {
     public:
         Claim() = default;
@@ -30,24 +32,28 @@ public:
 
     private:
         friend class CaptureClaims;
-        Claim(CaptureClaims* owner, QString id) : m_owner(owner), m_id(std::move(id)) {}
-        CaptureClaims* m_owner = nullptr;
+        struct Held;
+        Claim(std::shared_ptr<Held> owner, QString id) : m_owner(std::move(owner)), m_id(std::move(id)) {}
+        std::shared_ptr<Held> m_owner;
         QString m_id;
     };
 
     // An empty claim when the id is already claimed. `source` names the file a new capture comes
     // from (its folder and name), so that another file arriving under the same id is told apart
     // from it, however alike their sizes.
+    CaptureClaims();
     Claim claim(const QString& id, std::optional<QString> source = std::nullopt);
     bool isClaimed(const QString& id) const;
     // The source the claimant brought, when it said.
     std::optional<QString> claimedSource(const QString& id) const;
 
 private:
-    void release(const QString& id);
+    std::shared_ptr<Claim::Held> m_held;
+};
 
-    mutable QMutex m_lock;  // guards m_claimed; never held across a suspension or a call out
-    QHash<QString, std::optional<QString>> m_claimed;
+struct CaptureClaims::Claim::Held {
+    mutable QMutex lock;  // guards claimed; never held across a suspension or a call out
+    QHash<QString, std::optional<QString>> claimed;
 };
 
 }  // namespace harkwell

@@ -91,7 +91,7 @@ std::optional<int> wholeSeconds(const std::optional<double>& duration)
 }  // namespace
 
 CapturePipeline::CapturePipeline(Services services, QObject* parent)
-    : QObject(parent), m_services(std::move(services))
+    : QObject(parent), m_services(std::move(services)), m_created(QDateTime::currentDateTimeUtc())
 {
 }
 
@@ -187,18 +187,25 @@ void CapturePipeline::start()
 
 void CapturePipeline::removeLeftoverCopies()
 {
-    // A copy is made only under its id's claim, so a temporary of an id nobody claims is a crashed one.
+    // A temporary of a copy or a note that nobody is writing is what a crash or a kill left: one this
+    // process is writing has its id claimed, or (a recording's part, a backfilled note) was touched
+    // after the pipeline came to be.
     const InboxWriter writer = inbox();
     const CaptureClaims* claims = &m_claims;
-    m_cleanup = offThread([writer, claims] {
-        const QDir folder(writer.audioFolder());
-        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-            const std::optional<QString> id = InboxWriter::temporaryCopyId(name);
-            if (!id || claims->isClaimed(*id))
-                continue;
-            if (QFile::remove(folder.filePath(name)))
-                log(QStringLiteral("removed %1, left over from a copy that did not finish").arg(name));
-        }
+    const QDateTime before = m_created;
+    m_cleanup = offThread([writer, claims, before] {
+        auto clear = [&](const QString& folderPath, std::optional<QString> (*temporaryId)(const QString&)) {
+            const QDir folder(folderPath);
+            for (const QFileInfo& entry : folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+                const std::optional<QString> id = temporaryId(entry.fileName());
+                if (!id || claims->isClaimed(*id) || entry.lastModified() >= before)
+                    continue;
+                if (QFile::remove(entry.absoluteFilePath()))
+                    log(QStringLiteral("removed %1, left over from a write that did not finish").arg(entry.fileName()));
+            }
+        };
+        clear(writer.audioFolder(), &InboxWriter::temporaryCopyId);
+        clear(writer.inboxFolder(), &InboxWriter::temporaryNoteId);
     });
 }
 
@@ -442,9 +449,11 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
         log(QStringLiteral("%1 uploaded; cache_key=%2").arg(id, *key));
         report(CaptureEvent::sent(id));
     }
+    QPointer<CapturePipeline> self(this);
     co_await pollUntilDone(client, id, *key);
     claim.release();
-    emit pollingEnded(id);
+    if (self)
+        emit pollingEnded(id);
 }
 
 QCoro::Task<> CapturePipeline::settleInLedger(FolderWatcher::NewCapture capture, QString id)
@@ -539,6 +548,20 @@ QCoro::Task<bool> CapturePipeline::uploadExisting(QString id, std::optional<QStr
     }
 
     const std::optional<InboxFrontmatter> note = co_await readNote(id);
+    if (note && mayHaveBeenTakenBefore(*note)) {
+        // The service may have taken an earlier upload whose answer, or the key it led to, never
+        // reached the note (a kill, a dropped connection): its list knows the copy's file name.
+        const QString uploadedName = uploadedFileName(id);
+        const QString noKeyToPassOver;
+        const std::optional<QString> earlier = co_await client->currentKey(uploadedName, noKeyToPassOver, kKeySearchPages);
+        if (earlier && !earlier->isEmpty()) {
+            log(QStringLiteral("%1 is already in Mirelon as %2 (an earlier upload); not uploading again").arg(id, *earlier));
+            const UploadResult noAnswer;
+            co_await recordUpload(id, *earlier, noAnswer);
+            startPolling(client, id, *earlier, std::move(claim));
+            co_return true;
+        }
+    }
     UploadProfile profile = UploadProfile::forCapture(id, note);
     if (contentSource)
         profile.contentSource = *contentSource;
@@ -569,14 +592,19 @@ QCoro::Task<bool> CapturePipeline::uploadExisting(QString id, std::optional<QStr
 
 QCoro::Task<std::optional<QString>> CapturePipeline::currentCacheKey(MirelonClient& client, QString id, QString deadKey)
 {
-    const QString uploadedName = id + QStringLiteral(".m4a");
+    QPointer<CapturePipeline> self(this);
+    const QString uploadedName = uploadedFileName(id);
     std::optional<QString> found = co_await client.currentKey(uploadedName, deadKey, kKeySearchPages);
+    if (!self)
+        co_return std::nullopt;
     if (found && !found->isEmpty()) {
         log(QStringLiteral("%1 found in the source list").arg(id));
         co_return found;
     }
     log(QStringLiteral("%1 not in the source list; uploading again to learn its key").arg(id));
     const std::optional<InboxFrontmatter> note = co_await readNote(id);
+    if (!self)
+        co_return std::nullopt;
     const UploadProfile profile = UploadProfile::forCapture(id, note);
     const QUrl audioUrl = QUrl::fromLocalFile(inbox().audioCopyPath(id).value_or(QString()));
     const auto answer = co_await client.uploadAudio(audioUrl, profile.contentSource, std::nullopt, profile.tags,
@@ -585,6 +613,20 @@ QCoro::Task<std::optional<QString>> CapturePipeline::currentCacheKey(MirelonClie
         co_return std::nullopt;
     std::optional<QString> key = co_await resolvedCacheKey(client, *answer, id);
     co_return key;
+}
+
+QString CapturePipeline::uploadedFileName(const QString& id)
+{
+    // The upload carries the audio copy's own file name.
+    return QFileInfo(InboxWriter::audioRelativePath(id)).fileName();
+}
+
+bool CapturePipeline::mayHaveBeenTakenBefore(const InboxFrontmatter& note)
+{
+    // A note gets a resumable status only once its capture set out for the service; without a key
+    // the service's answer never arrived.
+    return note.externalId.value_or(QString()).isEmpty() && note.mirelonJobStatus
+           && resumableStates().contains(*note.mirelonJobStatus);
 }
 
 // ---- polling and the transcript ----
@@ -598,13 +640,18 @@ void CapturePipeline::startPolling(std::shared_ptr<MirelonClient> client, QStrin
 QCoro::Task<> CapturePipeline::pollClaimed(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey,
                                            CaptureClaims::Claim claim)
 {
+    QPointer<CapturePipeline> self(this);
     co_await pollUntilDone(std::move(client), id, std::move(cacheKey));
     claim.release();
-    emit pollingEnded(id);
+    if (self)
+        emit pollingEnded(id);
 }
 
 QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey)
 {
+    // A poll runs for hours and the pipeline may go meanwhile (its owner ends): after every wait the
+    // poll looks whether it is still there before touching it.
+    QPointer<CapturePipeline> self(this);
     Clock& clock = *m_services.clock;
     const QDateTime start = clock.now();
     QString currentKey = cacheKey;
@@ -644,7 +691,11 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
     }
     for (;;) {
         co_await clock.sleep(pollInterval(elapsed()));
+        if (!self)
+            co_return;
         const auto answer = co_await client->status(currentKey);
+        if (!self)
+            co_return;
         if (answer) {
             const QString text = answer->transcription ? answer->transcription->status.value_or(QStringLiteral("unknown"))
                                                        : QStringLiteral("unknown");
@@ -652,10 +703,12 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
             const bool serviceDone = text == QLatin1String(JobStatus::kCompleted) || text == QLatin1String(JobStatus::kDone);
             const QString mirrored = text == QLatin1String(JobStatus::kDone) ? QString::fromLatin1(JobStatus::kCompleted) : text;
             co_await writeJobStatus(id, mirrored);
+            if (!self)
+                co_return;
 
             if (serviceDone) {
                 const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey);
-                if (outcome != FetchOutcome::TryAgain)
+                if (outcome != FetchOutcome::TryAgain || !self)
                     co_return;
             } else if (text == QLatin1String(JobStatus::kFailed)) {
                 log(QStringLiteral("Mirelon reported failed for %1").arg(id));
@@ -663,13 +716,15 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
                 co_return;
             } else if (currentKey.startsWith(QLatin1String("DOC_")) && !probed) {
                 const auto source = co_await client->source(currentKey);
+                if (!self)
+                    co_return;
                 if (source && isDoneSourceStatus(source->result.status)) {
                     log(QStringLiteral("%1 is done in Mirelon (status %2, %3 words)")
                             .arg(id, *source->result.status)
                             .arg(source->result.word_count.value_or(0)));
                     // A fetch that fails here leaves the probe to be made again at the next poll.
                     const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey);
-                    if (outcome != FetchOutcome::TryAgain)
+                    if (outcome != FetchOutcome::TryAgain || !self)
                         co_return;
                 } else {
                     probed = true;
@@ -691,6 +746,8 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
                     co_return;
                 }
                 const std::optional<QString> moved = co_await currentCacheKey(*client, id, currentKey);
+                if (!self)
+                    co_return;
                 if (!moved || *moved == currentKey) {
                     co_await giveUp();
                     co_return;
@@ -729,7 +786,10 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
 QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWrite(MirelonClient& client, QString id,
                                                                                      QString cacheKey)
 {
+    QPointer<CapturePipeline> self(this);
     auto source = co_await client.source(cacheKey);
+    if (!self)
+        co_return FetchOutcome::Refused;
     std::expected<void, InboxError> written;
     if (source) {
         const InboxWriter writer = inbox();
@@ -754,6 +814,8 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
             return writer.writeMarkdown(note, detail.result.text.value_or(QString()));
         });
         written = co_await writing;
+        if (!self)
+            co_return FetchOutcome::Refused;
     }
 
     if (source && !written) {
@@ -767,7 +829,10 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
             const auto path = writer.notePath(id);
             return path && QFileInfo(*path).isDir();
         });
-        if (co_await judging) {
+        const bool never = co_await judging;
+        if (!self)
+            co_return FetchOutcome::Refused;
+        if (never) {
             log(QStringLiteral("transcript for %1 can never be written (%2); giving up").arg(id, error.text));
             co_await fail(id, JobStatus::kFailed);
             co_return FetchOutcome::Refused;
@@ -813,8 +878,10 @@ QCoro::Task<> CapturePipeline::writeJobStatus(QString id, QString status) const
 QCoro::Task<> CapturePipeline::fail(QString id, const char* statusText)
 {
     const QString status = QString::fromLatin1(statusText);
+    QPointer<CapturePipeline> self(this);
     co_await writeJobStatus(id, status);
-    report(CaptureEvent::failed(id, status));
+    if (self)
+        report(CaptureEvent::failed(id, status));
 }
 
 QCoro::Task<RecordingSubmitOutcome> CapturePipeline::submitRecording(QList<QUrl> parts, RecordingSidecar sidecar)

@@ -12,6 +12,7 @@
 #include "pipeline/RecordingSubmitOutcome.h"
 #include "service/MirelonClient.h"
 
+#include <QDateTime>
 #include <QFuture>
 #include <QMap>
 #include <QObject>
@@ -85,7 +86,8 @@ public:
     QCoro::Task<> handle(FolderWatcher::NewCapture capture);
     // The one re-upload entry (resume, retry, recordings): true when the audio was accepted and a
     // cache key is known; polling then goes on in a task of its own. Absent arguments take the
-    // note's upload profile.
+    // note's upload profile. A note that set out for the service without getting its key is first
+    // looked for in the service's list of sources, by the file name its upload carried.
     QCoro::Task<bool> uploadExisting(QString id, std::optional<QString> contentSource = std::nullopt,
                                      std::optional<QStringList> tags = std::nullopt,
                                      std::optional<QMap<QString, QString>> sourceMetadata = std::nullopt);
@@ -112,6 +114,10 @@ private:
     QCoro::Task<QString> resolveId(FolderWatcher::NewCapture capture, QString source);
     QCoro::Task<std::optional<QString>> resolvedCacheKey(MirelonClient& client, UploadResult answer, QString id);
     QCoro::Task<std::optional<QString>> currentCacheKey(MirelonClient& client, QString id, QString deadKey);
+    // The file name an upload of `id` goes under, which the service's list of sources shows.
+    static QString uploadedFileName(const QString& id);
+    // Whether an upload of the note may have reached the service without its key reaching the note.
+    static bool mayHaveBeenTakenBefore(const InboxFrontmatter& note);
     QCoro::Task<> recordUpload(QString id, QString cacheKey, UploadResult answer);
     QCoro::Task<> pollUntilDone(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey);
     QCoro::Task<FetchOutcome> fetchTranscriptAndWrite(MirelonClient& client, QString id, QString cacheKey);
@@ -132,13 +138,14 @@ private:
     QCoro::Task<> releaseInLedger(FolderWatcher::NewCapture capture, QString why);
     std::shared_ptr<MirelonClient> makeClient() const;
     bool uploadsPossible() const;
-    // Temporaries of copies a crash or a kill cut short, removed on a worker.
+    // Temporaries of copies and notes a crash or a kill cut short, removed on a worker.
     void removeLeftoverCopies();
 
     Services m_services;
     CaptureClaims m_claims;
     std::function<void(const CaptureEvent&)> m_onCaptureEvent;
     QFuture<void> m_cleanup;
+    QDateTime m_created;  // the file system's time, not the clock's: it is compared with files' times
 };
 
 }  // namespace harkwell

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QThreadPool>
 
 #include <qcoro/qcorotask.h>
 
@@ -381,24 +382,41 @@ private slots:
         QCOMPARE(f.ledger->snapshot().seenByFolder.value(QString::fromLatin1(PipelineFixture::kFolderId)).value(QStringLiteral("memo.m4a")).canonicalId, kId);
     }
 
-    // What a crash left half-copied goes at the next start; nothing else in the audio folder does.
+    // What a crash left half-written (an audio copy, a note) goes at the next start; nothing else
+    // does, nor a temporary written since this process began.
+    void leftoverTemporariesAreRemovedAtStart_data()
+    {
+        QTest::addColumn<bool>("notes");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("audio copies") << false << "m4a";
+        QTest::newRow("notes") << true << "md";
+    }
     void leftoverTemporariesAreRemovedAtStart()
     {
+        QFETCH(bool, notes);
+        QFETCH(QString, extension);
         PipelineFixture f(/*uploads*/ false);
         QVERIFY(f.inbox().ensureDirectories());
-        const QString audio = f.inbox().audioFolder();
-        for (const QString& name : {QStringLiteral(".260101-101010.m4a.Ab12Cd"), QStringLiteral(".260101-101011.m4a.xYz789"),
-                                    QStringLiteral("260101-101012.m4a"), QStringLiteral(".kept-by-someone")}) {
-            QFile file(audio + QLatin1Char('/') + name);
+        const QString folder = notes ? f.inbox().inboxFolder() : f.inbox().audioFolder();
+        auto place = [&](const QString& pattern, bool old) {
+            QFile file(folder + QLatin1Char('/') + pattern.arg(extension));
             QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+            if (old)
+                QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime));
+        };
+        place(QStringLiteral(".260101-101010.%1.Ab12Cd"), true);
+        place(QStringLiteral(".260101-101011.%1.xYz789"), true);
+        place(QStringLiteral("260101-101012.%1"), true);
+        place(QStringLiteral(".kept-by-someone"), true);
+        place(QStringLiteral(".260101-101013.%1.new123"), false);
         f.pipeline->start();
-        QTRY_VERIFY(f.logText().contains(QStringLiteral("removed .260101-101010.m4a.Ab12Cd, left over from a copy that did not finish")));
-        QTRY_VERIFY(f.logText().contains(QStringLiteral("removed .260101-101011.m4a.xYz789")));
+        QTRY_VERIFY(f.logText().contains(QStringLiteral("removed .260101-101010.%1.Ab12Cd, left over from a write that did not finish").arg(extension)));
+        QTRY_VERIFY(f.logText().contains(QStringLiteral("removed .260101-101011.%1.xYz789").arg(extension)));
         f.pipeline->stop();
-        QStringList left = QDir(audio).entryList(QDir::Files | QDir::Hidden);
+        QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         left.sort();
-        QCOMPARE(left, (QStringList{QStringLiteral(".kept-by-someone"), QStringLiteral("260101-101012.m4a")}));
+        QCOMPARE(left, (QStringList{QStringLiteral(".260101-101013.%1.new123").arg(extension), QStringLiteral(".kept-by-someone"),
+                                    QStringLiteral("260101-101012.%1").arg(extension)}));
     }
 
     void aRecordingsNoteIsNeverTakenOver()
@@ -543,6 +561,80 @@ private slots:
         }
         QCOMPARE(f.note(id)->mirelonJobStatus, QStringLiteral("done"));
         QTRY_VERIFY_WITH_TIMEOUT(!f.pipeline->isClaimed(id), 10000);
+    }
+
+    // The service took an upload but its answer, or the key it led to, never reached the note (a
+    // kill, a dropped connection): before uploading again, the service's list of sources is searched
+    // for a live source under the file name the upload carried, the one thing of the upload the
+    // list shows.
+    void anUploadTheServiceTookIsFoundBeforeUploadingAgain_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("listedName");
+        QTest::addColumn<QString>("listedStatus");
+        QTest::addColumn<bool>("deleted");
+        QTest::addColumn<bool>("looked");
+        QTest::addColumn<bool>("found");
+
+        const QString name = kId + QStringLiteral(".m4a");
+        QTest::newRow("queued, listed") << "queued" << name << "completed" << false << true << true;
+        QTest::newRow("upload_failed, listed while processing") << "upload_failed" << name << "processing" << false << true << true;
+        QTest::newRow("not listed") << "queued" << QString() << QString() << false << true << false;
+        QTest::newRow("listed under another name") << "queued" << kId + QStringLiteral("_2.m4a") << "completed" << false << true << false;
+        QTest::newRow("listed as failed") << "upload_failed" << name << "Failed" << false << true << false;
+        QTest::newRow("listed as deleted") << "queued" << name << "completed" << true << true << false;
+        QTest::newRow("never set out") << "skipped" << name << "completed" << false << false << false;
+    }
+    void anUploadTheServiceTookIsFoundBeforeUploadingAgain()
+    {
+        QFETCH(QString, status);
+        QFETCH(QString, listedName);
+        QFETCH(QString, listedStatus);
+        QFETCH(bool, deleted);
+        QFETCH(bool, looked);
+        QFETCH(bool, found);
+
+        PipelineFixture f;
+        if (!listedName.isEmpty()) {
+            FakeSource earlier;
+            earlier.cacheKey = QStringLiteral("key-earlier");
+            earlier.originalFilename = listedName;
+            earlier.status = listedStatus;
+            earlier.deleted = deleted;
+            earlier.statusSequence = {QStringLiteral("completed")};
+            f.service.addSource(earlier);
+        }
+        f.placeNote(PipelineFixture::noteFor(kId, status));
+
+        QVERIFY(QCoro::waitFor(f.pipeline->uploadExisting(kId)));
+        QTRY_COMPARE_WITH_TIMEOUT(f.eventNames(), QStringList{QStringLiteral("transcriptReady")}, 20000);
+        QCOMPARE(f.service.requests("GET", QStringLiteral("sources")).size(), looked ? 1 : 0);
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), found ? 0 : 1);
+        QCOMPARE(f.note(kId)->externalId, found ? QStringLiteral("key-earlier") : QStringLiteral("key-1"));
+        QCOMPARE(f.note(kId)->mirelonJobStatus, QStringLiteral("done"));
+        QCOMPARE(f.logText().contains(QStringLiteral("%1 is already in Mirelon as key-earlier").arg(kId)), found);
+    }
+
+    // The pipeline may go while a poll waits for the service: the poll ends there without touching
+    // it, and its claim goes with it.
+    void aPollOutlivingItsPipelineEndsWithoutTouchingIt()
+    {
+        PipelineFixture f;
+        f.placeNote(PipelineFixture::noteFor(kId, QStringLiteral("queued"), QStringLiteral("key-stored")));
+        FakeSource stored;
+        stored.cacheKey = QStringLiteral("key-stored");
+        f.service.addSource(stored);
+        f.service.script("GET", QStringLiteral("sources/*/status"),
+                         {FakeReply{200, R"({"status":{"transcription":{"status":"processing"}}})", 300}});
+        QCoro::waitFor(f.pipeline->resumeWork());
+        QTRY_COMPARE_WITH_TIMEOUT(f.service.requests("GET", QStringLiteral("sources/*/status")).size(), 1, 10000);
+        f.pipeline.reset();
+        // The answer arrives and its job-status write lands; nothing of the pipeline is touched.
+        QTest::qWait(600);
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.service.requests("GET", QStringLiteral("sources/*/status")).size(), 1);
+        QCOMPARE(f.note(kId)->mirelonJobStatus, QStringLiteral("queued"));
     }
 
     void resumeNeedsUploadsOnAndAPairedComputer_data()

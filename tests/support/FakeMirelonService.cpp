@@ -378,6 +378,13 @@ FakeSource* FakeMirelonService::sourceFor(const QString& cacheKey)
     return nullptr;
 }
 
+bool FakeMirelonService::taskDone(const QString& task) const
+{
+    if (m_taskPolls.value(task) > m_taskPollsBeforeKey)
+        return true;
+    return m_taskReadyAfterMs >= 0 && m_started.elapsed() - m_taskUploadedMs.value(task) >= m_taskReadyAfterMs;
+}
+
 FakeReply FakeMirelonService::defaultAnswer(const RecordedRequest& request)
 {
     const FakeReply notFound = jsonReply(404, {{QStringLiteral("detail"), QStringLiteral("Not found")}});
@@ -395,8 +402,8 @@ FakeReply FakeMirelonService::defaultAnswer(const RecordedRequest& request)
     if (method == "GET" && s.size() == 3 && s[0] == QLatin1String("sources") && s[1] == QLatin1String("tasks")) {
         if (!m_taskKeys.contains(s[2]))
             return notFound;
-        const int polls = ++m_taskPolls[s[2]];
-        if (polls <= m_taskPollsBeforeKey)
+        ++m_taskPolls[s[2]];
+        if (!taskDone(s[2]))
             return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("processing")}});
         const QString key = m_taskKeys.value(s[2]);
         return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("completed")},
@@ -477,11 +484,15 @@ FakeReply FakeMirelonService::upload(const RecordedRequest& request)
     FakeSource source;
     source.cacheKey = QStringLiteral("key-%1").arg(n);
     source.originalFilename = *file->fileName;
+    if (m_uploadsAnswerWithTask) {
+        source.task = QStringLiteral("task-%1").arg(n);
+        m_taskKeys.insert(source.task, source.cacheKey);
+        m_taskUploadedMs.insert(source.task, m_started.elapsed());
+    }
     addSource(source);
 
     if (m_uploadsAnswerWithTask) {
-        const QString task = QStringLiteral("task-%1").arg(n);
-        m_taskKeys.insert(task, source.cacheKey);
+        const QString& task = source.task;
         return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("queued")}, {QStringLiteral("task_id"), task}});
     }
     return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("processing")},
@@ -495,9 +506,10 @@ FakeReply FakeMirelonService::listing(const RecordedRequest& request)
         : 100;
     const bool includeDeleted = request.query.queryItemValue(QStringLiteral("include_deleted")) == QLatin1String("true");
 
+    // A task still under way is no source yet.
     QList<const FakeSource*> visible;
     for (const FakeSource& source : m_sources)
-        if (includeDeleted || !source.deleted)
+        if ((includeDeleted || !source.deleted) && (source.task.isEmpty() || taskDone(source.task)))
             visible.append(&source);
 
     qsizetype start = 0;

@@ -92,6 +92,7 @@ struct FakeSource {
     // Transcription statuses answered by successive status polls; the last one repeats.
     QStringList statusSequence = {QStringLiteral("processing"), QStringLiteral("completed")};
     int statusPolls = 0;
+    QString task;  // the upload's task, for a source made by an upload answered with one
 };
 
 class FakeMirelonService : public QObject {
@@ -124,6 +125,9 @@ public:
     void setUploadsAnswerWithTask(bool task) { m_uploadsAnswerWithTask = task; }
     // Task polls that answer "processing" before a task gives its cache key (default 1).
     void setTaskPollsBeforeKey(int polls) { m_taskPollsBeforeKey = polls; }
+    // A task also becomes its source by itself this long after its upload, polled or not (by
+    // default only the polls make it one). The listing shows an uploaded source only from then on.
+    void setTaskReadyAfterMs(int ms) { m_taskReadyAfterMs = ms; }
     // Device pairing: polls that answer "authorization_pending" before the final status (default 1),
     // the final status ("approved" by default), the token handed out, and the init answer's fields.
     void setPairingPendingPolls(int polls) { m_pairingPendingPolls = polls; }
@@ -161,6 +165,7 @@ private:
     FakeReply upload(const RecordedRequest& request);
     FakeReply listing(const RecordedRequest& request);
     FakeSource* sourceFor(const QString& cacheKey);
+    bool taskDone(const QString& task) const;
 
     QTcpServer* m_server = nullptr;
     QHash<QTcpSocket*, Connection*> m_connections;
@@ -177,6 +182,8 @@ private:
     int m_nextId = 1;
     bool m_uploadsAnswerWithTask = true;
     int m_taskPollsBeforeKey = 1;
+    int m_taskReadyAfterMs = -1;
+    QHash<QString, qint64> m_taskUploadedMs;
 
     QHash<QString, int> m_pairingPolls;
     int m_pairingsStarted = 0;
