@@ -7,32 +7,14 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/paths/Paths.h"
 #include "support/LogFile.h"
+#include "support/TestAudio.h"
 
-#include <QDataStream>
 #include <QFile>
 #include <QTest>
 
 #include <optional>
 
 namespace harkwell::test {
-
-// 16-bit mono PCM at 8 kHz, silent: enough for any demuxer to know its length.
-inline QByteArray wav(double seconds)
-{
-    const quint32 samples = quint32(seconds * 8000);
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + samples * 2);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
-    out.writeRawData("data", 4);
-    out << quint32(samples * 2);
-    bytes.append(QByteArray(int(samples * 2), '\0'));
-    return bytes;
-}
-
 
 inline int requestedPauses(const FakeClock& clock, std::chrono::milliseconds pause)
 {
