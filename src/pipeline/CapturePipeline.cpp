@@ -553,7 +553,10 @@ QCoro::Task<bool> CapturePipeline::uploadExisting(QString id, std::optional<QStr
         // reached the note (a kill, a dropped connection): its list knows the copy's file name.
         const QString uploadedName = uploadedFileName(id);
         const QString noKeyToPassOver;
+        QPointer<CapturePipeline> self(this);
         const std::optional<QString> earlier = co_await client->currentKey(uploadedName, noKeyToPassOver, kKeySearchPages);
+        if (!self)
+            co_return false;
         if (earlier && !earlier->isEmpty()) {
             log(QStringLiteral("%1 is already in Mirelon as %2 (an earlier upload); not uploading again").arg(id, *earlier));
             const UploadResult noAnswer;

@@ -491,10 +491,8 @@ FakeReply FakeMirelonService::upload(const RecordedRequest& request)
     }
     addSource(source);
 
-    if (m_uploadsAnswerWithTask) {
-        const QString& task = source.task;
-        return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("queued")}, {QStringLiteral("task_id"), task}});
-    }
+    if (m_uploadsAnswerWithTask)
+        return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("queued")}, {QStringLiteral("task_id"), source.task}});
     return jsonReply(200, {{QStringLiteral("status"), QStringLiteral("processing")},
                            {QStringLiteral("cache_key"), source.cacheKey}});
 }
