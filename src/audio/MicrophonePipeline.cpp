@@ -1,18 +1,11 @@
 #include "audio/MicrophonePipeline.h"
 
 #include "audio/EchoCanceller.h"
-#include "foundation/HarkwellLog.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace harkwell {
-
-namespace {
-
-void recorderLog(const QString& message) { HarkwellLog::log(QStringLiteral("[harkwell] recorder: ") + message); }
-
-}  // namespace
 
 MicrophonePipeline::MicrophonePipeline()
     : m_micIn(kChunkFrames)
@@ -73,9 +66,9 @@ void MicrophonePipeline::endSegment()
     m_cancellerRunning = false;
 }
 
-qsizetype MicrophonePipeline::run(qsizetype frames, bool cancellingWanted, bool layoutAllowsCancelling,
-                                  const QString& segmentName, float* out)
+qsizetype MicrophonePipeline::run(qsizetype frames, bool cancellingWanted, bool layoutAllowsCancelling, float* out)
 {
+    m_lastSwitch = Switch::none;
     if (!m_canceller || !out || m_delayLength <= 0 || frames <= 0)
         return 0;
     frames = std::min(frames, kChunkFrames);
@@ -91,7 +84,7 @@ qsizetype MicrophonePipeline::run(qsizetype frames, bool cancellingWanted, bool 
             } else {
                 m_canceller->reset();
                 m_cancellerWarmup = m_delayLength;
-                recorderLog(QStringLiteral("echo cancellation on in %1").arg(segmentName));
+                m_lastSwitch = Switch::on;
             }
         }
         target = 1;
@@ -151,7 +144,7 @@ qsizetype MicrophonePipeline::run(qsizetype frames, bool cancellingWanted, bool 
 
     if (target == 0 && m_cancellerRunning && m_cancelMix == 0) {
         m_cancellerRunning = false;
-        recorderLog(QStringLiteral("echo cancellation off in %1").arg(segmentName));
+        m_lastSwitch = Switch::off;
     }
     return written;
 }

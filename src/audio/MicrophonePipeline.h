@@ -4,7 +4,7 @@
 // stops mid-segment), and delays both file channels by the canceller's latency so they stay aligned.
 // Not thread-safe: the recording writer calls it with its lock held.
 
-#include <QString>
+#include <QtGlobal>
 
 #include <memory>
 #include <optional>
@@ -42,11 +42,13 @@ public:
     float* micIn() { return m_micIn.data(); }
     float* refIn() { return m_refIn.data(); }
 
+    // How the last run() changed cancelling mid-segment; the caller logs it, away from the audio.
+    enum class Switch { none, on, off };
+
     // Runs one chunk of `frames` and writes the frames to keep as interleaved [microphone, system]
     // pairs into `out` (room for kChunkFrames frames); returns how many it wrote.
-    // `segmentName` names the segment in the log lines.
-    qsizetype run(qsizetype frames, bool cancellingWanted, bool layoutAllowsCancelling,
-                  const QString& segmentName, float* out);
+    qsizetype run(qsizetype frames, bool cancellingWanted, bool layoutAllowsCancelling, float* out);
+    Switch lastSwitch() const { return m_lastSwitch; }
 
     // The cleaned signal is in the mix; true from then on until cancelling fades out completely.
     bool mixIncludesCleaned() const { return m_cancelMix > 0; }
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<EchoCanceller> m_canceller;  // kept across segments
     bool m_hasMicrophone = false;
     bool m_cancellerRunning = false;
+    Switch m_lastSwitch = Switch::none;
     qsizetype m_cancellerWarmup = 0;
     float m_cancelMix = 0;
     float m_cancelMixStep = 0;

@@ -56,6 +56,8 @@ RecordingWriter::RecordingWriter(QString workFolder, RecordingSidecar sidecar, C
     , m_interleaved(kChunkFrames * SegmentFile::kChannels)
     , m_transfer(kChunkFrames * SegmentFile::kChannels)
 {
+    m_handOverTimer.setInterval(kHandOverInterval);
+    connect(&m_handOverTimer, &QTimer::timeout, this, &RecordingWriter::handOver);
     QDir().mkpath(m_workFolder);
     QMutexLocker locker(&m_lock);
     persistLocked();
@@ -121,7 +123,7 @@ std::expected<void, RecordingFileError> RecordingWriter::beginSegment(double sam
     }
 
     m_file = std::move(*file);
-    m_segmentPath = path;
+    m_segmentPath = QFile::encodeName(path);
     m_framesInSegment = 0;
     m_writeErrorLogged = false;
 
@@ -149,6 +151,7 @@ std::expected<void, RecordingFileError> RecordingWriter::beginSegment(double sam
 
 void RecordingWriter::startDraining(std::shared_ptr<AudioRingBuffer> ring)
 {
+    m_handOverTimer.start();
     QMutexLocker locker(&m_lock);
     m_ring = std::move(ring);
     if (m_thread.joinable())
@@ -199,6 +202,7 @@ void RecordingWriter::endSegmentLocked()
         return;
     drainLocked();
     flushMicPipelineLocked();
+    logNotesLocked();  // before the close's own lines, in the order things happened
 
     m_file.reset();  // closing rewrites the header one last time
     if (!m_segmentPath.isEmpty())
@@ -241,7 +245,7 @@ void RecordingWriter::drainLoop()
     for (;;) {
         (void)m_wake.try_acquire_for(50ms);
 
-        QString openSegment;
+        QByteArray openSegment;
         bool stop = false;
         {
             QMutexLocker locker(&m_lock);
@@ -304,14 +308,18 @@ void RecordingWriter::writeLocked(const float* interleaved, qint64 frames)
     m_lastWriteError = written.error();
     if (!m_writeErrorLogged) {
         m_writeErrorLogged = true;
-        recorderLog(QStringLiteral("write failed in %1: %2").arg(lastSegmentNameLocked(), written.error()));
+        noteLocked(Note::Kind::writeFailed, *m_lastWriteError);
     }
 }
 
 qsizetype RecordingWriter::runMicPipelineLocked(qsizetype frames)
 {
-    const qsizetype written = m_pipeline.run(frames, echoSwitch(), segmentIsMicrophoneAndSystemLocked(),
-                                             lastSegmentNameLocked(), m_transfer.data());
+    const qsizetype written =
+        m_pipeline.run(frames, echoSwitch(), segmentIsMicrophoneAndSystemLocked(), m_transfer.data());
+    if (m_pipeline.lastSwitch() == MicrophonePipeline::Switch::on)
+        noteLocked(Note::Kind::echoOn);
+    else if (m_pipeline.lastSwitch() == MicrophonePipeline::Switch::off)
+        noteLocked(Note::Kind::echoOff);
     if (m_pipeline.mixIncludesCleaned() && !m_pipeline.segmentMarkedCancelled() && !m_state.segments.isEmpty()) {
         m_pipeline.markSegmentCancelled();
         m_state.segments.last().echoCancelled = true;
@@ -340,8 +348,62 @@ void RecordingWriter::publishMicLevelLocked()
     const std::optional<float> level = m_pipeline.takeLevel(uptimeNanoseconds());
     if (!level)
         return;
-    // Delivered on the writer's own thread; a posted call dies with the writer.
-    QMetaObject::invokeMethod(this, [this, value = *level] { emit micLevel(value); }, Qt::QueuedConnection);
+    m_level.store(*level, std::memory_order_relaxed);
+    m_levelCount.fetch_add(1, std::memory_order_release);
+}
+
+void RecordingWriter::noteLocked(Note::Kind kind, const QString& detail)
+{
+    if (m_noteCount == kNoteCapacity) {
+        ++m_notesLost;
+    } else {
+        Note& note = m_notes[m_noteCount++];
+        note.kind = kind;
+        note.segment = m_state.segments.size() - 1;
+        note.detail = detail;
+    }
+    m_notesWaiting.store(true, std::memory_order_release);
+}
+
+void RecordingWriter::logNotesLocked()
+{
+    for (size_t i = 0; i < m_noteCount; ++i) {
+        Note& note = m_notes[i];
+        const QString name = note.segment >= 0 && note.segment < m_state.segments.size()
+                                 ? m_state.segments[note.segment].file
+                                 : QStringLiteral("?");
+        switch (note.kind) {
+        case Note::Kind::echoOn:
+            recorderLog(QStringLiteral("echo cancellation on in %1").arg(name));
+            break;
+        case Note::Kind::echoOff:
+            recorderLog(QStringLiteral("echo cancellation off in %1").arg(name));
+            break;
+        case Note::Kind::writeFailed:
+            recorderLog(QStringLiteral("write failed in %1: %2").arg(name, note.detail));
+            break;
+        }
+        note.detail.clear();
+    }
+    if (m_notesLost > 0)
+        recorderLog(QStringLiteral("%1 further line(s) about the drain were lost").arg(m_notesLost));
+    m_noteCount = 0;
+    m_notesLost = 0;
+    m_notesWaiting.store(false, std::memory_order_relaxed);
+}
+
+void RecordingWriter::handOver()
+{
+    // Never waits for the drain: what it noted keeps until a later tick or the segment's close.
+    if (m_notesWaiting.load(std::memory_order_acquire) && m_lock.tryLock()) {
+        logNotesLocked();
+        m_lock.unlock();
+    }
+    const quint32 count = m_levelCount.load(std::memory_order_acquire);
+    if (count != m_levelCountSeen) {
+        m_levelCountSeen = count;
+        emit micLevel(m_level.load(std::memory_order_relaxed));
+    }
 }
 
 bool RecordingWriter::segmentIsMicrophoneAndSystemLocked() const
@@ -359,13 +421,14 @@ QString RecordingWriter::lastSegmentNameLocked() const
     return m_state.segments.isEmpty() ? QStringLiteral("?") : m_state.segments.last().file;
 }
 
-void RecordingWriter::syncFile(const QString& path)
+void RecordingWriter::syncFile(const QByteArray& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return;
     if (::fsync(fd) != 0)
-        recorderLog(QStringLiteral("fsync of %1 failed: %2").arg(QFileInfo(path).fileName(), systemErrorText(errno)));
+        recorderLog(QStringLiteral("fsync of %1 failed: %2")
+                        .arg(QFileInfo(QFile::decodeName(path)).fileName(), systemErrorText(errno)));
     ::close(fd);
 }
 

@@ -8,10 +8,13 @@
 #include "foundation/RecordingTypes.h"
 #include "platform/clock/Clock.h"
 
+#include <QByteArray>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <expected>
 #include <memory>
@@ -49,7 +52,8 @@ public:
                                                          const QString& reason,
                                                          std::optional<bool> echoCancellation = std::nullopt,
                                                          std::optional<double> referenceDelay = std::nullopt);
-    // Drains this ring from now on; starts the writer thread when none runs.
+    // Drains this ring from now on; starts the writer thread when none runs. Call it on the
+    // writer's own thread, which then receives micLevel and logs what the drain noted.
     void startDraining(std::shared_ptr<AudioRingBuffer> ring);
     // Stops the thread, closes the open segment, marks the sidecar "stopped" and returns it.
     RecordingSidecar finish();
@@ -75,11 +79,27 @@ public:
     // "segment-%03d.caf" for the segment numbered from 1.
     static QString segmentFileName(int number);
 
+    // How often the writer's own thread picks up what the drain left for it.
+    static constexpr int kHandOverInterval = 40;  // ms
+
 signals:
-    // The cleaned microphone's peak (0…1), at most about every 95 ms and 0 when a segment closes.
+    // The cleaned microphone's peak (0…1), at most about every 95 ms and 0 when a segment closes;
+    // on the writer's own thread. A reading the thread missed is replaced by the newer one.
     void micLevel(float level);
 
 private:
+    // What the drain has to say, logged later on the writer's own thread (or when the segment
+    // closes): building a log line allocates, and the drain holds the lock the session waits on.
+    struct Note {
+        enum class Kind { echoOn, echoOff, writeFailed } kind = Kind::echoOn;
+        qsizetype segment = -1;  // index in the sidecar's segments, -1 for none
+        QString detail;          // the write error; shares the text the failed write made
+    };
+    static constexpr size_t kNoteCapacity = 8;
+
+    void noteLocked(Note::Kind kind, const QString& detail = {});
+    void logNotesLocked();
+    void handOver();
     void drainLoop();
     void drainLocked();
     void writeLocked(const float* interleaved, qint64 frames);
@@ -88,7 +108,7 @@ private:
     void publishMicLevelLocked();
     bool segmentIsMicrophoneAndSystemLocked() const;
     QString lastSegmentNameLocked() const;
-    static void syncFile(const QString& path);
+    static void syncFile(const QByteArray& path);
 
     const QString m_workFolder;
     Clock& m_clock;
@@ -104,14 +124,25 @@ private:
     qint64 m_framesInSegment = 0;
     int m_failedWrites = 0;  // never reset
     std::optional<QString> m_lastWriteError;
-    QString m_segmentPath;
+    QByteArray m_segmentPath;  // encoded once, so that the periodic sync allocates nothing
     double m_referenceDelay = 0;  // seconds, never negative
     MicrophonePipeline m_pipeline;
     std::vector<float> m_interleaved;  // one chunk as read from the ring
     std::vector<float> m_transfer;     // one chunk as it goes to the file
+    std::array<Note, kNoteCapacity> m_notes;
+    size_t m_noteCount = 0;
+    int m_notesLost = 0;  // beyond the capacity before the writer's thread came by
 
     std::binary_semaphore m_wake{0};  // wakes the writer thread early
     std::atomic<bool> m_echoSwitch{false};
+
+    // The level hand-over: the drain stores the reading and counts it; the writer's own thread
+    // polls (no posted event, so nothing is allocated per reading).
+    std::atomic<float> m_level{0};
+    std::atomic<quint32> m_levelCount{0};
+    quint32 m_levelCountSeen = 0;  // writer's own thread only
+    std::atomic<bool> m_notesWaiting{false};
+    QTimer m_handOverTimer;
 };
 
 }  // namespace harkwell

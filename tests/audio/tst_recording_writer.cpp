@@ -22,14 +22,24 @@
 
 #include <sndfile.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer's allocator interface (g++ ships the library, not the header).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+#endif
+
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <semaphore>
 #include <thread>
 #include <vector>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -178,11 +188,50 @@ int runChild(const QString& mode)
     }
 }
 
+// Allocations made on the writer's thread while counting is on. Under AddressSanitizer every malloc
+// is seen (Qt's strings included); elsewhere only operator new.
+std::atomic<bool> g_countAllocations {false};
+std::atomic<int> g_writerThreadAllocations {0};
+
+void noteAllocation()
+{
+    if (!g_countAllocations.load(std::memory_order_relaxed))
+        return;
+    char name[16] = {};
+    prctl(PR_GET_NAME, name);
+    if (std::strncmp(name, RecordingWriter::kThreadName, 15) == 0)
+        g_writerThreadAllocations.fetch_add(1);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+void mallocHook(const volatile void*, size_t) { noteAllocation(); }
+void freeHook(const volatile void*) {}
+#endif
+
 }  // namespace
+
+#if !defined(__SANITIZE_ADDRESS__)
+void* operator new(size_t size)
+{
+    noteAllocation();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+#endif
 
 class RecordingWriterTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook);
+#endif
+    }
+
     void segmentNames_data()
     {
         QTest::addColumn<int>("number");
@@ -438,7 +487,7 @@ private slots:
         auto ring = std::make_shared<AudioRingBuffer>(kRingFrames, 2);
         writer.startDraining(ring);
 
-        std::atomic<bool> firstHalfFed {false};
+        std::atomic<bool> firstHalfFed {false}, producerDone {false};
         std::binary_semaphore secondHalf {0};
         std::thread producer([&] {
             std::vector<float> block(2 * 480);
@@ -453,11 +502,15 @@ private slots:
                 }
                 for (qint64 stored = 0; stored < 480;)
                     stored += ring->write(block.data() + 2 * stored, 480 - stored);
+                // Ten times real time: the writer's thread sees the levels while they come.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
+            producerDone = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(firstHalfFed.load(), 30000);
         QVERIFY(writer.beginSegment(kRate, QString("Built-in Microphone"), "echo-change", true));
         secondHalf.release();
+        QTRY_VERIFY_WITH_TIMEOUT(producerDone.load(), 30000);
         producer.join();
         const RecordingSidecar finished = writer.finish();
         QCOMPARE(ring->readCount(), 2 * half);
@@ -503,6 +556,57 @@ private slots:
                              "reference delay 5 ms)"));
         QVERIFY(log.contains("[harkwell] recorder: echo canceller on segment-002.caf: echo left "));
         QVERIFY(!log.contains("echo cancellation on in"));
+    }
+
+    // The drain in its steady state, through level readings, periodic syncs and the canceller
+    // switched off and on again mid-segment, allocates nothing on the writer's thread: no posted
+    // call per level, no log line built there.
+    void drainAllocatesNothing()
+    {
+        test::TempHome home;
+        RecordingWriter writer(RecordingPaths::workFolder("quiet"), sidecarFor("quiet"));
+        int levels = 0;
+        connect(&writer, &RecordingWriter::micLevel, this, [&] { ++levels; });
+        QVERIFY(writer.beginSegment(kRate, QString("Mic"), "start", true, 0.005));
+        auto ring = std::make_shared<AudioRingBuffer>(kRingFrames, 2);
+        writer.startDraining(ring);
+
+        std::atomic<bool> stop {false};
+        std::thread producer([&] {
+            std::vector<float> block(2 * 480);
+            for (qint64 fed = 0; !stop; fed += 480) {
+                for (int i = 0; i < 480; ++i) {
+                    block[2 * i] = 0.5f * systemSample(fed + i - 240);
+                    block[2 * i + 1] = systemSample(fed + i);
+                }
+                for (qint64 stored = 0; stored < 480 && !stop;)
+                    stored += ring->write(block.data() + 2 * stored, 480 - stored);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));  // real time
+            }
+        });
+        // The segment's one sidecar write for cancelling, and a first reading, come before.
+        QTRY_VERIFY_WITH_TIMEOUT(sidecarOnDisk("quiet")->segments[0].echoCancelled.value_or(false), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(levels > 0, 10000);
+        const int levelsBefore = levels;
+
+        g_writerThreadAllocations = 0;
+        g_countAllocations = true;
+        QTest::qWait(500);
+        writer.setEchoSwitch(false);
+        QTest::qWait(500);
+        writer.setEchoSwitch(true);
+        QTest::qWait(500);
+        g_countAllocations = false;
+        stop = true;
+        producer.join();
+
+        QCOMPARE(g_writerThreadAllocations.load(), 0);
+        QVERIFY2(levels >= levelsBefore + 5, qPrintable(QString::number(levels - levelsBefore)));
+        writer.finish();
+        const QString log = logText();
+        QCOMPARE(log.count("[harkwell] recorder: echo cancellation off in segment-001.caf"), 1);
+        QCOMPARE(log.count("[harkwell] recorder: echo cancellation on in segment-001.caf"), 1);
+        QVERIFY(log.indexOf("echo cancellation on in") < log.indexOf("segment segment-001.caf closed"));
     }
 
     void killedWriterLeavesAReadableSegment()
