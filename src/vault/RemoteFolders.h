@@ -5,6 +5,7 @@
 // for a worker thread that writes only to the system log.
 
 #include "foundation/FileEntry.h"
+#include "platform/files/NativeFiles.h"
 #include "platform/process/ProcessRunner.h"
 
 #include <QDateTime>
@@ -35,12 +36,7 @@ public:
     // With the system's processes and the standard limits.
     static QList<FileEntry> scan(const QString& remotesFolder, const QSet<QString>& includeExtensions);
 
-    // A regular file directly inside a folder on a mount.
-    struct FolderItem {
-        QByteArray name;  // as the mount spells it
-        QDateTime modified;
-        qint64 size = 0;
-    };
+    using FolderItem = NativeFiles::FileItem;
     static constexpr std::chrono::milliseconds kFolderLimit{std::chrono::seconds(5)};
     // The regular files directly inside `folder`, hidden ones left out, listed by `find` in a child
     // process killed at `limit`. A folder that cannot be listed has none; a mount that does not

@@ -550,7 +550,6 @@ void SearchIndex::drillIntoFolder()
     const auto selected = selectedFile();
     if (!selected)
         return;
-    const QString folder = QFileInfo(selected->fullPath.toLocalFile()).absolutePath();
 
     QStringList pieces = selected->relativePath.split(QLatin1Char('/'));
     pieces.removeLast();
@@ -568,29 +567,31 @@ void SearchIndex::drillIntoFolder()
         return;
     }
 
-    const QDir dir(folder);
-    if (!dir.exists() || !QFileInfo(folder).isReadable()) {
+    // By bytes: a name that is not valid UTF-8 still leads to its file.
+    const auto items = NativeFiles::regularFiles(nativeFolder);
+    if (!items) {
         m_folderFiles.clear();
         emit changed();
         return;
     }
+    showFolderFiles(folderEntries(*selected, nativeFolder, *items), *selected);
+}
 
+QList<FileEntry> SearchIndex::folderEntries(const FileEntry& selected, const QByteArray& folder,
+                                            const QList<NativeFiles::FileItem>& items) const
+{
+    const QString folderText = FileNames::display(folder);
     QList<FileEntry> files;
-    const QFileInfoList items = dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name);
-    for (const QFileInfo& item : items) {
-        if (!item.isFile() || item.isSymLink())
-            continue;
-        const QString path = item.absoluteFilePath();
-        FileEntry entry = folderEntry(*selected, folder, path);
-        entry.modificationDate = item.lastModified();
-        if (!entry.modificationDate.isValid())
-            entry.modificationDate = FileDates::distantPast();
+    for (const NativeFiles::FileItem& item : items) {
+        FileEntry entry = folderEntry(selected, folderText, folderText + QLatin1Char('/') + FileNames::display(item.name));
+        entry.fullPath = FileNames::fileUrl(folder + '/' + item.name);
+        entry.modificationDate = item.modified.isValid() ? item.modified : FileDates::distantPast();
         // A file system that keeps no birth time dates the file by its last change, as the listers do.
-        entry.creationDate = item.birthTime().isValid() ? item.birthTime() : entry.modificationDate;
-        entry.size = item.size();
+        entry.creationDate = item.born.isValid() ? item.born : entry.modificationDate;
+        entry.size = item.size;
         files.append(entry);
     }
-    showFolderFiles(std::move(files), *selected);
+    return files;
 }
 
 QCoro::Task<> SearchIndex::listRemoteFolder(FileEntry selected, QByteArray folder, int listing)
@@ -607,17 +608,7 @@ QCoro::Task<> SearchIndex::listRemoteFolder(FileEntry selected, QByteArray folde
         emit changed();
         co_return;
     }
-    const QString folderText = FileNames::display(folder);
-    QList<FileEntry> files;
-    for (const RemoteFolders::FolderItem& item : *items) {
-        FileEntry entry = folderEntry(selected, folderText, folderText + QLatin1Char('/') + FileNames::display(item.name));
-        entry.fullPath = FileNames::fileUrl(folder + '/' + item.name);
-        entry.modificationDate = item.modified.isValid() ? item.modified : FileDates::distantPast();
-        entry.creationDate = entry.modificationDate;
-        entry.size = item.size;
-        files.append(entry);
-    }
-    showFolderFiles(std::move(files), selected);
+    showFolderFiles(folderEntries(selected, folder, *items), selected);
 }
 
 FileEntry SearchIndex::folderEntry(const FileEntry& selected, const QString& folder, const QString& path) const
@@ -631,7 +622,6 @@ FileEntry SearchIndex::folderEntry(const FileEntry& selected, const QString& fol
     entry.relativePath = path;
     entry.relativePath.replace((path.startsWith(vaultPath) ? vaultPath : folder) + QLatin1Char('/'), QString());
     entry.parentFolder = folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
-    entry.fullPath = QUrl::fromLocalFile(path);
     entry.source = selected.source;
     const auto labels = FileClassifier::classify(entry.filename, entry.relativePath);
     entry.filenameDate = labels.filenameDate;

@@ -9,6 +9,7 @@
 
 #include "foundation/AppSettings.h"
 #include "foundation/FileEntry.h"
+#include "platform/files/NativeFiles.h"
 
 #include <QList>
 #include <QObject>
@@ -132,6 +133,8 @@ private:
     QCoro::Task<> loadFullIndex();
     QCoro::Task<> listRemoteFolder(FileEntry selected, QByteArray folder, int listing);
     FileEntry folderEntry(const FileEntry& selected, const QString& folder, const QString& path) const;
+    QList<FileEntry> folderEntries(const FileEntry& selected, const QByteArray& folder,
+                                   const QList<NativeFiles::FileItem>& items) const;
     void showFolderFiles(QList<FileEntry> files, const FileEntry& selected);
     void clampSelection(qsizetype count);
 

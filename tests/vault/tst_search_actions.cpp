@@ -564,6 +564,13 @@ void SearchActionsTest::namesThatAreNotUtf8KeepTheirBytes()
     QTRY_COMPARE(fixture->workspace.opened().size(), 1);
     QCOMPARE(FileNames::nativePath(fixture->workspace.opened().first()), paths.at(1));
 
+    // The folder list lists such names by their bytes too.
+    fixture->index->drillIntoFolder();
+    QCOMPARE(fixture->index->folderFiles().size(), 2);
+    QCOMPARE(FileNames::nativePath(fixture->index->selectedFile()->fullPath), paths.at(1));
+    fixture->index->exitFolderMode();
+    fixture->index->setSelectedIndex(0);
+
     // PDF: the script reads the file and the PDF keeps the name's bytes.
     fixture->writeScript("open(os.path.join(out, name), 'wb').write(open(src, 'rb').read())\n");
     fixture->actions->pdfSelected();

@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
@@ -58,6 +60,32 @@ bool NativeFiles::removeAll(const QByteArray& path)
         return false;
     const bool emptied = removeInside(folder);
     return ::rmdir(path.constData()) == 0 && emptied;
+}
+
+std::optional<QList<NativeFiles::FileItem>> NativeFiles::regularFiles(const QByteArray& folder)
+{
+    const auto names = entryNames(folder);
+    if (!names)
+        return std::nullopt;
+    QList<FileItem> items;
+    for (const QByteArray& name : *names) {
+        if (name.startsWith('.'))
+            continue;
+        struct statx info {};
+        if (::statx(AT_FDCWD, (folder + '/' + name).constData(), AT_SYMLINK_NOFOLLOW,
+                    STATX_TYPE | STATX_MTIME | STATX_BTIME | STATX_SIZE, &info) != 0
+            || !S_ISREG(info.stx_mode))
+            continue;
+        FileItem item;
+        item.name = name;
+        item.modified = QDateTime::fromMSecsSinceEpoch(info.stx_mtime.tv_sec * 1000 + info.stx_mtime.tv_nsec / 1'000'000);
+        if (info.stx_mask & STATX_BTIME)
+            item.born = QDateTime::fromMSecsSinceEpoch(info.stx_btime.tv_sec * 1000 + info.stx_btime.tv_nsec / 1'000'000);
+        item.size = qint64(info.stx_size);
+        items.append(item);
+    }
+    std::sort(items.begin(), items.end(), [](const FileItem& a, const FileItem& b) { return a.name < b.name; });
+    return items;
 }
 
 std::optional<QList<QByteArray>> NativeFiles::entryNames(const QByteArray& path)
