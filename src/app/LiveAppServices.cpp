@@ -25,6 +25,7 @@
 #include "settings/AppUpdater.h"
 #include "settings/SettingsWindowController.h"
 #include "vault/FileScanner.h"
+#include "vault/RemoteCopy.h"
 #include "vault/HotkeyManager.h"
 #include "vault/SearchWindowController.h"
 
@@ -58,7 +59,12 @@ void LiveAppServices::startUpdater() { (void)AppUpdater::controller(); }
 
 void LiveAppServices::runMigration() { MigrationFromCorvale::run(); }
 
-std::unique_ptr<FileScanner> LiveAppServices::makeScanner() { return std::make_unique<FileScanner>(); }
+std::unique_ptr<FileScanner> LiveAppServices::makeScanner()
+{
+    // Copies of remote files that an earlier run opened or mailed are no longer in use.
+    RemoteCopy::pool().start(&RemoteCopy::removeLeftovers);
+    return std::make_unique<FileScanner>();
+}
 
 void LiveAppServices::runEnvironmentCheckInBackground()
 {

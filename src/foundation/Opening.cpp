@@ -1,11 +1,12 @@
 #include "foundation/Opening.h"
 
 #include "foundation/HarkwellLog.h"
+#include "platform/files/FileNames.h"
+#include "platform/process/ProcessRunner.h"
 #include "platform/schemes/SchemeHandlers.h"
 #include "platform/workspace/Workspace.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QThreadPool>
 
 #include <atomic>
@@ -56,14 +57,47 @@ void onMainThread(std::function<void()> work)
     QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
 }
 
+// The looks before an open: each ends by its time limit, and none is waited for at exit.
+QThreadPool& lookups()
+{
+    static QThreadPool* pool = new QThreadPool;
+    return *pool;
+}
+
+enum class Presence { Exists, Missing, NotAnswering };
+
+// By a child process: a file on a frozen mount would hold up any thread that looked itself.
+Presence presenceOf(const QUrl& url)
+{
+    const auto looked = ProcessRunner::system().run(QList<QByteArray>{"test", "-e", FileNames::nativePath(url)},
+                                                    Opening::kLookLimit, {});
+    if (!looked)
+        return Presence::Exists;  // nothing to look with: the desktop says what it finds
+    if (looked->ending == ProcessRun::Ending::KilledAtLimit)
+        return Presence::NotAnswering;
+    return looked->succeeded() ? Presence::Exists : Presence::Missing;
+}
+
 void open(const QUrl& url)
 {
     // The desktop hands a missing file to a helper that fails out of sight; say so here instead.
     if (url.isLocalFile()) {
-        if (!QFileInfo::exists(url.toLocalFile()))
-            logFailure(url, QStringLiteral("The file doesn’t exist."));
-        else
-            hand(url);
+        lookups().start([url] {
+            const Presence presence = presenceOf(url);
+            onMainThread([url, presence] {
+                switch (presence) {
+                case Presence::Exists:
+                    hand(url);
+                    break;
+                case Presence::Missing:
+                    logFailure(url, QStringLiteral("The file doesn’t exist."));
+                    break;
+                case Presence::NotAnswering:
+                    logFailure(url, QStringLiteral("The disk the file is on doesn’t answer."));
+                    break;
+                }
+            });
+        });
         return;
     }
     // The desktop's opener says yes to any link and fails out of sight when nothing handles it, so

@@ -1,8 +1,11 @@
 #pragma once
 // Opens a file or link through the desktop without making the caller wait: the request starts on
-// the main thread after its current work, and a failure only leaves a log line.
+// the main thread after its current work, and a failure only leaves a log line. Whether a file
+// exists is looked at off the main thread, under a time limit, so a frozen mount holds up nothing.
 
 #include <QUrl>
+
+#include <chrono>
 
 namespace harkwell {
 
@@ -13,6 +16,9 @@ class Opening {
 public:
     // Callable from any thread; returns before the open is attempted.
     static void openWithoutWaiting(const QUrl& url);
+
+    // How long a file's disk may take to say whether the file exists.
+    static constexpr std::chrono::milliseconds kLookLimit{std::chrono::seconds(5)};
 
     // The desktop by default; tests put a fake in its place (nullptr restores the desktop).
     static void setWorkspace(Workspace* workspace);

@@ -3,43 +3,43 @@
 #include "platform/paths/Paths.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QProcess>
+#include <QFile>
 #include <QStringDecoder>
+
+#include <sys/stat.h>
 
 namespace harkwell {
 
 QString PdfExport::scriptPath() { return Paths::expandTilde(QStringLiteral("~/.claude/skills/folioize/folioize.py")); }
 
-QString PdfExport::pdfName(const QString& inputPath)
+QByteArray PdfExport::pdfName(const QByteArray& inputPath)
 {
-    const QString name = QFileInfo(inputPath).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return (dot < 0 ? name : name.left(dot)) + QStringLiteral(".pdf");
+    const QByteArray name = inputPath.mid(inputPath.lastIndexOf('/') + 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    return (dot < 0 ? name : name.left(dot)) + ".pdf";
 }
 
-std::expected<QString, QString> PdfExport::run(const Job& job)
+std::expected<QByteArray, QString> PdfExport::run(const Job& job, ProcessRunner& runner)
 {
     QDir().mkpath(job.outputFolder);
-    QProcess process;
-    process.setProgram(job.python3);
-    process.setArguments({job.script, job.input, QStringLiteral("-o"), job.outputFolder});
-    process.setWorkingDirectory(job.workingFolder);
-    process.setStandardInputFile(QProcess::nullDevice());
-    // Only the error output explains anything; the rest could fill a pipe no one reads.
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(-1))
-        return std::unexpected(QStringLiteral("folioize launch failed: ") + process.errorString());
-    // Reads the error output as it comes, so a chatty script never stalls on a full pipe.
-    process.waitForFinished(-1);
+    // Only the error output explains anything; the standard output goes to the null device, so a
+    // chatty script never stalls on a full pipe.
+    ProcessOptions options;
+    options.workingFolder = job.workingFolder;
+    options.captureErrors = true;
+    const QList<QByteArray> arguments{QFile::encodeName(job.python3), QFile::encodeName(job.script), job.input, "-o",
+                                      QFile::encodeName(job.outputFolder)};
+    const auto ran = runner.run(arguments, kLimit, options);
+    if (!ran)
+        return std::unexpected(QStringLiteral("folioize launch failed: ") + ran.error().text);
 
-    const QString pdf = QDir(job.outputFolder).filePath(pdfName(job.input));
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && QFileInfo::exists(pdf))
+    const QByteArray pdf = QFile::encodeName(job.outputFolder) + '/' + pdfName(job.input);
+    struct stat made {};
+    if (ran->succeeded() && ::stat(pdf.constData(), &made) == 0)
         return pdf;
 
     QStringDecoder decoder(QStringDecoder::Utf8);
-    QString errors = decoder.decode(process.readAllStandardError());
+    QString errors = decoder.decode(ran->output);
     if (decoder.hasError())
         errors.clear();
     const QStringList lines = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

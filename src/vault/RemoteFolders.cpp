@@ -1,5 +1,6 @@
 #include "vault/RemoteFolders.h"
 
+#include "platform/files/FileNames.h"
 #include "platform/syslog/SystemLog.h"
 #include "platform/walk/TreeWalk.h"
 #include "vault/FileClassifier.h"
@@ -7,6 +8,7 @@
 #include "vault/ListedPaths.h"
 
 #include <QFile>
+#include <QHash>
 #include <QUrl>
 
 #include <condition_variable>
@@ -27,6 +29,39 @@ struct MountScans {
     qsizetype running = 0;
 };
 
+// Mounts whose last probe or scan is still stuck in the kernel, by mount path. Such a mount is not
+// probed again until that child has gone: each new probe would leave one more process behind.
+class StuckMounts {
+public:
+    static StuckMounts& shared()
+    {
+        static StuckMounts* mounts = new StuckMounts;  // never destroyed: scans may outlive exit
+        return *mounts;
+    }
+    bool isStuck(const QString& mountPath)
+    {
+        std::lock_guard guard(m_lock);
+        const auto found = m_children.constFind(mountPath);
+        if (found == m_children.cend())
+            return false;
+        if (found.value()->load())
+            return true;
+        m_children.erase(found);
+        return false;
+    }
+    void note(const QString& mountPath, const ProcessRun& run)
+    {
+        if (!run.stillRunning())
+            return;
+        std::lock_guard guard(m_lock);
+        m_children.insert(mountPath, run.lingering);
+    }
+
+private:
+    std::mutex m_lock;  // guards m_children: mounts are scanned on threads of their own
+    QHash<QString, std::shared_ptr<const std::atomic<bool>>> m_children;
+};
+
 bool hasIncludedExtension(const QString& path, const QSet<QString>& extensions)
 {
     for (const QString& extension : extensions)
@@ -36,14 +71,14 @@ bool hasIncludedExtension(const QString& path, const QSet<QString>& extensions)
     return false;
 }
 
-// find's NUL-separated paths; a last path cut off by the kill has no terminator and is dropped.
-QStringList printedPaths(const QByteArray& output)
+// find's NUL-separated paths, as bytes; a last path cut off by the kill has no terminator and is dropped.
+QList<QByteArray> printedPaths(const QByteArray& output)
 {
-    QStringList paths;
+    QList<QByteArray> paths;
     qsizetype start = 0;
     for (qsizetype end = output.indexOf('\0'); end >= 0; end = output.indexOf('\0', start)) {
         if (end > start)
-            paths.append(QFile::decodeName(output.mid(start, end - start)));
+            paths.append(output.mid(start, end - start));
         start = end + 1;
     }
     return paths;
@@ -92,10 +127,15 @@ QList<FileEntry> RemoteFolders::scanMount(const QString& remotesFolder, const QS
                                           const QSet<QString>& includeExtensions, ProcessRunner& runner, Limits limits)
 {
     const QString mountPath = remotesFolder + QLatin1Char('/') + mount;
+    if (StuckMounts::shared().isStuck(mountPath)) {
+        SystemLog::write(QStringLiteral("[harkwell] mount not answering, its last listing still waits: %1").arg(mount));
+        return {};
+    }
     const auto probe = runner.run({QStringLiteral("ls"), QStringLiteral("--"), mountPath}, limits.probe);
     if (!probe)
         return {};
     if (probe->ending == ProcessRun::Ending::KilledAtLimit) {
+        StuckMounts::shared().note(mountPath, *probe);
         SystemLog::write(QStringLiteral("[harkwell] skipping frozen mount: %1").arg(mount));
         return {};
     }
@@ -109,18 +149,21 @@ QList<FileEntry> RemoteFolders::scanMount(const QString& remotesFolder, const QS
                                     limits.scan);
     if (!listing)
         return {};
-    if (listing->ending == ProcessRun::Ending::KilledAtLimit)
+    if (listing->ending == ProcessRun::Ending::KilledAtLimit) {
         SystemLog::write(QStringLiteral("[harkwell] killing slow mount scan: %1").arg(mount));
+        StuckMounts::shared().note(mountPath, *listing);
+    }
 
     QList<FileEntry> entries;
-    for (const QString& path : printedPaths(listing->output))
-        if (hasIncludedExtension(path, includeExtensions))
+    for (const QByteArray& path : printedPaths(listing->output))
+        if (hasIncludedExtension(FileNames::display(path), includeExtensions))
             entries.append(entryFor(path, remotesFolder));
     return entries;
 }
 
-FileEntry RemoteFolders::entryFor(const QString& path, const QString& remotesFolder)
+FileEntry RemoteFolders::entryFor(const QByteArray& native, const QString& remotesFolder)
 {
+    const QString path = FileNames::display(native);
     FileEntry entry;
     entry.id = QUuid::createUuid();
     entry.filename = ListedPaths::lastComponent(path).normalized(QString::NormalizationForm_C);
@@ -131,12 +174,41 @@ FileEntry RemoteFolders::entryFor(const QString& path, const QString& remotesFol
     entry.creationDate = classification.filenameDate.value_or(FileDates::distantPast());
     entry.modificationDate = entry.creationDate;
     entry.size = 0;
-    entry.fullPath = QUrl::fromLocalFile(path);
+    entry.fullPath = FileNames::fileUrl(native);
     entry.source = FileEntry::Source::Workspace;
     entry.filenameDate = classification.filenameDate;
     entry.domain = classification.domain;
     entry.fileType = classification.fileType;
     return entry;
+}
+
+}  // namespace harkwell
+
+namespace harkwell {
+
+std::expected<QList<RemoteFolders::FolderItem>, QString> RemoteFolders::listFolder(const QByteArray& folder, ProcessRunner& runner,
+                                                                                   std::chrono::milliseconds limit)
+{
+    const auto listing = runner.run(QList<QByteArray>{"find", folder, "-mindepth", "1", "-maxdepth", "1", "-type", "f",
+                                                      "-not", "-name", ".*", "-printf", "%f\\0%T@\\0%s\\0"},
+                                    limit, {});
+    if (!listing)
+        return QList<FolderItem>();
+    if (listing->ending == ProcessRun::Ending::KilledAtLimit)
+        return std::unexpected(QStringLiteral("The remote mount doesn’t answer."));
+    const QList<QByteArray> fields = listing->output.split('\0');
+    QList<FolderItem> items;
+    for (qsizetype i = 0; i + 2 < fields.size(); i += 3) {
+        FolderItem item;
+        item.name = fields[i];
+        bool valid = false;
+        const double seconds = fields[i + 1].toDouble(&valid);
+        if (valid)
+            item.modified = QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000));
+        item.size = fields[i + 2].toLongLong();
+        items.append(item);
+    }
+    return items;
 }
 
 }  // namespace harkwell

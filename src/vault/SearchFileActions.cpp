@@ -1,9 +1,11 @@
 #include "vault/SearchFileActions.h"
 
 #include "foundation/EnvironmentCheck.h"
+#include "foundation/HarkwellLog.h"
 #include "foundation/Opening.h"
 #include "foundation/Settings.h"
 #include "platform/filemanager/FileManager.h"
+#include "platform/files/FileNames.h"
 #include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
@@ -14,13 +16,35 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QPromise>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
+#include <qcoro/qcorosignal.h>
+
+#include <thread>
 
 namespace harkwell {
+
+namespace {
+
+// Whether `future` finishes within `wait`; the event loop turns meanwhile.
+template <typename T>
+QCoro::Task<bool> finishedWithin(QFuture<T> future, std::chrono::milliseconds wait)
+{
+    if (future.isFinished())
+        co_return true;
+    QFutureWatcher<T> watcher;
+    watcher.setFuture(future);
+    co_await qCoro(&watcher, &QFutureWatcherBase::finished, wait);
+    co_return future.isFinished();
+}
+
+}  // namespace
 
 SearchFileActions::SearchFileActions(SearchIndex& index, QObject* parent)
     : SearchFileActions(index, Settings::shared(), Services{}, parent)
@@ -49,16 +73,24 @@ void SearchFileActions::openFile(const FileEntry& entry)
 QCoro::Task<> SearchFileActions::openLater(FileEntry entry)
 {
     // A slow mount holds up the copy, never the panel.
-    QFuture<std::optional<QString>> copying = QtConcurrent::run([entry] { return RemoteCopy::sshfsCopyToTemp(entry); });
-    const std::optional<QString> copy = co_await copying;
-    if (copy)
-        Opening::openWithoutWaiting(QUrl::fromLocalFile(*copy));
+    QFuture<std::expected<QByteArray, QString>> copying =
+        QtConcurrent::run(&RemoteCopy::pool(), [entry] { return RemoteCopy::copyToTemp(entry); });
+    const QPointer<SearchFileActions> self(this);
+    const auto copy = co_await copying;
+    if (!self)
+        co_return;
+    if (!copy) {
+        notifyCopyFailure(QStringLiteral("Open"), copy.error());
+        co_return;
+    }
+    Opening::openWithoutWaiting(FileNames::fileUrl(*copy));
 }
 
 void SearchFileActions::revealSelected()
 {
+    // Asks the file manager over the bus and returns: nothing here looks at the file.
     if (const auto selected = m_index.selectedFile())
-        m_fileManager.reveal(selected->fullPath.toLocalFile());
+        m_fileManager.reveal(selected->fullPath);
 }
 
 void SearchFileActions::deleteSelected()
@@ -66,8 +98,39 @@ void SearchFileActions::deleteSelected()
     const auto selected = m_index.selectedFile();
     if (!selected)
         return;
-    if (m_fileManager.moveToTrash(selected->fullPath.toLocalFile()))
+    if (RemoteCopy::isOnSSHFS(*selected, m_settings.settings().remotesPath)) {
+        trashLater(*selected);
+        return;
+    }
+    if (m_fileManager.moveToTrash(selected->fullPath))
         m_index.removeFromCurrentList(*selected);
+}
+
+QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
+{
+    const QPointer<SearchFileActions> self(this);
+    const QPointer<SearchIndex> index(&m_index);
+    FileManager* fileManager = &m_fileManager;
+    // A thread of its own: a frozen mount may hold it until the mount answers, which may be never.
+    QPromise<QString> promise;  // the refusal's text; empty once trashed
+    QFuture<QString> trashing = promise.future();
+    promise.start();
+    std::thread([promise = std::move(promise), fileManager, url = entry.fullPath]() mutable {
+        const auto trashed = fileManager->moveToTrash(url);
+        promise.addResult(trashed ? QString() : trashed.error().text);
+        promise.finish();
+    }).detach();
+
+    const bool inTime = co_await finishedWithin(trashing, kTrashWait);
+    if (!inTime && index)
+        index->setNotice(QStringLiteral("The remote mount doesn’t answer: “%1” goes to the Trash once it does.").arg(entry.filename));
+    const QString refusal = co_await trashing;
+    if (!self || !index)
+        co_return;
+    if (refusal.isEmpty())
+        index->removeFromCurrentList(entry);
+    else if (!inTime)  // the panel said it would go
+        index->setNotice(refusal);
 }
 
 void SearchFileActions::mailSelected()
@@ -85,11 +148,16 @@ void SearchFileActions::mailSelected()
 QCoro::Task<> SearchFileActions::mailLater(FileEntry entry)
 {
     const QPointer<SearchFileActions> self(this);
-    const std::optional<QString> remotes = m_settings.settings().remotesPath;
-    QFuture<QString> copying = QtConcurrent::run([entry, remotes] { return RemoteCopy::localCopyIfNeeded(entry, remotes); });
-    const QString attachment = co_await copying;
-    if (self)
-        m_mail.compose({attachment});
+    QFuture<std::expected<QByteArray, QString>> copying =
+        QtConcurrent::run(&RemoteCopy::pool(), [entry] { return RemoteCopy::copyToTemp(entry); });
+    const auto copy = co_await copying;
+    if (!self)
+        co_return;
+    if (!copy) {
+        notifyCopyFailure(QStringLiteral("Mail"), copy.error());
+        co_return;
+    }
+    m_mail.compose({QFile::decodeName(*copy)});
 }
 
 void SearchFileActions::pdfSelected()
@@ -107,51 +175,69 @@ QCoro::Task<> SearchFileActions::makePdf(FileEntry entry)
     const AppSettings settings = m_settings.settings();
     const bool remote = RemoteCopy::isOnSSHFS(entry, settings.remotesPath);
     const std::optional<QString> python3 = m_python3();
-
-    PdfExport::Job job;
-    job.script = PdfExport::scriptPath();
-    job.outputFolder = QDir(Paths::expandTilde(settings.vaultPath)).filePath(QStringLiteral("_outbox"));
-    if (remote) {
-        // The script runs on the copy even when copying failed; it then reports the missing file.
-        job.input = RemoteCopy::destinationFor(entry);
-        job.workingFolder = RemoteCopy::copyFolder();
-    } else {
-        job.input = entry.fullPath.toLocalFile();
-        job.workingFolder = QFileInfo(job.input).absolutePath();
-    }
     if (!python3) {
         notifyPdfFailure(QString::fromLatin1(kPythonMissing));
         co_return;
     }
-    job.python3 = *python3;
 
-    QFuture<std::expected<QString, QString>> converting = QtConcurrent::run([job, entry, remote] {
+    PdfExport::Job job;
+    job.python3 = *python3;
+    job.script = PdfExport::scriptPath();
+    job.outputFolder = QDir(Paths::expandTilde(settings.vaultPath)).filePath(QStringLiteral("_outbox"));
+    job.input = FileNames::nativePath(entry.fullPath);
+    if (remote) {
+        // The script runs on a copy of this very file or not at all.
+        QFuture<std::expected<QByteArray, QString>> copying =
+            QtConcurrent::run(&RemoteCopy::pool(), [entry] { return RemoteCopy::copyToTemp(entry); });
+        const auto copy = co_await copying;
+        if (!copy) {
+            notifyPdfFailure(copy.error());
+            co_return;
+        }
+        job.input = *copy;
+    }
+    job.workingFolder = job.input.left(job.input.lastIndexOf('/'));
+
+    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run([job, remote] {
+        auto made = PdfExport::run(job);
         if (remote)
-            RemoteCopy::sshfsCopyToTemp(entry);
-        return PdfExport::run(job);
+            RemoteCopy::removeCopy(job.input);
+        return made;
     });
-    const std::expected<QString, QString> made = co_await converting;
+    const std::expected<QByteArray, QString> made = co_await converting;
     if (!made) {
         notifyPdfFailure(made.error());
         co_return;
     }
     if (!self || !index)
         co_return;
-    const QFileInfo pdf(*made);
+    const QUrl pdfUrl = FileNames::fileUrl(*made);
+    const QFileInfo pdf(pdfUrl.toLocalFile());
     FileEntry result;
     result.id = QUuid::createUuid();
-    result.filename = pdf.fileName();
-    result.relativePath = pdf.absoluteFilePath();
+    result.filename = FileNames::display(made->mid(made->lastIndexOf('/') + 1));
+    result.relativePath = FileNames::display(*made);
     result.parentFolder = QFileInfo(job.outputFolder).fileName();
     result.creationDate = QDateTime::currentDateTime();
     result.modificationDate = result.creationDate;
     result.size = pdf.exists() ? pdf.size() : 0;
-    result.fullPath = QUrl::fromLocalFile(pdf.absoluteFilePath());
+    result.fullPath = pdfUrl;
     result.source = FileEntry::Source::Workspace;
     result.filenameDate = entry.filenameDate;
     result.domain = entry.domain;
     result.fileType = entry.fileType;
     index->insertAtTop(result);
+}
+
+void SearchFileActions::notifyCopyFailure(const QString& action, const QString& message)
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] %1 failed -- %2").arg(action.toLower(), message));
+    NotificationRequest request;
+    request.identifier = QStringLiteral("copy-fail-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    request.title = QStringLiteral("harkwell: %1 failed").arg(action);
+    request.body = message;
+    request.sound = false;
+    Notifications::current().add(request);
 }
 
 void SearchFileActions::notifyPdfFailure(const QString& message)

@@ -2,7 +2,9 @@
 // What the search panel does with a file: open it, show it in the file manager, move it to the
 // trash, attach it to a new e-mail, or turn a markdown file into a PDF in the vault's "_outbox".
 // Files on a remote mount are copied to a private temporary folder first (not for showing or
-// trashing). Failures are silent, except the PDF's, each of which posts a notice.
+// trashing); a copy that fails stops its action with a notice saying why. Nothing on a remote
+// mount is touched on the main thread: a remote file goes to the trash on a thread of its own, and
+// when its mount does not answer in time the panel says so. The PDF's failures post a notice each.
 // Main thread only; copying and the PDF script run on worker threads.
 
 #include "foundation/FileEntry.h"
@@ -12,6 +14,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -49,11 +52,16 @@ public:
     static void notifyPdfFailure(const QString& message);
 
     static constexpr const char* kPythonMissing = "python3 not found -- install via `brew install python`";
+    // How long the panel waits for a remote mount to take a file to the trash before it says the
+    // mount does not answer (the file still goes if the mount answers later).
+    static constexpr std::chrono::milliseconds kTrashWait{std::chrono::seconds(3)};
 
 private:
     QCoro::Task<> openLater(FileEntry entry);
     QCoro::Task<> mailLater(FileEntry entry);
+    QCoro::Task<> trashLater(FileEntry entry);
     QCoro::Task<> makePdf(FileEntry entry);
+    static void notifyCopyFailure(const QString& action, const QString& message);
 
     SearchIndex& m_index;
     Settings& m_settings;

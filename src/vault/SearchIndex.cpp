@@ -1,10 +1,13 @@
 #include "vault/SearchIndex.h"
 
 #include "foundation/Settings.h"
+#include "platform/files/FileNames.h"
 #include "platform/paths/Paths.h"
 #include "vault/FileClassifier.h"
 #include "vault/FileDates.h"
 #include "vault/FileScanner.h"
+#include "vault/RemoteCopy.h"
+#include "vault/RemoteFolders.h"
 
 #include <QCollator>
 #include <QDir>
@@ -249,8 +252,15 @@ void SearchIndex::setFolderSortByName(bool byName)
     sortFolderFiles();
 }
 
+void SearchIndex::setNotice(std::optional<QString> notice)
+{
+    m_notice = std::move(notice);
+    emit changed();
+}
+
 void SearchIndex::reset()
 {
+    m_notice.reset();
     m_query.clear();
     m_selectedIndex = 0;
     m_isDeepSearch = false;
@@ -540,56 +550,94 @@ void SearchIndex::drillIntoFolder()
     const auto selected = selectedFile();
     if (!selected)
         return;
-    const QString folder = QFileInfo(selected->fullPath.toLocalFile()).absolutePath();
 
     QStringList pieces = selected->relativePath.split(QLatin1Char('/'));
     pieces.removeLast();
     const QString shownPath = pieces.join(QLatin1Char('/'));
     m_folderPath = shownPath.isEmpty() ? selected->parentFolder : shownPath;
+    m_notice.reset();
+    const int listing = ++m_folderListing;
 
-    const QDir dir(folder);
-    if (!dir.exists() || !QFileInfo(folder).isReadable()) {
+    const QByteArray nativeFile = FileNames::nativePath(selected->fullPath);
+    const QByteArray nativeFolder = nativeFile.left(nativeFile.lastIndexOf('/'));
+    if (RemoteCopy::isBelowRemotes(nativeFolder, m_settings.settings().remotesPath)) {
+        m_folderFiles.clear();
+        emit changed();
+        listRemoteFolder(*selected, nativeFolder, listing);
+        return;
+    }
+
+    // By bytes: a name that is not valid UTF-8 still leads to its file.
+    const auto items = NativeFiles::regularFiles(nativeFolder);
+    if (!items) {
         m_folderFiles.clear();
         emit changed();
         return;
     }
+    showFolderFiles(folderEntries(*selected, nativeFolder, *items), *selected);
+}
 
+QList<FileEntry> SearchIndex::folderEntries(const FileEntry& selected, const QByteArray& folder,
+                                            const QList<NativeFiles::FileItem>& items) const
+{
+    const QString folderText = FileNames::display(folder);
+    QList<FileEntry> files;
+    for (const NativeFiles::FileItem& item : items) {
+        FileEntry entry = folderEntry(selected, folderText, folderText + QLatin1Char('/') + FileNames::display(item.name));
+        entry.fullPath = FileNames::fileUrl(folder + '/' + item.name);
+        entry.modificationDate = item.modified.isValid() ? item.modified : FileDates::distantPast();
+        // A file system that keeps no birth time dates the file by its last change, as the listers do.
+        entry.creationDate = item.born.isValid() ? item.born : entry.modificationDate;
+        entry.size = item.size;
+        files.append(entry);
+    }
+    return files;
+}
+
+QCoro::Task<> SearchIndex::listRemoteFolder(FileEntry selected, QByteArray folder, int listing)
+{
+    const QPointer<SearchIndex> self(this);
+    // The copies' threads: each listing ends at its time limit, and the scanner's workers stay free.
+    QFuture<std::expected<QList<RemoteFolders::FolderItem>, QString>> listed = QtConcurrent::run(
+        &RemoteCopy::pool(), [folder] { return RemoteFolders::listFolder(folder, ProcessRunner::system()); });
+    const auto items = co_await listed;
+    if (!self || listing != m_folderListing || !m_folderPath)
+        co_return;
+    if (!items) {
+        m_notice = items.error();
+        emit changed();
+        co_return;
+    }
+    showFolderFiles(folderEntries(selected, folder, *items), selected);
+}
+
+FileEntry SearchIndex::folderEntry(const FileEntry& selected, const QString& folder, const QString& path) const
+{
     QString vaultPath = Paths::expandTilde(m_settings.settings().vaultPath);
     while (vaultPath.size() > 1 && vaultPath.endsWith(QLatin1Char('/')))
         vaultPath.chop(1);
-    const QString folderName = QFileInfo(folder).fileName();
-    QList<FileEntry> files;
-    const QFileInfoList items = dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name);
-    for (const QFileInfo& item : items) {
-        if (!item.isFile() || item.isSymLink())
-            continue;
-        const QString path = item.absoluteFilePath();
-        FileEntry entry;
-        entry.id = QUuid::createUuid();
-        entry.filename = item.fileName().normalized(QString::NormalizationForm_C);
-        entry.relativePath = path;
-        entry.relativePath.replace((path.startsWith(vaultPath) ? vaultPath : folder) + QLatin1Char('/'), QString());
-        entry.parentFolder = folderName;
-        entry.modificationDate = item.lastModified();
-        if (!entry.modificationDate.isValid())
-            entry.modificationDate = FileDates::distantPast();
-        // A file system that keeps no birth time dates the file by its last change, as the listers do.
-        entry.creationDate = item.birthTime().isValid() ? item.birthTime() : entry.modificationDate;
-        entry.size = item.size();
-        entry.fullPath = QUrl::fromLocalFile(path);
-        entry.source = selected->source;
-        const auto labels = FileClassifier::classify(entry.filename, entry.relativePath);
-        entry.filenameDate = labels.filenameDate;
-        entry.domain = labels.domain;
-        entry.fileType = labels.fileType;
-        files.append(entry);
-    }
+    FileEntry entry;
+    entry.id = QUuid::createUuid();
+    entry.filename = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1).normalized(QString::NormalizationForm_C);
+    entry.relativePath = path;
+    entry.relativePath.replace((path.startsWith(vaultPath) ? vaultPath : folder) + QLatin1Char('/'), QString());
+    entry.parentFolder = folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
+    entry.source = selected.source;
+    const auto labels = FileClassifier::classify(entry.filename, entry.relativePath);
+    entry.filenameDate = labels.filenameDate;
+    entry.domain = labels.domain;
+    entry.fileType = labels.fileType;
+    return entry;
+}
+
+void SearchIndex::showFolderFiles(QList<FileEntry> files, const FileEntry& selected)
+{
     m_folderFiles = std::move(files);
     sortFolderFiles();
 
     m_selectedIndex = 0;
     for (qsizetype i = 0; i < m_folderFiles.size(); ++i) {
-        if (m_folderFiles[i].fullPath == selected->fullPath) {
+        if (m_folderFiles[i].fullPath == selected.fullPath) {
             m_selectedIndex = int(i);
             break;
         }
@@ -599,6 +647,7 @@ void SearchIndex::drillIntoFolder()
 
 void SearchIndex::exitFolderMode()
 {
+    m_notice.reset();
     m_folderPath.reset();
     m_folderFiles.clear();
     setFolderSortByName(false);

@@ -9,6 +9,7 @@
 
 #include "foundation/AppSettings.h"
 #include "foundation/FileEntry.h"
+#include "platform/files/NativeFiles.h"
 
 #include <QList>
 #include <QObject>
@@ -67,6 +68,9 @@ public:
     const QList<FileEntry>& shownList() const;
     // The entry at selectedIndex of the shown list, if the index lies inside it.
     std::optional<FileEntry> selectedFile() const;
+    // A line for the panel about what could not be done: a remote mount that does not answer.
+    const std::optional<QString>& notice() const { return m_notice; }
+    void setNotice(std::optional<QString> notice);
 
     // Setters of the fields the panel edits; each runs its follow-up even when the value is unchanged.
     void setQuery(const QString& query);              // search()
@@ -85,6 +89,8 @@ public:
 
     void moveUp();
     void moveDown();
+    // A folder on a remote mount is listed off the main thread under a time limit: the folder list
+    // stays empty until it comes, and a mount that does not answer sets the notice.
     void drillIntoFolder();
     void exitFolderMode();
     void sortFolderFiles();
@@ -125,6 +131,11 @@ private:
     QList<FileEntry> newestFirst(QList<FileEntry> entries) const;
     bool isHidden(const FileEntry& entry) const;
     QCoro::Task<> loadFullIndex();
+    QCoro::Task<> listRemoteFolder(FileEntry selected, QByteArray folder, int listing);
+    FileEntry folderEntry(const FileEntry& selected, const QString& folder, const QString& path) const;
+    QList<FileEntry> folderEntries(const FileEntry& selected, const QByteArray& folder,
+                                   const QList<NativeFiles::FileItem>& items) const;
+    void showFolderFiles(QList<FileEntry> files, const FileEntry& selected);
     void clampSelection(qsizetype count);
 
     FileScanner& m_scanner;
@@ -144,6 +155,8 @@ private:
     std::optional<QString> m_folderPath;
     QList<FileEntry> m_folderFiles;
     bool m_folderSortByName = false;
+    int m_folderListing = 0;  // counts the folder listings begun, so that a late one is let go
+    std::optional<QString> m_notice;
     QList<FileEntry> m_recentFiles;
     std::optional<QList<FileEntry>> m_fullIndex;
 

@@ -121,6 +121,11 @@ SearchView::SearchView(SearchIndex& index, SearchFileActions& actions, Settings&
     m_body->addWidget(m_list);
     m_body->addWidget(m_emptyLabel);
     layout->addWidget(m_body, 1);
+    m_noticeLabel = styledLabel(QString(), caption2(font()), kSecondary, this);
+    m_noticeLabel->setContentsMargins(12, 4, 12, 4);
+    m_noticeLabel->setWordWrap(true);
+    m_noticeLabel->hide();
+    layout->addWidget(m_noticeLabel);
     layout->addWidget(divider(this));
     layout->addWidget(makeHintBar());
 
@@ -337,6 +342,8 @@ int SearchView::lookBackDays(const Settings& settings)
     return values.searchDays.value_or(std::max(values.recentDays, 30));
 }
 
+QString SearchView::noticeText() const { return m_noticeLabel->isVisibleTo(this) ? m_noticeLabel->text() : QString(); }
+
 QString SearchView::emptyText() const { return m_body->currentWidget() == m_emptyLabel ? m_emptyLabel->text() : QString(); }
 
 void SearchView::showEvent(QShowEvent* event)
@@ -438,6 +445,8 @@ void SearchView::refresh()
         m_clearButton->setVisible(!active.isEmpty());
         m_field->syncText(m_index.query());
     }
+    m_noticeLabel->setText(m_index.notice().value_or(QString()));
+    m_noticeLabel->setVisible(m_index.notice().has_value());
     if (m_wasFolderMode && !folderMode)
         m_field->setFocus();
     m_wasFolderMode = folderMode;

@@ -35,6 +35,8 @@ public:
     QListWidget* fileList() const { return m_list; }
     // The text standing in for an empty list, or nothing while the list has rows.
     QString emptyText() const;
+    // The index's notice as shown above the key hints, or nothing.
+    QString noticeText() const;
     // The number the status line gives in "Last %lld days".
     static int lookBackDays(const Settings& settings);
 
@@ -86,6 +88,7 @@ private:
     QStackedWidget* m_body = nullptr;
     QListWidget* m_list = nullptr;
     QLabel* m_emptyLabel = nullptr;
+    QLabel* m_noticeLabel = nullptr;
     QList<QWidget*> m_folderHints;
     QWidget* m_searchHint = nullptr;
 

@@ -6,8 +6,8 @@
 
 namespace harkwell::test {
 
-SlowMount::SlowMount(QString mountPoint, int hangSeconds)
-    : m_mountPoint(QDir::cleanPath(std::move(mountPoint))), m_hangSeconds(hangSeconds)
+SlowMount::SlowMount(QString mountPoint, int hangSeconds, Hang hang)
+    : m_mountPoint(QDir::cleanPath(std::move(mountPoint))), m_hangSeconds(hangSeconds), m_hang(hang)
 {
 }
 
@@ -41,6 +41,8 @@ bool SlowMount::start()
     QDir().mkpath(m_mountPoint);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("SLOW_SECONDS"), QString::number(m_hangSeconds));
+    if (m_hang == Hang::ListingAndLookups)
+        environment.insert(QStringLiteral("SLOW_LOOKUPS"), QStringLiteral("1"));
     m_server.setProcessEnvironment(environment);
     m_server.setProcessChannelMode(QProcess::MergedChannels);
     // The system's python3, where python3-fuse is installed.

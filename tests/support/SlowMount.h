@@ -1,6 +1,7 @@
 #pragma once
 // A folder that hangs when opened, as a dead network mount does: a FUSE file system (the system
-// python3 with python3-fuse) whose root takes a minute to open. Unmounted and ended with the object.
+// python3 with python3-fuse) whose root takes a minute to open, and, when asked, every name inside
+// it a minute to look up. Unmounted and ended with the object, which lets every waiter go.
 
 #include <QProcess>
 #include <QString>
@@ -9,7 +10,8 @@ namespace harkwell::test {
 
 class SlowMount {
 public:
-    explicit SlowMount(QString mountPoint, int hangSeconds = 60);
+    enum class Hang { Listing, ListingAndLookups };
+    explicit SlowMount(QString mountPoint, int hangSeconds = 60, Hang hang = Hang::Listing);
     ~SlowMount();
     SlowMount(const SlowMount&) = delete;
     SlowMount& operator=(const SlowMount&) = delete;
@@ -23,6 +25,7 @@ private:
 
     QString m_mountPoint;
     int m_hangSeconds;
+    Hang m_hang;
     QProcess m_server;
     QString m_error;
 };

@@ -2,6 +2,7 @@
 // are scanned through them, a frozen mount skipped and a slow scan killed with its output kept.
 
 #include "VaultFixture.h"
+#include "support/SlowMount.h"
 #include "platform/process/FakeProcessRunner.h"
 #include "platform/process/SpawnProcessRunner.h"
 #include "vault/RemoteFolders.h"
@@ -45,6 +46,8 @@ private slots:
 
     void scansEveryMountWithItsRules();
     void frozenMountIsSkippedAndSlowScanKeepsItsOutput();
+    void runnerSaysWhenAKilledChildLingers();
+    void mountWithAStuckProbeIsNotProbedAgain();
     void entriesAreDatedByTheirNames();
     void emptyOrMissingRemotesFolderListsNothing();
 
@@ -153,6 +156,59 @@ void RemoteFoldersTest::frozenMountIsSkippedAndSlowScanKeepsItsOutput()
             QVERIFY(!call.at(2).endsWith(QLatin1String("/frozen")) && !call.at(2).endsWith(QLatin1String("/broken")));
         }
     QCOMPARE(scans, 2);
+}
+
+void RemoteFoldersTest::runnerSaysWhenAKilledChildLingers()
+{
+    // A listing of a frozen mount cannot be killed until the mount answers.
+    const QString dead = m_remotes + QStringLiteral("/dead");
+    auto mount = std::make_unique<test::SlowMount>(dead, 30);
+    QVERIFY2(mount->start(), qPrintable(mount->error()));
+    SpawnProcessRunner runner;
+    const auto run = runner.run({QStringLiteral("ls"), QStringLiteral("--"), dead}, 500ms);
+    QVERIFY(run);
+    QCOMPARE(run->ending, ProcessRun::Ending::KilledAtLimit);
+    QVERIFY(run->stillRunning());
+    mount.reset();  // the mount goes, and with it the listing
+    QTRY_VERIFY_WITH_TIMEOUT(!run->stillRunning(), 10000);
+
+    const auto quick = runner.run({QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("sleep 30")}, 300ms);
+    QVERIFY(quick);
+    QCOMPARE(quick->ending, ProcessRun::Ending::KilledAtLimit);
+    QVERIFY(!quick->stillRunning());
+}
+
+void RemoteFoldersTest::mountWithAStuckProbeIsNotProbedAgain()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const char* name : {"stuck/a.md", "good/c.md"})
+        VaultTree::file(m_remotes, QString::fromLatin1(name), now);
+    auto lingering = std::make_shared<std::atomic<bool>>(true);
+    FakeProcessRunner runner([&](const QStringList& arguments, std::chrono::milliseconds limit) -> std::expected<ProcessRun, ProcessError> {
+        if (arguments.first() == QLatin1String("ls") && arguments.last().endsWith(QLatin1String("/stuck"))) {
+            ProcessRun run;
+            run.ending = ProcessRun::Ending::KilledAtLimit;
+            if (lingering->load())
+                run.lingering = lingering;
+            return run;
+        }
+        return ProcessRunner::system().run(arguments, limit);
+    });
+    const auto probesOfStuck = [&] {
+        int probes = 0;
+        for (const QStringList& call : runner.calls())
+            probes += call.first() == QLatin1String("ls") && call.last().endsWith(QLatin1String("/stuck"));
+        return probes;
+    };
+
+    for (int refresh = 0; refresh < 3; ++refresh)
+        QCOMPARE(relativePaths(RemoteFolders::scan(m_remotes, {QStringLiteral("md")}, runner, {2s, 5s, 10s})),
+                 QStringList{"good/c.md"});
+    QCOMPARE(probesOfStuck(), 1);  // the first probe still hangs: no second one beside it
+
+    lingering->store(false);  // the mount answered and the probe ended
+    RemoteFolders::scan(m_remotes, {QStringLiteral("md")}, runner, {2s, 5s, 10s});
+    QCOMPARE(probesOfStuck(), 2);
 }
 
 void RemoteFoldersTest::entriesAreDatedByTheirNames()

@@ -204,10 +204,10 @@ void SearchPanelTest::commandKeys()
     QCOMPARE(panel.visible(), staysOpen);
     const QString selected = panel.path("Notes/c.md");
     if (effect == "trashed") {
-        QCOMPARE(panel.fileManager.trashAttempts(), QStringList{selected});
+        QCOMPARE(panel.fileManager.trashAttempts(), QList<QUrl>{QUrl::fromLocalFile(selected)});
         QCOMPARE(shownRows(panel.view().fileList()), (QStringList{"b.md", "a.md"}));
     } else if (effect == "revealed") {
-        QCOMPARE(panel.fileManager.revealed(), QStringList{selected});
+        QCOMPARE(panel.fileManager.revealed(), QList<QUrl>{QUrl::fromLocalFile(selected)});
     } else if (effect == "mailed") {
         QTRY_COMPARE(panel.mail.composed(), QList<QStringList>{{selected}});
     } else if (effect == "sorted") {
@@ -307,6 +307,13 @@ void SearchPanelTest::emptyListTexts()
     QCOMPARE(panel.view().emptyText(), QStringLiteral("Empty folder"));
     QTest::keyClick(panel.controller->panel(), Qt::Key_Return);
     QVERIFY(!panel.visible());
+
+    // A notice (a mount that does not answer) shows until the panel is shown again.
+    QCOMPARE(panel.view().noticeText(), QString());
+    panel.index().setNotice(QStringLiteral("The remote mount doesn’t answer."));
+    QCOMPARE(panel.view().noticeText(), QStringLiteral("The remote mount doesn’t answer."));
+    panel.controller->show();
+    QCOMPARE(panel.view().noticeText(), QString());
 }
 
 void SearchPanelTest::statusLineDays_data()

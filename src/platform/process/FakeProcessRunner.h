@@ -4,6 +4,7 @@
 
 #include "platform/process/ProcessRunner.h"
 
+#include <QFile>
 #include <QList>
 #include <QMutex>
 
@@ -13,13 +14,19 @@ namespace harkwell {
 
 class FakeProcessRunner final : public ProcessRunner {
 public:
+    // The arguments as text in the file-name encoding.
     using Handler = std::function<std::expected<ProcessRun, ProcessError>(const QStringList& arguments,
                                                                           std::chrono::milliseconds limit)>;
 
     explicit FakeProcessRunner(Handler handler) : m_handler(std::move(handler)) {}
 
-    std::expected<ProcessRun, ProcessError> run(const QStringList& arguments, std::chrono::milliseconds limit) override
+    using ProcessRunner::run;
+    std::expected<ProcessRun, ProcessError> run(const QList<QByteArray>& encoded, std::chrono::milliseconds limit,
+                                                const ProcessOptions&) override
     {
+        QStringList arguments;
+        for (const QByteArray& argument : encoded)
+            arguments.append(QFile::decodeName(argument));
         {
             QMutexLocker locker(&m_lock);
             m_calls.append(arguments);

@@ -25,6 +25,16 @@ ProcessRunner& ProcessRunner::system()
     return runner;
 }
 
+std::expected<ProcessRun, ProcessError> ProcessRunner::run(const QStringList& arguments, std::chrono::milliseconds limit,
+                                                          const ProcessOptions& options)
+{
+    QList<QByteArray> encoded;
+    encoded.reserve(arguments.size());
+    for (const QString& argument : arguments)
+        encoded.append(QFile::encodeName(argument));
+    return run(encoded, limit, options);
+}
+
 namespace {
 
 using Steady = std::chrono::steady_clock;
@@ -50,12 +60,16 @@ struct SpawnSetup {
     posix_spawn_file_actions_t actions{};
     posix_spawnattr_t attributes{};
 
-    explicit SpawnSetup(int outputFd)
+    SpawnSetup(int outputFd, const ProcessOptions& options)
     {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const int captured = options.captureErrors ? STDERR_FILENO : STDOUT_FILENO;
+        const int discarded = options.captureErrors ? STDOUT_FILENO : STDERR_FILENO;
+        posix_spawn_file_actions_adddup2(&actions, outputFd, captured);
+        posix_spawn_file_actions_addopen(&actions, discarded, "/dev/null", O_WRONLY, 0);
+        if (!options.workingFolder.isEmpty())
+            posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.constData());
 
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -118,7 +132,8 @@ std::optional<int> awaitExit(pid_t pid, int pidFd, Steady::time_point deadline)
 
 }  // namespace
 
-std::expected<ProcessRun, ProcessError> SpawnProcessRunner::run(const QStringList& arguments, std::chrono::milliseconds limit)
+std::expected<ProcessRun, ProcessError> SpawnProcessRunner::run(const QList<QByteArray>& arguments,
+                                                                std::chrono::milliseconds limit, const ProcessOptions& options)
 {
     if (arguments.isEmpty())
         return std::unexpected(ProcessError{QStringLiteral("No program was given to run.")});
@@ -127,14 +142,11 @@ std::expected<ProcessRun, ProcessError> SpawnProcessRunner::run(const QStringLis
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return std::unexpected(ProcessError{QStringLiteral("Could not start %1: %2")
-                                                .arg(arguments.first(), QString::fromLocal8Bit(std::strerror(errno)))});
+                                                .arg(QFile::decodeName(arguments.first()), QString::fromLocal8Bit(std::strerror(errno)))});
     Fd readEnd{pipeFds[0]};
     Fd writeEnd{pipeFds[1]};
 
-    std::vector<QByteArray> encoded;
-    encoded.reserve(arguments.size());
-    for (const QString& argument : arguments)
-        encoded.push_back(QFile::encodeName(argument));
+    std::vector<QByteArray> encoded(arguments.cbegin(), arguments.cend());
     std::vector<char*> argv;
     for (QByteArray& argument : encoded)
         argv.push_back(argument.data());
@@ -143,14 +155,14 @@ std::expected<ProcessRun, ProcessError> SpawnProcessRunner::run(const QStringLis
     pid_t pid = 0;
     int spawnError = 0;
     {
-        SpawnSetup setup(writeEnd.fd);
+        SpawnSetup setup(writeEnd.fd, options);
         spawnError = ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
     }
     ::close(writeEnd.fd);
     writeEnd.fd = -1;
     if (spawnError != 0)
         return std::unexpected(ProcessError{QStringLiteral("Could not start %1: %2")
-                                                .arg(arguments.first(), QString::fromLocal8Bit(std::strerror(spawnError)))});
+                                                .arg(QFile::decodeName(arguments.first()), QString::fromLocal8Bit(std::strerror(spawnError)))});
 
     Fd pidFd{int(::syscall(SYS_pidfd_open, pid, 0))};
     ::fcntl(readEnd.fd, F_SETFL, ::fcntl(readEnd.fd, F_GETFL) | O_NONBLOCK);
@@ -171,8 +183,13 @@ std::expected<ProcessRun, ProcessError> SpawnProcessRunner::run(const QStringLis
         drainAvailable(readEnd.fd, run.output);
         status = awaitExit(pid, pidFd.fd, Steady::now() + std::chrono::milliseconds(200));
         if (!status) {
-            // Stuck in the kernel (a frozen mount): it dies when the call returns; reap it then.
-            std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+            // Stuck in the kernel (a frozen mount): it dies when the call that holds it returns; reap it then.
+            auto lingering = std::make_shared<std::atomic<bool>>(true);
+            run.lingering = lingering;
+            std::thread([pid, lingering] {
+                ::waitpid(pid, nullptr, 0);
+                lingering->store(false);
+            }).detach();
         }
         run.ending = ProcessRun::Ending::KilledAtLimit;
         return run;

@@ -7,7 +7,9 @@ namespace harkwell {
 
 class SpawnProcessRunner final : public ProcessRunner {
 public:
-    std::expected<ProcessRun, ProcessError> run(const QStringList& arguments, std::chrono::milliseconds limit) override;
+    using ProcessRunner::run;
+    std::expected<ProcessRun, ProcessError> run(const QList<QByteArray>& arguments, std::chrono::milliseconds limit,
+                                                const ProcessOptions& options) override;
 };
 
 }  // namespace harkwell
