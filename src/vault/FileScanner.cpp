@@ -1,6 +1,7 @@
 #include "vault/FileScanner.h"
 
 #include "foundation/Settings.h"
+#include "platform/memory/HeapRelease.h"
 #include "platform/paths/Paths.h"
 #include "vault/FileDates.h"
 #include "vault/ListedPaths.h"
@@ -358,6 +359,8 @@ QCoro::Task<> FileScanner::runRefresh()
     } else {
         ++m_unchangedRefreshes;
     }
+    // The listing's and the cache's scratch memory goes back to the system, not to an idle heap.
+    m_worker->postWhenIdle([] { HeapRelease::releaseFreePages(); });
     if (wasFirstRefresh)
         refreshLater(self, m_clock, kRemotesDelay);
 }

@@ -104,8 +104,9 @@ private:
     QString m_parentName;
 };
 
-// The walk's files as entries: from the memory where a file's times have not moved, else built.
-// When every file was reused, in the same order, the memory's list itself is handed back.
+// The walk's files as entries: the previous listing's entry where the walk found a file's times
+// unmoved, else built. When every file was reused, in the same order, the memory's list itself is
+// handed back.
 QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, EntryBuilder& builder, ListingMemory* memory)
 {
     QList<FileEntry> entries;
@@ -116,28 +117,21 @@ QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, EntryBuilder& 
         return entries;
     }
     bool same = qsizetype(files.size()) == memory->entries.size();
-    std::unordered_map<QByteArray, ListingMemory::Kept, ByteArrayHash> byPath;
-    byPath.reserve(files.size());
     qsizetype rebuilt = 0;
     for (const WalkedFile& file : files) {
-        const auto found = memory->byPath.find(file.relative);
-        const qsizetype index = entries.size();
-        if (found != memory->byPath.end() && found->second.modifiedMs == file.modifiedMs
-            && found->second.bornMs == file.bornMs) {
-            same = same && found->second.index == index;
-            entries.append(memory->entries.at(found->second.index));
+        if (file.previous >= 0 && file.previous < memory->entries.size()) {
+            same = same && file.previous == entries.size();
+            entries.append(memory->entries.at(file.previous));
         } else {
             same = false;
             ++rebuilt;
             entries.append(builder.build(file));
         }
-        byPath.emplace(file.relative, ListingMemory::Kept{file.modifiedMs, file.bornMs, index});
     }
     memory->rebuilt = rebuilt;
     if (same)
         return memory->entries;
     memory->entries = entries;
-    memory->byPath = std::move(byPath);
     return entries;
 }
 
