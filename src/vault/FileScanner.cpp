@@ -360,7 +360,7 @@ QCoro::Task<> FileScanner::runRefresh()
         ++m_unchangedRefreshes;
     }
     // The listing's and the cache's scratch memory goes back to the system, not to an idle heap.
-    m_worker->postWhenIdle([] { HeapRelease::releaseFreePages(); });
+    m_worker->postOnWorker([] { HeapRelease::releaseFreePages(); });
     if (wasFirstRefresh)
         refreshLater(self, m_clock, kRemotesDelay);
 }

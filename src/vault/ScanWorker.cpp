@@ -58,11 +58,9 @@ void ScanWorker::post(std::function<void()> job)
     std::thread(std::move(job)).detach();
 }
 
-void ScanWorker::postWhenIdle(std::function<void()> job)
+void ScanWorker::postOnWorker(std::function<void()> job)
 {
     std::lock_guard guard(m_state->lock);
-    if (m_state->busy)
-        return;
     m_state->busy = true;
     m_state->jobs.push_back(std::move(job));
     m_state->wake.notify_all();

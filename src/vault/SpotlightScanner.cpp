@@ -59,6 +59,8 @@ public:
     {
         while (m_rootBytes.endsWith('/'))
             m_rootBytes.chop(1);
+        m_rootValid = FileNames::isValidUtf8(m_rootBytes);
+        m_rootText = QString::fromUtf8(m_rootBytes);
     }
 
     FileEntry build(const WalkedFile& file)
@@ -76,7 +78,10 @@ public:
         }
         entry.parentFolder = m_parentName;
         entry.size = 0;
-        entry.fullPath = FileNames::fileUrl(m_rootBytes + '/' + file.relative);
+        // A path that is no valid UTF-8 keeps its bytes in the URL's escapes.
+        entry.fullPath = m_rootValid && FileNames::isValidUtf8(file.relative)
+                             ? FileLocation(m_rootText, entry.relativePath)
+                             : FileLocation(FileNames::fileUrl(m_rootBytes + '/' + file.relative));
         entry.source = m_source;
         const auto classification = FileClassifier::classify(entry.filename, entry.relativePath);
         entry.filenameDate = classification.filenameDate;
@@ -97,6 +102,8 @@ public:
 
 private:
     QByteArray m_rootBytes;
+    QString m_rootText;
+    bool m_rootValid = false;
     QString m_rootName;
     FileEntry::Source m_source;
     bool m_vaultDates;
