@@ -117,27 +117,31 @@ private:
 QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, EntryBuilder& builder, ListingMemory* memory)
 {
     QList<FileEntry> entries;
-    entries.reserve(qsizetype(files.size()));
     if (!memory) {
+        entries.reserve(qsizetype(files.size()));
         for (const WalkedFile& file : files)
             entries.append(builder.build(file));
         return entries;
     }
+    // Every file where it was, with its times unmoved: the last list stands as it is.
     bool same = qsizetype(files.size()) == memory->entries.size();
+    for (qsizetype index = 0; same && index < qsizetype(files.size()); ++index)
+        same = files[size_t(index)].previous == index;
+    if (same) {
+        memory->rebuilt = 0;
+        return memory->entries;
+    }
     qsizetype rebuilt = 0;
+    entries.reserve(qsizetype(files.size()));
     for (const WalkedFile& file : files) {
         if (file.previous >= 0 && file.previous < memory->entries.size()) {
-            same = same && file.previous == entries.size();
             entries.append(memory->entries.at(file.previous));
         } else {
-            same = false;
             ++rebuilt;
             entries.append(builder.build(file));
         }
     }
     memory->rebuilt = rebuilt;
-    if (same)
-        return memory->entries;
     memory->entries = entries;
     return entries;
 }
