@@ -177,6 +177,7 @@ public:
             m_startSec = clock.msecsSinceEpoch() / 1000;
             m_previousWalk = memory->m_walks;
             m_thisWalk = ++memory->m_walks;
+            m_result.files.reserve(memory->m_lastFiles);
         }
         for (const QString& name : rules.prunedNames)
             m_pruned.push_back(QFile::encodeName(name));
@@ -501,6 +502,8 @@ std::expected<WalkResult, WalkError> TreeWalk::walk(const QString& root, const W
     }
     ::close(fd);
     WalkResult result = walker.take();
+    if (memory)
+        memory->m_lastFiles = result.files.size();
     // Folders this walk did not reach are gone, pruned or past the deadline; a partial walk
     // forgets nothing, so the next one can still reuse what it did not get to.
     if (memory && !result.stoppedAtDeadline)

@@ -120,6 +120,7 @@ public:
     std::unordered_map<quint64, bool> m_localDevices;  // device → whether its notices can be trusted
     int m_notices = -2;  // the notice descriptor; -2 before the first walk, -1 when there is none
     quint32 m_walks = 0;
+    size_t m_lastFiles = 0;  // files the last walk listed
 };
 
 class TreeWalk {
