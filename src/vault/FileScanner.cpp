@@ -327,7 +327,7 @@ QCoro::Task<> FileScanner::runRefresh()
                                     previousHandoff);
         // The listing's own list is kept even when it only equals the previous one (the cache's,
         // after a start): the listing remembers that list, so the next refresh finds it the very
-        // same, and the cache's copy of every entry is let go.
+        // same, and the cache's copy of every entry can be let go.
         result.vault = vaultList.isSharedWith(previousVault) ? previousVault : vaultList;
         result.adopted = !result.vault.isSharedWith(previousVault) && sameFiles(result.vault, previousVault);
         result.other = keepIfSame(workspaceList + remoteList, previousOther);
@@ -362,12 +362,13 @@ QCoro::Task<> FileScanner::runRefresh()
         m_lastRemoteFiles = assembled.other;
         m_publishedKey = plan.rulesKey;
         emit changed();
+    } else if (assembled.adopted) {
+        // The same files, in the listing's own list: taken over, and said, so that whoever still
+        // holds the old entries lets them go.
+        publishDays(assembled.days.today, assembled.days.others);
+        m_lastVaultFiles = assembled.vault;
+        emit changed();
     } else {
-        // The same files in the listing's own list: taken over without a word to anyone.
-        if (assembled.adopted) {
-            publishDays(assembled.days.today, assembled.days.others);
-            m_lastVaultFiles = assembled.vault;
-        }
         ++m_unchangedRefreshes;
     }
     // The listing's and the cache's scratch memory goes back to the system, not to an idle heap.
