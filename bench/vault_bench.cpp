@@ -8,7 +8,8 @@
 //   - with HARKWELL_BINARY set, the application itself at rest on the tree: its memory, its
 //     processor time and what it writes while nothing changes.
 // Usage: [HARKWELL_BINARY=…] vault_bench [tree folder] [rounds]. The tree defaults to
-// /tmp/harkwell-vault-bench-100k.
+// /tmp/harkwell-vault-bench-100k. `vault_bench --list-once TREE` lists the tree once and exits, for
+// timing the whole process beside `find` with an outside tool.
 
 #include "foundation/Settings.h"
 #include "platform/clock/Clock.h"
@@ -39,6 +40,7 @@
 #include <sys/syscall.h>
 #include <time.h>
 #include <csignal>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -161,36 +163,40 @@ void buildTree(const QString& root)
     (void)out.open(QIODevice::WriteOnly);
 }
 
-// The wall time of a whole child process, its output to /dev/null (or to `output` when given).
-double runProcess(const QStringList& argv, QByteArray* output = nullptr)
+// Started with posix_spawn (no copy of this large process's page tables, which fork would make and
+// bill to the child's time).
+pid_t spawn(const QStringList& argv, int in, int out)
 {
-    int pipeFds[2] = {-1, -1};
-    if (output && ::pipe(pipeFds) != 0)
-        return -1;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (in >= 0)
+        ::posix_spawn_file_actions_adddup2(&actions, in, 0);
+    if (out >= 0)
+        ::posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<QByteArray> bytes;
+    for (const QString& arg : argv)
+        bytes.push_back(arg.toLocal8Bit());
+    std::vector<char*> args;
+    for (QByteArray& arg : bytes)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    ::posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The wall time of a whole child process, its output to /dev/null.
+double runProcess(const QStringList& argv)
+{
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(output ? pipeFds[1] : devnull, 1);
-        ::dup2(devnull, 2);
-        std::vector<QByteArray> bytes;
-        for (const QString& arg : argv)
-            bytes.push_back(arg.toLocal8Bit());
-        std::vector<char*> args;
-        for (QByteArray& arg : bytes)
-            args.push_back(arg.data());
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    if (output) {
-        ::close(pipeFds[1]);
-        char buffer[65536];
-        ssize_t got;
-        while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-            output->append(buffer, got);
-        ::close(pipeFds[0]);
-    }
+    const pid_t pid = spawn(argv, -1, -1);
+    if (pid < 0)
+        return -1;
     int status = 0;
     ::waitpid(pid, &status, 0);
     const double ms = msSince(start);
@@ -201,23 +207,13 @@ double runProcess(const QStringList& argv, QByteArray* output = nullptr)
 double runFzf(const QByteArray& candidates, const QString& query)
 {
     int in[2];
-    if (::pipe(in) != 0)
+    if (::pipe2(in, O_CLOEXEC) != 0)
         return -1;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(in[0], 0);
-        ::dup2(devnull, 1);
-        ::dup2(devnull, 2);
-        ::close(in[1]);
-        const QByteArray q = query.toUtf8();
-        ::execlp("fzf", "fzf", "--filter", q.constData(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid = spawn({QStringLiteral("fzf"), QStringLiteral("--filter"), query}, in[0], -1);
     ::close(in[0]);
     qsizetype written = 0;
-    while (written < candidates.size()) {
+    while (pid > 0 && written < candidates.size()) {
         const ssize_t n = ::write(in[1], candidates.constData() + written, size_t(candidates.size() - written));
         if (n <= 0)
             break;
@@ -225,7 +221,8 @@ double runFzf(const QByteArray& candidates, const QString& query)
     }
     ::close(in[1]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (pid > 0)
+        ::waitpid(pid, &status, 0);
     return msSince(start);
 }
 
@@ -322,6 +319,14 @@ Idle watchApplication(const QString& binary, const QString& home, const QString&
 
 int main(int argc, char** argv)
 {
+    // "--list-once TREE": one first listing and nothing else, to time the whole process from outside.
+    if (argc > 2 && std::strcmp(argv[1], "--list-once") == 0) {
+        QCoreApplication app(argc, argv);
+        const auto entries = SpotlightScanner::scanVault(QString::fromLocal8Bit(argv[2]), QDateTime::fromSecsSinceEpoch(0),
+                                                         {"md", "pdf", "txt", "docx"}, {QStringLiteral("_outbox"), QStringLiteral("_inbox")});
+        std::printf("%lld\n", entries ? (long long)entries->size() : -1LL);
+        return entries ? 0 : 1;
+    }
     const QString tree = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/harkwell-vault-bench-100k");
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     const int searchRounds = std::max(rounds, 30);  // keystrokes are cheap: enough of them for a p99
