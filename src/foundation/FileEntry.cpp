@@ -79,9 +79,10 @@ std::expected<FileEntry, DecodeError> FileEntry::fromJson(const QJsonObject& obj
         entry.id = QUuid::fromString(id);
         if (entry.id.isNull() && id != QLatin1String("00000000-0000-0000-0000-000000000000"))
             fields.fail(QStringLiteral("id"), QStringLiteral("not a UUID"));
-        entry.fullPath = QUrl(fullPath, QUrl::StrictMode);
-        if (fullPath.isEmpty() || !entry.fullPath.isValid())
+        const QUrl url(fullPath, QUrl::StrictMode);
+        if (fullPath.isEmpty() || !url.isValid())
             fields.fail(QStringLiteral("fullPath"), QStringLiteral("not a URL"));
+        entry.fullPath = FileLocation::below(url, entry.relativePath);
         if (const auto parsed = fileSourceFromRaw(source))
             entry.source = *parsed;
         else
@@ -110,7 +111,10 @@ std::expected<QList<FileEntry>, DecodeError> FileEntry::fromJson(const QJsonArra
         auto entry = fromJson(array.at(index).toObject());
         if (!entry)
             return std::unexpected(DecodeError{QStringLiteral("[%1].%2").arg(index).arg(entry.error().text)});
-        entries.append(*entry);
+        // One listing's files share the text of the folder they were listed under.
+        if (!entries.isEmpty())
+            entry->fullPath.shareBase(entries.constLast().fullPath);
+        entries.append(std::move(*entry));
     }
     return entries;
 }

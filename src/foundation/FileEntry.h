@@ -3,6 +3,7 @@
 // and handoff sections and the search results show, and what the scan cache keeps.
 
 #include "foundation/DecodeError.h"
+#include "foundation/FileLocation.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -27,7 +28,7 @@ struct FileEntry {
     QDateTime creationDate;
     QDateTime modificationDate;
     qint64 size = 0;
-    QUrl fullPath;  // a file URL
+    FileLocation fullPath;  // the file, read as a file URL
     Source source = Source::Vault;
     std::optional<QDateTime> filenameDate;
     std::optional<QString> domain;

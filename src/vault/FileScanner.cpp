@@ -1,6 +1,7 @@
 #include "vault/FileScanner.h"
 
 #include "foundation/Settings.h"
+#include "platform/memory/HeapRelease.h"
 #include "platform/paths/Paths.h"
 #include "vault/FileDates.h"
 #include "vault/ListedPaths.h"
@@ -83,6 +84,7 @@ QList<FileEntry> keepIfSame(const QList<FileEntry>& fresh, const QList<FileEntry
 // What a refresh publishes, worked out off the main thread after the wait.
 struct Assembled {
     bool changed = false;  // false: nothing to publish
+    bool adopted = false;  // the vault list is new but holds the same files as the last one
     QList<FileEntry> vault;
     QList<FileEntry> other;
     FileDates::DaySplit days;
@@ -323,13 +325,18 @@ QCoro::Task<> FileScanner::runRefresh()
                                                                 QStringLiteral(".handoff"), FileEntry::Source::Handoff,
                                                                 std::nullopt, {QStringLiteral("_archive")})),
                                     previousHandoff);
-        result.vault = keepIfSame(vaultList, previousVault);
+        // The listing's own list is kept even when it only equals the previous one (the cache's,
+        // after a start): the listing remembers that list, so the next refresh finds it the very
+        // same, and the cache's copy of every entry can be let go.
+        result.vault = vaultList.isSharedWith(previousVault) ? previousVault : vaultList;
+        result.adopted = !result.vault.isSharedWith(previousVault) && sameFiles(result.vault, previousVault);
         result.other = keepIfSame(workspaceList + remoteList, previousOther);
-        const bool listsChanged = !result.vault.isSharedWith(previousVault) || !result.other.isSharedWith(previousOther);
+        const bool listsChanged = (!result.vault.isSharedWith(previousVault) && !result.adopted)
+                                  || !result.other.isSharedWith(previousOther);
         const bool specialsChanged = !result.outbox.isSharedWith(previousOutbox) || !result.inbox.isSharedWith(previousInbox)
                                      || !result.handoff.isSharedWith(previousHandoff);
         result.changed = listsChanged || specialsChanged || keyChanged;
-        if (listsChanged || keyChanged)
+        if (listsChanged || keyChanged || result.adopted)
             result.days = FileDates::splitByToday(kept(result.vault + result.other), plan.basis, plan.now);
         // The cache follows the lists; it is started only once there are vault entries to keep.
         if (listsChanged && (!result.vault.isEmpty() || cacheExists))
@@ -355,9 +362,17 @@ QCoro::Task<> FileScanner::runRefresh()
         m_lastRemoteFiles = assembled.other;
         m_publishedKey = plan.rulesKey;
         emit changed();
+    } else if (assembled.adopted) {
+        // The same files, in the listing's own list: taken over, and said, so that whoever still
+        // holds the old entries lets them go.
+        publishDays(assembled.days.today, assembled.days.others);
+        m_lastVaultFiles = assembled.vault;
+        emit changed();
     } else {
         ++m_unchangedRefreshes;
     }
+    // The listing's and the cache's scratch memory goes back to the system, not to an idle heap.
+    m_worker->postOnWorker([] { HeapRelease::releaseFreePages(); });
     if (wasFirstRefresh)
         refreshLater(self, m_clock, kRemotesDelay);
 }

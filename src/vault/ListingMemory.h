@@ -13,32 +13,22 @@
 #include <QString>
 
 #include <mutex>
-#include <optional>
-#include <unordered_map>
 
 namespace harkwell {
 
 class ListingMemory {
 public:
-    struct Kept {
-        qint64 modifiedMs = 0;
-        std::optional<qint64> bornMs;
-        qsizetype index = 0;  // in `entries`
-    };
-
     std::mutex busy;  // held by the listing that uses the fields below
 
     QString root;  // the tree these fields describe; another root starts afresh
     WalkMemory walk;
-    QList<FileEntry> entries;  // the last listing's result
-    std::unordered_map<QByteArray, Kept, ByteArrayHash> byPath;  // its files, by path below the root
+    QList<FileEntry> entries;  // the last listing's result, in the order of its walk's files
     qsizetype rebuilt = 0;  // entries the last listing had to build anew
 
     void forget()
     {
         walk.clear();
         entries.clear();
-        byPath.clear();
         rebuilt = 0;
     }
 };

@@ -58,6 +58,14 @@ void ScanWorker::post(std::function<void()> job)
     std::thread(std::move(job)).detach();
 }
 
+void ScanWorker::postOnWorker(std::function<void()> job)
+{
+    std::lock_guard guard(m_state->lock);
+    m_state->busy = true;
+    m_state->jobs.push_back(std::move(job));
+    m_state->wake.notify_all();
+}
+
 int ScanWorker::overflowCount() const
 {
     std::lock_guard guard(m_state->lock);

@@ -21,6 +21,9 @@ public:
     ScanWorker& operator=(const ScanWorker&) = delete;
 
     void post(std::function<void()> job);
+    // Housekeeping that is worth doing only on the worker itself: queued behind its current job,
+    // never handed to a thread of its own.
+    void postOnWorker(std::function<void()> job);
 
     // The job's result, delivered through a future (awaitable on the main thread).
     template <typename Result>

@@ -77,11 +77,54 @@ bool containsBytes(const char* begin, const char* end, const QByteArray& word)
 
 enum Flag : quint8 { Hidden = 1 };
 
+// Which bytes and which pairs of neighbouring bytes a text holds, folded into a few bits each: a
+// word whose bits are not all in a file's masks cannot be in its text, so most files are passed
+// over without looking at their text at all.
+struct Masks {
+    quint64 bytes = 0;
+    quint64 pairs[4] = {0, 0, 0, 0};
+
+    static int byteBit(unsigned char c)
+    {
+        if (c >= 'a' && c <= 'z')
+            return c - 'a';
+        if (c >= '0' && c <= '9')
+            return 26 + (c - '0');
+        return 36 + int(c % 28);
+    }
+    static int pairBit(unsigned char a, unsigned char b) { return int((unsigned(a) * 131u + unsigned(b)) * 2654435761u >> 24); }
+
+    void add(const char* text, qsizetype size)
+    {
+        for (qsizetype i = 0; i < size; ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            bytes |= quint64(1) << byteBit(c);
+            if (i + 1 < size) {
+                const int bit = pairBit(c, static_cast<unsigned char>(text[i + 1]));
+                pairs[bit >> 6] |= quint64(1) << (bit & 63);
+            }
+        }
+    }
+    void add(const Masks& other)
+    {
+        bytes |= other.bytes;
+        for (int i = 0; i < 4; ++i)
+            pairs[i] |= other.pairs[i];
+    }
+    bool within(const Masks& text) const
+    {
+        return (bytes & ~text.bytes) == 0 && (pairs[0] & ~text.pairs[0]) == 0 && (pairs[1] & ~text.pairs[1]) == 0
+               && (pairs[2] & ~text.pairs[2]) == 0 && (pairs[3] & ~text.pairs[3]) == 0;
+    }
+};
+
 }  // namespace
 
 // The base list in the form a keystroke scans: the entries' positions newest first (a stable
 // order, as the sort of the whole list would give), and each entry's folded text in that order in
-// one buffer, each followed by a NUL.
+// one buffer, each followed by a NUL. A file's text is its path, then those of its name, folder,
+// domain and type that the path does not already hold: a word found in one of those is found in
+// the text either way.
 struct SearchIndex::Prepared {
     const QList<FileEntry>* base = nullptr;
     QList<FileEntry> entries;  // a copy sharing the base's data, to notice when it changes
@@ -91,6 +134,7 @@ struct SearchIndex::Prepared {
     std::vector<qsizetype> starts;  // text offset by date position, and the end
     std::vector<quint8> flags;      // by date position
     std::vector<FileEntry::Source> sources;  // by date position
+    std::vector<Masks> masks;                // by date position
     QByteArray text;
 
     qsizetype size() const { return qsizetype(order.size()); }
@@ -372,7 +416,9 @@ const SearchIndex::Prepared& SearchIndex::prepared()
     prepared->starts.reserve(count + 1);
     prepared->flags.reserve(count);
     prepared->sources.reserve(count);
+    prepared->masks.reserve(count);
     prepared->text.reserve(count * 64);
+    QByteArray folded;
     for (const auto& [ms, index] : keys) {
         const FileEntry& entry = base.at(index);
         prepared->order.push_back(index);
@@ -381,16 +427,24 @@ const SearchIndex::Prepared& SearchIndex::prepared()
         prepared->flags.push_back(hidden ? Hidden : 0);
         prepared->sources.push_back(entry.source);
         QByteArray& text = prepared->text;
-        appendFolded(text, entry.filename);
-        text += ' ';
+        const qsizetype start = text.size();
         appendFolded(text, entry.relativePath);
-        text += ' ';
-        appendFolded(text, entry.parentFolder);
-        text += ' ';
-        appendFolded(text, entry.domain.value_or(QString()));
-        text += ' ';
-        appendFolded(text, entry.fileType.value_or(QString()));
+        const qsizetype pathEnd = text.size();
+        for (const QString* field : {&entry.filename, &entry.parentFolder, entry.domain ? &*entry.domain : nullptr,
+                                     entry.fileType ? &*entry.fileType : nullptr}) {
+            if (!field || field->isEmpty())
+                continue;
+            folded.clear();
+            appendFolded(folded, *field);
+            if (QByteArrayView(text.constData() + start, pathEnd - start).contains(folded))
+                continue;
+            text += ' ';
+            text += folded;
+        }
         text += '\0';
+        Masks masks;
+        masks.add(text.constData() + start, text.size() - start - 1);
+        prepared->masks.push_back(masks);
     }
     prepared->starts.push_back(prepared->text.size());
     m_prepared = std::move(prepared);
@@ -433,6 +487,9 @@ void SearchIndex::search()
             return false;
         return true;
     };
+    Masks need;
+    for (const QByteArray& word : words)
+        need.add(word.constData(), word.size());
     const auto matchesAll = [&](qsizetype position) {
         const char* begin = index.begin(position);
         const char* end = index.end(position);
@@ -459,7 +516,7 @@ void SearchIndex::search()
     bool full = false;
     if (narrows) {
         for (const qsizetype position : m_last->matched) {
-            if (!impossible && matchesAll(position))
+            if (!impossible && need.within(index.masks[position]) && matchesAll(position))
                 matched.push_back(position);
             if (qsizetype(matched.size()) == kMaxResults) {
                 last->scannedTo = position + 1;
@@ -478,28 +535,17 @@ void SearchIndex::search()
                     matched.push_back(position);
             last->scannedTo = position;
         } else {
-            // The longest word is looked for through the whole text at once; the others only
-            // inside the files it turns up in.
-            const QByteArray& key = *std::max_element(words.cbegin(), words.cend(),
-                                                      [](const QByteArray& a, const QByteArray& b) { return a.size() < b.size(); });
-            const char* data = index.text.constData();
-            const char* end = data + index.text.size();
-            const char* at = from < count ? index.begin(from) : end;
-            qsizetype scanned = count;
-            while (at < end) {
-                const void* hit = ::memmem(at, size_t(end - at), key.constData(), size_t(key.size()));
-                if (!hit)
-                    break;
-                const qsizetype position = index.positionAt(static_cast<const char*>(hit) - data);
-                if (passes(position) && matchesAll(position))
-                    matched.push_back(position);
-                at = data + index.starts[position + 1];
+            qsizetype position = from;
+            for (; position < count; ++position) {
+                if (!need.within(index.masks[position]) || !passes(position) || !matchesAll(position))
+                    continue;
+                matched.push_back(position);
                 if (qsizetype(matched.size()) == kMaxResults) {
-                    scanned = position + 1;
+                    ++position;
                     break;
                 }
             }
-            last->scannedTo = scanned;
+            last->scannedTo = position;
         }
     } else if (impossible) {
         last->scannedTo = index.size();

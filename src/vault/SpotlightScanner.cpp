@@ -59,6 +59,8 @@ public:
     {
         while (m_rootBytes.endsWith('/'))
             m_rootBytes.chop(1);
+        m_rootValid = FileNames::isValidUtf8(m_rootBytes);
+        m_rootText = QString::fromUtf8(m_rootBytes);
     }
 
     FileEntry build(const WalkedFile& file)
@@ -76,7 +78,10 @@ public:
         }
         entry.parentFolder = m_parentName;
         entry.size = 0;
-        entry.fullPath = FileNames::fileUrl(m_rootBytes + '/' + file.relative);
+        // A path that is no valid UTF-8 keeps its bytes in the URL's escapes.
+        entry.fullPath = m_rootValid && FileNames::isValidUtf8(file.relative)
+                             ? FileLocation(m_rootText, entry.relativePath)
+                             : FileLocation(FileNames::fileUrl(m_rootBytes + '/' + file.relative));
         entry.source = m_source;
         const auto classification = FileClassifier::classify(entry.filename, entry.relativePath);
         entry.filenameDate = classification.filenameDate;
@@ -97,6 +102,8 @@ public:
 
 private:
     QByteArray m_rootBytes;
+    QString m_rootText;
+    bool m_rootValid = false;
     QString m_rootName;
     FileEntry::Source m_source;
     bool m_vaultDates;
@@ -104,40 +111,38 @@ private:
     QString m_parentName;
 };
 
-// The walk's files as entries: from the memory where a file's times have not moved, else built.
-// When every file was reused, in the same order, the memory's list itself is handed back.
+// The walk's files as entries: the previous listing's entry where the walk found a file's times
+// unmoved, else built. When every file was reused, in the same order, the memory's list itself is
+// handed back.
 QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, EntryBuilder& builder, ListingMemory* memory)
 {
     QList<FileEntry> entries;
-    entries.reserve(qsizetype(files.size()));
     if (!memory) {
+        entries.reserve(qsizetype(files.size()));
         for (const WalkedFile& file : files)
             entries.append(builder.build(file));
         return entries;
     }
+    // Every file where it was, with its times unmoved: the last list stands as it is.
     bool same = qsizetype(files.size()) == memory->entries.size();
-    std::unordered_map<QByteArray, ListingMemory::Kept, ByteArrayHash> byPath;
-    byPath.reserve(files.size());
+    for (qsizetype index = 0; same && index < qsizetype(files.size()); ++index)
+        same = files[size_t(index)].previous == index;
+    if (same) {
+        memory->rebuilt = 0;
+        return memory->entries;
+    }
     qsizetype rebuilt = 0;
+    entries.reserve(qsizetype(files.size()));
     for (const WalkedFile& file : files) {
-        const auto found = memory->byPath.find(file.relative);
-        const qsizetype index = entries.size();
-        if (found != memory->byPath.end() && found->second.modifiedMs == file.modifiedMs
-            && found->second.bornMs == file.bornMs) {
-            same = same && found->second.index == index;
-            entries.append(memory->entries.at(found->second.index));
+        if (file.previous >= 0 && file.previous < memory->entries.size()) {
+            entries.append(memory->entries.at(file.previous));
         } else {
-            same = false;
             ++rebuilt;
             entries.append(builder.build(file));
         }
-        byPath.emplace(file.relative, ListingMemory::Kept{file.modifiedMs, file.bornMs, index});
     }
     memory->rebuilt = rebuilt;
-    if (same)
-        return memory->entries;
     memory->entries = entries;
-    memory->byPath = std::move(byPath);
     return entries;
 }
 

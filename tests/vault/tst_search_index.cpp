@@ -50,6 +50,7 @@ private slots:
     void searchKeepsAndOrders_data();
     void searchKeepsAndOrders();
     void resultsAreCappedAfterSorting();
+    void typedLetterByLetterFindsWhatAWholeQueryFinds();
     void orderFollowsTimeBasis();
     void followsTheScanner();
     void deepSearchLoadsEveryFileOnce();
@@ -143,6 +144,64 @@ void SearchIndexTest::resultsAreCappedAfterSorting()
     QCOMPARE(index.results().size(), SearchIndex::kMaxResults);
     QCOMPARE(index.results().first().filename, QStringLiteral("599.md"));
     QCOMPARE(index.results().last().filename, QStringLiteral("100.md"));
+}
+
+// Every file whose name, path, folder, domain or type holds each word, whether the query was typed
+// a letter at a time (each keystroke narrowing the last) or given whole, checked against a plain
+// scan of the same files.
+void SearchIndexTest::typedLetterByLetterFindsWhatAWholeQueryFinds()
+{
+    SearchHome home;
+    const QString v = home.vault();
+    const QStringList words{"möte", "plan", "Budget", "zq", "résumé", "2603", "x-1", "Ärende"};
+    QList<FileEntry> files;
+    for (int i = 0; i < 240; ++i) {
+        const QString folder = words[i % 8] + QStringLiteral("-%1").arg(i % 5);
+        const QString name = words[(i * 3) % 8] + QLatin1Char('_') + words[(i * 5 + 1) % 8] + QStringLiteral("%1.md").arg(i);
+        const QString relative = i % 7 == 0 ? name : folder + QLatin1Char('/') + name;
+        FileEntry made = entry(v, relative, at(1 + i % 28, i % 24), FileEntry::Source::Vault,
+                               i % 4 == 0 ? std::optional<QString>(words[(i + 2) % 8]) : std::nullopt,
+                               i % 6 == 0 ? std::optional<QString>(QStringLiteral("Kvitto")) : std::nullopt);
+        if (i % 7 == 0)
+            made.parentFolder = QStringLiteral("Valv");  // a top-level file's folder is the vault's own name
+        files.append(made);
+    }
+    home.listers->set(files);
+    auto scanner = home.scanner();
+    SearchIndex typed(*scanner, home.settings, [] { return QList<FileEntry>{}; });
+    SearchIndex whole(*scanner, home.settings, [] { return QList<FileEntry>{}; });
+    const auto fold = [](const QString& text) { return text.toLower().normalized(QString::NormalizationForm_C); };
+    const auto expected = [&](const QString& query) {
+        QSet<QString> found;
+        for (const FileEntry& file : files) {
+            const QStringList fields{file.filename, file.relativePath, file.parentFolder, file.domain.value_or(""),
+                                     file.fileType.value_or("")};
+            bool all = true;
+            for (const QString& word : fold(query).split(' ', Qt::SkipEmptyParts))
+                all = all && std::any_of(fields.cbegin(), fields.cend(), [&](const QString& f) { return fold(f).contains(word); });
+            if (all)
+                found.insert(file.filename);
+        }
+        return found;
+    };
+    const auto asSet = [](const QList<FileEntry>& list) {
+        QSet<QString> set;
+        for (const FileEntry& file : list)
+            set.insert(file.filename);
+        return set;
+    };
+    for (const QString& query : {QStringLiteral("plan möte"), QStringLiteral("valv zq"), QStringLiteral("kvitto 26"),
+                                 QString::fromUtf8("re\xcc\x81sume\xcc\x81 x-1"), QStringLiteral("ärende budget-3"),
+                                 QStringLiteral("q zq"), QStringLiteral("budgetz")}) {
+        typed.reset();
+        for (qsizetype length = 1; length <= query.size(); ++length) {
+            typed.setQuery(query.left(length));
+            whole.reset();
+            whole.setQuery(query.left(length));
+            QCOMPARE(asSet(typed.results()), expected(query.left(length)));
+            QCOMPARE(names(typed.results()), names(whole.results()));
+        }
+    }
 }
 
 void SearchIndexTest::orderFollowsTimeBasis()

@@ -11,6 +11,8 @@
 
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace harkwell;
@@ -71,6 +73,7 @@ private slots:
     void walkStopsAtDepthCapAndDeadline();
     void walkOfAMissingFolderFails();
     void entryNamesLeaveOutHiddenNames();
+    void walkWithAMemoryAsksOnlyWhatChanged();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -179,6 +182,69 @@ void VaultListingsTest::entryNamesLeaveOutHiddenNames()
     VaultTree::file(m_root, QStringLiteral("a.md"), m_now);
     QCOMPARE(TreeWalk::entryNames(m_root).value_or(QStringList{"failed"}), (QStringList{"a.md", "b mount"}));
     QVERIFY(!TreeWalk::entryNames(m_root + QStringLiteral("/none")));
+}
+
+// Folders dated a minute back, so that a walk takes them as settled.
+void ageFolders(const QString& root, const QStringList& relatives, const QDateTime& when)
+{
+    for (const QString& relative : relatives) {
+        const struct timespec times[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(root + QLatin1Char('/') + relative).constData(), times, 0) == 0);
+    }
+}
+
+void VaultListingsTest::walkWithAMemoryAsksOnlyWhatChanged()
+{
+    const QDateTime recent = m_now.addDays(-2);
+    for (const char* name : {"a.md", "sub/b.md", "sub/c.md", "other/d.md"})
+        VaultTree::file(m_root, QString::fromLatin1(name), recent);
+    const QStringList folders{"", "sub", "other"};
+    ageFolders(m_root, folders, m_now.addSecs(-60));
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    rules.modifiedSince = m_now.addDays(-30);
+    FakeClock clock(m_now);
+    WalkMemory memory;
+    const auto walk = [&] { return TreeWalk::walk(m_root, rules, clock, QDateTime(), &memory).value_or(WalkResult{}); };
+    const auto previous = [](const WalkResult& result) {
+        QList<qsizetype> indexes;
+        for (const WalkedFile& file : result.files)
+            indexes.append(file.previous);
+        return indexes;
+    };
+
+    const WalkResult first = walk();
+    QCOMPARE(relativePaths(first), (QStringList{"a.md", "other/d.md", "sub/b.md", "sub/c.md"}));
+    QCOMPARE(previous(first), (QList<qsizetype>{-1, -1, -1, -1}));
+    QCOMPARE(first.filesStatted, 4);
+
+    // Nothing changed: no folder is read and no file asked again, and every file is the one listed before.
+    const WalkResult second = walk();
+    QCOMPARE(relativePaths(second), relativePaths(first));
+    QCOMPARE(previous(second), (QList<qsizetype>{0, 1, 2, 3}));
+    QCOMPARE(second.filesStatted, 0);
+    QCOMPARE(second.foldersRead, 0);
+
+    // A file written in place leaves its folder's time alone; the new time is seen all the same.
+    {
+        QFile file(m_root + QStringLiteral("/sub/b.md"));
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("more");
+        file.flush();
+        QVERIFY(file.setFileTime(m_now.addSecs(-5), QFileDevice::FileModificationTime));
+    }
+    const WalkResult third = walk();
+    QCOMPARE(relativePaths(third), relativePaths(first));
+    QCOMPARE(third.files.at(2).modified().toSecsSinceEpoch(), m_now.addSecs(-5).toSecsSinceEpoch());
+    QCOMPARE(previous(third), (QList<qsizetype>{0, 1, -1, 3}));
+    QCOMPARE(third.filesStatted, 2);  // the two files of the folder that changed
+
+    // A file gone and one added, in different folders.
+    QVERIFY(QFile::remove(m_root + QStringLiteral("/other/d.md")));
+    VaultTree::file(m_root, QStringLiteral("sub/new.md"), recent);
+    const WalkResult fourth = walk();
+    QCOMPARE(relativePaths(fourth), (QStringList{"a.md", "sub/b.md", "sub/c.md", "sub/new.md"}));
+    QCOMPARE(previous(fourth), (QList<qsizetype>{0, 2, 3, -1}));
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()

@@ -6,10 +6,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -28,32 +33,138 @@ qint64 msecsOf(const struct statx_timestamp& stamp) { return qint64(stamp.tv_sec
 // clock without its time moving, so its names are read again next time.
 constexpr qint64 kSettledSeconds = 2;
 
-struct FolderId {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const FolderId&) const = default;
+// What makes a watched folder's notice: any change to its names or to a file's content or times.
+constexpr quint32 kNoticeMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE
+                                | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+// File systems whose change notices cover every change, made here or not. Network and user-space
+// file systems only report what this machine did, so their folders are never taken on trust.
+bool noticesCoverEverything(int fd)
+{
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case EXT4_SUPER_MAGIC:  // ext2, ext3 and ext4 alike
+    case BTRFS_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case 0x2fc12fc1:  // zfs
+    case 0xca451a4e:  // bcachefs
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Byte order, a name before any longer name it begins.
+bool nameBefore(QByteArrayView a, QByteArrayView b)
+{
+    const int order = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
+    return order != 0 ? order < 0 : a.size() < b.size();
+}
+
+struct Entry64 {
+    ino64_t inode;
+    off64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[];
 };
 
-// Takes ownership of `fd`; the folder's entries other than "." and "..", in byte order.
-std::optional<std::vector<WalkMemory::Child>> readChildren(int fd)
+// The folder's entries other than "." and "..", in byte order of their names; `fd` stays open.
+bool readChildren(int fd, QByteArray& names, std::vector<WalkMemory::Child>& children)
 {
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return std::nullopt;
+    names.clear();
+    children.clear();
+    alignas(8) char buffer[32768];
+    for (;;) {
+        const long got = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        for (long at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const Entry64*>(buffer + at);
+            at += entry->length;
+            const char* name = entry->name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            const size_t size = std::strlen(name);
+            WalkMemory::Child child;
+            child.nameOffset = quint32(names.size());
+            child.nameSize = quint32(size);
+            child.type = entry->type;
+            children.push_back(child);
+            names.append(name, qsizetype(size));
+        }
     }
-    std::vector<WalkMemory::Child> children;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        children.push_back({QByteArray(name), entry->d_type});
-    }
-    ::closedir(dir);
-    std::sort(children.begin(), children.end(),
-              [](const WalkMemory::Child& a, const WalkMemory::Child& b) { return a.name < b.name; });
-    return children;
+    const char* base = names.constData();
+    std::sort(children.begin(), children.end(), [base](const WalkMemory::Child& a, const WalkMemory::Child& b) {
+        return nameBefore(QByteArrayView(base + a.nameOffset, a.nameSize), QByteArrayView(base + b.nameOffset, b.nameSize));
+    });
+    return true;
 }
+
+// What a walk knew of a folder's files before reading it again: their times and listings carry
+// over to the same names.
+void carryOver(const WalkMemory::Folder& before, WalkMemory::Folder& after)
+{
+    auto old = before.children.cbegin();
+    for (WalkMemory::Child& child : after.children) {
+        const QByteArrayView name = after.name(child);
+        while (old != before.children.cend() && nameBefore(before.name(*old), name))
+            ++old;
+        if (old == before.children.cend())
+            return;
+        if (before.name(*old) == name && old->type == child.type) {
+            child.statted = old->statted;
+            child.modifiedMs = old->modifiedMs;
+            child.bornMs = old->bornMs;
+            child.listedIn = old->listedIn;
+            child.listedAt = old->listedAt;
+        }
+    }
+}
+
+// A folder opened only when something in it has to be asked of the disk.
+class Dir {
+public:
+    Dir(Dir* parent, QByteArrayView name) : m_parent(parent), m_name(name) {}
+    explicit Dir(int fd) : m_fd(fd), m_owned(false) {}
+    ~Dir()
+    {
+        if (m_fd >= 0 && m_owned)
+            ::close(m_fd);
+    }
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+
+    int fd()
+    {
+        if (m_fd < 0 && !m_failed && m_parent) {
+            const int parent = m_parent->fd();
+            const QByteArray name = m_name.toByteArray();
+            m_fd = parent < 0 ? -1 : ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            m_failed = m_fd < 0;
+        }
+        return m_fd;
+    }
+
+private:
+    Dir* m_parent = nullptr;
+    QByteArrayView m_name;
+    int m_fd = -1;
+    bool m_owned = true;
+    bool m_failed = false;
+};
+
+struct FolderId {
+    quint64 device;
+    quint64 inode;
+    bool operator==(const FolderId&) const = default;
+};
 
 class Walker {
 public:
@@ -62,63 +173,97 @@ public:
     {
         m_deadlineMs = deadline.isValid() ? std::optional(deadline.toMSecsSinceEpoch()) : std::nullopt;
         m_sinceMs = rules.modifiedSince.isValid() ? std::optional(rules.modifiedSince.toMSecsSinceEpoch()) : std::nullopt;
-        if (memory)
+        if (memory) {
             m_startSec = clock.msecsSinceEpoch() / 1000;
+            m_previousWalk = memory->m_walks;
+            m_thisWalk = ++memory->m_walks;
+            m_result.files.reserve(memory->m_lastFiles);
+        }
         for (const QString& name : rules.prunedNames)
-            m_pruned.insert(QFile::encodeName(name));
+            m_pruned.push_back(QFile::encodeName(name));
         if (rules.extensions)
             for (const QString& extension : *rules.extensions)
                 m_extensions.push_back('.' + QFile::encodeName(extension));
         for (const QString& folder : rules.prunedFolders) {
             struct stat info {};
             if (::stat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode))
-                m_prunedFolders.push_back({info.st_dev, info.st_ino});
+                m_prunedFolders.push_back({quint64(info.st_dev), quint64(info.st_ino)});
         }
     }
 
-    // `fd` is an open folder, owned by the caller; `relative` its path below the root ("" for the root).
-    void walkFolder(int fd, const QByteArray& relative, int depth)
+    // `relative` is the folder's path below the root ("" for the root).
+    void walkFolder(Dir& dir, const QByteArray& relative, int depth)
     {
-        struct statx self {};
-        const bool known = ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MTIME | STATX_INO, &self) == 0;
-        if (known && !m_prunedFolders.empty()) {
-            const FolderId id{makedev(self.stx_dev_major, self.stx_dev_minor), self.stx_ino};
-            if (std::find(m_prunedFolders.begin(), m_prunedFolders.end(), id) != m_prunedFolders.end())
-                return;
-        }
-
-        std::vector<WalkMemory::Child> read;
-        const std::vector<WalkMemory::Child>* children = nullptr;
         WalkMemory::Folder* remembered = nullptr;
-        if (m_memory && known) {
+        if (m_memory) {
             remembered = &m_memory->m_folders[relative];
             remembered->seen = true;
-            if (remembered->changeSec == self.stx_mtime.tv_sec && remembered->changeNsec == self.stx_mtime.tv_nsec) {
-                children = &remembered->children;
+            if (remembered->watch >= 0 && !remembered->dirty) {
+                if (isPruned({remembered->device, remembered->inode}))
+                    return;
                 ++m_result.foldersReused;
+                visitChildren(dir, relative, depth, *remembered, true);
+                return;
             }
         }
-        if (!children) {
-            // A second descriptor for the stream, so `fd` stays usable for the entries' statx and openat.
-            const int streamFd = ::dup(fd);
-            if (streamFd < 0)
-                return;
-            auto names = readChildren(streamFd);
-            if (!names)
+
+        const int fd = dir.fd();
+        if (fd < 0)
+            return;
+        struct statx self {};
+        const bool known = (remembered || !m_prunedFolders.empty())
+                           && ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MTIME | STATX_INO, &self) == 0;
+        const FolderId id{known ? quint64(makedev(self.stx_dev_major, self.stx_dev_minor)) : 0, known ? quint64(self.stx_ino) : 0};
+        if (known && isPruned(id))
+            return;
+        if (!remembered) {
+            WalkMemory::Folder read;
+            if (!readChildren(fd, read.names, read.children))
                 return;
             ++m_result.foldersRead;
-            if (remembered) {
-                const bool settled = self.stx_mtime.tv_sec + kSettledSeconds < m_startSec;
-                remembered->changeSec = settled ? self.stx_mtime.tv_sec : -1;
-                remembered->changeNsec = self.stx_mtime.tv_nsec;
-                remembered->children = std::move(*names);
-                children = &remembered->children;
-            } else {
-                read = std::move(*names);
-                children = &read;
-            }
+            visitChildren(dir, relative, depth, read, false);
+            return;
         }
-        for (const WalkMemory::Child& child : *children) {
+
+        remembered->device = id.device;
+        remembered->inode = id.inode;
+        // Watched before it is read, so that a change made meanwhile is noticed next time.
+        if (known)
+            m_memory->watch(*remembered, relative, fd, id.device);
+        remembered->dirty = false;
+        const bool sameNames =
+            known && remembered->changeSec == self.stx_mtime.tv_sec && remembered->changeNsec == self.stx_mtime.tv_nsec;
+        if (sameNames) {
+            ++m_result.foldersReused;
+        } else {
+            WalkMemory::Folder read;
+            if (!readChildren(fd, read.names, read.children)) {
+                remembered->dirty = true;
+                return;
+            }
+            ++m_result.foldersRead;
+            carryOver(*remembered, read);
+            remembered->names = std::move(read.names);
+            remembered->children = std::move(read.children);
+            const bool settled = known && self.stx_mtime.tv_sec + kSettledSeconds < m_startSec;
+            remembered->changeSec = settled ? self.stx_mtime.tv_sec : -1;
+            remembered->changeNsec = self.stx_mtime.tv_nsec;
+            // A folder that changed a moment ago may still be changing under a notice that has
+            // already been taken; it is read again next time.
+            if (!settled)
+                remembered->dirty = true;
+        }
+        // Read because it changed or is not watched: its files are asked for their times.
+        visitChildren(dir, relative, depth, *remembered, false);
+    }
+
+    WalkResult take() { return std::move(m_result); }
+
+private:
+    // `trusted`: the remembered times of the folder's files stand.
+    void visitChildren(Dir& dir, const QByteArray& relative, int depth, WalkMemory::Folder& folder, bool trusted)
+    {
+        for (WalkMemory::Child& child : folder.children) {
             if (m_done)
                 return;
             if (m_deadlineMs && m_clock.msecsSinceEpoch() >= *m_deadlineMs) {
@@ -126,69 +271,95 @@ public:
                 m_done = true;
                 return;
             }
-            visit(fd, relative, depth, child);
+            visit(dir, relative, depth, folder.name(child), child, trusted);
         }
     }
 
-    WalkResult take() { return std::move(m_result); }
-
-private:
-    void visit(int folderFd, const QByteArray& relative, int depth, const WalkMemory::Child& child)
+    void visit(Dir& dir, const QByteArray& relative, int depth, QByteArrayView name, WalkMemory::Child& child, bool trusted)
     {
-        const QByteArray& name = child.name;
         if (m_rules.skipHidden && name.startsWith('.'))
             return;
-        if (m_pruned.contains(name))
-            return;
+        for (const QByteArray& pruned : m_pruned)
+            if (name == pruned)
+                return;
 
-        unsigned char type = child.type;
         struct statx info {};
         bool statted = false;
-        if (type == DT_UNKNOWN) {
-            if (::statx(folderFd, name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                        STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) != 0)
+        if (child.type == DT_UNKNOWN) {
+            if (!statChild(dir, name, info))
                 return;
             statted = true;
-            type = S_ISDIR(info.stx_mode) ? DT_DIR : S_ISREG(info.stx_mode) ? DT_REG : DT_LNK;
+            child.type = S_ISDIR(info.stx_mode) ? DT_DIR : S_ISREG(info.stx_mode) ? DT_REG : DT_LNK;
         }
 
-        if (type == DT_DIR) {
+        if (child.type == DT_DIR) {
             if (m_rules.maxDepth && depth >= *m_rules.maxDepth)
                 return;
-            const int childFd = ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (childFd < 0)
-                return;
-            walkFolder(childFd, relative.isEmpty() ? name : relative + '/' + name, depth + 1);
-            ::close(childFd);
+            QByteArray path = relative;
+            if (!path.isEmpty())
+                path += '/';
+            path += name;
+            Dir sub(&dir, name);
+            walkFolder(sub, path, depth + 1);
             return;
         }
-        if (type != DT_REG || !hasWantedExtension(name))
+        if (child.type != DT_REG || !hasWantedExtension(name))
             return;
-        if (!statted) {
-            if (::statx(folderFd, name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MTIME | STATX_BTIME,
-                        &info) != 0
-                || !S_ISREG(info.stx_mode))
+        const bool listedBefore = m_memory && child.listedIn == m_previousWalk && child.listedAt >= 0 && child.statted;
+        const qint64 modifiedBefore = child.modifiedMs;
+        const std::optional<qint64> bornBefore = child.bornMs;
+        if (!(trusted && child.statted)) {
+            if (!statted && !statChild(dir, name, info))
                 return;
+            if (!S_ISREG(info.stx_mode))
+                return;
+            child.statted = true;
+            child.modifiedMs = msecsOf(info.stx_mtime);
+            child.bornMs = (info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt;
         }
-        const qint64 modified = msecsOf(info.stx_mtime);
-        if (m_sinceMs && modified < *m_sinceMs)
+        if (m_sinceMs && child.modifiedMs < *m_sinceMs)
             return;
         WalkedFile file;
-        file.relative = relative.isEmpty() ? name : relative + '/' + name;
-        file.modifiedMs = modified;
-        if (info.stx_mask & STATX_BTIME)
-            file.bornMs = msecsOf(info.stx_btime);
+        file.relative = relative;
+        if (!file.relative.isEmpty())
+            file.relative += '/';
+        file.relative += name;
+        file.modifiedMs = child.modifiedMs;
+        file.bornMs = child.bornMs;
+        if (listedBefore && modifiedBefore == child.modifiedMs && bornBefore == child.bornMs)
+            file.previous = child.listedAt;
+        child.listedIn = m_thisWalk;
+        child.listedAt = qsizetype(m_result.files.size());
         m_result.files.push_back(std::move(file));
         if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
             m_done = true;
     }
 
-    bool hasWantedExtension(const QByteArray& name) const
+    bool statChild(Dir& dir, QByteArrayView name, struct statx& info)
+    {
+        const int fd = dir.fd();
+        if (fd < 0)
+            return false;
+        ++m_result.filesStatted;
+        char path[NAME_MAX + 1];
+        if (name.size() > NAME_MAX)
+            return false;
+        std::memcpy(path, name.data(), size_t(name.size()));
+        path[name.size()] = '\0';
+        return ::statx(fd, path, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) == 0;
+    }
+
+    bool isPruned(const FolderId& id) const
+    {
+        return !m_prunedFolders.empty() && std::find(m_prunedFolders.begin(), m_prunedFolders.end(), id) != m_prunedFolders.end();
+    }
+
+    bool hasWantedExtension(QByteArrayView name) const
     {
         if (!m_rules.extensions)
             return true;
         for (const QByteArray& extension : m_extensions)
-            if (name.size() >= extension.size() && name.endsWith(extension))
+            if (name.endsWith(extension))
                 return true;
         return false;
     }
@@ -199,7 +370,9 @@ private:
     std::optional<qint64> m_deadlineMs;
     std::optional<qint64> m_sinceMs;
     qint64 m_startSec = 0;
-    QSet<QByteArray> m_pruned;
+    quint32 m_previousWalk = 0;
+    quint32 m_thisWalk = 0;
+    std::vector<QByteArray> m_pruned;
     std::vector<QByteArray> m_extensions;
     std::vector<FolderId> m_prunedFolders;
     WalkResult m_result;
@@ -215,6 +388,99 @@ QString withoutTrailingSlashes(QString path)
 
 }  // namespace
 
+WalkMemory::WalkMemory() = default;
+
+WalkMemory::~WalkMemory()
+{
+    if (m_notices >= 0)
+        ::close(m_notices);
+}
+
+void WalkMemory::clear()
+{
+    if (m_notices >= 0)
+        ::close(m_notices);
+    m_notices = -2;
+    m_folders.clear();
+    m_watched.clear();
+    m_localDevices.clear();
+}
+
+void WalkMemory::takeNotices()
+{
+    if (m_notices < 0)
+        return;
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(m_notices, buffer, sizeof buffer);
+        if (got <= 0)
+            return;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                // Notices were lost: nothing remembered can be trusted.
+                for (auto& [path, folder] : m_folders)
+                    folder.dirty = true;
+                continue;
+            }
+            const auto watched = m_watched.find(event->wd);
+            if (watched == m_watched.end())
+                continue;
+            const auto folder = m_folders.find(watched->second);
+            if (folder != m_folders.end()) {
+                folder->second.dirty = true;
+                if (event->mask & IN_IGNORED)
+                    folder->second.watch = -1;
+            }
+            if (event->mask & IN_IGNORED)
+                m_watched.erase(watched);
+        }
+    }
+}
+
+bool WalkMemory::watch(Folder& folder, const QByteArray& path, int fd, quint64 device)
+{
+    if (m_notices == -2)
+        m_notices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_notices < 0)
+        return false;
+    auto local = m_localDevices.find(device);
+    if (local == m_localDevices.end())
+        local = m_localDevices.emplace(device, noticesCoverEverything(fd)).first;
+    if (!local->second)
+        return false;
+    if (folder.watch >= 0)
+        return true;
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    const int watch = ::inotify_add_watch(m_notices, procPath, kNoticeMask);
+    if (watch < 0)
+        return false;  // out of watches: this folder is read as if it were remote
+    // One folder reached by two paths (a bind mount) shares one watch; the path seen last keeps it.
+    if (const auto other = m_watched.find(watch); other != m_watched.end() && other->second != path) {
+        if (const auto previous = m_folders.find(other->second); previous != m_folders.end()) {
+            previous->second.watch = -1;
+            previous->second.dirty = true;
+        }
+    }
+    m_watched[watch] = path;
+    folder.watch = watch;
+    return true;
+}
+
+void WalkMemory::forget(const QByteArray& path, Folder& folder)
+{
+    if (folder.watch < 0)
+        return;
+    const auto watched = m_watched.find(folder.watch);
+    if (watched != m_watched.end() && watched->second == path) {
+        ::inotify_rm_watch(m_notices, folder.watch);
+        m_watched.erase(watched);
+    }
+    folder.watch = -1;
+}
+
 QString WalkedFile::relativePath() const { return FileNames::display(relative); }
 
 std::expected<WalkResult, WalkError> TreeWalk::walk(const QString& root, const WalkRules& rules, Clock& clock,
@@ -224,17 +490,31 @@ std::expected<WalkResult, WalkError> TreeWalk::walk(const QString& root, const W
     const int fd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::unexpected(walkError(base, errno));
-    if (memory)
+    if (memory) {
+        memory->takeNotices();
         for (auto& [path, folder] : memory->m_folders)
             folder.seen = false;
+    }
     Walker walker(rules, clock, deadline, memory);
-    walker.walkFolder(fd, QByteArray(), 1);
+    {
+        Dir top(fd);
+        walker.walkFolder(top, QByteArray(), 1);
+    }
     ::close(fd);
     WalkResult result = walker.take();
+    if (memory)
+        memory->m_lastFiles = result.files.size();
     // Folders this walk did not reach are gone, pruned or past the deadline; a partial walk
     // forgets nothing, so the next one can still reuse what it did not get to.
     if (memory && !result.stoppedAtDeadline)
-        std::erase_if(memory->m_folders, [](const auto& item) { return !item.second.seen; });
+        for (auto item = memory->m_folders.begin(); item != memory->m_folders.end();) {
+            if (item->second.seen) {
+                ++item;
+                continue;
+            }
+            memory->forget(item->first, item->second);
+            item = memory->m_folders.erase(item);
+        }
     return result;
 }
 
@@ -243,13 +523,16 @@ std::expected<QStringList, WalkError> TreeWalk::entryNames(const QString& folder
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return std::unexpected(walkError(folder, errno));
-    const auto children = readChildren(fd);
-    if (!children)
-        return std::unexpected(walkError(folder, errno));
+    WalkMemory::Folder read;
+    const bool ok = readChildren(fd, read.names, read.children);
+    const int code = errno;
+    ::close(fd);
+    if (!ok)
+        return std::unexpected(walkError(folder, code));
     QStringList visible;
-    for (const WalkMemory::Child& child : *children)
-        if (!child.name.startsWith('.'))
-            visible.append(QFile::decodeName(child.name));
+    for (const WalkMemory::Child& child : read.children)
+        if (!read.name(child).startsWith('.'))
+            visible.append(QFile::decodeName(read.name(child).toByteArray()));
     return visible;
 }
 

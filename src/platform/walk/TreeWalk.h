@@ -45,6 +45,9 @@ struct WalkedFile {
     QByteArray relative;  // below the root, the bytes the file system holds
     qint64 modifiedMs = 0;             // milliseconds since 1970 UTC
     std::optional<qint64> bornMs;      // absent where the file system keeps no birth time
+    // With a memory: the file's index in the previous walk's files when it was listed there with
+    // the same times, else -1.
+    qsizetype previous = -1;
 
     QString relativePath() const;      // as text, for showing and matching
     QDateTime modified() const { return QDateTime::fromMSecsSinceEpoch(modifiedMs, Qt::UTC); }
@@ -55,6 +58,7 @@ struct WalkResult {
     bool stoppedAtDeadline = false;
     qsizetype foldersRead = 0;    // folders whose names were read from the disk
     qsizetype foldersReused = 0;  // folders whose names came from the memory
+    qsizetype filesStatted = 0;   // files whose times were asked of the disk
 };
 
 struct WalkError {
@@ -65,25 +69,58 @@ struct ByteArrayHash {
     size_t operator()(const QByteArray& key) const { return qHash(key); }
 };
 
-// What one walk saw of each folder, for the next walk of the same root: a folder whose
-// modification time has not moved since is not read again. Not shared between threads.
+// What one walk saw of each folder, for the next walk of the same root. On a local file system
+// every folder read is watched through the kernel's change notices: a folder with no notice since
+// is neither read nor opened again, and its files' times are taken as they were. Elsewhere (a
+// network mount, or once the system's watches run out) a folder whose modification time has not
+// moved keeps its names, and its files are asked for their times again. Not shared between threads.
 class WalkMemory {
 public:
-    void clear() { m_folders.clear(); }
+    WalkMemory();
+    ~WalkMemory();
+    WalkMemory(const WalkMemory&) = delete;
+    WalkMemory& operator=(const WalkMemory&) = delete;
+
+    void clear();
     qsizetype folderCount() const { return qsizetype(m_folders.size()); }
 
     // The walk's own bookkeeping.
     struct Child {
-        QByteArray name;
-        unsigned char type = 0;  // the entry type the folder gave (DT_*)
+        quint32 nameOffset = 0;  // in the folder's names
+        quint32 nameSize = 0;
+        unsigned char type = 0;  // the entry type the folder gave (DT_*), or the one statx found
+        bool statted = false;    // the times below are the file's as last asked
+        qint64 modifiedMs = 0;
+        std::optional<qint64> bornMs;
+        quint32 listedIn = 0;     // the walk that last listed the file (0: none)
+        qsizetype listedAt = -1;  // its index in that walk's files
     };
     struct Folder {
-        qint64 changeSec = 0;
+        qint64 changeSec = -1;
         qint64 changeNsec = 0;
-        std::vector<Child> children;  // in byte order
-        bool seen = false;  // by the current walk
+        QByteArray names;  // the children's names, one after another
+        std::vector<Child> children;  // in byte order of their names
+        quint64 device = 0;
+        quint64 inode = 0;
+        int watch = -1;      // the change notice's watch, or -1
+        bool dirty = true;   // a notice came since the folder was last read
+        bool seen = false;   // by the current walk
+
+        QByteArrayView name(const Child& child) const { return QByteArrayView(names.constData() + child.nameOffset, child.nameSize); }
     };
+
+    // Marks the folders that changed since the last walk.
+    void takeNotices();
+    // Watches the open folder `fd` for `path`; false when it cannot be watched.
+    bool watch(Folder& folder, const QByteArray& path, int fd, quint64 device);
+    void forget(const QByteArray& path, Folder& folder);
+
     std::unordered_map<QByteArray, Folder, ByteArrayHash> m_folders;  // by path below the root; stable references
+    std::unordered_map<int, QByteArray> m_watched;  // watch → folder path
+    std::unordered_map<quint64, bool> m_localDevices;  // device → whether its notices can be trusted
+    int m_notices = -2;  // the notice descriptor; -2 before the first walk, -1 when there is none
+    quint32 m_walks = 0;
+    size_t m_lastFiles = 0;  // files the last walk listed
 };
 
 class TreeWalk {
