@@ -1,10 +1,25 @@
 #include "foundation/FileLocation.h"
 
+#include <QStringDecoder>
+
 namespace harkwell {
+
+namespace {
+
+// A name that is not UTF-8 lives in the URL as its percent-encoded bytes; taken apart as text it
+// would lose them, so such a URL is kept whole.
+bool pathIsText(const QUrl& url)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    return !decoder.hasError();
+}
+
+}  // namespace
 
 FileLocation::FileLocation(const QUrl& url)
 {
-    if (url.isLocalFile() && !url.hasQuery() && !url.hasFragment() && url.host().isEmpty())
+    if (url.isLocalFile() && !url.hasQuery() && !url.hasFragment() && url.host().isEmpty() && pathIsText(url))
         m_base = url.toLocalFile();
     else if (!url.isEmpty())
         m_other = url;
