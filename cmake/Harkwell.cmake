@@ -23,7 +23,7 @@ endfunction()
 # one Qt Test program registered with CTest. Every test runs with a private HOME and no display
 # unless it asks for a virtual X server.
 function(harkwell_test name)
-  cmake_parse_arguments(ARG "XVFB" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "XVFB;SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} harkwell_test_support Qt6::Test)
   if(ARG_XVFB)
@@ -39,4 +39,8 @@ function(harkwell_test name)
     set(ARG_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+  if(ARG_SERIAL)
+    # Real-time work against a live server: other tests' load makes it miss its deadlines.
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endfunction()
