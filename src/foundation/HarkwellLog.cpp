@@ -86,8 +86,20 @@ QString HarkwellLog::oneLine(const QString& text)
 {
     QString line;
     line.reserve(text.size());
-    for (const QChar c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
         const char16_t u = c.unicode();
+        // A surrogate without its partner: a byte of a file name that is not UTF-8 (FileNames::text)
+        // is shown as that byte, anything else by its code.
+        const bool paired = c.isHighSurrogate() ? i + 1 < text.size() && text.at(i + 1).isLowSurrogate()
+                                                : c.isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate();
+        if (c.isSurrogate() && !paired) {
+            if (u >= 0xDC80 && u <= 0xDCFF)
+                line += QStringLiteral("\\x") + QString::number(int(u - 0xDC00), 16).toUpper();
+            else
+                line += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+            continue;
+        }
         switch (u) {
         case u'\n': line += QLatin1String("\\n"); continue;
         case u'\r': line += QLatin1String("\\r"); continue;

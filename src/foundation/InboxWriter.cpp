@@ -1,6 +1,7 @@
 #include "foundation/InboxWriter.h"
 
 #include "platform/files/AtomicFile.h"
+#include "platform/files/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,9 +139,15 @@ std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourceP
     if (existsAt(targetName))
         return *target;
 
-    const int source = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
+    // Only a plain file is copied: a symbolic link put in its place could lead anywhere, and a FIFO
+    // would hold the copy until some writer turns up.
+    const int source = ::open(FileNames::native(sourcePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (source < 0)
         return std::unexpected(fileError(QStringLiteral("Could not open"), sourcePath, errno));
+    if (struct stat info {}; ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(source);
+        return std::unexpected(InboxError{InboxError::Kind::File, QStringLiteral("Could not open %1: not a regular file").arg(sourcePath)});
+    }
     QByteArray temporary = QFile::encodeName(audioFolder() + QStringLiteral("/.") + id + QStringLiteral(".m4a.XXXXXX"));
     const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (copy < 0) {

@@ -34,7 +34,9 @@ public:
     std::expected<void, InboxError> ensureDirectories() const;
     // Puts _inbox/.audio/<id>.m4a in place (the bytes unchanged, whatever the source's extension)
     // and returns its path. An existing copy is kept as it is. The copy is written under a
-    // temporary name, synced and renamed, so the final name never holds a truncated file.
+    // temporary name, synced and renamed, so the final name never holds a truncated file. Only a
+    // regular file is copied (a symbolic link or a FIFO is refused); the source path is text as
+    // FileNames::text() makes it.
     std::expected<QString, InboxError> copyAudio(const QString& sourcePath, const QString& id) const;
     // The id whose copy a file of the audio folder was on its way to become, when the name is that
     // of copyAudio's temporary (".<id>.m4a.XXXXXX"); such a file outlives only a crashed copy.

@@ -10,6 +10,8 @@
 #include "pipeline/RecordingSubmission.h"
 #include "pipeline/UploadProfile.h"
 #include "platform/clock/Clock.h"
+#include "platform/files/FileNames.h"
+#include "platform/filesystem/FileSystem.h"
 #include "platform/media/AudioDurationProbe.h"
 #include "platform/paths/Paths.h"
 #include "service/Keychain.h"
@@ -24,6 +26,8 @@
 #include <qcoro/qcorofuture.h>
 
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 #include <limits>
 #include <type_traits>
 
@@ -58,8 +62,16 @@ std::optional<InboxFrontmatter> readFrontmatter(const InboxWriter& inbox, const 
 bool sameBytes(const QString& first, const QString& second)
 {
     QFile a(first);
-    QFile b(second);
-    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.size() != b.size())
+    QFile b;
+    // Opened by its bytes: a source's name need not be UTF-8.
+    const int source = ::open(FileNames::native(second).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (source < 0)
+        return false;
+    if (!b.open(source, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(source);
+        return false;
+    }
+    if (!a.open(QIODevice::ReadOnly) || a.size() != b.size())
         return false;
     constexpr qint64 kBlock = 1 << 20;
     while (!a.atEnd()) {
@@ -332,7 +344,10 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     const QString source = capture.folderId + QLatin1Char('/') + QFileInfo(sourcePath).fileName();
     // More than the service takes: a copy in the vault would only fill the disk. The file is
     // recorded as seen, so it is said once and not taken again at every poll.
-    auto sizing = offThread([sourcePath] { return QFileInfo(sourcePath).size(); });
+    auto sizing = offThread([sourcePath] {
+        const std::optional<FileStat> info = FileSystem::local().stat(sourcePath);
+        return info ? info->size : qint64(0);
+    });
     const qint64 audioSize = co_await sizing;
     if (audioSize > MirelonClient::kMaxUploadBytes) {
         log(MirelonClient::tooLargeToSend(sourcePath, audioSize) + QStringLiteral(" Not captured."));

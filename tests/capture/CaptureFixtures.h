@@ -9,12 +9,35 @@
 #include "support/LogFile.h"
 #include "support/TestAudio.h"
 
+#include "platform/files/FileNames.h"
+
 #include <QFile>
 #include <QTest>
 
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace harkwell::test {
+
+// A file made under the very bytes of its path (which need not be UTF-8); returns its path as text.
+inline QString writeNative(const QByteArray& path, const QByteArray& content, std::optional<QDateTime> modified = std::nullopt)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        if (::write(fd, content.constData(), size_t(content.size())) != content.size())
+            qWarning("short write of a test file");
+        if (modified) {
+            const qint64 ms = modified->toMSecsSinceEpoch();
+            const timespec times[2] = {{time_t(ms / 1000), long(ms % 1000) * 1'000'000}, {time_t(ms / 1000), long(ms % 1000) * 1'000'000}};
+            ::futimens(fd, times);
+        }
+        ::close(fd);
+    }
+    return FileNames::text(path);
+}
 
 inline int requestedPauses(const FakeClock& clock, std::chrono::milliseconds pause)
 {

@@ -248,6 +248,38 @@ private slots:
         Q_UNUSED(path);
     }
 
+    // Names the file system holds as bytes that are not UTF-8 are captured under those bytes, each
+    // under a ledger key of its own that survives a restart.
+    void namesThatAreNotUtf8AreCapturedEachUnderItsOwnKey()
+    {
+        WatchedFixture f = WatchedFixture::generic();
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+        const QByteArray folder = FileNames::native(f.folderPath);
+        const QList<QByteArray> names{"\xff\xfe.m4a", "\xfe\xff.m4a", "\xef\xbf\xbd\xef\xbf\xbd.m4a", "caf\xe9.m4a"};
+        QStringList paths;
+        for (const QByteArray& name : names)
+            paths << test::writeNative(folder + '/' + name, wav(1.0), local(2024, 3, 1, 10, 20, 30));
+
+        const auto found = f.poll();
+        QVERIFY(found.has_value());
+        QCOMPARE(found->size(), names.size());
+        QSet<QByteArray> sources;
+        for (const FolderWatcher::NewCapture& capture : *found) {
+            sources.insert(FileNames::native(capture.sourceUrl.toLocalFile()));
+            f.store.markSeen(QFileInfo(capture.sourceUrl.toLocalFile()).fileName(), capture.canonicalId, f.folder.id, f.clock.now());
+        }
+        QCOMPARE(sources.size(), names.size());
+        for (const QByteArray& name : names)
+            QVERIFY(sources.contains(folder + '/' + name));
+        QVERIFY(!logText().contains("cannot stat file"));
+        QVERIFY(logText().contains("[harkwell] capture: [Inbox] new file -- \\xFF\\xFE.m4a -> 240301-102030"));
+
+        CaptureStateStore restarted(Paths::stateFile(), Paths::legacyWatcherStateFile(), f.clock);
+        for (const QByteArray& name : names)
+            QVERIFY2(restarted.hasSeen(FileNames::text(name), f.folder.id), name.toHex().constData());
+        QCOMPARE(restarted.seenCount(f.folder.id), names.size() + 1);  // and the index marker
+    }
+
     void initialIndexMarksWhatIsThereAndOnlyNewFilesBecomeCaptures()
     {
         WatchedFixture f = WatchedFixture::voiceMemos();

@@ -52,6 +52,10 @@ private slots:
                                                  << "a\\u2028b\\u2029c\\u0085d";
         QTest::newRow("percent signs stay") << "folder Take %1 and 50%" << "folder Take %1 and 50%";
         QTest::newRow("backslashes and accents stay") << "C:\\x caf\u00e9" << QString("C:\\x caf\u00e9");
+        // File names that are not UTF-8 keep their bytes as lone surrogates (FileNames::text).
+        QTest::newRow("bytes of a name that is not UTF-8") << QString::fromUtf16(u"memo \xDCFF\xDCE9.m4a") << "memo \\xFF\\xE9.m4a";
+        QTest::newRow("other lone surrogates") << QString::fromUtf16(u"a\xD800" u"b\xDC10") << "a\\ud800b\\udc10";
+        QTest::newRow("a pair stays") << QString::fromUtf16(u"\U0001F600") << QString::fromUtf16(u"\U0001F600");
     }
     void everyRecordIsOneLine()
     {

@@ -4,6 +4,7 @@
 #include "PipelineFixture.h"
 
 #include "foundation/JobStatus.h"
+#include "platform/files/FileNames.h"
 #include "service/MirelonClient.h"
 
 #include <QDir>
@@ -12,6 +13,8 @@
 #include <QThreadPool>
 
 #include <qcoro/qcorotask.h>
+
+#include <fcntl.h>
 
 using namespace harkwell;
 using namespace harkwell::test;
@@ -303,6 +306,29 @@ private slots:
         QCOMPARE(readAll(*f.inbox().audioCopyPath(id)), QByteArray("memo"));
         QVERIFY(f.ledger->hasSeen(QStringLiteral("memo.m4a"), QString::fromLatin1(PipelineFixture::kFolderId)));
         QVERIFY(f.logText().contains(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id)));
+    }
+
+    // A name that is not UTF-8 still names its file on every step: copied byte for byte, and
+    // recorded under a key that is its own.
+    void aFileWhoseNameIsNotUtf8BecomesANote()
+    {
+        PipelineFixture f(/*uploads*/ false);
+        const QByteArray name("\xff\xfe memo.m4a");
+        const QString path = FileNames::text(FileNames::native(f.memos()) + '/' + name);
+        {
+            QFile file;
+            const int fd = ::open(FileNames::native(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            QVERIFY(fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+            QCOMPARE(file.write("odd bytes"), 9);
+        }
+        f.pipeline->start();
+        QTRY_VERIFY_WITH_TIMEOUT((f.coordinatorClock.advance(2s), f.logText().contains(QStringLiteral("remains pending in vault"))), 20000);
+        f.pipeline->stop();
+        const QStringList notes = inboxNotes(f);
+        QCOMPARE(notes.size(), 1);
+        QCOMPARE(readAll(*f.inbox().audioCopyPath(notes.first().chopped(3))), QByteArray("odd bytes"));
+        QVERIFY(f.ledger->hasSeen(FileNames::text(name), QString::fromLatin1(PipelineFixture::kFolderId)));
+        QVERIFY(!f.ledger->hasSeen(QFile::decodeName(name), QString::fromLatin1(PipelineFixture::kFolderId)));
     }
 
     // A file larger than the service takes is neither copied nor sent, and said once.

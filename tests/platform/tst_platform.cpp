@@ -5,6 +5,7 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/files/AtomicFile.h"
+#include "platform/files/FileNames.h"
 #include "platform/moves/ItemMove.h"
 #include "platform/paths/Paths.h"
 #include "platform/process/SpawnProcessRunner.h"
@@ -14,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -129,6 +131,38 @@ private slots:
         const auto result = AtomicFile::write(home.path() + "/missing/file.json", "x");
         QVERIFY(!result.has_value());
         QVERIFY(result.error().text.contains("missing/file.json"));
+    }
+
+    // A name the file system holds as bytes that are not UTF-8 must still name its file, and two
+    // such names must not become one text.
+    void fileNameTextKeepsEveryByte_data()
+    {
+        QTest::addColumn<QByteArray>("native");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("UTF-8 reads as itself") << QByteArray("caf\xc3\xa9 \xef\xbf\xbd.m4a") << QString::fromUtf16(u"caf\u00e9 \uFFFD.m4a");
+        QTest::newRow("lone bytes") << QByteArray("\xff\xfe.m4a") << QString::fromUtf16(u"\xDCFF\xDCFE.m4a");
+        QTest::newRow("Latin-1 among UTF-8") << QByteArray("\xc3\xa9t\xe9.wav") << QString::fromUtf16(u"\u00e9t\xDCE9.wav");
+        QTest::newRow("cut sequence at the end") << QByteArray("a\xe2\x82") << QString::fromUtf16(u"a\xDCE2\xDC82");
+        QTest::newRow("encoded surrogate") << QByteArray("\xed\xb3\xbf") << QString::fromUtf16(u"\xDCED\xDCB3\xDCBF");
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QString::fromUtf16(u"\xDCC0\xDCAF");
+        QTest::newRow("emoji") << QByteArray("\xf0\x9f\x98\x80") << QString::fromUtf16(u"\U0001F600");
+    }
+    void fileNameTextKeepsEveryByte()
+    {
+        QFETCH(QByteArray, native);
+        QFETCH(QString, text);
+        QCOMPARE(FileNames::text(native), text);
+        QCOMPARE(FileNames::native(text), native);
+        QCOMPARE(FileNames::native(QFile::decodeName(native)) == native, FileNames::isValidUtf8(native));
+    }
+
+    void fileNameTextsOfDifferentBytesDiffer()
+    {
+        QSet<QString> texts;
+        for (int first = 0x80; first <= 0xff; ++first)
+            for (const char second : {'\x80', '\xbf', '\xc3', '\xff', 'a'})
+                texts.insert(FileNames::text(QByteArray(1, char(first)) + second));
+        QCOMPARE(texts.size(), 128 * 5);
     }
 
     void defaultsRoundTripAndUnreadableFile()

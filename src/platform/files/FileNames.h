@@ -18,6 +18,14 @@ public:
     // The bytes of a file URL's path, as they were listed; a path given as text is encoded as UTF-8.
     static QByteArray nativePath(const QUrl& url);
     static bool isValidUtf8(const QByteArray& bytes);
+
+    // Text that keeps every byte of a name or path, for code that carries paths as text: valid
+    // UTF-8 reads as itself, and each byte of a sequence that does not decode becomes the lone
+    // surrogate U+DC80 + byte, which no decoded text holds. So no two byte strings share a text,
+    // and native() gives the bytes back.
+    static QString text(const QByteArray& native);
+    // The bytes of text() again; any other text encodes as UTF-8.
+    static QByteArray native(const QString& text);
 };
 
 }  // namespace harkwell

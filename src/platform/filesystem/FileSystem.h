@@ -2,6 +2,8 @@
 // The few questions capture asks of local folders: what a folder holds (one level, hidden entries
 // left out, in the order the file system gives), and a file's size and modification time.
 // Tests put a fake in its place to deny a listing or make a size change between two reads.
+// Names and paths are text as FileNames::text() makes it, so a name that is not UTF-8 keeps its
+// bytes and can be asked about again.
 
 #include <QDateTime>
 #include <QList>
@@ -14,7 +16,8 @@ namespace harkwell {
 
 struct FolderEntry {
     QString name;
-    bool isDirectory = false;
+    bool isDirectory = false;  // also a symbolic link to a folder
+    bool isSymbolicLink = false;
 };
 
 struct ListingError {
@@ -28,6 +31,9 @@ struct FileStat {
     qint64 size = 0;
     QDateTime modified;
     bool isDirectory = false;
+    bool isRegular = true;  // false for folders, FIFOs, sockets and devices
+    // What tells a file still being written from one at rest.
+    bool sameContentAs(const FileStat& other) const { return size == other.size && modified == other.modified; }
 };
 
 class FileSystem {

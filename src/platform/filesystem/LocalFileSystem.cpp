@@ -1,6 +1,6 @@
 #include "platform/filesystem/LocalFileSystem.h"
 
-#include <QFile>
+#include "platform/files/FileNames.h"
 
 #include <cerrno>
 #include <cstring>
@@ -24,7 +24,7 @@ ListingError listingError(int code) { return ListingError{code, QString::fromLoc
 
 std::expected<QList<FolderEntry>, ListingError> LocalFileSystem::listFolder(const QString& path)
 {
-    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    DIR* dir = ::opendir(FileNames::native(path).constData());
     if (!dir)
         return std::unexpected(listingError(errno));
     QList<FolderEntry> entries;
@@ -33,11 +33,15 @@ std::expected<QList<FolderEntry>, ListingError> LocalFileSystem::listFolder(cons
         if (entry->d_name[0] == '.')
             continue;
         bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            struct stat info {};
-            isDirectory = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        bool isLink = entry->d_type == DT_LNK;
+        struct stat info {};
+        if (entry->d_type == DT_UNKNOWN && ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            isDirectory = S_ISDIR(info.st_mode);
+            isLink = S_ISLNK(info.st_mode);
         }
-        entries.append({QFile::decodeName(entry->d_name), isDirectory});
+        if (isLink)
+            isDirectory = ::fstatat(::dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        entries.append({FileNames::text(QByteArray(entry->d_name)), isDirectory, isLink});
         errno = 0;
     }
     const int readError = errno;
@@ -50,16 +54,17 @@ std::expected<QList<FolderEntry>, ListingError> LocalFileSystem::listFolder(cons
 std::optional<FileStat> LocalFileSystem::stat(const QString& path)
 {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (::stat(FileNames::native(path).constData(), &info) != 0)
         return std::nullopt;
     const qint64 milliseconds = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
-    return FileStat{qint64(info.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC), S_ISDIR(info.st_mode)};
+    return FileStat{qint64(info.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC), S_ISDIR(info.st_mode),
+                    S_ISREG(info.st_mode)};
 }
 
 bool LocalFileSystem::exists(const QString& path)
 {
     struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    return ::stat(FileNames::native(path).constData(), &info) == 0;
 }
 
 }  // namespace harkwell

@@ -1,5 +1,6 @@
 #include "platform/media/FfmpegDurationProbe.h"
 
+#include "platform/files/FileNames.h"
 #include "platform/media/Ffmpeg.h"
 
 #include <QFile>
@@ -22,7 +23,7 @@ std::optional<double> FfmpegDurationProbe::duration(const QString& path)
 {
     quietFfmpeg();
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr) != 0)
+    if (avformat_open_input(&opened, FileNames::native(path).constData(), nullptr, nullptr) != 0)
         return std::nullopt;
     const std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> context(&opened, avformat_close_input);
     if (avformat_find_stream_info(opened, nullptr) < 0)
