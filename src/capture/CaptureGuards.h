@@ -32,6 +32,9 @@ public:
     static constexpr std::chrono::seconds kQtaMinimumAge{600};
     static constexpr std::chrono::seconds kRecheckPause{2};
     static constexpr int kMaxRechecks = 5;
+    // How long a file's size and modification time must have stood still before it is taken: a
+    // writer that pauses for less than this is not cut off in mid-file.
+    static constexpr std::chrono::seconds kQuietPeriod{6};
     static constexpr double kShortestDuration = 0.5;
     static constexpr std::chrono::seconds kDurationProbeLimit{10};
 

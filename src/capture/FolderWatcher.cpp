@@ -109,12 +109,12 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
             continue;
 
         const QDateTime now = m_probes.clock.now();
-        std::optional<qint64> size = m_guards.size(file.path);
-        if (!size) {
+        const std::optional<FileStat> first = m_probes.files.stat(file.path);
+        if (!first) {
             defer(file, QStringLiteral("cannot stat file"));
             continue;
         }
-        if (*size == 0) {
+        if (first->size == 0) {
             defer(file, QStringLiteral("0-byte file, sync in flight"));
             continue;
         }
@@ -126,8 +126,8 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
                 passOver(file, twin.fileName() + QStringLiteral(" is the canonical twin"));
                 continue;
             }
-            if (const auto modified = m_guards.modified(file.path)) {
-                const double age = double(modified->msecsTo(now)) / 1000.0;
+            if (first->modified.isValid()) {
+                const double age = double(first->modified.msecsTo(now)) / 1000.0;
                 const double minimum = double(CaptureGuards::kQtaMinimumAge.count());
                 if (age < minimum) {
                     defer(file, QString::asprintf("young .qta (%.0fs < %.0fs), may still be recording", age, minimum));
@@ -136,17 +136,27 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
             }
         }
 
+        // Quiet since its last write: a write sets the modification time to its own moment, so a
+        // file unchanged since a time before now has been quiet since then. A time ahead of ours
+        // (another machine's clock) says nothing, and then only what this poll sees counts.
+        FileStat settled = *first;
+        QDateTime quietSince = settled.modified.isValid() && settled.modified <= now ? settled.modified : now;
         bool stable = false;
         for (int recheck = 0; recheck < CaptureGuards::kMaxRechecks; ++recheck) {
             co_await m_probes.clock.sleep(CaptureGuards::kRecheckPause);
-            const std::optional<qint64> again = m_guards.size(file.path);
+            const std::optional<FileStat> again = m_probes.files.stat(file.path);
             if (!again)
                 break;
-            if (*again == *size) {
+            const QDateTime at = m_probes.clock.now();
+            if (!again->sameContentAs(settled) || !again->sameFileAs(settled)) {
+                settled = *again;
+                quietSince = at;
+                continue;
+            }
+            if (quietSince.msecsTo(at) >= std::chrono::milliseconds(CaptureGuards::kQuietPeriod).count()) {
                 stable = true;
                 break;
             }
-            size = again;
         }
         if (!stable) {
             defer(file, QStringLiteral("size still changing"));
@@ -174,7 +184,7 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
         if (m_store.seenCount(m_folder.id) == 0)
             m_store.markIndexed(m_folder.id, m_probes.clock.now());
         m_store.hold(file.name, m_folder.id);
-        found.append({QUrl::fromLocalFile(file.path), id, *time, m_folder.id});
+        found.append({QUrl::fromLocalFile(file.path), id, *time, m_folder.id, settled});
         HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] new file -- %2 -> %3").arg(m_folder.displayName, file.name, id));
         if (handOver)
             handOver(found.last());

@@ -29,6 +29,8 @@ public:
         QString canonicalId;
         QDateTime timestamp;  // the recording moment canonicalId was formed from
         QString folderId;
+        // The file as the guards last saw it at rest: a copy of anything else is not this capture.
+        std::optional<FileStat> settled;
         bool operator==(const NewCapture&) const = default;
     };
 

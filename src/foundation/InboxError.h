@@ -10,6 +10,7 @@ struct InboxError {
         File,           // the file system's refusal: missing, no permission, no space, not UTF-8
         NoFrontmatter,  // the note does not open with a "---" block that is closed again
         InvalidId,      // the id cannot name a file inside the inbox
+        SourceChanged,  // the file being copied was written to or replaced meanwhile
     };
     Kind kind = Kind::File;
     QString text;  // user-facing

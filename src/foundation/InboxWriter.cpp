@@ -50,9 +50,33 @@ bool renameNoReplace(const QByteArray& from, const QByteArray& to)
     return ::rename(from.constData(), to.constData()) == 0;
 }
 
-std::expected<void, InboxError> copyBytes(int from, int to, const QString& sourcePath, const QString& targetPath)
+InboxError sourceChanged(const QString& sourcePath)
+{
+    return InboxError{InboxError::Kind::SourceChanged, QStringLiteral("%1 changed while it was being copied").arg(sourcePath)};
+}
+
+qint64 milliseconds(const timespec& time) { return qint64(time.tv_sec) * 1000 + time.tv_nsec / 1'000'000; }
+
+// The source as it was opened, and as it is after its bytes were read: the same file (the name still
+// leads to it), the same size and the same modification time, to the nanosecond.
+bool unchanged(const struct stat& before, const struct stat& after)
+{
+    return before.st_dev == after.st_dev && before.st_ino == after.st_ino && before.st_size == after.st_size
+           && before.st_mtim.tv_sec == after.st_mtim.tv_sec && before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
+}
+
+bool matches(const struct stat& info, const FileStat& expected)
+{
+    return quint64(info.st_dev) == expected.device && quint64(info.st_ino) == expected.inode
+           && qint64(info.st_size) == expected.size && milliseconds(info.st_mtim) == expected.modified.toMSecsSinceEpoch();
+}
+
+// Copies `size` bytes, the source's length when it was opened; a source that ends before them or
+// goes on after them is being written to.
+std::expected<void, InboxError> copyBytes(int from, int to, qint64 size, const QString& sourcePath, const QString& targetPath)
 {
     QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 copied = 0;
     for (;;) {
         const ssize_t got = ::read(from, buffer.data(), size_t(buffer.size()));
         if (got < 0) {
@@ -61,7 +85,10 @@ std::expected<void, InboxError> copyBytes(int from, int to, const QString& sourc
             return std::unexpected(fileError(QStringLiteral("Could not read"), sourcePath, errno));
         }
         if (got == 0)
-            return {};
+            return copied == size ? std::expected<void, InboxError>() : std::unexpected(sourceChanged(sourcePath));
+        copied += got;
+        if (copied > size)
+            return std::unexpected(sourceChanged(sourcePath));
         if (auto written = AtomicFile::writeAll(to, QByteArray::fromRawData(buffer.constData(), got), targetPath); !written)
             return std::unexpected(InboxError{InboxError::Kind::File, written.error().text});
     }
@@ -128,7 +155,8 @@ std::expected<void, InboxError> InboxWriter::ensureDirectories() const
     return {};
 }
 
-std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourcePath, const QString& id) const
+std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourcePath, const QString& id,
+                                                          const std::optional<FileStat>& expected) const
 {
     const auto target = audioCopyPath(id);
     if (!target)
@@ -144,9 +172,14 @@ std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourceP
     const int source = ::open(FileNames::native(sourcePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (source < 0)
         return std::unexpected(fileError(QStringLiteral("Could not open"), sourcePath, errno));
-    if (struct stat info {}; ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+    struct stat opened {};
+    if (::fstat(source, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(source);
         return std::unexpected(InboxError{InboxError::Kind::File, QStringLiteral("Could not open %1: not a regular file").arg(sourcePath)});
+    }
+    if (expected && !matches(opened, *expected)) {
+        ::close(source);
+        return std::unexpected(sourceChanged(sourcePath));
     }
     QByteArray temporary = QFile::encodeName(audioFolder() + QStringLiteral("/.") + id + QStringLiteral(".m4a.XXXXXX"));
     const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -157,7 +190,16 @@ std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourceP
     }
     ::fchmod(copy, 0644);
 
-    auto result = copyBytes(source, copy, sourcePath, *target);
+    auto result = copyBytes(source, copy, qint64(opened.st_size), sourcePath, *target);
+    if (result) {
+        // Checked again once the bytes are read: a writer that went on meanwhile, or a new version
+        // renamed over the name, means the copy is not the file as it now stands.
+        struct stat read {};
+        struct stat named {};
+        if (::fstat(source, &read) != 0 || !unchanged(opened, read)
+            || ::lstat(FileNames::native(sourcePath).constData(), &named) != 0 || !unchanged(opened, named))
+            result = std::unexpected(sourceChanged(sourcePath));
+    }
     ::close(source);
     if (result && ::fsync(copy) != 0)
         result = std::unexpected(fileError(QStringLiteral("Could not sync"), *target, errno));

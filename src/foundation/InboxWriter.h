@@ -6,6 +6,7 @@
 #include "foundation/InboxError.h"
 #include "foundation/InboxFrontmatter.h"
 #include "foundation/InboxNoteFormat.h"
+#include "platform/filesystem/FileSystem.h"
 
 #include <QString>
 
@@ -36,8 +37,10 @@ public:
     // and returns its path. An existing copy is kept as it is. The copy is written under a
     // temporary name, synced and renamed, so the final name never holds a truncated file. Only a
     // regular file is copied (a symbolic link or a FIFO is refused); the source path is text as
-    // FileNames::text() makes it.
-    std::expected<QString, InboxError> copyAudio(const QString& sourcePath, const QString& id) const;
+    // FileNames::text() makes it. A source that is written to or replaced while it is copied, or
+    // that is no longer the file `expected` describes, leaves nothing behind (SourceChanged).
+    std::expected<QString, InboxError> copyAudio(const QString& sourcePath, const QString& id,
+                                                 const std::optional<FileStat>& expected = std::nullopt) const;
     // The id whose copy a file of the audio folder was on its way to become, when the name is that
     // of copyAudio's temporary (".<id>.m4a.XXXXXX"); such a file outlives only a crashed copy.
     static std::optional<QString> temporaryCopyId(const QString& fileName);

@@ -388,12 +388,18 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     }
 
     const InboxWriter writer = inbox();
-    auto copying = offThread([writer, sourcePath, id]() -> std::expected<QString, InboxError> {
+    const std::optional<FileStat> settled = capture.settled;
+    auto copying = offThread([writer, sourcePath, id, settled]() -> std::expected<QString, InboxError> {
         if (auto made = writer.ensureDirectories(); !made)
             return std::unexpected(made.error());
-        return writer.copyAudio(sourcePath, id);
+        return writer.copyAudio(sourcePath, id, settled);
     });
     const std::expected<QString, InboxError> copied = co_await copying;
+    if (!copied && copied.error().kind == InboxError::Kind::SourceChanged) {
+        // Half a recording is worse than a later one: once it is at rest again a poll takes it whole.
+        co_await releaseInLedger(capture, QStringLiteral("it changed while it was copied"));
+        co_return;
+    }
     if (!copied) {
         log(QStringLiteral("copyAudio failed for %1: %2").arg(id, copied.error().text));
         co_await releaseInLedger(capture, QStringLiteral("its audio could not be copied"));

@@ -172,6 +172,12 @@ private slots:
                                          << "[harkwell] capture: [Inbox] new file -- memo.qta -> 260304-094820";
         QTest::newRow("growing file") << "generic" << "a.m4a" << second << "grow" << "defer"
                                       << "[harkwell] capture: [Inbox] deferring a.m4a (size still changing)";
+        // A writer that stops for a moment is not cut off: the file is taken only once it has stood
+        // still for the whole quiet period, and then as the guards last saw it.
+        QTest::newRow("writer pauses, then goes on") << "generic" << "a.m4a" << second << "pause" << "defer"
+                                                     << "[harkwell] capture: [Inbox] deferring a.m4a (size still changing)";
+        QTest::newRow("writer pauses 2 s, then ends") << "generic" << "a.m4a" << second << "pause 2s" << "260304-100000"
+                                                      << "[harkwell] capture: [Inbox] new file -- a.m4a -> 260304-100000";
         QTest::newRow("vanishes during re-check") << "generic" << "a.m4a" << second << "lose" << "defer"
                                                   << "[harkwell] capture: [Inbox] deferring a.m4a (size still changing)";
         QTest::newRow("too short") << "generic" << "short.wav" << wav(0.31) << "" << "skip"
@@ -199,6 +205,8 @@ private slots:
         QDateTime modified = local(2024, 3, 1, 10, 20, 30);
         if (fault.startsWith("age "))
             modified = f.clock.now().addSecs(-fault.mid(4).toInt());
+        if (fault.startsWith("pause"))
+            modified = f.clock.now();  // written just now
         const QString path = f.write(name, content, modified);
         if (fault == "failStat")
             f.files.failStat(path);
@@ -208,6 +216,10 @@ private slots:
             f.files.scriptSizes(path, {10, 20, 30, 40, 50, 60, 70});
         if (fault == "lose")
             f.files.loseAfterFirstStat(path);
+        if (fault == "pause")  // still for 4 s, then it grows again
+            f.files.scriptSizes(path, {1000, 1000, 1000, 2000});
+        if (fault == "pause 2s")
+            f.files.scriptSizes(path, {1000, 1000, 2000});
 
         const auto found = f.poll();
         QVERIFY(found.has_value());
@@ -227,6 +239,10 @@ private slots:
             QCOMPARE(found->first().sourceUrl, QUrl::fromLocalFile(path));
             QCOMPARE(found->first().folderId, f.folder.id);
             QCOMPARE(FilenameNormaliser::canonicalId(found->first().timestamp), outcome);
+            QVERIFY(found->first().settled.has_value());
+            QCOMPARE(found->first().settled->size, fault == "pause 2s" ? 2000 : qint64(QFileInfo(path).size()));
+            // A file long at rest costs one re-check; one just written waits out the quiet period.
+            QCOMPARE(test::requestedPauses(f.clock, CaptureGuards::kRecheckPause), fault == "pause 2s" ? 5 : 1);
             // Held for this run only: its taker records it once its copy and note exist.
             QVERIFY(f.store.hasSeen(name, f.folder.id));
             QVERIFY(!f.store.snapshot().seenByFolder[f.folder.id].contains(name));

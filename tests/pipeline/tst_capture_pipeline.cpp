@@ -5,6 +5,7 @@
 
 #include "foundation/JobStatus.h"
 #include "platform/files/FileNames.h"
+#include "platform/filesystem/FileSystem.h"
 #include "service/MirelonClient.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <cstdio>
 #include <fcntl.h>
 
 using namespace harkwell;
@@ -306,6 +308,62 @@ private slots:
         QCOMPARE(readAll(*f.inbox().audioCopyPath(id)), QByteArray("memo"));
         QVERIFY(f.ledger->hasSeen(QStringLiteral("memo.m4a"), QString::fromLatin1(PipelineFixture::kFolderId)));
         QVERIFY(f.logText().contains(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id)));
+    }
+
+    // A file that changes after its guards let it go (a writer that went on after a pause, a sync
+    // that put a new version in its place) is not kept as it was half-way: its copy is thrown away,
+    // nothing is recorded, and the file is taken again whole.
+    void aSourceThatChangesAfterItsGuardsIsTakenAgainWhole_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("appended") << "append";
+        QTest::newRow("rewritten in place") << "rewrite";                // same size, a later time
+        QTest::newRow("another file renamed over it") << "replace";      // same size and time
+    }
+    void aSourceThatChangesAfterItsGuardsIsTakenAgainWhole()
+    {
+        QFETCH(QString, change);
+        PipelineFixture f(/*uploads*/ false);
+        const QString folderId = QString::fromLatin1(PipelineFixture::kFolderId);
+        const QDateTime written(QDate(2026, 3, 4), QTime(8, 0), Qt::UTC);
+        auto put = [&](const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode, const QDateTime& time) {
+            QFile file(path);
+            QVERIFY(file.open(mode));
+            file.write(bytes);
+            file.flush();
+            QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+        };
+        const QString path = f.dropFile(QStringLiteral("memo.m4a"), QByteArray());
+        put(path, "first half", QIODevice::WriteOnly, written);
+        FolderWatcher::NewCapture capture = f.capture(QStringLiteral("memo.m4a"), kId);
+        capture.settled = FileSystem::local().stat(path);
+        f.ledger->hold(QStringLiteral("memo.m4a"), folderId);
+
+        QByteArray whole;
+        if (change == QLatin1String("append")) {
+            put(path, " and the rest", QIODevice::Append, written.addSecs(9));
+            whole = "first half and the rest";
+        } else if (change == QLatin1String("rewrite")) {
+            put(path, "FIRST HALF", QIODevice::WriteOnly, written.addSecs(9));
+            whole = "FIRST HALF";
+        } else {
+            put(path + QStringLiteral(".part"), "other half", QIODevice::WriteOnly, written);
+            QVERIFY(::rename(QFile::encodeName(path + QStringLiteral(".part")).constData(), QFile::encodeName(path).constData()) == 0);
+            whole = "other half";
+        }
+        QCoro::waitFor(f.pipeline->handle(capture));
+        QVERIFY(inboxNotes(f).isEmpty());
+        QCOMPARE(QDir(f.inbox().audioFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(!f.ledger->hasSeen(QStringLiteral("memo.m4a"), folderId));
+        QVERIFY2(f.logText().contains(QStringLiteral("memo.m4a released in the seen ledger (it changed while it was copied)")),
+                 qPrintable(f.logText()));
+
+        // The next poll finds it at rest again and hands it on as it is now.
+        capture.settled = FileSystem::local().stat(path);
+        QCoro::waitFor(f.pipeline->handle(capture));
+        QCOMPARE(inboxNotes(f), QStringList{kId + QStringLiteral(".md")});
+        QCOMPARE(readAll(*f.inbox().audioCopyPath(kId)), whole);
+        QVERIFY(f.ledger->hasSeen(QStringLiteral("memo.m4a"), folderId));
     }
 
     // A name that is not UTF-8 still names its file on every step: copied byte for byte, and

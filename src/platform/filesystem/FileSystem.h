@@ -32,8 +32,13 @@ struct FileStat {
     QDateTime modified;
     bool isDirectory = false;
     bool isRegular = true;  // false for folders, FIFOs, sockets and devices
+    quint64 device = 0;
+    quint64 inode = 0;
     // What tells a file still being written from one at rest.
     bool sameContentAs(const FileStat& other) const { return size == other.size && modified == other.modified; }
+    // Whether the name still leads to the same file, not one renamed into its place.
+    bool sameFileAs(const FileStat& other) const { return device == other.device && inode == other.inode; }
+    bool operator==(const FileStat&) const = default;
 };
 
 class FileSystem {

@@ -58,7 +58,8 @@ std::optional<FileStat> LocalFileSystem::stat(const QString& path)
         return std::nullopt;
     const qint64 milliseconds = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
     return FileStat{qint64(info.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC), S_ISDIR(info.st_mode),
-                    S_ISREG(info.st_mode)};
+                    S_ISREG(info.st_mode),          quint64(info.st_dev),
+                    quint64(info.st_ino)};
 }
 
 bool LocalFileSystem::exists(const QString& path)
