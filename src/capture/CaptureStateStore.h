@@ -7,6 +7,7 @@
 // in place and marks it seen: the hold lives in memory, so a quit or a crash in between gives the
 // file back to the next start instead of losing it.
 
+#include "capture/CaptureBackoff.h"
 #include "foundation/DecodeError.h"
 #include "platform/clock/Clock.h"
 
@@ -81,6 +82,10 @@ public:
     // Entries in the folder's map, the index marker included; 0 means the folder was never indexed.
     int seenCount(const QString& folderId) const;
 
+    // The files of this run that could not be taken and when each is tried again: in memory only,
+    // beside the holds, so a restart tries them all afresh.
+    CaptureBackoff& oddFiles() { return m_oddFiles; }
+
     State snapshot() const;
     const QString& storePath() const { return m_storePath; }
     // True when state.json was there at start but could not be read (it was kept aside as
@@ -102,6 +107,7 @@ private:
     State m_state;
     QMap<QString, QSet<QString>> m_held;  // folder id → names handed on and not yet settled
     bool m_startedFromDamagedFile = false;
+    CaptureBackoff m_oddFiles;
 };
 
 }  // namespace harkwell

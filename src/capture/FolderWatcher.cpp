@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace harkwell {
 
 FolderWatcher::FolderWatcher(WatchedFolder folder, CaptureStateStore& store, CaptureProbes probes)
@@ -86,15 +88,18 @@ int FolderWatcher::runInitialIndex()
     return int(candidates->size());
 }
 
-void FolderWatcher::defer(const Candidate& file, const QString& reason) const
+void FolderWatcher::defer(const Candidate& file, const std::optional<FileStat>& seen, const QString& reason,
+                          CaptureBackoff::Wait wait, const QString& state) const
 {
-    HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] deferring %2 (%3)").arg(m_folder.displayName, file.name, reason));
+    if (m_store.oddFiles().found(m_folder.id, file.name, seen, state.isEmpty() ? reason : state, wait))
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] deferring %2 (%3)").arg(m_folder.displayName, file.name, reason));
 }
 
 void FolderWatcher::passOver(const Candidate& file, const QString& reason) const
 {
     HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] skipping %2 (%3)").arg(m_folder.displayName, file.name, reason));
     m_store.markSeen(file.name, QString(), m_folder.id, m_probes.clock.now());
+    m_store.oddFiles().clear(m_folder.id, file.name);
 }
 
 QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<void(const NewCapture&)> handOver)
@@ -104,18 +109,33 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
     if (!candidates)
         co_return found;
 
+    QSet<QString> listed;
     for (const Candidate& file : *candidates) {
+        listed.insert(file.name);
         if (m_store.hasSeen(file.name, m_folder.id))
             continue;
 
         const QDateTime now = m_probes.clock.now();
         const std::optional<FileStat> first = m_probes.files.stat(file.path);
+        // A file that could not be taken as it stood is left alone until its back-off ends or it changes.
+        if (m_store.oddFiles().waits(m_folder.id, file.name, first))
+            continue;
         if (!first) {
-            defer(file, QStringLiteral("cannot stat file"));
+            defer(file, first, QStringLiteral("cannot stat file"));
+            continue;
+        }
+        if (!first->isRegular) {
+            // A FIFO would hold the copy until some writer turned up; a device or a socket has no end.
+            defer(file, first, QStringLiteral("not a regular file"));
             continue;
         }
         if (first->size == 0) {
-            defer(file, QStringLiteral("0-byte file, sync in flight"));
+            defer(file, first, QStringLiteral("0-byte file, sync in flight"));
+            continue;
+        }
+        // Found out here, before any pause: a file nobody may read would fail its copy at every try.
+        if (const int error = m_probes.files.readError(file.path); error != 0) {
+            defer(file, first, QStringLiteral("cannot read file: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
             continue;
         }
 
@@ -130,7 +150,8 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
                 const double age = double(first->modified.msecsTo(now)) / 1000.0;
                 const double minimum = double(CaptureGuards::kQtaMinimumAge.count());
                 if (age < minimum) {
-                    defer(file, QString::asprintf("young .qta (%.0fs < %.0fs), may still be recording", age, minimum));
+                    defer(file, first, QString::asprintf("young .qta (%.0fs < %.0fs), may still be recording", age, minimum),
+                          CaptureBackoff::Wait::None, QStringLiteral("young .qta"));
                     continue;
                 }
             }
@@ -159,7 +180,7 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
             }
         }
         if (!stable) {
-            defer(file, QStringLiteral("size still changing"));
+            defer(file, settled, QStringLiteral("size still changing"), CaptureBackoff::Wait::None);
             continue;
         }
 
@@ -174,6 +195,7 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
             HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] unparseable name, marking seen: %2")
                                  .arg(m_folder.displayName, file.name));
             m_store.markSeen(file.name, QString(), m_folder.id, m_probes.clock.now());
+            m_store.oddFiles().clear(m_folder.id, file.name);
             continue;
         }
 
@@ -184,11 +206,13 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
         if (m_store.seenCount(m_folder.id) == 0)
             m_store.markIndexed(m_folder.id, m_probes.clock.now());
         m_store.hold(file.name, m_folder.id);
+        m_store.oddFiles().clear(m_folder.id, file.name);
         found.append({QUrl::fromLocalFile(file.path), id, *time, m_folder.id, settled});
         HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] new file -- %2 -> %3").arg(m_folder.displayName, file.name, id));
         if (handOver)
             handOver(found.last());
     }
+    m_store.oddFiles().keepOnly(m_folder.id, listed);
     co_return found;
 }
 

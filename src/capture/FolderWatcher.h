@@ -56,7 +56,10 @@ private:
     };
     std::optional<QList<Candidate>> candidateFiles() const;
     std::optional<QDateTime> timestamp(const Candidate& file) const;
-    void defer(const Candidate& file, const QString& reason) const;
+    // Said once for each state the file is found in; a file that cannot be taken as it is waits out
+    // its back-off, one that is still being written (`wait` None) is looked at again at the next poll.
+    void defer(const Candidate& file, const std::optional<FileStat>& seen, const QString& reason,
+               CaptureBackoff::Wait wait = CaptureBackoff::Wait::BackOff, const QString& state = {}) const;
     void passOver(const Candidate& file, const QString& reason) const;
 
     const WatchedFolder m_folder;

@@ -11,6 +11,7 @@ struct InboxError {
         NoFrontmatter,  // the note does not open with a "---" block that is closed again
         InvalidId,      // the id cannot name a file inside the inbox
         SourceChanged,  // the file being copied was written to or replaced meanwhile
+        SourceUnreadable,  // the file to be copied cannot be opened or read, or is no regular file
     };
     Kind kind = Kind::File;
     QString text;  // user-facing

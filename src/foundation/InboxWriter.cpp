@@ -24,6 +24,13 @@ InboxError fileError(const QString& what, const QString& path, int error)
                       QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)))};
 }
 
+InboxError sourceError(const QString& what, const QString& path, int error)
+{
+    InboxError failure = fileError(what, path, error);
+    failure.kind = InboxError::Kind::SourceUnreadable;
+    return failure;
+}
+
 InboxError invalidId(const QString& id)
 {
     return InboxError{InboxError::Kind::InvalidId, QStringLiteral("The capture id “%1” cannot name a file in the inbox.").arg(id)};
@@ -82,7 +89,7 @@ std::expected<void, InboxError> copyBytes(int from, int to, qint64 size, const Q
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            return std::unexpected(fileError(QStringLiteral("Could not read"), sourcePath, errno));
+            return std::unexpected(sourceError(QStringLiteral("Could not read"), sourcePath, errno));
         }
         if (got == 0)
             return copied == size ? std::expected<void, InboxError>() : std::unexpected(sourceChanged(sourcePath));
@@ -171,11 +178,12 @@ std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourceP
     // would hold the copy until some writer turns up.
     const int source = ::open(FileNames::native(sourcePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (source < 0)
-        return std::unexpected(fileError(QStringLiteral("Could not open"), sourcePath, errno));
+        return std::unexpected(sourceError(QStringLiteral("Could not open"), sourcePath, errno));
     struct stat opened {};
     if (::fstat(source, &opened) != 0 || !S_ISREG(opened.st_mode)) {
         ::close(source);
-        return std::unexpected(InboxError{InboxError::Kind::File, QStringLiteral("Could not open %1: not a regular file").arg(sourcePath)});
+        return std::unexpected(
+            InboxError{InboxError::Kind::SourceUnreadable, QStringLiteral("Could not open %1: not a regular file").arg(sourcePath)});
     }
     if (expected && !matches(opened, *expected)) {
         ::close(source);

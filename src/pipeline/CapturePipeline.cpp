@@ -400,6 +400,12 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
         co_await releaseInLedger(capture, QStringLiteral("it changed while it was copied"));
         co_return;
     }
+    if (!copied && copied.error().kind == InboxError::Kind::SourceUnreadable) {
+        // The file's own fault: it waits out a back-off before the watcher offers it again, and the
+        // same failure is said once, not at every try.
+        co_await releaseUnreadable(capture, id, copied.error().text);
+        co_return;
+    }
     if (!copied) {
         log(QStringLiteral("copyAudio failed for %1: %2").arg(id, copied.error().text));
         co_await releaseInLedger(capture, QStringLiteral("its audio could not be copied"));
@@ -502,6 +508,28 @@ QCoro::Task<> CapturePipeline::releaseInLedger(FolderWatcher::NewCapture capture
     });
     co_await releasing;
     log(QStringLiteral("%1 released in the seen ledger (%2); a later poll takes it again").arg(name, why));
+}
+
+QCoro::Task<> CapturePipeline::releaseUnreadable(FolderWatcher::NewCapture capture, QString id, QString why)
+{
+    CaptureStateStore* ledger = m_services.seenLedger;
+    const QString sourcePath = capture.sourceUrl.toLocalFile();
+    const QString name = QFileInfo(sourcePath).fileName();
+    const std::optional<FileStat> settled = capture.settled;
+    auto releasing = offThread([ledger, name, sourcePath, settled, capture] {
+        if (!ledger)
+            return true;
+        const std::optional<FileStat> seen = settled ? settled : FileSystem::local().stat(sourcePath);
+        const bool isNew = ledger->oddFiles().found(capture.folderId, name, seen, QStringLiteral("cannot be copied"));
+        ledger->release(name, capture.folderId);
+        if (ledger->snapshot().seenByFolder.value(capture.folderId).contains(name))
+            ledger->forget({name}, capture.folderId);
+        return isNew;
+    });
+    if (co_await releasing) {
+        log(QStringLiteral("copyAudio failed for %1: %2").arg(id, why));
+        log(QStringLiteral("%1 released in the seen ledger (its audio could not be copied); tried again later").arg(name));
+    }
 }
 
 // ---- upload bookkeeping ----

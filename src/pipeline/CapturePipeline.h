@@ -136,6 +136,8 @@ private:
     QCoro::Task<> settleInLedger(FolderWatcher::NewCapture capture, QString id);
     // The file could not be carried: the next poll takes it again.
     QCoro::Task<> releaseInLedger(FolderWatcher::NewCapture capture, QString why);
+    // The file could not be read: released to be tried after its back-off, said only when new.
+    QCoro::Task<> releaseUnreadable(FolderWatcher::NewCapture capture, QString id, QString why);
     std::shared_ptr<MirelonClient> makeClient() const;
     bool uploadsPossible() const;
     // Temporaries of copies and notes a crash or a kill cut short, removed on a worker.

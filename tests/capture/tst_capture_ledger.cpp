@@ -321,6 +321,45 @@ private slots:
         QVERIFY(store.hasSeen("a.m4a", "f"));
         QVERIFY(logText().contains("[harkwell] capture: state persist failed: "));
     }
+
+    // A file that keeps failing in one state is tried at polls 1, 3, 6, 11, …: its wait doubles up
+    // to an hour of polls. Only its first failure is news; a change to the file ends the wait.
+    void oddFilesWaitTwiceAsLongAfterEachFailure()
+    {
+        CaptureBackoff backoff;
+        std::optional<FileStat> file = FileStat{100, QDateTime(QDate(2026, 3, 4), QTime(9, 0), Qt::UTC), false, true, 1, 42};
+        QList<int> tried;
+        int news = 0;
+        for (int poll = 1; poll <= 2000; ++poll) {
+            if (backoff.waits("f", "a.m4a", file))
+                continue;
+            tried << poll;
+            news += backoff.found("f", "a.m4a", file, "cannot be copied") ? 1 : 0;
+        }
+        QCOMPARE(tried.mid(0, 6), (QList<int>{1, 3, 6, 11, 20, 37}));
+        QCOMPARE(tried.last() - tried[tried.size() - 2], CaptureBackoff::kLongestWaitPolls + 1);
+        QCOMPARE(news, 1);
+
+        // Changed (a sync went on, a new version was put in place): tried at once, and the same
+        // failure again is not news; another failure is.
+        QVERIFY(backoff.waits("f", "a.m4a", file));
+        for (const auto change : {+[](FileStat& s) { s.size = 200; }, +[](FileStat& s) { s.modified = s.modified.addSecs(1); },
+                                  +[](FileStat& s) { s.inode = 43; }}) {
+            change(*file);
+            QVERIFY(!backoff.waits("f", "a.m4a", file));
+            QVERIFY(!backoff.found("f", "a.m4a", file, "cannot be copied"));
+            QVERIFY(backoff.waits("f", "a.m4a", file));
+        }
+        QVERIFY(backoff.found("f", "a.m4a", file, "not a regular file"));
+
+        // Still being written: said once, never waited for; gone from the folder: forgotten.
+        QVERIFY(backoff.found("f", "b.m4a", file, "size still changing", CaptureBackoff::Wait::None));
+        QVERIFY(!backoff.waits("f", "b.m4a", file));
+        QVERIFY(!backoff.found("f", "b.m4a", file, "size still changing", CaptureBackoff::Wait::None));
+        backoff.keepOnly("f", {"b.m4a"});
+        QVERIFY(!backoff.waits("f", "a.m4a", file));
+        QVERIFY(backoff.found("f", "a.m4a", file, "not a regular file"));
+    }
 };
 
 QTEST_GUILESS_MAIN(CaptureLedgerTest)

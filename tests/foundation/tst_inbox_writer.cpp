@@ -82,7 +82,7 @@ private slots:
         InboxWriter writer(home.path() + "/vault");
         const auto copied = writer.copyAudio(home.path() + "/" + source, "x");
         QVERIFY(!copied.has_value());
-        QCOMPARE(copied.error().kind, InboxError::Kind::File);
+        QCOMPARE(copied.error().kind, InboxError::Kind::SourceUnreadable);
         QVERIFY(copied.error().text.contains("memos"));
         QVERIFY(audioFolderEntries(writer).isEmpty());
     }

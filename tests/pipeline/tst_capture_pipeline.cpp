@@ -17,6 +17,8 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace harkwell;
 using namespace harkwell::test;
@@ -364,6 +366,45 @@ private slots:
         QCOMPARE(inboxNotes(f), QStringList{kId + QStringLiteral(".md")});
         QCOMPARE(readAll(*f.inbox().audioCopyPath(kId)), whole);
         QVERIFY(f.ledger->hasSeen(QStringLiteral("memo.m4a"), folderId));
+    }
+
+    // A file that cannot be read when it comes to be copied (a FIFO or a symbolic link put in its
+    // place, which even root cannot copy) leaves nothing in the inbox, under its id or any other; it
+    // is said once however often it is tried, and waits out a back-off before a poll offers it again.
+    void aFileThatCannotBeCopiedIsSaidOnceAndNeverTakenUnderAnotherId_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("symbolic link") << "link";
+        QTest::newRow("no read permission") << "unreadable";
+    }
+    void aFileThatCannotBeCopiedIsSaidOnceAndNeverTakenUnderAnotherId()
+    {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("unreadable") && ::geteuid() == 0)
+            QSKIP("root reads a file whatever its mode says; the FIFO and link rows fail the copy for root too");
+        PipelineFixture f(/*uploads*/ false);
+        const QString folderId = QString::fromLatin1(PipelineFixture::kFolderId);
+        const QString path = f.memos() + QStringLiteral("/memo.m4a");
+        if (kind == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        } else if (kind == QLatin1String("link")) {
+            f.home.writeFile(QStringLiteral("private.txt"), "private");
+            QVERIFY(QFile::link(f.home.path() + QStringLiteral("/private.txt"), path));
+        } else {
+            f.dropFile(QStringLiteral("memo.m4a"), "memo");
+            QVERIFY(QFile::setPermissions(path, {}));
+        }
+
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            f.ledger->hold(QStringLiteral("memo.m4a"), folderId);
+            QCoro::waitFor(f.pipeline->handle(f.capture(QStringLiteral("memo.m4a"), kId)));
+        }
+        QVERIFY(inboxNotes(f).isEmpty());
+        QCOMPARE(QDir(f.inbox().audioFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(f.logText().count(QStringLiteral("copyAudio failed for ")), 1);
+        QVERIFY(!f.ledger->hasSeen(QStringLiteral("memo.m4a"), folderId));
+        QVERIFY(f.ledger->oddFiles().waits(folderId, QStringLiteral("memo.m4a"), FileSystem::local().stat(path)));
     }
 
     // A name that is not UTF-8 still names its file on every step: copied byte for byte, and

@@ -28,9 +28,16 @@ void FakeFileSystem::loseAfterFirstStat(const QString& path)
     m_lostAfterFirst.insert(path);
 }
 
+void FakeFileSystem::failOpen(const QString& path, int error)
+{
+    QMutexLocker locker(&m_lock);
+    m_failedOpens.insert(path, error);
+}
+
 void FakeFileSystem::clearFaults()
 {
     QMutexLocker locker(&m_lock);
+    m_failedOpens.clear();
     m_deniedListings.clear();
     m_sizeScripts.clear();
     m_failedStats.clear();
@@ -67,5 +74,15 @@ std::optional<FileStat> FakeFileSystem::stat(const QString& path)
 }
 
 bool FakeFileSystem::exists(const QString& path) { return m_local.exists(path); }
+
+int FakeFileSystem::readError(const QString& path)
+{
+    {
+        QMutexLocker locker(&m_lock);
+        if (const auto failed = m_failedOpens.constFind(path); failed != m_failedOpens.cend())
+            return *failed;
+    }
+    return m_local.readError(path);
+}
 
 }  // namespace harkwell

@@ -1,6 +1,7 @@
 #pragma once
 // The local file system with faults laid over it: a folder whose listing fails, a file whose stat
-// fails, a file whose size reads differently each time (a sync in flight).
+// fails, a file whose size reads differently each time (a sync in flight), a file that cannot be
+// opened whatever the caller's rights.
 
 #include "platform/filesystem/LocalFileSystem.h"
 
@@ -18,12 +19,15 @@ public:
     void scriptSizes(const QString& path, QList<qint64> sizes);
     // Stats of the path, after the first one, answer nothing.
     void loseAfterFirstStat(const QString& path);
+    // Opening the file for reading fails with `error`, whoever asks (root included).
+    void failOpen(const QString& path, int error);
     void clearFaults();
     int statCount(const QString& path) const;
 
     std::expected<QList<FolderEntry>, ListingError> listFolder(const QString& path) override;
     std::optional<FileStat> stat(const QString& path) override;
     bool exists(const QString& path) override;
+    int readError(const QString& path) override;
 
 private:
     LocalFileSystem m_local;
@@ -33,6 +37,7 @@ private:
     QHash<QString, int> m_stats;
     QSet<QString> m_failedStats;
     QSet<QString> m_lostAfterFirst;
+    QHash<QString, int> m_failedOpens;
 };
 
 }  // namespace harkwell

@@ -49,6 +49,9 @@ public:
     // Follows symbolic links; nothing when the item cannot be reached.
     virtual std::optional<FileStat> stat(const QString& path) = 0;
     virtual bool exists(const QString& path) = 0;
+    // 0 when the file opens for reading (a symbolic link is not followed, a FIFO not waited on),
+    // else the errno of the refusal.
+    virtual int readError(const QString& path) = 0;
 
     // The machine's own file system.
     static FileSystem& local();

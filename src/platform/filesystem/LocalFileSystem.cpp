@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace harkwell {
 
@@ -66,6 +67,15 @@ bool LocalFileSystem::exists(const QString& path)
 {
     struct stat info {};
     return ::stat(FileNames::native(path).constData(), &info) == 0;
+}
+
+int LocalFileSystem::readError(const QString& path)
+{
+    const int fd = ::open(FileNames::native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
 }
 
 }  // namespace harkwell

@@ -10,6 +10,7 @@ public:
     std::expected<QList<FolderEntry>, ListingError> listFolder(const QString& path) override;
     std::optional<FileStat> stat(const QString& path) override;
     bool exists(const QString& path) override;
+    int readError(const QString& path) override;
 };
 
 }  // namespace harkwell
