@@ -58,7 +58,7 @@ QCoro::Task<> settleAfter(Clock& clock, std::chrono::milliseconds limit, QPointe
 
 std::optional<QDateTime> CaptureGuards::modified(const QString& path) const
 {
-    const std::optional<FileStat> info = m_probes.files.stat(path);
+    const std::optional<FileStat> info = m_probes.files.linkStat(path);
     if (!info || !info->modified.isValid())
         return std::nullopt;
     return info->modified;
@@ -66,7 +66,7 @@ std::optional<QDateTime> CaptureGuards::modified(const QString& path) const
 
 std::optional<qint64> CaptureGuards::size(const QString& path) const
 {
-    const std::optional<FileStat> info = m_probes.files.stat(path);
+    const std::optional<FileStat> info = m_probes.files.linkStat(path);
     if (!info)
         return std::nullopt;
     return info->size;

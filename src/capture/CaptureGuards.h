@@ -19,6 +19,7 @@ class CaptureGuards {
 public:
     explicit CaptureGuards(CaptureProbes probes) : m_probes(probes) {}
 
+    // Of the file itself: a symbolic link is never followed.
     std::optional<QDateTime> modified(const QString& path) const;
     std::optional<qint64> size(const QString& path) const;
     // Nothing when the file is no readable audio, or when the probe has not answered within

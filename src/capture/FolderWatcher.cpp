@@ -40,7 +40,7 @@ std::optional<QList<FolderWatcher::Candidate>> FolderWatcher::candidateFiles() c
     for (const FolderEntry& entry : *listing) {
         // A sub-folder named like audio would fail every copy and come back forever.
         if (!entry.isDirectory && extensions.contains(QFileInfo(entry.name).suffix().toLower()))
-            candidates.append({entry.name, folder + QLatin1Char('/') + entry.name});
+            candidates.append({entry.name, folder + QLatin1Char('/') + entry.name, entry.isSymbolicLink});
     }
     return candidates;
 }
@@ -95,6 +95,13 @@ void FolderWatcher::defer(const Candidate& file, const std::optional<FileStat>& 
         HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] deferring %2 (%3)").arg(m_folder.displayName, file.name, reason));
 }
 
+void FolderWatcher::ignoreLink(const Candidate& file) const
+{
+    if (m_store.oddFiles().found(m_folder.id, file.name, std::nullopt, QStringLiteral("symbolic link"), CaptureBackoff::Wait::None))
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] ignoring %2 (a symbolic link; links are not followed)")
+                             .arg(m_folder.displayName, file.name));
+}
+
 void FolderWatcher::passOver(const Candidate& file, const QString& reason) const
 {
     HarkwellLog::log(QStringLiteral("[harkwell] capture: [%1] skipping %2 (%3)").arg(m_folder.displayName, file.name, reason));
@@ -115,8 +122,18 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
         if (m_store.hasSeen(file.name, m_folder.id))
             continue;
 
+        // A link planted in a synced folder could lead to any private file: links are never
+        // followed, and one that stays is said once.
+        if (file.isSymbolicLink) {
+            ignoreLink(file);
+            continue;
+        }
         const QDateTime now = m_probes.clock.now();
-        const std::optional<FileStat> first = m_probes.files.stat(file.path);
+        const std::optional<FileStat> first = m_probes.files.linkStat(file.path);
+        if (first && first->isSymbolicLink) {  // put in place of the file since the listing
+            ignoreLink(file);
+            continue;
+        }
         // A file that could not be taken as it stood is left alone until its back-off ends or it changes.
         if (m_store.oddFiles().waits(m_folder.id, file.name, first))
             continue;
@@ -165,8 +182,8 @@ QCoro::Task<QList<FolderWatcher::NewCapture>> FolderWatcher::poll(std::function<
         bool stable = false;
         for (int recheck = 0; recheck < CaptureGuards::kMaxRechecks; ++recheck) {
             co_await m_probes.clock.sleep(CaptureGuards::kRecheckPause);
-            const std::optional<FileStat> again = m_probes.files.stat(file.path);
-            if (!again)
+            const std::optional<FileStat> again = m_probes.files.linkStat(file.path);
+            if (!again || !again->isRegular)  // gone, or something else (a link) put in its place
                 break;
             const QDateTime at = m_probes.clock.now();
             if (!again->sameContentAs(settled) || !again->sameFileAs(settled)) {

@@ -53,6 +53,7 @@ private:
     struct Candidate {
         QString name;
         QString path;
+        bool isSymbolicLink = false;
     };
     std::optional<QList<Candidate>> candidateFiles() const;
     std::optional<QDateTime> timestamp(const Candidate& file) const;
@@ -61,6 +62,7 @@ private:
     void defer(const Candidate& file, const std::optional<FileStat>& seen, const QString& reason,
                CaptureBackoff::Wait wait = CaptureBackoff::Wait::BackOff, const QString& state = {}) const;
     void passOver(const Candidate& file, const QString& reason) const;
+    void ignoreLink(const Candidate& file) const;
 
     const WatchedFolder m_folder;
     CaptureStateStore& m_store;

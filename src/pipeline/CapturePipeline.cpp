@@ -64,7 +64,7 @@ bool sameBytes(const QString& first, const QString& second)
     QFile a(first);
     QFile b;
     // Opened by its bytes: a source's name need not be UTF-8.
-    const int source = ::open(FileNames::native(second).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int source = ::open(FileNames::native(second).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (source < 0)
         return false;
     if (!b.open(source, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -345,7 +345,7 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     // More than the service takes: a copy in the vault would only fill the disk. The file is
     // recorded as seen, so it is said once and not taken again at every poll.
     auto sizing = offThread([sourcePath] {
-        const std::optional<FileStat> info = FileSystem::local().stat(sourcePath);
+        const std::optional<FileStat> info = FileSystem::local().linkStat(sourcePath);
         return info ? info->size : qint64(0);
     });
     const qint64 audioSize = co_await sizing;
@@ -519,7 +519,7 @@ QCoro::Task<> CapturePipeline::releaseUnreadable(FolderWatcher::NewCapture captu
     auto releasing = offThread([ledger, name, sourcePath, settled, capture] {
         if (!ledger)
             return true;
-        const std::optional<FileStat> seen = settled ? settled : FileSystem::local().stat(sourcePath);
+        const std::optional<FileStat> seen = settled ? settled : FileSystem::local().linkStat(sourcePath);
         const bool isNew = ledger->oddFiles().found(capture.folderId, name, seen, QStringLiteral("cannot be copied"));
         ledger->release(name, capture.folderId);
         if (ledger->snapshot().seenByFolder.value(capture.folderId).contains(name))

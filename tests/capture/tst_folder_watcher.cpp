@@ -314,6 +314,49 @@ private slots:
         QCOMPARE(found->first().canonicalId, "240302-102030");
     }
 
+    // A symbolic link in a watched folder is never followed, wherever it leads (a private file
+    // outside, nowhere, a file beside it), and is said once, not at every poll; what it points at
+    // is taken only where it stands as a file of the folder itself.
+    void symbolicLinksAreSkippedAndSaidOnce()
+    {
+        WatchedFixture f = WatchedFixture::generic();
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+        f.home.writeFile("private.txt", "private notes");
+        const QString real = f.write("real.m4a", wav(1.0), local(2024, 3, 1, 10, 20, 30));
+        QVERIFY(QFile::link(f.home.path() + "/private.txt", f.folderPath + "/private.m4a"));
+        QVERIFY(QFile::link(f.home.path() + "/nowhere.m4a", f.folderPath + "/dangling.m4a"));
+        QVERIFY(QFile::link(real, f.folderPath + "/alias.m4a"));
+
+        QStringList taken;
+        for (int poll = 0; poll < 4; ++poll) {
+            const auto found = f.poll();
+            QVERIFY(found.has_value());
+            for (const FolderWatcher::NewCapture& capture : *found) {
+                taken << capture.sourceUrl.fileName();
+                f.store.markSeen(capture.sourceUrl.fileName(), capture.canonicalId, f.folder.id, f.clock.now());
+            }
+        }
+        QCOMPARE(taken, QStringList{"real.m4a"});
+        const QString log = logText();
+        for (const char* link : {"private.m4a", "dangling.m4a", "alias.m4a"}) {
+            QCOMPARE(log.count(QStringLiteral("[harkwell] capture: [Inbox] ignoring %1 (a symbolic link; links are not followed)").arg(link)), 1);
+            QCOMPARE(log.count(QString::fromLatin1(link)), 1);
+            QVERIFY(!f.store.hasSeen(link, f.folder.id));
+        }
+
+        // Put in place of a file that is being checked, a link is refused there too.
+        f.write("swapped.m4a", wav(1.0), local(2024, 3, 1, 10, 20, 30));
+        auto swapping = f.watcher.poll();
+        QTRY_VERIFY(test::requestedPauses(f.clock, CaptureGuards::kRecheckPause) > 0);
+        QVERIFY(QFile::remove(f.folderPath + "/swapped.m4a"));
+        QVERIFY(QFile::link(f.home.path() + "/private.txt", f.folderPath + "/swapped.m4a"));
+        std::optional<QList<FolderWatcher::NewCapture>> found;
+        auto done = std::move(swapping).then([&](QList<FolderWatcher::NewCapture> result) { found = std::move(result); });
+        QTRY_VERIFY((f.clock.advance(CaptureGuards::kRecheckPause), found.has_value()));
+        QVERIFY(found->isEmpty());
+        QVERIFY(!f.store.hasSeen("swapped.m4a", f.folder.id));
+    }
+
     // Names the file system holds as bytes that are not UTF-8 are captured under those bytes, each
     // under a ledger key of its own that survives a restart.
     void namesThatAreNotUtf8AreCapturedEachUnderItsOwnKey()

@@ -404,7 +404,7 @@ private slots:
         QCOMPARE(QDir(f.inbox().audioFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(f.logText().count(QStringLiteral("copyAudio failed for ")), 1);
         QVERIFY(!f.ledger->hasSeen(QStringLiteral("memo.m4a"), folderId));
-        QVERIFY(f.ledger->oddFiles().waits(folderId, QStringLiteral("memo.m4a"), FileSystem::local().stat(path)));
+        QVERIFY(f.ledger->oddFiles().waits(folderId, QStringLiteral("memo.m4a"), FileSystem::local().linkStat(path)));
     }
 
     // A name that is not UTF-8 still names its file on every step: copied byte for byte, and

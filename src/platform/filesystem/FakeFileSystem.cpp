@@ -60,13 +60,17 @@ std::expected<QList<FolderEntry>, ListingError> FakeFileSystem::listFolder(const
     return m_local.listFolder(path);
 }
 
-std::optional<FileStat> FakeFileSystem::stat(const QString& path)
+std::optional<FileStat> FakeFileSystem::stat(const QString& path) { return faultedStat(path, true); }
+
+std::optional<FileStat> FakeFileSystem::linkStat(const QString& path) { return faultedStat(path, false); }
+
+std::optional<FileStat> FakeFileSystem::faultedStat(const QString& path, bool followLinks)
 {
     QMutexLocker locker(&m_lock);
     const int count = ++m_stats[path];
     if (m_failedStats.contains(path) || (count > 1 && m_lostAfterFirst.contains(path)))
         return std::nullopt;
-    std::optional<FileStat> info = m_local.stat(path);
+    std::optional<FileStat> info = followLinks ? m_local.stat(path) : m_local.linkStat(path);
     if (auto script = m_sizeScripts.find(path); info && script != m_sizeScripts.end() && !script->isEmpty()) {
         info->size = script->size() > 1 ? script->takeFirst() : script->first();
     }

@@ -26,10 +26,13 @@ public:
 
     std::expected<QList<FolderEntry>, ListingError> listFolder(const QString& path) override;
     std::optional<FileStat> stat(const QString& path) override;
+    std::optional<FileStat> linkStat(const QString& path) override;
     bool exists(const QString& path) override;
     int readError(const QString& path) override;
 
 private:
+    std::optional<FileStat> faultedStat(const QString& path, bool followLinks);
+
     LocalFileSystem m_local;
     mutable QMutex m_lock;  // guards every field below
     QHash<QString, int> m_deniedListings;

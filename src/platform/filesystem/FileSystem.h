@@ -31,7 +31,8 @@ struct FileStat {
     qint64 size = 0;
     QDateTime modified;
     bool isDirectory = false;
-    bool isRegular = true;  // false for folders, FIFOs, sockets and devices
+    bool isRegular = true;  // false for folders, FIFOs, sockets, devices and (from linkStat) links
+    bool isSymbolicLink = false;  // only linkStat answers for a link itself
     quint64 device = 0;
     quint64 inode = 0;
     // What tells a file still being written from one at rest.
@@ -48,6 +49,8 @@ public:
     virtual std::expected<QList<FolderEntry>, ListingError> listFolder(const QString& path) = 0;
     // Follows symbolic links; nothing when the item cannot be reached.
     virtual std::optional<FileStat> stat(const QString& path) = 0;
+    // As stat(), but a symbolic link answers for itself: what a watched file is, not where it leads.
+    virtual std::optional<FileStat> linkStat(const QString& path) = 0;
     virtual bool exists(const QString& path) = 0;
     // 0 when the file opens for reading (a symbolic link is not followed, a FIFO not waited on),
     // else the errno of the refusal.

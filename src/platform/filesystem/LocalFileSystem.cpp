@@ -52,15 +52,36 @@ std::expected<QList<FolderEntry>, ListingError> LocalFileSystem::listFolder(cons
     return entries;
 }
 
+namespace {
+FileStat fileStat(const struct stat& info)
+{
+    const qint64 milliseconds = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
+    FileStat answer;
+    answer.size = qint64(info.st_size);
+    answer.modified = QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC);
+    answer.isDirectory = S_ISDIR(info.st_mode);
+    answer.isRegular = S_ISREG(info.st_mode);
+    answer.isSymbolicLink = S_ISLNK(info.st_mode);
+    answer.device = quint64(info.st_dev);
+    answer.inode = quint64(info.st_ino);
+    return answer;
+}
+}  // namespace
+
 std::optional<FileStat> LocalFileSystem::stat(const QString& path)
 {
     struct stat info {};
     if (::stat(FileNames::native(path).constData(), &info) != 0)
         return std::nullopt;
-    const qint64 milliseconds = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
-    return FileStat{qint64(info.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC), S_ISDIR(info.st_mode),
-                    S_ISREG(info.st_mode),          quint64(info.st_dev),
-                    quint64(info.st_ino)};
+    return fileStat(info);
+}
+
+std::optional<FileStat> LocalFileSystem::linkStat(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(FileNames::native(path).constData(), &info) != 0)
+        return std::nullopt;
+    return fileStat(info);
 }
 
 bool LocalFileSystem::exists(const QString& path)
