@@ -126,6 +126,8 @@ struct Fixture {
 
 }  // namespace
 
+Q_DECLARE_METATYPE(std::optional<int>)
+
 class TestBackfillSync : public QObject {
     Q_OBJECT
 
@@ -319,8 +321,6 @@ private slots:
         QVERIFY(logText().contains("[harkwell] BackfillSync: failed cache_key=a err="));
     }
 };
-
-Q_DECLARE_METATYPE(std::optional<int>)
 
 QTEST_GUILESS_MAIN(TestBackfillSync)
 #include "tst_backfill_sync.moc"

@@ -54,7 +54,6 @@ QJsonObject entry(const QString& key, const QString& fileName, const QString& st
     return {{"cache_key", key}, {"original_filename", fileName}, {"status", status}, {"is_deleted", deleted}};
 }
 
-
 // Peak resident memory of this process so far, in bytes.
 qint64 residentBytes()
 {
@@ -166,6 +165,9 @@ private:
 };
 
 }  // namespace
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(QList<harkwell::test::FakeReply>)
 
 class MirelonClientTest : public QObject {
     Q_OBJECT
@@ -836,9 +838,6 @@ private slots:
         QCOMPARE(QCoro::waitFor(client.cacheKey("t", 12s)), std::nullopt);
     }
 };
-
-Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(QList<harkwell::test::FakeReply>)
 
 QTEST_GUILESS_MAIN(MirelonClientTest)
 #include "tst_mirelon_client.moc"
