@@ -663,12 +663,15 @@ private slots:
         QCOMPARE(f.note(kId)->mirelonJobStatus, QStringLiteral("queued"));
     }
 
+    // Resuming needs uploads on and a paired computer. The wait covers the queued start, the listing
+    // of the inbox on a worker and the task taking that listing up: with both, it sees the resume begin.
     void resumeNeedsUploadsOnAndAPairedComputer_data()
     {
         QTest::addColumn<bool>("uploads");
         QTest::addColumn<bool>("paired");
         QTest::newRow("not paired") << true << false;
         QTest::newRow("uploads off") << false << true;
+        QTest::newRow("both") << true << true;
     }
 
     void resumeNeedsUploadsOnAndAPairedComputer()
@@ -677,12 +680,20 @@ private slots:
         QFETCH(bool, paired);
         PipelineFixture f(uploads);
         f.isPaired(paired);
-        f.placeNote(PipelineFixture::noteFor(QStringLiteral("260304-080000"), QStringLiteral("upload_failed")));
+        const QString id = QStringLiteral("260304-080000");
+        f.placeNote(PipelineFixture::noteFor(id, QStringLiteral("upload_failed")));
         f.pipeline->resumeUnfinished();
         QCoreApplication::processEvents();
+        QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-        QVERIFY(f.service.requests().isEmpty());
-        QVERIFY(!f.logText().contains(QStringLiteral("resuming")));
+        const bool resumes = uploads && paired;
+        QCOMPARE(f.logText().contains(QStringLiteral("capture pipeline: resuming 1 unfinished capture(s)")), resumes);
+        if (!resumes) {
+            QVERIFY(f.service.requests().isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.eventNames(), QStringList{QStringLiteral("transcriptReady")}, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.pipeline->isClaimed(id), 10000);
     }
 };
 
