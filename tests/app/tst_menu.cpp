@@ -64,6 +64,9 @@ CapturesSection::Inputs quiet()
 
 }  // namespace
 
+Q_DECLARE_METATYPE(harkwell::CapturesSection::Inputs)
+Q_DECLARE_METATYPE(harkwell::RecordingMenuSection::Inputs)
+
 class MenuTest : public QObject {
     Q_OBJECT
 private slots:
@@ -364,9 +367,6 @@ private slots:
                  QString("Checked 14:05 \u00b7 last new Feb 27 08:00"));
     }
 };
-
-Q_DECLARE_METATYPE(harkwell::CapturesSection::Inputs)
-Q_DECLARE_METATYPE(harkwell::RecordingMenuSection::Inputs)
 
 QTEST_MAIN(MenuTest)
 #include "tst_menu.moc"

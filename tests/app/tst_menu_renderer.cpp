@@ -80,6 +80,8 @@ double visibleShare(const QImage& icon, const QColor& panel, double ratio)
 
 }  // namespace
 
+Q_DECLARE_METATYPE(MenuBarLabel::Content)
+
 class MenuRendererTest : public QObject {
     Q_OBJECT
 private slots:
@@ -264,8 +266,6 @@ private slots:
         QCOMPARE(MenuBarLabel::badgeText("1234"), QString("999+"));
     }
 };
-
-Q_DECLARE_METATYPE(MenuBarLabel::Content)
 
 QTEST_MAIN(MenuRendererTest)
 #include "tst_menu_renderer.moc"

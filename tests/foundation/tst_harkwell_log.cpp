@@ -3,8 +3,10 @@
 
 #include "foundation/HarkwellLog.h"
 #include "platform/paths/Paths.h"
+#include "support/LocalZone.h"
 #include "support/TempHome.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -36,6 +38,35 @@ private slots:
             R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d) \[harkwell\] capture: one\n)"
             R"(\S+ \[harkwell\] capture: two\n$)");
         QVERIFY2(record.match(text).hasMatch(), qPrintable(text));
+    }
+
+    // The stamp is the wall clock of the process's zone with that zone's offset, "Z" for UTC.
+    void theStampIsLocalTimeWithItsOffset_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("offset");
+        QTest::newRow("UTC") << QByteArray("UTC") << "Z";
+        QTest::newRow("half an hour east") << QByteArray("Asia/Kolkata") << "+05:30";
+        QTest::newRow("west") << QByteArray("Etc/GMT+4") << "-04:00";
+    }
+    void theStampIsLocalTimeWithItsOffset()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, offset);
+        test::TempHome home;
+        test::LocalZone local(zone);
+        const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+        HarkwellLog::write("[harkwell] capture: one");
+        HarkwellLog::waitUntilWritten();
+        const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(1);
+        const QString text = QString::fromUtf8(readAll(Paths::logFile()));
+        static const QRegularExpression record(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)(Z|[+-]\d\d:\d\d) \[harkwell\] capture: one\n$)");
+        const QRegularExpressionMatch match = record.match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(text));
+        QCOMPARE(match.captured(2), offset);
+        // The clock part is the zone's own wall clock: read with its offset, it is the moment written.
+        const QDateTime stamped = QDateTime::fromString(match.captured(1) + match.captured(2), Qt::ISODate);
+        QVERIFY2(stamped >= before && stamped <= after, qPrintable(text));
     }
 
     // A service's error text or a file name can hold anything; none of it may start a record of its

@@ -11,6 +11,7 @@
 #include "service/Keychain.h"
 #include "support/FakeMirelonService.h"
 #include "support/Fifo.h"
+#include "support/LocalZone.h"
 #include "support/LogFile.h"
 #include "support/TempHome.h"
 
@@ -28,7 +29,7 @@ using Progress = BackfillSync::Progress;
 
 namespace {
 
-constexpr double kMonday = 1'772'611'200;  // 2026-03-04 08:00:00 UTC
+constexpr double kMonday = 1'772'611'200;  // 2026-03-04 08:00:00 UTC, 13:30:00 in the fixture's zone
 
 using test::logText;
 
@@ -53,8 +54,6 @@ QByteArray detailBody(const QString& key, const QJsonObject& result)
     return QJsonDocument(QJsonObject{{"success", true}, {"cache_key", key}, {"result", result}}).toJson(QJsonDocument::Compact);
 }
 
-QString idAt(double seconds) { return recordingCanonicalId(QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::UTC)); }
-
 QString describe(const Progress& p)
 {
     switch (p.kind) {
@@ -71,6 +70,9 @@ QString describe(const Progress& p)
 }
 
 struct Fixture {
+    // Note ids are local times: a zone half an hour off UTC shows whether the service's UTC times
+    // are turned into local ones.
+    LocalZone zone{"Asia/Kolkata"};
     TempHome home;
     FakeSecretStore secrets;
     FakeClock clock{QDateTime(QDate(2026, 3, 5), QTime(10, 11, 12), Qt::UTC)};
@@ -126,6 +128,8 @@ struct Fixture {
 
 }  // namespace
 
+Q_DECLARE_METATYPE(std::optional<int>)
+
 class TestBackfillSync : public QObject {
     Q_OBJECT
 
@@ -165,10 +169,10 @@ private slots:
         QVERIFY(listings[0].query.queryItemValue("include_deleted") != "true");
         QVERIFY(logText().contains("[harkwell] BackfillSync: total_remote=7 already_local=2 to_fetch=5"));
 
-        // Named from the service's times; the same second twice gets "_2"; no time at all is now.
-        const QString monday = idAt(kMonday);
-        const QStringList expectedIds{monday, monday + "_2", idAt(kMonday + 60), idAt(kMonday + 120),
-                                      recordingCanonicalId(f.clock.now())};
+        // Named from the service's times in local time; the same second twice gets "_2"; no time at
+        // all is now (10:11:12 UTC).
+        const QString monday = "260304-133000";
+        const QStringList expectedIds{monday, monday + "_2", "260304-133100", "260304-133200", "260305-154112"};
         const QStringList keys{"k3", "k4", "k5", "k6", "k7"};
         for (int i = 0; i < keys.size(); ++i) {
             const auto note = f.note(expectedIds[i]);
@@ -190,7 +194,7 @@ private slots:
         QCOMPARE(standup.title, "Standup");
         QCOMPARE(standup.targetSkill, "/transcript");
         QCOMPARE(standup.tags, QStringList({"voice-memo", "harkwell-backfill"}));
-        QCOMPARE(f.note(idAt(kMonday + 60))->title, std::nullopt);
+        QCOMPARE(f.note("260304-133100")->title, std::nullopt);
         QVERIFY(!QFileInfo::exists(f.inbox() + "/.audio/" + monday + ".m4a"));  // no audio is written
     }
 
@@ -246,8 +250,8 @@ private slots:
         f.run();
 
         QCOMPARE(f.reports.last(), "finished synced=1 skipped=0 failed=0");
-        QCOMPARE(f.body(idAt(kMonday)), body);
-        QCOMPARE(f.note(idAt(kMonday))->audioDurationSec, duration);
+        QCOMPARE(f.body("260304-133000"), body);
+        QCOMPARE(f.note("260304-133000")->audioDurationSec, duration);
     }
 
     void cancelling_data()
@@ -319,8 +323,6 @@ private slots:
         QVERIFY(logText().contains("[harkwell] BackfillSync: failed cache_key=a err="));
     }
 };
-
-Q_DECLARE_METATYPE(std::optional<int>)
 
 QTEST_GUILESS_MAIN(TestBackfillSync)
 #include "tst_backfill_sync.moc"

@@ -762,12 +762,114 @@ private slots:
         QCOMPARE(f.note(kId)->mirelonJobStatus, QStringLiteral("queued"));
     }
 
+    // A file whose note already has its transcript, or whose id another task holds for it, is not
+    // taken again: nothing is copied or sent, and it stays recorded as seen under that id.
+    void handleSkipsWhatIsDoneOrAlreadyHeld_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("has its transcript") << "done" << "260304-090000 already has its transcript; skipping";
+        QTest::newRow("the same file on its way") << "same file" << "260304-090000 is already being handled; skipping";
+        QTest::newRow("held by a resumed poll") << "resumed poll" << "260304-090000 is already being handled; skipping";
+    }
+    void handleSkipsWhatIsDoneOrAlreadyHeld()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(QString, logLine);
+        PipelineFixture f;
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        const FolderWatcher::NewCapture capture = f.capture(QStringLiteral("memo.m4a"), kId);
+        std::optional<QCoro::Task<>> holder;
+        if (scenario == QLatin1String("done")) {
+            f.placeNote(PipelineFixture::noteFor(kId, QStringLiteral("done"), QStringLiteral("key-done")), "memo");
+        } else if (scenario == QLatin1String("same file")) {
+            // The first task holds the id while its upload waits for an answer.
+            f.service.setInterference([](const RecordedRequest& request) {
+                FakeInterference late;
+                if (request.method == "POST")
+                    late.extraDelayMs = 3000;
+                return late;
+            });
+            holder = f.pipeline->handle(capture);
+            QTRY_COMPARE_WITH_TIMEOUT(f.service.requests("POST", QStringLiteral("sources")).size(), 1, 10000);
+        } else {
+            // A poll resumed from the note holds the id while its first status answer is on its way.
+            f.placeNote(PipelineFixture::noteFor(kId, QStringLiteral("queued"), QStringLiteral("key-stored")), "memo");
+            FakeSource stored;
+            stored.cacheKey = QStringLiteral("key-stored");
+            stored.statusSequence = {QStringLiteral("completed")};
+            f.service.addSource(stored);
+            f.service.setInterference([](const RecordedRequest& request) {
+                FakeInterference late;
+                if (request.path.endsWith(QLatin1String("/status")))
+                    late.extraDelayMs = 3000;
+                return late;
+            });
+            QCoro::waitFor(f.pipeline->resumeWork());
+            QVERIFY(f.pipeline->isClaimed(kId));
+        }
+
+        QCoro::waitFor(f.pipeline->handle(capture));
+        QVERIFY2(f.logText().contains(QStringLiteral("[harkwell] capture pipeline: ") + logLine), qPrintable(f.logText()));
+        QVERIFY(!f.logText().contains(QStringLiteral("released in the seen ledger")));
+        QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), scenario == QLatin1String("same file") ? 1 : 0);
+        QCOMPARE(inboxNotes(f), QStringList{kId + QStringLiteral(".md")});
+        QCOMPARE(f.ledger->snapshot().seenByFolder.value(QString::fromLatin1(PipelineFixture::kFolderId)).value(QStringLiteral("memo.m4a")).canonicalId, kId);
+        if (scenario == QLatin1String("done")) {
+            QCOMPARE(f.note(kId)->mirelonJobStatus, QStringLiteral("done"));
+            QCOMPARE(f.note(kId)->externalId, QStringLiteral("key-done"));
+            QVERIFY(f.service.requests().isEmpty());
+            return;
+        }
+        // The holder carries the capture to its transcript.
+        if (holder)
+            QCoro::waitFor(*holder);
+        QTRY_COMPARE_WITH_TIMEOUT(f.note(kId)->mirelonJobStatus, QStringLiteral("done"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.pipeline->isClaimed(kId), 10000);
+    }
+
+    // A note deleted while its capture is polled comes back with the transcript, from a fresh
+    // record created at the time of that write.
+    void aNoteDeletedWhilePollingIsWrittenAgain()
+    {
+        PipelineFixture f;
+        f.service.script("GET", QStringLiteral("sources/*/status"),
+                         {{200, statusAnswer(QStringLiteral("processing"))}, {200, statusAnswer(QStringLiteral("done"))}}, true);
+        QDateTime fetchedAt;
+        QObject listening;
+        connect(&f.service, &FakeMirelonService::requestArrived, &listening, [&](const RecordedRequest& request) {
+            if (request.path.endsWith(QLatin1String("/status")))
+                QFile::remove(*f.inbox().notePath(kId));
+            else if (request.method == "GET" && request.path == QLatin1String("sources/key-1"))
+                fetchedAt = f.clock.now();
+        });
+        f.dropFile(QStringLiteral("memo.m4a"), "memo");
+        const FolderWatcher::NewCapture capture = f.capture(QStringLiteral("memo.m4a"), kId);
+        QCoro::waitFor(f.pipeline->handle(capture));
+
+        QCOMPARE(f.eventNames(), (QStringList{QStringLiteral("sent"), QStringLiteral("transcriptReady")}));
+        const std::optional<InboxFrontmatter> note = f.note(kId);
+        QVERIFY(note);
+        QCOMPARE(f.body(kId), QStringLiteral("Transcript text."));
+        QCOMPARE(note->mirelonJobStatus, QStringLiteral("done"));
+        QCOMPARE(note->externalId, QStringLiteral("key-1"));
+        QVERIFY(fetchedAt.isValid() && fetchedAt > capture.timestamp);
+        QCOMPARE(note->created.toSecsSinceEpoch(), fetchedAt.toSecsSinceEpoch());
+        // What the fresh record holds, not what the stub held (a watched folder's capture).
+        QCOMPARE(note->sourceOrigin, QStringLiteral("voice_memo"));
+        QCOMPARE(note->classification, QStringLiteral("voice_memo"));
+        QCOMPARE(note->audioPath, QStringLiteral("_inbox/.audio/") + kId + QStringLiteral(".m4a"));
+    }
+
+    // Resuming needs uploads on and a paired computer. The wait covers the queued start, the listing
+    // of the inbox on a worker and the task taking that listing up: with both, it sees the resume begin.
     void resumeNeedsUploadsOnAndAPairedComputer_data()
     {
         QTest::addColumn<bool>("uploads");
         QTest::addColumn<bool>("paired");
         QTest::newRow("not paired") << true << false;
         QTest::newRow("uploads off") << false << true;
+        QTest::newRow("both") << true << true;
     }
 
     void resumeNeedsUploadsOnAndAPairedComputer()
@@ -776,12 +878,20 @@ private slots:
         QFETCH(bool, paired);
         PipelineFixture f(uploads);
         f.isPaired(paired);
-        f.placeNote(PipelineFixture::noteFor(QStringLiteral("260304-080000"), QStringLiteral("upload_failed")));
+        const QString id = QStringLiteral("260304-080000");
+        f.placeNote(PipelineFixture::noteFor(id, QStringLiteral("upload_failed")));
         f.pipeline->resumeUnfinished();
         QCoreApplication::processEvents();
+        QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-        QVERIFY(f.service.requests().isEmpty());
-        QVERIFY(!f.logText().contains(QStringLiteral("resuming")));
+        const bool resumes = uploads && paired;
+        QCOMPARE(f.logText().contains(QStringLiteral("capture pipeline: resuming 1 unfinished capture(s)")), resumes);
+        if (!resumes) {
+            QVERIFY(f.service.requests().isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.eventNames(), QStringList{QStringLiteral("transcriptReady")}, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.pipeline->isClaimed(id), 10000);
     }
 };
 

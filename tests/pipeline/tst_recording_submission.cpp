@@ -142,6 +142,9 @@ QList<std::optional<QString>> ids(const QStringList& texts)
 
 }  // namespace
 
+Q_DECLARE_METATYPE(std::optional<bool>)
+Q_DECLARE_METATYPE(harkwell::RecordingSubmitOutcome::Upload)
+
 class TestRecordingSubmission : public QObject {
     Q_OBJECT
 
@@ -479,9 +482,6 @@ private slots:
         QVERIFY(logText().contains(QStringLiteral("[harkwell] recorder: cannot create the inbox for %1: ").arg(kId)));
     }
 };
-
-Q_DECLARE_METATYPE(std::optional<bool>)
-Q_DECLARE_METATYPE(harkwell::RecordingSubmitOutcome::Upload)
 
 QTEST_GUILESS_MAIN(TestRecordingSubmission)
 #include "tst_recording_submission.moc"

@@ -31,11 +31,13 @@ namespace harkwell::test {
 struct FailingDisk {
     static constexpr char kError[] = "No space left on device";
     std::atomic<bool> writesFail{false};  // read on the writer thread
+    std::atomic<qint64> framesWritten{0};  // by the writer thread, so far
+    std::atomic<int> failedWrites{0};
     bool opensFail = false;
 
     class File final : public SegmentFile {
     public:
-        File(std::unique_ptr<SegmentFile> real, const FailingDisk& disk)
+        File(std::unique_ptr<SegmentFile> real, FailingDisk& disk)
             : SegmentFile(real->path())
             , m_real(std::move(real))
             , m_disk(disk)
@@ -43,14 +45,19 @@ struct FailingDisk {
         }
         std::expected<void, QString> write(const float* interleaved, qint64 frames) override
         {
-            if (m_disk.writesFail.load())
+            if (m_disk.writesFail.load()) {
+                ++m_disk.failedWrites;
                 return std::unexpected(QString::fromLatin1(kError));
-            return m_real->write(interleaved, frames);
+            }
+            auto written = m_real->write(interleaved, frames);
+            if (written)
+                m_disk.framesWritten += frames;
+            return written;
         }
 
     private:
         std::unique_ptr<SegmentFile> m_real;
-        const FailingDisk& m_disk;
+        FailingDisk& m_disk;
     };
 
     SegmentFileFactory factory()

@@ -322,8 +322,14 @@ private slots:
             f.segmentDisk.opensFail = true;
             f.session->resume();
         } else {
+            // The writer drains the audio on its own thread: the 2 s played are on disk before the
+            // disk fails (all but the tail the canceller's delay line still holds).
+            QTRY_VERIFY_WITH_TIMEOUT(f.segmentDisk.framesWritten.load() >= 2 * 48000 - 4800, 10000);
             f.segmentDisk.writesFail = true;
-            f.play(1.5);
+            f.play(0.5);
+            // The session's next check, a second on, finds the failed write.
+            QTRY_VERIFY_WITH_TIMEOUT(f.segmentDisk.failedWrites.load() > 0, 10000);
+            f.wait(1.0);
         }
 
         QTRY_COMPARE_WITH_TIMEOUT(f.session->state().kind, Kind::Idle, 20000);

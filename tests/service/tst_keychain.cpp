@@ -25,6 +25,8 @@ namespace {
 const QString kAccount = QString::fromLatin1(Keychain::kDeviceTokenAccount);
 }
 
+Q_DECLARE_METATYPE(std::optional<QString>)
+
 class KeychainTest : public QObject {
     Q_OBJECT
 
@@ -237,8 +239,6 @@ private slots:
         QVERIFY(QFile::exists(Paths::secretsFile()));
     }
 };
-
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 QTEST_GUILESS_MAIN(KeychainTest)
 #include "tst_keychain.moc"

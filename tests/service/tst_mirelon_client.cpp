@@ -54,7 +54,6 @@ QJsonObject entry(const QString& key, const QString& fileName, const QString& st
     return {{"cache_key", key}, {"original_filename", fileName}, {"status", status}, {"is_deleted", deleted}};
 }
 
-
 // Peak resident memory of this process so far, in bytes.
 qint64 residentBytes()
 {
@@ -166,6 +165,9 @@ private:
 };
 
 }  // namespace
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(QList<harkwell::test::FakeReply>)
 
 class MirelonClientTest : public QObject {
     Q_OBJECT
@@ -559,6 +561,87 @@ private slots:
         upload("next", audioFile("b.m4a"));
     }
 
+    // What each kind of request is held to by default: a minute without a byte moving, and as a
+    // whole two minutes for the service's answers, ten for a source with its transcript, and for
+    // an upload a quarter of an hour idle plus its file's time at 128 KiB/s.
+    void theDefaultLimits()
+    {
+        const MirelonClient::Limits limits;
+        using std::chrono::milliseconds;
+        QCOMPARE(limits.json.idle, milliseconds(60'000));
+        QCOMPARE(limits.json.total, milliseconds(120'000));
+        QCOMPARE(limits.page.idle, milliseconds(60'000));
+        QCOMPARE(limits.page.total, milliseconds(120'000));
+        QCOMPARE(limits.transcript.idle, milliseconds(60'000));
+        QCOMPARE(limits.transcript.total, milliseconds(600'000));
+        const HttpLimits empty = m_client->uploadLimits(0);
+        QCOMPARE(empty.idle, milliseconds(900'000));
+        QCOMPARE(empty.total, milliseconds(900'000));
+        const HttpLimits hundredSeconds = m_client->uploadLimits(100 * 128 * 1024);
+        QCOMPARE(hundredSeconds.idle, milliseconds(900'000));
+        QCOMPARE(hundredSeconds.total, milliseconds(1'000'000));
+        QCOMPARE(m_client->uploadLimits(MirelonClient::kMaxUploadBytes).total, milliseconds(900'000 + 16'384'000));
+    }
+
+    // Each kind of request keeps to its own limits, the others left at their minutes: a service
+    // that goes silent meets the idle limit, one that feeds its answer a byte at a time the whole
+    // one; an upload's whole limit counts its file's time on top of the idle one.
+    void eachRequestKeepsToItsOwnLimits_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<bool>("silent");  // else drip-fed
+        for (const char* which : {"status", "source", "list", "upload"}) {
+            QTest::newRow(qPrintable(QString("%1, silent").arg(which))) << which << true;
+            QTest::newRow(qPrintable(QString("%1, drip-fed").arg(which))) << which << false;
+        }
+    }
+    void eachRequestKeepsToItsOwnLimits()
+    {
+        QFETCH(QString, which);
+        QFETCH(bool, silent);
+        using namespace std::chrono_literals;
+        const HttpLimits tight{MirelonClient::kMaxTranscriptAnswerBytes, 1000ms, 3000ms};
+        MirelonClient::Limits limits;
+        if (which == "status")
+            limits.json = tight;
+        else if (which == "source")
+            limits.transcript = tight;
+        else if (which == "list")
+            limits.page = tight;
+        else
+            limits.uploadIdle = tight.idle;
+        // 1000 bytes at 500 bytes/s: 2 s on top of the idle one.
+        limits.uploadBytesPerSecond = 500;
+        m_client->setLimits(limits);
+
+        FakeReply reply{200, QByteArray(200, ' ') + "{}"};
+        if (silent)
+            reply.delayMs = 6000;
+        else
+            reply.dripMs = 25;  // 5 s for the whole answer
+        const QString route = which == "status" ? "sources/k1/status" : which == "source" ? "sources/k1" : "sources";
+        m_service->script(which == "upload" ? "POST" : "GET", route, {reply});
+
+        QElapsedTimer clock;
+        clock.start();
+        std::optional<ClientError> error;
+        auto take = [&](const auto& result) {
+            if (!result)
+                error = result.error();
+        };
+        if (which == "status")
+            take(QCoro::waitFor(m_client->status("k1")));
+        else if (which == "source")
+            take(QCoro::waitFor(m_client->source("k1")));
+        else if (which == "list")
+            take(QCoro::waitFor(m_client->listAllSources(false)));
+        else
+            take(QCoro::waitFor(m_client->uploadAudio(QUrl::fromLocalFile(audioFile("a.m4a", QByteArray(1000, 'a'))), "x", {}, {}, {})));
+        QVERIFY2(error, qPrintable(QString("no limit ended it after %1 ms").arg(clock.elapsed())));
+        QCOMPARE(error->text(), silent ? QString("The request timed out.") : HttpExchange::tookTooLong(3000ms));
+        QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
     // Past the size limit an audio file is not sent at all, and the gate stays free.
     void aFileOverTheSizeLimitIsNotSent()
     {
@@ -836,9 +919,6 @@ private slots:
         QCOMPARE(QCoro::waitFor(client.cacheKey("t", 12s)), std::nullopt);
     }
 };
-
-Q_DECLARE_METATYPE(std::optional<QString>)
-Q_DECLARE_METATYPE(QList<harkwell::test::FakeReply>)
 
 QTEST_GUILESS_MAIN(MirelonClientTest)
 #include "tst_mirelon_client.moc"

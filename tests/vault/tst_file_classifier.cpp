@@ -74,7 +74,7 @@ void FileClassifierTest::classifies()
     const auto result = FileClassifier::classify(filename, relativePath);
     QCOMPARE(result.filenameDate.has_value(), date.isValid());
     if (date.isValid())
-        QCOMPARE(result.filenameDate->date(), date);
+        QCOMPARE(*result.filenameDate, date.startOfDay());  // the day at 00:00 local time
     QCOMPARE(orNone(result.domain), domain);
     QCOMPARE(orNone(result.fileType), type);
 }
