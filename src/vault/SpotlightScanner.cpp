@@ -92,7 +92,7 @@ public:
         // A path that is no valid UTF-8 keeps its bytes in the URL's escapes.
         entry.fullPath = m_rootValid && FileNames::isValidUtf8(file.relative)
                              ? FileLocation(m_rootText, entry.relativePath)
-                             : FileLocation(FileNames::fileUrl(m_rootBytes + '/' + file.relative));
+                             : FileLocation(FileNames::fileUrl(m_rootBytes + '/' + file.relative.toByteArray()));
         entry.source = m_source;
         const auto classification = FileClassifier::classify(entry.filename, entry.relativePath, m_days);
         entry.filenameDate = classification.filenameDate;

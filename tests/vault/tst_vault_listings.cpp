@@ -126,7 +126,7 @@ void VaultListingsTest::walkKeepsTheListingRules()
     QCOMPARE(relativePaths(*walked), (QStringList{"a.md", "folder.md/d.md", "sub/c.md"}));
 
     const WalkedFile& first = walked->files.front();
-    QCOMPARE(first.relative, QByteArray("a.md"));
+    QCOMPARE(first.relative.toByteArray(), QByteArray("a.md"));
     QCOMPARE(first.modified().toSecsSinceEpoch(), recent.toSecsSinceEpoch());
 }
 

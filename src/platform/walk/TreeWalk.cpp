@@ -191,7 +191,7 @@ struct FolderId {
 struct PendingFile {
     WalkedFile file;
     WalkMemory::Child* child = nullptr;  // the memory's record of the file, when there is a memory
-    qsizetype nameAt = 0;                // where the name begins in file.relative
+    qsizetype nameAt = 0;                // where the name begins in file.relative (followed by a NUL)
     bool ask = false;                    // its times are still to be asked of the disk
     bool fresh = false;                  // its times come from the disk, asked by this walk
     bool asked = false;                  // by statx on its own
@@ -206,7 +206,61 @@ struct PendingFile {
 // Files of one folder that follow each other in the walk's order, with the folder they are in.
 struct Batch {
     std::shared_ptr<FolderFd> folder;  // while some of its files still wait for their times
-    std::vector<PendingFile> files;
+    PendingFile* files = nullptr;
+    size_t count = 0;
+};
+
+// Items kept in blocks of `N` that never move, so that a growing list hands out lasting pointers
+// and takes a few large blocks rather than one small block per item.
+template <typename T, size_t N>
+class Blocks {
+public:
+    bool full() const { return m_used == N; }
+    T& add()
+    {
+        if (m_blocks.empty() || m_used == N) {
+            m_blocks.push_back(std::make_unique<T[]>(N));
+            m_used = 0;
+        }
+        return m_blocks.back()[m_used++];
+    }
+    template <typename Visit>
+    void forEach(Visit visit)
+    {
+        for (size_t block = 0; block < m_blocks.size(); ++block)
+            for (size_t index = 0, end = block + 1 == m_blocks.size() ? m_used : N; index < end; ++index)
+                if (!visit(m_blocks[block][index]))
+                    return;
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> m_blocks;
+    size_t m_used = N;
+};
+
+// Paths one after another, each followed by a NUL, in blocks that never move.
+class PathStore {
+public:
+    // Room for `size` bytes and a NUL.
+    char* reserve(size_t size)
+    {
+        if (m_blocks.empty() || m_used + size + 1 > m_size) {
+            m_size = std::max(kBlockSize, size + 1);
+            m_blocks.push_back(std::make_unique<char[]>(m_size));
+            m_used = 0;
+        }
+        char* at = m_blocks.back().get() + m_used;
+        m_used += size + 1;
+        at[size] = '\0';
+        return at;
+    }
+    std::vector<std::unique_ptr<char[]>> take() { return std::move(m_blocks); }
+
+private:
+    static constexpr size_t kBlockSize = 512 * 1024;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_used = 0;
+    size_t m_size = 0;
 };
 
 void askTimes(int fd, PendingFile& pending)
@@ -214,7 +268,7 @@ void askTimes(int fd, PendingFile& pending)
     struct statx info {};
     // Only the times and the type: no other field is worked out, nor a network mount asked afresh.
     pending.found = fd >= 0
-                    && ::statx(fd, pending.file.relative.constData() + pending.nameAt,
+                    && ::statx(fd, pending.file.relative.data() + pending.nameAt,
                                AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
                                STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) == 0
                     && S_ISREG(info.stx_mode);
@@ -230,9 +284,9 @@ void askTimes(int fd, PendingFile& pending)
 void askTimes(Batch& batch)
 {
     const int fd = batch.folder ? batch.folder->fd : -1;
-    for (PendingFile& pending : batch.files)
-        if (pending.ask)
-            askTimes(fd, pending);
+    for (size_t index = 0; index < batch.count; ++index)
+        if (batch.files[index].ask)
+            askTimes(fd, batch.files[index]);
     batch.folder.reset();
 }
 
@@ -422,12 +476,13 @@ public:
     WalkResult take()
     {
         m_askers.finish();
-        for (const std::unique_ptr<Batch>& batch : m_batches)
-            for (PendingFile& pending : batch->files) {
-                if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
-                    return std::move(m_result);
-                list(pending);
-            }
+        m_pending.forEach([this](PendingFile& pending) {
+            if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
+                return false;
+            list(pending);
+            return true;
+        });
+        m_result.pathBlocks = m_paths.take();
         return std::move(m_result);
     }
 
@@ -480,20 +535,25 @@ private:
         if (child.type != DT_REG || !hasWantedExtension(name))
             return;
 
-        PendingFile pending;
+        // A batch's files lie in one block.
+        if (m_pending.full())
+            closeBatch();
+        PendingFile& pending = m_pending.add();
         if (m_memory) {
             pending.child = &child;
             pending.listedBefore = child.listedIn == m_previousWalk && child.listedAt >= 0 && child.statted;
             pending.modifiedBefore = child.modifiedMs;
             pending.bornBefore = child.bornMs;
         }
-        QByteArray& path = pending.file.relative;
-        path.reserve(relative.size() + 1 + name.size());
-        path.append(relative);
-        if (!relative.isEmpty())
-            path.append('/');
-        pending.nameAt = path.size();
-        path.append(name);
+        const qsizetype nameAt = relative.isEmpty() ? 0 : relative.size() + 1;
+        char* const path = m_paths.reserve(size_t(nameAt + name.size()));
+        if (nameAt > 0) {
+            std::memcpy(path, relative.constData(), size_t(relative.size()));
+            path[relative.size()] = '/';
+        }
+        std::memcpy(path + nameAt, name.data(), size_t(name.size()));
+        pending.nameAt = nameAt;
+        pending.file.relative = QByteArrayView(path, nameAt + name.size());
         if (statted) {
             pending.fresh = true;
             pending.found = S_ISREG(info.stx_mode);
@@ -506,12 +566,16 @@ private:
             pending.ask = true;
         }
 
-        Batch& batch = openBatch();
+        Batch& batch = openBatch(pending);
+        ++batch.count;
         if (pending.ask) {
             if (!batch.folder)
                 batch.folder = dir.handle();
-            if (!batch.folder)
+            if (!batch.folder) {
+                pending.ask = false;
+                pending.found = false;
                 return;
+            }
             if (!m_askers.running()) {
                 askTimes(batch.folder->fd, pending);
                 ++m_askedHere;
@@ -521,20 +585,19 @@ private:
                 m_batchAsks = true;
             }
         }
-        batch.files.push_back(std::move(pending));
         // A capped walk lists as it goes, so that it stops at its cap.
         if (m_rules.maxFiles) {
-            list(batch.files.back());
+            list(pending);
             if (qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
                 m_done = true;
         }
     }
 
-    Batch& openBatch()
+    Batch& openBatch(PendingFile& first)
     {
         if (!m_openBatch) {
-            m_batches.push_back(std::make_unique<Batch>());
-            m_openBatch = m_batches.back().get();
+            m_openBatch = &m_batches.add();
+            m_openBatch->files = &first;
             m_batchAsks = false;
         }
         return *m_openBatch;
@@ -625,7 +688,9 @@ private:
     std::vector<FolderId> m_prunedFolders;
     WalkResult m_result;
     bool m_done = false;
-    std::vector<std::unique_ptr<Batch>> m_batches;  // in the walk's order
+    Blocks<PendingFile, 4096> m_pending;  // in the walk's order
+    Blocks<Batch, 1024> m_batches;
+    PathStore m_paths;
     Batch* m_openBatch = nullptr;  // the batch the walk adds to, in the folder it is in
     bool m_batchAsks = false;      // the open batch has files whose times are to be asked aside
     int m_askedHere = 0;

@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -42,7 +43,8 @@ struct WalkRules {
 };
 
 struct WalkedFile {
-    QByteArray relative;  // below the root, the bytes the file system holds
+    // Below the root, the bytes the file system holds; they belong to the walk's result.
+    QByteArrayView relative;
     qint64 modifiedMs = 0;             // milliseconds since 1970 UTC
     std::optional<qint64> bornMs;      // absent where the file system keeps no birth time
     // With a memory: the file's index in the previous walk's files when it was listed there with
@@ -55,6 +57,9 @@ struct WalkedFile {
 
 struct WalkResult {
     std::vector<WalkedFile> files;
+    // The files' paths, one after another in a few large blocks: a walk of a large tree leaves
+    // no trail of small blocks behind between the ones its memory keeps.
+    std::vector<std::unique_ptr<char[]>> pathBlocks;
     bool stoppedAtDeadline = false;
     qsizetype foldersRead = 0;    // folders whose names were read from the disk
     qsizetype foldersReused = 0;  // folders whose names came from the memory
