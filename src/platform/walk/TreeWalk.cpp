@@ -98,9 +98,11 @@ bool readChildren(int fd, QByteArray& names, std::vector<WalkMemory::Child>& chi
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
             const size_t size = std::strlen(name);
+            if (size > NAME_MAX)
+                continue;  // no path can reach it
             WalkMemory::Child child;
             child.nameOffset = quint32(names.size());
-            child.nameSize = quint32(size);
+            child.nameSize = quint8(size);
             child.type = entry->type;
             children.push_back(child);
             names.append(name, qsizetype(size));
@@ -127,7 +129,7 @@ void carryOver(const WalkMemory::Folder& before, WalkMemory::Folder& after)
         if (before.name(*old) == name && old->type == child.type) {
             child.statted = old->statted;
             child.modifiedMs = old->modifiedMs;
-            child.bornMs = old->bornMs;
+            child.setBorn(old->born());
             child.listedIn = old->listedIn;
             child.listedAt = old->listedAt;
         }
@@ -543,7 +545,7 @@ private:
             pending.child = &child;
             pending.listedBefore = child.listedIn == m_previousWalk && child.listedAt >= 0 && child.statted;
             pending.modifiedBefore = child.modifiedMs;
-            pending.bornBefore = child.bornMs;
+            pending.bornBefore = child.born();
         }
         const qsizetype nameAt = relative.isEmpty() ? 0 : relative.size() + 1;
         char* const path = m_paths.reserve(size_t(nameAt + name.size()));
@@ -561,7 +563,7 @@ private:
             pending.file.bornMs = (info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt;
         } else if (trusted && child.statted) {
             pending.file.modifiedMs = child.modifiedMs;
-            pending.file.bornMs = child.bornMs;
+            pending.file.bornMs = child.born();
         } else {
             pending.ask = true;
         }
@@ -630,7 +632,7 @@ private:
         if (child && pending.fresh) {
             child->statted = true;
             child->modifiedMs = pending.file.modifiedMs;
-            child->bornMs = pending.file.bornMs;
+            child->setBorn(pending.file.bornMs);
         }
         if (m_sinceMs && pending.file.modifiedMs < *m_sinceMs)
             return;
@@ -638,7 +640,7 @@ private:
             if (pending.listedBefore && pending.modifiedBefore == pending.file.modifiedMs && pending.bornBefore == pending.file.bornMs)
                 pending.file.previous = child->listedAt;
             child->listedIn = m_thisWalk;
-            child->listedAt = qsizetype(m_result.files.size());
+            child->listedAt = qint32(m_result.files.size());
         }
         m_result.files.push_back(std::move(pending.file));
     }
