@@ -4,6 +4,7 @@
 #include "foundation/HarkwellLog.h"
 #include "platform/identity/Identity.h"
 #include "platform/instance/InstanceLock.h"
+#include "platform/memory/HeapRelease.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
 #include "platform/schemes/SchemeHandlers.h"
@@ -15,6 +16,7 @@
 int main(int argc, char* argv[])
 {
     using namespace harkwell;
+    HeapRelease::keepFewFreePages();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(identity::kApplicationName));
     QApplication::setApplicationVersion(QString::fromLatin1(identity::kVersion));

@@ -75,35 +75,57 @@ std::optional<QString> firstContained(const Table& table, const QString& text)
     return std::nullopt;
 }
 
-int number(const QString& text, qsizetype from, qsizetype count) { return text.mid(from, count).toInt(); }
+int number(const QString& text, qsizetype from, qsizetype count) { return QStringView(text).mid(from, count).toInt(); }
 
-std::optional<QDateTime> startOfDay(int year, int month, int day)
+std::optional<QDateTime> startOfDay(int year, int month, int day, FileClassifier::DayStarts& days)
 {
     const QDate date(year, month, day);
     if (!date.isValid())
         return std::nullopt;
-    // Held as an instant, so that lists of such dates sort without a time-zone lookup per comparison.
-    return date.startOfDay().toUTC();
+    return days.of(date);
 }
 
 }  // namespace
 
+QDateTime FileClassifier::DayStarts::of(const QDate& date)
+{
+    const auto known = m_starts.constFind(date.toJulianDay());
+    if (known != m_starts.cend())
+        return *known;
+    // Held as an instant, so that lists of such dates sort without a time-zone lookup per comparison.
+    const QDateTime start = date.startOfDay().toUTC();
+    m_starts.insert(date.toJulianDay(), start);
+    return start;
+}
+
 std::optional<QDateTime> FileClassifier::parseFilenameDate(const QString& filename)
+{
+    DayStarts days;
+    return parseFilenameDate(filename, days);
+}
+
+std::optional<QDateTime> FileClassifier::parseFilenameDate(const QString& filename, DayStarts& days)
 {
     // yyMMdd: a six-digit prefix is never read as the other form, even when it is no valid day.
     if (filename.size() >= 7 && isAsciiDigits(filename, 0, 6) && filename.at(6) == QLatin1Char('-'))
-        return startOfDay(2000 + number(filename, 0, 2), number(filename, 2, 2), number(filename, 4, 2));
+        return startOfDay(2000 + number(filename, 0, 2), number(filename, 2, 2), number(filename, 4, 2), days);
     if (filename.size() >= 11 && isAsciiDigits(filename, 0, 4) && filename.at(4) == QLatin1Char('-')
         && isAsciiDigits(filename, 5, 2) && filename.at(7) == QLatin1Char('-') && isAsciiDigits(filename, 8, 2)
         && filename.at(10) == QLatin1Char('-'))
-        return startOfDay(number(filename, 0, 4), number(filename, 5, 2), number(filename, 8, 2));
+        return startOfDay(number(filename, 0, 4), number(filename, 5, 2), number(filename, 8, 2), days);
     return std::nullopt;
 }
 
 FileClassifier::Classification FileClassifier::classify(const QString& filename, const QString& relativePath)
 {
+    DayStarts days;
+    return classify(filename, relativePath, days);
+}
+
+FileClassifier::Classification FileClassifier::classify(const QString& filename, const QString& relativePath, DayStarts& days)
+{
     Classification result;
-    result.filenameDate = parseFilenameDate(filename);
+    result.filenameDate = parseFilenameDate(filename, days);
     if (!result.filenameDate)
         return result;
     result.domain = classifyDomain(relativePath);

@@ -4,6 +4,7 @@
 // Worked out afresh at every listing; safe to call from any thread.
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <optional>
@@ -20,10 +21,23 @@ public:
         friend bool operator==(const Classification&, const Classification&) = default;
     };
 
+    // The start of each local day asked for, worked out once: finding it reads the system's time
+    // zone, which a listing of many files named by a few hundred days would otherwise do per file.
+    // For one listing on one thread.
+    class DayStarts {
+    public:
+        QDateTime of(const QDate& date);
+
+    private:
+        QHash<qint64, QDateTime> m_starts;  // by Julian day
+    };
+
     static Classification classify(const QString& filename, const QString& relativePath);
+    static Classification classify(const QString& filename, const QString& relativePath, DayStarts& days);
     // The date of the name's prefix: six digits (yyMMdd, years of this century) or yyyy-MM-dd,
     // followed directly by "-". Digits that are no valid day give nothing.
     static std::optional<QDateTime> parseFilenameDate(const QString& filename);
+    static std::optional<QDateTime> parseFilenameDate(const QString& filename, DayStarts& days);
 
 private:
     static std::optional<QString> classifyDomain(const QString& relativePath);

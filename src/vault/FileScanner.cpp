@@ -19,7 +19,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <future>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace harkwell {
 
@@ -47,6 +51,30 @@ struct FileScanner::Gathered {
     std::optional<Listing> vault;  // none: no answer yet
     QList<std::optional<Listing>> workspace;  // by folder, in settings order
     std::optional<Listing> remote;
+};
+
+// The scan cache is parsed on a thread of its own, which once done waits until the first refresh
+// has replaced the cache's entries: its heap then holds only those entries and the parser's scratch
+// and goes back to the system whole when they go, rather than leaving gaps between the blocks the
+// listings keep on the scanner's thread. The thread is never joined, so nothing waits for it.
+struct FileScanner::CacheReader {
+    std::mutex lock;  // guards released
+    std::condition_variable wake;
+    bool released = false;
+
+    void release()
+    {
+        {
+            std::lock_guard guard(lock);
+            released = true;
+        }
+        wake.notify_all();
+    }
+    void waitForRelease()
+    {
+        std::unique_lock hold(lock);
+        wake.wait(hold, [this] { return released; });
+    }
 };
 
 namespace {
@@ -111,7 +139,11 @@ FileScanner::FileScanner(std::shared_ptr<ScanListers> listers, Settings& setting
     startTimer();
 }
 
-FileScanner::~FileScanner() = default;
+FileScanner::~FileScanner()
+{
+    if (m_cacheReader)
+        m_cacheReader->release();
+}
 
 void FileScanner::refresh()
 {
@@ -132,16 +164,30 @@ QCoro::Task<> FileScanner::start()
         QList<FileEntry> other;
         FileDates::DaySplit days;
     };
-    QFuture<Loaded> loading = m_worker->run<Loaded>([basis, now] {
-        Loaded loaded;
-        const auto cache = ScanCache::load();
-        if (!cache)
+    m_cacheReader = std::make_shared<CacheReader>();
+    QFuture<Loaded> loading = m_worker->run<Loaded>([basis, now, reader = m_cacheReader] {
+        const auto read = [basis, now] {
+            Loaded loaded;
+            const auto cache = ScanCache::load();
+            if (!cache)
+                return loaded;
+            loaded.ok = true;
+            loaded.vault = cache->vaultFiles;
+            loaded.other = cache->remoteFiles;
+            loaded.days = FileDates::splitByToday(loaded.vault + loaded.other, basis, now);
             return loaded;
-        loaded.ok = true;
-        loaded.vault = cache->vaultFiles;
-        loaded.other = cache->remoteFiles;
-        loaded.days = FileDates::splitByToday(loaded.vault + loaded.other, basis, now);
-        return loaded;
+        };
+        auto promise = std::make_shared<std::promise<Loaded>>();
+        std::future<Loaded> result = promise->get_future();
+        try {
+            std::thread([read, promise, reader] {
+                promise->set_value(read());
+                reader->waitForRelease();
+            }).detach();
+        } catch (const std::system_error&) {
+            return read();
+        }
+        return result.get();
     });
     const Loaded loaded = co_await loading;
     if (!self)
@@ -372,6 +418,10 @@ QCoro::Task<> FileScanner::runRefresh()
         ++m_unchangedRefreshes;
     }
     // The listing's and the cache's scratch memory goes back to the system, not to an idle heap.
+    if (wasFirstRefresh && m_cacheReader) {
+        m_cacheReader->release();
+        m_cacheReader.reset();
+    }
     m_worker->postOnWorker([] { HeapRelease::releaseFreePages(); });
     if (wasFirstRefresh)
         refreshLater(self, m_clock, kRemotesDelay);

@@ -79,6 +79,7 @@ private:
     struct Gathered;
 
     struct Published;
+    struct CacheReader;
 
     QCoro::Task<> start();
     void startTimer();
@@ -94,6 +95,7 @@ private:
     Settings& m_settings;
     Clock& m_clock;
     std::shared_ptr<ScanWorker> m_worker;
+    std::shared_ptr<CacheReader> m_cacheReader;  // until the first refresh has replaced the cache's entries
 
     QList<FileEntry> m_todayFiles;
     QList<FileEntry> m_recentFiles;

@@ -44,7 +44,7 @@ QList<FileEntry> SpecialFolders::scan(const QString& folderPath, const QString& 
         entry.creationDate = date ? date->toUTC() : file.modified();
         entry.modificationDate = entry.creationDate;
         entry.size = 0;
-        entry.fullPath = FileNames::fileUrl(root + '/' + file.relative);
+        entry.fullPath = FileNames::fileUrl(root + '/' + file.relative.toByteArray());
         entry.source = source;
         entries.append(std::move(entry));
     }

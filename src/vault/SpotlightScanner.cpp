@@ -11,7 +11,12 @@
 #include <QRandomGenerator>
 #include <QUrl>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace harkwell {
 
@@ -30,11 +35,17 @@ WalkRules recentFileRules(const QDateTime& since, const QSet<QString>& includeEx
 // A file born at or before one day after the epoch has no real birth time; its modification stands in.
 constexpr qint64 kBirthFloorMs = 86'400'000;
 
-// A random (version 4) id without a system call per entry.
+// A random (version 4) id without a system call or a shared lock per entry: each thread draws from
+// a generator of its own, seeded from the system's.
 QUuid newId()
 {
+    thread_local QRandomGenerator generator = [] {
+        quint32 seed[8];
+        QRandomGenerator::system()->fillRange(seed);
+        return QRandomGenerator(seed, 8);
+    }();
     quint32 words[4];
-    QRandomGenerator::global()->fillRange(words);
+    generator.fillRange(words);
     char bytes[16];
     std::memcpy(bytes, words, sizeof bytes);
     bytes[6] = char((bytes[6] & 0x0F) | 0x40);
@@ -81,9 +92,9 @@ public:
         // A path that is no valid UTF-8 keeps its bytes in the URL's escapes.
         entry.fullPath = m_rootValid && FileNames::isValidUtf8(file.relative)
                              ? FileLocation(m_rootText, entry.relativePath)
-                             : FileLocation(FileNames::fileUrl(m_rootBytes + '/' + file.relative));
+                             : FileLocation(FileNames::fileUrl(m_rootBytes + '/' + file.relative.toByteArray()));
         entry.source = m_source;
-        const auto classification = FileClassifier::classify(entry.filename, entry.relativePath);
+        const auto classification = FileClassifier::classify(entry.filename, entry.relativePath, m_days);
         entry.filenameDate = classification.filenameDate;
         entry.domain = classification.domain;
         entry.fileType = classification.fileType;
@@ -109,40 +120,71 @@ private:
     bool m_vaultDates;
     QString m_folder;
     QString m_parentName;
+    FileClassifier::DayStarts m_days;
 };
+
+// Fills `count` entries by `fill(builder, from, to)`: on a few threads when there are many, each
+// with a builder of its own, since building an entry costs about as much as asking the disk for it.
+template <typename Fill>
+void fillAside(qsizetype count, const EntryBuilder& builder, Fill fill)
+{
+    constexpr qsizetype kEntriesPerThread = 4096;
+    const qsizetype threads = std::min<qsizetype>({std::max(1, int(std::thread::hardware_concurrency())), 4,
+                                                   std::max<qsizetype>(1, count / kEntriesPerThread)});
+    std::vector<std::thread> aside;
+    std::vector<EntryBuilder> builders(size_t(threads), builder);
+    qsizetype from = 0;
+    for (qsizetype index = 1; index < threads; ++index) {
+        const qsizetype to = count * index / threads;
+        try {
+            aside.emplace_back([&fill, &builders, index, from, to] { fill(builders[size_t(index)], from, to); });
+        } catch (const std::system_error&) {
+            fill(builders[size_t(index)], from, to);
+        }
+        from = to;
+    }
+    fill(builders.front(), from, count);
+    for (std::thread& thread : aside)
+        thread.join();
+}
 
 // The walk's files as entries: the previous listing's entry where the walk found a file's times
 // unmoved, else built. When every file was reused, in the same order, the memory's list itself is
 // handed back.
-QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, EntryBuilder& builder, ListingMemory* memory)
+QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, const EntryBuilder& builder, ListingMemory* memory)
 {
-    QList<FileEntry> entries;
-    if (!memory) {
-        entries.reserve(qsizetype(files.size()));
-        for (const WalkedFile& file : files)
-            entries.append(builder.build(file));
-        return entries;
-    }
-    // Every file where it was, with its times unmoved: the last list stands as it is.
-    bool same = qsizetype(files.size()) == memory->entries.size();
-    for (qsizetype index = 0; same && index < qsizetype(files.size()); ++index)
-        same = files[size_t(index)].previous == index;
-    if (same) {
-        memory->rebuilt = 0;
-        return memory->entries;
-    }
-    qsizetype rebuilt = 0;
-    entries.reserve(qsizetype(files.size()));
-    for (const WalkedFile& file : files) {
-        if (file.previous >= 0 && file.previous < memory->entries.size()) {
-            entries.append(memory->entries.at(file.previous));
-        } else {
-            ++rebuilt;
-            entries.append(builder.build(file));
+    const qsizetype count = qsizetype(files.size());
+    if (memory) {
+        // Every file where it was, with its times unmoved: the last list stands as it is.
+        bool same = count == memory->entries.size();
+        for (qsizetype index = 0; same && index < count; ++index)
+            same = files[size_t(index)].previous == index;
+        if (same) {
+            memory->rebuilt = 0;
+            return memory->entries;
         }
     }
-    memory->rebuilt = rebuilt;
-    memory->entries = entries;
+    const QList<FileEntry> previous = memory ? memory->entries : QList<FileEntry>();
+    QList<FileEntry> entries(count);
+    FileEntry* const out = entries.data();
+    std::atomic<qsizetype> rebuilt = 0;
+    fillAside(count, builder, [&](EntryBuilder& own, qsizetype from, qsizetype to) {
+        qsizetype built = 0;
+        for (qsizetype index = from; index < to; ++index) {
+            const WalkedFile& file = files[size_t(index)];
+            if (file.previous >= 0 && file.previous < previous.size()) {
+                out[index] = previous.at(file.previous);
+            } else {
+                ++built;
+                out[index] = own.build(file);
+            }
+        }
+        rebuilt += built;
+    });
+    if (memory) {
+        memory->rebuilt = rebuilt;
+        memory->entries = entries;
+    }
     return entries;
 }
 

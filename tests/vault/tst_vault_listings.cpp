@@ -6,6 +6,7 @@
 #include "foundation/Settings.h"
 #include "platform/walk/TreeWalk.h"
 #include "vault/FileScanner.h"
+#include "vault/ListingMemory.h"
 #include "vault/SpecialFolders.h"
 #include "vault/SpotlightScanner.h"
 
@@ -74,6 +75,7 @@ private slots:
     void walkOfAMissingFolderFails();
     void entryNamesLeaveOutHiddenNames();
     void walkWithAMemoryAsksOnlyWhatChanged();
+    void largeTreeKeepsTheWalkOrderAndEachFilesTimes();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -124,7 +126,7 @@ void VaultListingsTest::walkKeepsTheListingRules()
     QCOMPARE(relativePaths(*walked), (QStringList{"a.md", "folder.md/d.md", "sub/c.md"}));
 
     const WalkedFile& first = walked->files.front();
-    QCOMPARE(first.relative, QByteArray("a.md"));
+    QCOMPARE(first.relative.toByteArray(), QByteArray("a.md"));
     QCOMPARE(first.modified().toSecsSinceEpoch(), recent.toSecsSinceEpoch());
 }
 
@@ -245,6 +247,61 @@ void VaultListingsTest::walkWithAMemoryAsksOnlyWhatChanged()
     const WalkResult fourth = walk();
     QCOMPARE(relativePaths(fourth), (QStringList{"a.md", "sub/b.md", "sub/c.md", "sub/new.md"}));
     QCOMPARE(previous(fourth), (QList<qsizetype>{0, 2, 3, -1}));
+}
+
+// A tree large enough that the times are asked and the entries built on several threads: the
+// listing still comes in the walk's order, each entry with its own file's path and times.
+void VaultListingsTest::largeTreeKeepsTheWalkOrderAndEachFilesTimes()
+{
+    QStringList expected;
+    QHash<QString, qint64> modifiedAt;
+    const qint64 now = m_now.toSecsSinceEpoch();
+    int n = 0;
+    const auto write = [&](const QString& relative) {
+        const QString path = m_root + QLatin1Char('/') + relative;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        // Every seventh file is older than the look-back; the others each have a time of their own.
+        const qint64 modified = n % 7 == 3 ? now - 40 * 86400 : now - 3600 - n;
+        const struct timespec times[2] = {{time_t(now), 0}, {time_t(modified), 0}};
+        ::futimens(fd, times);
+        ::close(fd);
+        if (n % 7 != 3) {
+            expected.append(relative);
+            modifiedAt.insert(relative, modified);
+        }
+        ++n;
+    };
+    // In each folder: names before its subfolder's, the subfolder's own, then names after it.
+    for (int folder = 0; folder < 40; ++folder) {
+        const QString base = QStringLiteral("f%1").arg(folder, 2, 10, QLatin1Char('0'));
+        QVERIFY(QDir().mkpath(m_root + QLatin1Char('/') + base + QStringLiteral("/m")));
+        for (int i = 0; i < 100; ++i)
+            write(base + QStringLiteral("/a%1.md").arg(i, 3, 10, QLatin1Char('0')));
+        for (int i = 0; i < 10; ++i)
+            write(base + QStringLiteral("/m/%1.md").arg(i));
+        for (int i = 0; i < 100; ++i)
+            write(base + QStringLiteral("/z%1.md").arg(i, 3, 10, QLatin1Char('0')));
+    }
+    QVERIFY(expected.size() > 7000);
+
+    ListingMemory memory;
+    const auto scan = [&] {
+        return SpotlightScanner::scanVault(m_root, m_now.addDays(-30), {QStringLiteral("md")}, {}, Clock::system(), &memory)
+            .value_or(QList<FileEntry>());
+    };
+    const QList<FileEntry> entries = scan();
+    QCOMPARE(relativePaths(entries), expected);
+    for (const FileEntry& entry : entries) {
+        QCOMPARE(entry.modificationDate.toSecsSinceEpoch(), modifiedAt.value(entry.relativePath));
+        QCOMPARE(entry.filename, entry.relativePath.section(QLatin1Char('/'), -1));
+        QCOMPARE(entry.parentFolder, entry.relativePath.section(QLatin1Char('/'), -2, -2));
+        QCOMPARE(entry.fullPath.toLocalFile(), m_root + QLatin1Char('/') + entry.relativePath);
+    }
+    QCOMPARE(memory.rebuilt, entries.size());
+
+    // Listed again with nothing changed: the very same list.
+    QVERIFY(scan().isSharedWith(entries));
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()

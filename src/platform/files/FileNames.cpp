@@ -40,7 +40,7 @@ qsizetype sequenceAt(const unsigned char* data, qsizetype size, qsizetype i)
 
 }  // namespace
 
-bool FileNames::isValidUtf8(const QByteArray& bytes)
+bool FileNames::isValidUtf8(QByteArrayView bytes)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     for (qsizetype i = 0; i < bytes.size();) {
@@ -91,7 +91,7 @@ QByteArray FileNames::native(const QString& text)
     return bytes;
 }
 
-QString FileNames::display(const QByteArray& native) { return QString::fromUtf8(native); }
+QString FileNames::display(QByteArrayView native) { return QString::fromUtf8(native); }
 
 QUrl FileNames::fileUrl(const QByteArray& native)
 {

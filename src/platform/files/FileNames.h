@@ -4,6 +4,7 @@
 // an odd name can still be opened, moved and read.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QUrl>
 
@@ -12,12 +13,12 @@ namespace harkwell {
 class FileNames {
 public:
     // For showing and matching: UTF-8, an undecodable byte as U+FFFD.
-    static QString display(const QByteArray& native);
+    static QString display(QByteArrayView native);
     // A file URL that keeps every byte of `native` (an absolute path).
     static QUrl fileUrl(const QByteArray& native);
     // The bytes of a file URL's path, as they were listed; a path given as text is encoded as UTF-8.
     static QByteArray nativePath(const QUrl& url);
-    static bool isValidUtf8(const QByteArray& bytes);
+    static bool isValidUtf8(QByteArrayView bytes);
 
     // Text that keeps every byte of a name or path, for code that carries paths as text: valid
     // UTF-8 reads as itself, and each byte of a sequence that does not decode becomes the lone

@@ -5,6 +5,12 @@
 #include <QFile>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -92,9 +98,11 @@ bool readChildren(int fd, QByteArray& names, std::vector<WalkMemory::Child>& chi
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
             const size_t size = std::strlen(name);
+            if (size > NAME_MAX)
+                continue;  // no path can reach it
             WalkMemory::Child child;
             child.nameOffset = quint32(names.size());
-            child.nameSize = quint32(size);
+            child.nameSize = quint8(size);
             child.type = entry->type;
             children.push_back(child);
             names.append(name, qsizetype(size));
@@ -121,42 +129,57 @@ void carryOver(const WalkMemory::Folder& before, WalkMemory::Folder& after)
         if (before.name(*old) == name && old->type == child.type) {
             child.statted = old->statted;
             child.modifiedMs = old->modifiedMs;
-            child.bornMs = old->bornMs;
+            child.setBorn(old->born());
             child.listedIn = old->listedIn;
             child.listedAt = old->listedAt;
         }
     }
 }
 
+// A folder's descriptor, held by the walk while it is inside the folder and by every batch of
+// the folder's files still waiting for their times.
+struct FolderFd {
+    int fd = -1;
+    bool owned = true;
+    FolderFd(int descriptor, bool owns) : fd(descriptor), owned(owns) {}
+    ~FolderFd()
+    {
+        if (fd >= 0 && owned)
+            ::close(fd);
+    }
+    FolderFd(const FolderFd&) = delete;
+    FolderFd& operator=(const FolderFd&) = delete;
+};
+
 // A folder opened only when something in it has to be asked of the disk.
 class Dir {
 public:
     Dir(Dir* parent, QByteArrayView name) : m_parent(parent), m_name(name) {}
-    explicit Dir(int fd) : m_fd(fd), m_owned(false) {}
-    ~Dir()
-    {
-        if (m_fd >= 0 && m_owned)
-            ::close(m_fd);
-    }
-    Dir(const Dir&) = delete;
-    Dir& operator=(const Dir&) = delete;
+    explicit Dir(int fd) : m_handle(std::make_shared<FolderFd>(fd, true)) {}
 
     int fd()
     {
-        if (m_fd < 0 && !m_failed && m_parent) {
+        if (!m_handle && !m_failed && m_parent) {
             const int parent = m_parent->fd();
             const QByteArray name = m_name.toByteArray();
-            m_fd = parent < 0 ? -1 : ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            m_failed = m_fd < 0;
+            const int fd = parent < 0 ? -1 : ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            m_failed = fd < 0;
+            if (!m_failed)
+                m_handle = std::make_shared<FolderFd>(fd, true);
         }
-        return m_fd;
+        return m_handle ? m_handle->fd : -1;
+    }
+    // The open folder, for batches that ask their files' times after the walk has left it.
+    std::shared_ptr<FolderFd> handle()
+    {
+        fd();
+        return m_handle;
     }
 
 private:
     Dir* m_parent = nullptr;
     QByteArrayView m_name;
-    int m_fd = -1;
-    bool m_owned = true;
+    std::shared_ptr<FolderFd> m_handle;
     bool m_failed = false;
 };
 
@@ -164,6 +187,198 @@ struct FolderId {
     quint64 device;
     quint64 inode;
     bool operator==(const FolderId&) const = default;
+};
+
+// A file the walk will list if its times allow, in the walk's order.
+struct PendingFile {
+    WalkedFile file;
+    WalkMemory::Child* child = nullptr;  // the memory's record of the file, when there is a memory
+    qsizetype nameAt = 0;                // where the name begins in file.relative (followed by a NUL)
+    bool ask = false;                    // its times are still to be asked of the disk
+    bool fresh = false;                  // its times come from the disk, asked by this walk
+    bool asked = false;                  // by statx on its own
+    bool listed = false;                 // looked at for the walk's list already
+    bool found = true;                   // false: the disk gave no regular file
+    // The memory's record as this walk found it.
+    bool listedBefore = false;
+    qint64 modifiedBefore = 0;
+    std::optional<qint64> bornBefore;
+};
+
+// Files of one folder that follow each other in the walk's order, with the folder they are in.
+struct Batch {
+    std::shared_ptr<FolderFd> folder;  // while some of its files still wait for their times
+    PendingFile* files = nullptr;
+    size_t count = 0;
+};
+
+// Items kept in blocks of `N` that never move, so that a growing list hands out lasting pointers
+// and takes a few large blocks rather than one small block per item.
+template <typename T, size_t N>
+class Blocks {
+public:
+    bool full() const { return m_used == N; }
+    T& add()
+    {
+        if (m_blocks.empty() || m_used == N) {
+            m_blocks.push_back(std::make_unique<T[]>(N));
+            m_used = 0;
+        }
+        return m_blocks.back()[m_used++];
+    }
+    template <typename Visit>
+    void forEach(Visit visit)
+    {
+        for (size_t block = 0; block < m_blocks.size(); ++block)
+            for (size_t index = 0, end = block + 1 == m_blocks.size() ? m_used : N; index < end; ++index)
+                if (!visit(m_blocks[block][index]))
+                    return;
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> m_blocks;
+    size_t m_used = N;
+};
+
+// Paths one after another, each followed by a NUL, in blocks that never move.
+class PathStore {
+public:
+    // Room for `size` bytes and a NUL.
+    char* reserve(size_t size)
+    {
+        if (m_blocks.empty() || m_used + size + 1 > m_size) {
+            m_size = std::max(kBlockSize, size + 1);
+            m_blocks.push_back(std::make_unique<char[]>(m_size));
+            m_used = 0;
+        }
+        char* at = m_blocks.back().get() + m_used;
+        m_used += size + 1;
+        at[size] = '\0';
+        return at;
+    }
+    std::vector<std::unique_ptr<char[]>> take() { return std::move(m_blocks); }
+
+private:
+    static constexpr size_t kBlockSize = 512 * 1024;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_used = 0;
+    size_t m_size = 0;
+};
+
+void askTimes(int fd, PendingFile& pending)
+{
+    struct statx info {};
+    // Only the times and the type: no other field is worked out, nor a network mount asked afresh.
+    pending.found = fd >= 0
+                    && ::statx(fd, pending.file.relative.data() + pending.nameAt,
+                               AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+                               STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) == 0
+                    && S_ISREG(info.stx_mode);
+    if (pending.found) {
+        pending.file.modifiedMs = msecsOf(info.stx_mtime);
+        pending.file.bornMs = (info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt;
+    }
+    pending.ask = false;
+    pending.fresh = true;
+    pending.asked = true;
+}
+
+void askTimes(Batch& batch)
+{
+    const int fd = batch.folder ? batch.folder->fd : -1;
+    for (size_t index = 0; index < batch.count; ++index)
+        if (batch.files[index].ask)
+            askTimes(fd, batch.files[index]);
+    batch.folder.reset();
+}
+
+// Asks files' times on a few threads of its own while the walk reads on, since on most disks one
+// thread spends far longer waiting on statx than on reading folders. A walk that asks only a few
+// files' times never starts them.
+class TimeAskers {
+public:
+    TimeAskers() = default;
+    ~TimeAskers() { finish(); }
+    TimeAskers(const TimeAskers&) = delete;
+    TimeAskers& operator=(const TimeAskers&) = delete;
+
+    bool running() const { return !m_threads.empty(); }
+
+    // False when no thread could be started: the walk then asks by itself.
+    bool start()
+    {
+        const int count = std::clamp(int(std::thread::hardware_concurrency()) - 1, 1, kMostThreads);
+        try {
+            for (int index = 0; index < count; ++index)
+                m_threads.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // As many as could be had; none means the walk asks by itself.
+        }
+        return running();
+    }
+
+    // Past a few waiting batches the walk asks for the oldest itself, so that no more than a
+    // handful of folders are held open.
+    void post(Batch* batch)
+    {
+        Batch* own = nullptr;
+        {
+            std::lock_guard guard(m_lock);
+            m_jobs.push_back(batch);
+            if (m_jobs.size() > kMostWaiting) {
+                own = m_jobs.front();
+                m_jobs.pop_front();
+            }
+        }
+        m_wake.notify_one();
+        if (own)
+            askTimes(*own);
+    }
+
+    // Every batch posted has its times once this returns.
+    void finish()
+    {
+        if (m_threads.empty())
+            return;
+        {
+            std::lock_guard guard(m_lock);
+            m_closed = true;
+        }
+        m_wake.notify_all();
+        while (Batch* batch = next(false))
+            askTimes(*batch);
+        for (std::thread& thread : m_threads)
+            thread.join();
+        m_threads.clear();
+    }
+
+private:
+    static constexpr int kMostThreads = 4;
+    static constexpr size_t kMostWaiting = 64;
+
+    Batch* next(bool wait)
+    {
+        std::unique_lock lock(m_lock);
+        if (wait)
+            m_wake.wait(lock, [this] { return m_closed || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return nullptr;
+        Batch* batch = m_jobs.front();
+        m_jobs.pop_front();
+        return batch;
+    }
+
+    void work()
+    {
+        while (Batch* batch = next(true))
+            askTimes(*batch);
+    }
+
+    std::mutex m_lock;  // guards m_jobs and m_closed
+    std::condition_variable m_wake;
+    std::deque<Batch*> m_jobs;
+    bool m_closed = false;
+    std::vector<std::thread> m_threads;
 };
 
 class Walker {
@@ -189,6 +404,8 @@ public:
             if (::stat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode))
                 m_prunedFolders.push_back({quint64(info.st_dev), quint64(info.st_ino)});
         }
+        // A capped walk stops at its cap, which it knows only by asking each file in turn.
+        m_mayAskAside = !rules.maxFiles;
     }
 
     // `relative` is the folder's path below the root ("" for the root).
@@ -257,7 +474,19 @@ public:
         visitChildren(dir, relative, depth, *remembered, false);
     }
 
-    WalkResult take() { return std::move(m_result); }
+    // The files in the walk's order, once every time asked for has come.
+    WalkResult take()
+    {
+        m_askers.finish();
+        m_pending.forEach([this](PendingFile& pending) {
+            if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
+                return false;
+            list(pending);
+            return true;
+        });
+        m_result.pathBlocks = m_paths.take();
+        return std::move(m_result);
+    }
 
 private:
     // `trusted`: the remembered times of the folder's files stand.
@@ -265,14 +494,15 @@ private:
     {
         for (WalkMemory::Child& child : folder.children) {
             if (m_done)
-                return;
+                break;
             if (m_deadlineMs && m_clock.msecsSinceEpoch() >= *m_deadlineMs) {
                 m_result.stoppedAtDeadline = true;
                 m_done = true;
-                return;
+                break;
             }
             visit(dir, relative, depth, folder.name(child), child, trusted);
         }
+        closeBatch();
     }
 
     void visit(Dir& dir, const QByteArray& relative, int depth, QByteArrayView name, WalkMemory::Child& child, bool trusted)
@@ -299,40 +529,120 @@ private:
             if (!path.isEmpty())
                 path += '/';
             path += name;
+            closeBatch();
             Dir sub(&dir, name);
             walkFolder(sub, path, depth + 1);
             return;
         }
         if (child.type != DT_REG || !hasWantedExtension(name))
             return;
-        const bool listedBefore = m_memory && child.listedIn == m_previousWalk && child.listedAt >= 0 && child.statted;
-        const qint64 modifiedBefore = child.modifiedMs;
-        const std::optional<qint64> bornBefore = child.bornMs;
-        if (!(trusted && child.statted)) {
-            if (!statted && !statChild(dir, name, info))
-                return;
-            if (!S_ISREG(info.stx_mode))
-                return;
-            child.statted = true;
-            child.modifiedMs = msecsOf(info.stx_mtime);
-            child.bornMs = (info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt;
+
+        // A batch's files lie in one block.
+        if (m_pending.full())
+            closeBatch();
+        PendingFile& pending = m_pending.add();
+        if (m_memory) {
+            pending.child = &child;
+            pending.listedBefore = child.listedIn == m_previousWalk && child.listedAt >= 0 && child.statted;
+            pending.modifiedBefore = child.modifiedMs;
+            pending.bornBefore = child.born();
         }
-        if (m_sinceMs && child.modifiedMs < *m_sinceMs)
+        const qsizetype nameAt = relative.isEmpty() ? 0 : relative.size() + 1;
+        char* const path = m_paths.reserve(size_t(nameAt + name.size()));
+        if (nameAt > 0) {
+            std::memcpy(path, relative.constData(), size_t(relative.size()));
+            path[relative.size()] = '/';
+        }
+        std::memcpy(path + nameAt, name.data(), size_t(name.size()));
+        pending.nameAt = nameAt;
+        pending.file.relative = QByteArrayView(path, nameAt + name.size());
+        if (statted) {
+            pending.fresh = true;
+            pending.found = S_ISREG(info.stx_mode);
+            pending.file.modifiedMs = msecsOf(info.stx_mtime);
+            pending.file.bornMs = (info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt;
+        } else if (trusted && child.statted) {
+            pending.file.modifiedMs = child.modifiedMs;
+            pending.file.bornMs = child.born();
+        } else {
+            pending.ask = true;
+        }
+
+        Batch& batch = openBatch(pending);
+        ++batch.count;
+        if (pending.ask) {
+            if (!batch.folder)
+                batch.folder = dir.handle();
+            if (!batch.folder) {
+                pending.ask = false;
+                pending.found = false;
+                return;
+            }
+            if (!m_askers.running()) {
+                askTimes(batch.folder->fd, pending);
+                ++m_askedHere;
+                if (m_mayAskAside && m_askedHere == kAskedBeforeThreads)
+                    m_mayAskAside = m_askers.start();
+            } else {
+                m_batchAsks = true;
+            }
+        }
+        // A capped walk lists as it goes, so that it stops at its cap.
+        if (m_rules.maxFiles) {
+            list(pending);
+            if (qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
+                m_done = true;
+        }
+    }
+
+    Batch& openBatch(PendingFile& first)
+    {
+        if (!m_openBatch) {
+            m_openBatch = &m_batches.add();
+            m_openBatch->files = &first;
+            m_batchAsks = false;
+        }
+        return *m_openBatch;
+    }
+
+    // Its files' times are asked aside, the folder it needs travelling with it.
+    void closeBatch()
+    {
+        if (!m_openBatch)
             return;
-        WalkedFile file;
-        file.relative = relative;
-        if (!file.relative.isEmpty())
-            file.relative += '/';
-        file.relative += name;
-        file.modifiedMs = child.modifiedMs;
-        file.bornMs = child.bornMs;
-        if (listedBefore && modifiedBefore == child.modifiedMs && bornBefore == child.bornMs)
-            file.previous = child.listedAt;
-        child.listedIn = m_thisWalk;
-        child.listedAt = qsizetype(m_result.files.size());
-        m_result.files.push_back(std::move(file));
-        if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
-            m_done = true;
+        if (m_batchAsks)
+            m_askers.post(m_openBatch);
+        else
+            m_openBatch->folder.reset();
+        m_openBatch = nullptr;
+        m_batchAsks = false;
+    }
+
+    // Lists the file when the disk gave its times and they are recent enough.
+    void list(PendingFile& pending)
+    {
+        if (pending.listed)
+            return;
+        pending.listed = true;
+        if (pending.asked)
+            ++m_result.filesStatted;
+        if (!pending.found)
+            return;
+        WalkMemory::Child* child = pending.child;
+        if (child && pending.fresh) {
+            child->statted = true;
+            child->modifiedMs = pending.file.modifiedMs;
+            child->setBorn(pending.file.bornMs);
+        }
+        if (m_sinceMs && pending.file.modifiedMs < *m_sinceMs)
+            return;
+        if (child) {
+            if (pending.listedBefore && pending.modifiedBefore == pending.file.modifiedMs && pending.bornBefore == pending.file.bornMs)
+                pending.file.previous = child->listedAt;
+            child->listedIn = m_thisWalk;
+            child->listedAt = qint32(m_result.files.size());
+        }
+        m_result.files.push_back(std::move(pending.file));
     }
 
     bool statChild(Dir& dir, QByteArrayView name, struct statx& info)
@@ -364,6 +674,9 @@ private:
         return false;
     }
 
+    // A walk that has asked this many files' times on its own hands the rest to the askers.
+    static constexpr int kAskedBeforeThreads = 512;
+
     const WalkRules& m_rules;
     Clock& m_clock;
     WalkMemory* m_memory;
@@ -377,6 +690,14 @@ private:
     std::vector<FolderId> m_prunedFolders;
     WalkResult m_result;
     bool m_done = false;
+    Blocks<PendingFile, 4096> m_pending;  // in the walk's order
+    Blocks<Batch, 1024> m_batches;
+    PathStore m_paths;
+    Batch* m_openBatch = nullptr;  // the batch the walk adds to, in the folder it is in
+    bool m_batchAsks = false;      // the open batch has files whose times are to be asked aside
+    int m_askedHere = 0;
+    bool m_mayAskAside = true;
+    TimeAskers m_askers;  // last: its threads end before the batches they work on go
 };
 
 QString withoutTrailingSlashes(QString path)
@@ -500,7 +821,6 @@ std::expected<WalkResult, WalkError> TreeWalk::walk(const QString& root, const W
         Dir top(fd);
         walker.walkFolder(top, QByteArray(), 1);
     }
-    ::close(fd);
     WalkResult result = walker.take();
     if (memory)
         memory->m_lastFiles = result.files.size();

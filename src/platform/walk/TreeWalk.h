@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -42,7 +43,8 @@ struct WalkRules {
 };
 
 struct WalkedFile {
-    QByteArray relative;  // below the root, the bytes the file system holds
+    // Below the root, the bytes the file system holds; they belong to the walk's result.
+    QByteArrayView relative;
     qint64 modifiedMs = 0;             // milliseconds since 1970 UTC
     std::optional<qint64> bornMs;      // absent where the file system keeps no birth time
     // With a memory: the file's index in the previous walk's files when it was listed there with
@@ -55,6 +57,9 @@ struct WalkedFile {
 
 struct WalkResult {
     std::vector<WalkedFile> files;
+    // The files' paths, one after another in a few large blocks: a walk of a large tree leaves
+    // no trail of small blocks behind between the ones its memory keeps.
+    std::vector<std::unique_ptr<char[]>> pathBlocks;
     bool stoppedAtDeadline = false;
     qsizetype foldersRead = 0;    // folders whose names were read from the disk
     qsizetype foldersReused = 0;  // folders whose names came from the memory
@@ -85,15 +90,24 @@ public:
     qsizetype folderCount() const { return qsizetype(m_folders.size()); }
 
     // The walk's own bookkeeping.
+    // One per name in a remembered folder, packed: a large vault has one for every file.
     struct Child {
         quint32 nameOffset = 0;  // in the folder's names
-        quint32 nameSize = 0;
+        quint32 listedIn = 0;    // the walk that last listed the file (0: none)
+        qint32 listedAt = -1;    // its index in that walk's files
+        quint8 nameSize = 0;     // a name is at most NAME_MAX (255) bytes
         unsigned char type = 0;  // the entry type the folder gave (DT_*), or the one statx found
         bool statted = false;    // the times below are the file's as last asked
+        bool hasBorn = false;
         qint64 modifiedMs = 0;
-        std::optional<qint64> bornMs;
-        quint32 listedIn = 0;     // the walk that last listed the file (0: none)
-        qsizetype listedAt = -1;  // its index in that walk's files
+        qint64 bornMs = 0;       // with hasBorn
+
+        std::optional<qint64> born() const { return hasBorn ? std::optional(bornMs) : std::nullopt; }
+        void setBorn(std::optional<qint64> ms)
+        {
+            hasBorn = ms.has_value();
+            bornMs = ms.value_or(0);
+        }
     };
     struct Folder {
         qint64 changeSec = -1;
