@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <limits>
+
 using namespace harkwell;
 
 namespace {
@@ -364,6 +366,69 @@ private slots:
         const auto again = RecordingSidecar::decode(bytes);
         QVERIFY2(again, bytes.constData());
         QCOMPARE(DateForms::internetDateTime(again->startedAt), written);
+    }
+
+    // Every reader joins a segment's name to the work folder; a name that reaches anywhere else
+    // fails the file, and recovery rebuilds it from the segments it finds.
+    void sidecarSegmentFileIsOneNameInTheWorkFolder_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("plain") << "segment-000.caf" << true;
+        QTest::newRow("blanks and dots") << "segment 1..caf" << true;
+        QTest::newRow("climbs out") << "../x" << false;
+        QTest::newRow("parent") << ".." << false;
+        QTest::newRow("the folder itself") << "." << false;
+        QTest::newRow("absolute") << "/etc/passwd" << false;
+        QTest::newRow("in a subfolder") << "a/segment-000.caf" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void sidecarSegmentFileIsOneNameInTheWorkFolder()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, decodes);
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        RecordingSidecar::Segment segment;
+        segment.file = file;
+        segment.startedAt = sidecar.startedAt;
+        segment.reason = QString::fromLatin1(SegmentReason::kStart);
+        sidecar.segments = {segment};
+        const auto read = RecordingSidecar::decode(sidecar.encode());
+        QCOMPARE(read.has_value(), decodes);
+        if (!decodes)
+            QCOMPARE(read.error().text, QStringLiteral("segments[0].file: not a file name in the work folder"));
+    }
+
+    // Levels are floats; a file's number beyond a float's range is brought to the nearer end
+    // instead of becoming infinite, so what is written of it reads back.
+    void sidecarLevelsBeyondAFloatReadBack_data()
+    {
+        QTest::addColumn<double>("level");
+        QTest::addColumn<float>("read");
+        const float most = std::numeric_limits<float>::max();
+        QTest::newRow("in range") << 0.5 << 0.5f;
+        QTest::newRow("just past the largest float") << 3.5e38 << most;
+        QTest::newRow("far past it") << 1e308 << most;
+        QTest::newRow("far past it, negative") << -1e308 << -most;
+    }
+    void sidecarLevelsBeyondAFloatReadBack()
+    {
+        QFETCH(double, level);
+        QFETCH(float, read);
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        QJsonObject object = sidecar.toJson();
+        object.insert("levels", QJsonObject{{"micPeak", level}, {"micRMS", 0.25}, {"systemPeak", level}, {"systemRMS", 0}});
+        const auto decoded = RecordingSidecar::fromJson(object);
+        QVERIFY(decoded && decoded->levels);
+        QCOMPARE(decoded->levels->micPeak, read);
+        QCOMPARE(decoded->levels->systemPeak, read);
+        const auto again = RecordingSidecar::decode(decoded->encode());
+        QVERIFY2(again, decoded->encode().constData());
+        QVERIFY(*again == *decoded);
     }
 
     void channelLayoutOfMixedSegments()
