@@ -215,6 +215,38 @@ private slots:
         QVERIFY(!FileEntry::fromJson(QJsonArray{entry.toJson(), object}).has_value());
     }
 
+    // The scan cache's entries are what the menu opens, reveals and trashes: only what a listing
+    // writes decodes, a local file's URL with a plain absolute path, whatever bytes its name holds.
+    void fileEntryFullPathIsAPlainLocalFile_data()
+    {
+        QTest::addColumn<QString>("fullPath");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("listed file") << "file:///v/notes/a.md" << true;
+        QTest::newRow("escaped blank and percent") << "file:///v/a%20b%25.md" << true;
+        QTest::newRow("name not UTF-8") << "file:///v/%FF.md" << true;
+        QTest::newRow("climbs out of the folder") << "file:///v/notes/../../etc/passwd" << false;
+        QTest::newRow("dot segment") << "file:///v/./a.md" << false;
+        QTest::newRow("empty segment") << "file:///v//a.md" << false;
+        QTest::newRow("relative path") << "file:a.md" << false;
+        QTest::newRow("on another host") << "file://host/v/a.md" << false;
+        QTest::newRow("with a query") << "file:///v/a.md?x=1" << false;
+        QTest::newRow("with a fragment") << "file:///v/a.md#x" << false;
+        QTest::newRow("not a file") << "https://example.invalid/a.md" << false;
+    }
+    void fileEntryFullPathIsAPlainLocalFile()
+    {
+        QFETCH(QString, fullPath);
+        QFETCH(bool, decodes);
+        FileEntry entry{QUuid::createUuid(), "a.md", "a.md", "", utc("2025-01-01T00:00:00Z"), utc("2025-01-01T00:00:00Z"),
+                        1, QUrl::fromLocalFile("/a.md"), FileEntry::Source::Vault};
+        QJsonObject object = entry.toJson();
+        object.insert("fullPath", fullPath);
+        const auto read = FileEntry::fromJson(object);
+        QCOMPARE(read.has_value(), decodes);
+        if (decodes)
+            QCOMPARE(FileEntry::fromJson(read->toJson()).value(), *read);
+    }
+
     void fileEntryIdentityAndOrder()
     {
         const QDateTime instant = utc("2025-01-01T00:00:00Z");
