@@ -4,6 +4,7 @@
 
 #include "platform/defaults/Defaults.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 using namespace harkwell;
@@ -13,6 +14,14 @@ HARKWELL_JSON_MUTATOR({"harkwell.captureRetry.watermark", "harkwell.recorder.las
                        "harkwell.migration.done", "harkwell.login.enabled", "2026-03-05T14:07:09.250Z",
                        "2026-03-05T14:07:09.250+05:30", "2026-03-05T14:07:09", "0000-01-01T00:00:00.000Z",
                        "9999-12-31T23:59:59.999-12:00", "10000-01-01T00:00:00.000Z"})
+
+namespace {
+
+// Compared as written: Qt 6.4 finds a parsed text that begins with U+FEFF unequal to the same text
+// parsed again, though both hold the same characters.
+QByteArray textOf(const QJsonValue& value) { return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact); }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -45,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     HARKWELL_FUZZ_CHECK(after.value(QStringLiteral("fuzz.flag")) == QJsonValue(true));
     for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
         if (it.key() != QLatin1String("fuzz.flag") && it.key() != QLatin1String("fuzz.date"))
-            HARKWELL_FUZZ_CHECK(after.value(it.key()) == it.value(), it.key().toUtf8());
+            HARKWELL_FUZZ_CHECK(textOf(after.value(it.key())) == textOf(it.value()), it.key().toUtf8());
     if (!sound)
         HARKWELL_FUZZ_CHECK(readFile(defaults.keptAsidePath()) == bytes);
     return 0;
