@@ -53,11 +53,6 @@ public:
         static std::expected<Salvaged, DecodeError> decode(const QByteArray& json, bool skipInvalid);
     };
 
-    struct State::Salvaged {
-        State state;
-        int skipped = 0;
-    };
-
     CaptureStateStore(QString storePath, QString legacyPath, Clock& clock = Clock::system());
     CaptureStateStore(const CaptureStateStore&) = delete;
     CaptureStateStore& operator=(const CaptureStateStore&) = delete;
@@ -108,6 +103,12 @@ private:
     QMap<QString, QSet<QString>> m_held;  // folder id → names handed on and not yet settled
     bool m_startedFromDamagedFile = false;
     CaptureBackoff m_oddFiles;
+};
+
+// Defined outside its class: it holds a State, which is complete only here.
+struct CaptureStateStore::State::Salvaged {
+    State state;
+    int skipped = 0;
 };
 
 }  // namespace harkwell

@@ -46,8 +46,11 @@ std::optional<QDateTime> DateForms::parseInternetDateTime(const QString& text, b
             return std::nullopt;
         offset = (hours * 3600 + minutes * 60) * (match.captured(9) == QLatin1String("-") ? -1 : 1);
     }
-    // An offset can carry a time of the first or the last year over the edge of the range.
-    return withinRange(QDateTime(date, clock, Qt::OffsetFromUTC, offset));
+    // An offset can carry a time of the first or the last year over the edge of the range. Brought
+    // to the last moment, a time without a fraction keeps whole seconds: written again to the second
+    // it must read back as itself.
+    const QDateTime time = withinRange(QDateTime(date, clock, Qt::OffsetFromUTC, offset));
+    return fraction.isEmpty() ? time.addMSecs(-time.time().msec()) : time;
 }
 
 double DateForms::referenceSeconds(const QDateTime& time)

@@ -3,6 +3,8 @@
 #include "foundation/DateForms.h"
 #include "foundation/JsonFields.h"
 
+#include <QDir>
+
 namespace harkwell {
 
 namespace {
@@ -17,6 +19,16 @@ std::optional<QDateTime> optionalDate(JsonFields& fields, const QString& key)
 {
     const auto seconds = fields.optionalNumber(key);
     return seconds ? std::optional(DateForms::fromReferenceSeconds(*seconds)) : std::nullopt;
+}
+
+// What the listings write: a local file's URL with a plain absolute path. Anything else would have
+// the menu open, reveal or trash a file that no listing found, one a ".." takes out of its folder.
+bool isListedFileUrl(const QUrl& url)
+{
+    if (!url.isLocalFile() || !url.host().isEmpty() || url.hasQuery() || url.hasFragment())
+        return false;
+    const QString path = url.path(QUrl::FullyDecoded);
+    return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path;
 }
 
 }  // namespace
@@ -82,6 +94,8 @@ std::expected<FileEntry, DecodeError> FileEntry::fromJson(const QJsonObject& obj
         const QUrl url(fullPath, QUrl::StrictMode);
         if (fullPath.isEmpty() || !url.isValid())
             fields.fail(QStringLiteral("fullPath"), QStringLiteral("not a URL"));
+        else if (!isListedFileUrl(url))
+            fields.fail(QStringLiteral("fullPath"), QStringLiteral("not a local file's plain path"));
         entry.fullPath = FileLocation::below(url, entry.relativePath);
         if (const auto parsed = fileSourceFromRaw(source))
             entry.source = *parsed;

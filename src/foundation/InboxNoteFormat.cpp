@@ -273,8 +273,8 @@ QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
         quoted("  microphone: ", *f.recorderMicrophone);
     if (f.recorderChannelLayout)
         quoted("  channel_layout: ", *f.recorderChannelLayout);
-    if (f.targetSkill)
-        quoted("target_skill: ", *f.targetSkill);
+    // Absent is written as empty: left out, the key would read back as its default "/transcript".
+    quoted("target_skill: ", f.targetSkill.value_or(QString()));
     if (f.targetFolder)
         quoted("target_folder: ", *f.targetFolder);
     if (f.title)
@@ -340,7 +340,9 @@ QString InboxNoteFormat::parseBody(const QString& text)
 {
     if (text.size() < 4)
         return text;
-    const qsizetype close = text.indexOf(QLatin1String("\n---"), 4);
+    // A note that opens with "---" ends its block where the frontmatter reader does, even when the
+    // block is empty ("---\n---"); any other text is searched from after a first "---" line.
+    const qsizetype close = text.indexOf(QLatin1String("\n---"), text.startsWith(QLatin1String("---")) ? 3 : 4);
     if (close < 0)
         return text;
     qsizetype start = close + 4;

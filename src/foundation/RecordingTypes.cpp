@@ -10,6 +10,9 @@
 #include <QLocale>
 #include <QSet>
 
+#include <algorithm>
+#include <limits>
+
 namespace harkwell {
 
 // ---- RecordingSource
@@ -193,6 +196,9 @@ std::expected<RecordingSidecar::Segment, DecodeError> segmentFromJson(const QJso
     JsonFields fields(object, context);
     RecordingSidecar::Segment segment;
     segment.file = fields.string(QStringLiteral("file"));
+    // Readers join the name to the work folder: anything but one name in it would reach elsewhere.
+    if (fields.ok() && !RecordingPaths::isWorkFolderName(segment.file))
+        fields.fail(QStringLiteral("file"), QStringLiteral("not a file name in the work folder"));
     segment.startedAt = dates.read(fields, QStringLiteral("startedAt"), true).value_or(QDateTime());
     segment.endedAt = dates.read(fields, QStringLiteral("endedAt"), false);
     segment.sampleRate = fields.number(QStringLiteral("sampleRate"));
@@ -212,7 +218,13 @@ std::expected<RecordingSidecar::Segment, DecodeError> segmentFromJson(const QJso
     return segment;
 }
 
-float asFloat(double value) { return static_cast<float>(value); }
+// A level the file holds beyond what a float holds is brought to the nearer end, so that it stays
+// finite and what is written of it reads back.
+float asFloat(double value)
+{
+    return static_cast<float>(std::clamp(value, double(-std::numeric_limits<float>::max()),
+                                         double(std::numeric_limits<float>::max())));
+}
 
 }  // namespace
 

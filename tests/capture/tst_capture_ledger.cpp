@@ -117,6 +117,36 @@ private slots:
         QCOMPARE(reopened.snapshot().seenByFolder["voice-memos"]["b.m4a"].firstSeen, utc("2024-01-15T13:30:22Z"));
     }
 
+    // What the ledger writes reads back as the very state it was written from, dates past an end of
+    // time included.
+    void ledgerReadsBackWhatItWrites_data()
+    {
+        QTest::addColumn<QString>("firstSeen");
+        QTest::addColumn<QDateTime>("read");
+        QTest::newRow("in range, with an offset") << "2024-01-01T09:10:10+02:00"
+                                                  << QDateTime(QDate(2024, 1, 1), QTime(7, 10, 10), Qt::UTC);
+        QTest::newRow("year 1 with an offset east") << "0001-01-01T00:00:00+05:00"
+                                                    << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+        QTest::newRow("year 9999 with an offset west") << "9999-12-31T23:59:59-12:00"
+                                                       << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
+    }
+    void ledgerReadsBackWhatItWrites()
+    {
+        QFETCH(QString, firstSeen);
+        QFETCH(QDateTime, read);
+        const QJsonObject entry{{"canonicalId", ""}, {"firstSeen", firstSeen}};
+        const QByteArray text = QJsonDocument(QJsonObject{{"version", 2},
+                                                          {"seenByFolder", QJsonObject{{"f", QJsonObject{{"a.m4a", entry}}}}},
+                                                          {"voiceMemosSeen", QJsonObject()}})
+                                    .toJson();
+        const auto state = CaptureStateStore::State::decode(text);
+        QVERIFY(state);
+        QCOMPARE(state->seenByFolder["f"]["a.m4a"].firstSeen, read);
+        const auto again = CaptureStateStore::State::decode(state->encode());
+        QVERIFY(again);
+        QVERIFY(*again == *state);
+    }
+
     // A date the ledger takes (year 1 with an offset, a clock far off) is written in a form the
     // next start reads back, instead of one that makes the whole ledger unreadable.
     void datesAtTheEdgesOfTimeKeepTheLedgerReadable()

@@ -307,6 +307,11 @@ private slots:
         QTest::newRow("need not open with a block") << "intro\n---\nrest" << "rest";
         QTest::newRow("shorter than the marker") << "--" << "--";
         QTest::newRow("marker inside the first four characters") << "\n---x" << "\n---x";
+        // The block the frontmatter reader finds, the body reader skips: a rewrite must not carry an
+        // empty block into the body.
+        QTest::newRow("empty block") << "---\n---\nHello" << "Hello";
+        QTest::newRow("empty block, no body") << "---\n---\n" << "";
+        QTest::newRow("empty block, rest of closing line") << "---\n----x\nHello" << "-x\nHello";
     }
     void body()
     {
@@ -375,6 +380,7 @@ private slots:
         f.classification = QStringLiteral("null");  // quoted: the text null, not nothing
         f.title = QString();  // empty optional: comes back absent
         f.tags = {QString(), QStringLiteral("kept")};  // empty tags vanish
+        f.targetSkill.reset();  // absent: stays absent, not the reader's default
         const QString note = InboxNoteFormat::render(f, QStringLiteral("\n\nBody\n"));
         const auto read = InboxNoteFormat::parseFrontmatter(note).value();
         InboxFrontmatter expected = f;

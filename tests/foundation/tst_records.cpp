@@ -12,6 +12,8 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <limits>
+
 using namespace harkwell;
 
 namespace {
@@ -213,6 +215,38 @@ private slots:
         QVERIFY(!FileEntry::fromJson(QJsonArray{entry.toJson(), object}).has_value());
     }
 
+    // The scan cache's entries are what the menu opens, reveals and trashes: only what a listing
+    // writes decodes, a local file's URL with a plain absolute path, whatever bytes its name holds.
+    void fileEntryFullPathIsAPlainLocalFile_data()
+    {
+        QTest::addColumn<QString>("fullPath");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("listed file") << "file:///v/notes/a.md" << true;
+        QTest::newRow("escaped blank and percent") << "file:///v/a%20b%25.md" << true;
+        QTest::newRow("name not UTF-8") << "file:///v/%FF.md" << true;
+        QTest::newRow("climbs out of the folder") << "file:///v/notes/../../etc/passwd" << false;
+        QTest::newRow("dot segment") << "file:///v/./a.md" << false;
+        QTest::newRow("empty segment") << "file:///v//a.md" << false;
+        QTest::newRow("relative path") << "file:a.md" << false;
+        QTest::newRow("on another host") << "file://host/v/a.md" << false;
+        QTest::newRow("with a query") << "file:///v/a.md?x=1" << false;
+        QTest::newRow("with a fragment") << "file:///v/a.md#x" << false;
+        QTest::newRow("not a file") << "https://example.invalid/a.md" << false;
+    }
+    void fileEntryFullPathIsAPlainLocalFile()
+    {
+        QFETCH(QString, fullPath);
+        QFETCH(bool, decodes);
+        FileEntry entry{QUuid::createUuid(), "a.md", "a.md", "", utc("2025-01-01T00:00:00Z"), utc("2025-01-01T00:00:00Z"),
+                        1, QUrl::fromLocalFile("/a.md"), FileEntry::Source::Vault};
+        QJsonObject object = entry.toJson();
+        object.insert("fullPath", fullPath);
+        const auto read = FileEntry::fromJson(object);
+        QCOMPARE(read.has_value(), decodes);
+        if (decodes)
+            QCOMPARE(FileEntry::fromJson(read->toJson()).value(), *read);
+    }
+
     void fileEntryIdentityAndOrder()
     {
         const QDateTime instant = utc("2025-01-01T00:00:00Z");
@@ -364,6 +398,69 @@ private slots:
         const auto again = RecordingSidecar::decode(bytes);
         QVERIFY2(again, bytes.constData());
         QCOMPARE(DateForms::internetDateTime(again->startedAt), written);
+    }
+
+    // Every reader joins a segment's name to the work folder; a name that reaches anywhere else
+    // fails the file, and recovery rebuilds it from the segments it finds.
+    void sidecarSegmentFileIsOneNameInTheWorkFolder_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("plain") << "segment-000.caf" << true;
+        QTest::newRow("blanks and dots") << "segment 1..caf" << true;
+        QTest::newRow("climbs out") << "../x" << false;
+        QTest::newRow("parent") << ".." << false;
+        QTest::newRow("the folder itself") << "." << false;
+        QTest::newRow("absolute") << "/etc/passwd" << false;
+        QTest::newRow("in a subfolder") << "a/segment-000.caf" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void sidecarSegmentFileIsOneNameInTheWorkFolder()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, decodes);
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        RecordingSidecar::Segment segment;
+        segment.file = file;
+        segment.startedAt = sidecar.startedAt;
+        segment.reason = QString::fromLatin1(SegmentReason::kStart);
+        sidecar.segments = {segment};
+        const auto read = RecordingSidecar::decode(sidecar.encode());
+        QCOMPARE(read.has_value(), decodes);
+        if (!decodes)
+            QCOMPARE(read.error().text, QStringLiteral("segments[0].file: not a file name in the work folder"));
+    }
+
+    // Levels are floats; a file's number beyond a float's range is brought to the nearer end
+    // instead of becoming infinite, so what is written of it reads back.
+    void sidecarLevelsBeyondAFloatReadBack_data()
+    {
+        QTest::addColumn<double>("level");
+        QTest::addColumn<float>("read");
+        const float most = std::numeric_limits<float>::max();
+        QTest::newRow("in range") << 0.5 << 0.5f;
+        QTest::newRow("just past the largest float") << 3.5e38 << most;
+        QTest::newRow("far past it") << 1e308 << most;
+        QTest::newRow("far past it, negative") << -1e308 << -most;
+    }
+    void sidecarLevelsBeyondAFloatReadBack()
+    {
+        QFETCH(double, level);
+        QFETCH(float, read);
+        RecordingSidecar sidecar;
+        sidecar.id = QStringLiteral("x");
+        sidecar.startedAt = utc("2025-01-02T03:04:05Z");
+        QJsonObject object = sidecar.toJson();
+        object.insert("levels", QJsonObject{{"micPeak", level}, {"micRMS", 0.25}, {"systemPeak", level}, {"systemRMS", 0}});
+        const auto decoded = RecordingSidecar::fromJson(object);
+        QVERIFY(decoded && decoded->levels);
+        QCOMPARE(decoded->levels->micPeak, read);
+        QCOMPARE(decoded->levels->systemPeak, read);
+        const auto again = RecordingSidecar::decode(decoded->encode());
+        QVERIFY2(again, decoded->encode().constData());
+        QVERIFY(*again == *decoded);
     }
 
     void channelLayoutOfMixedSegments()

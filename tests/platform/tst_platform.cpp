@@ -198,6 +198,32 @@ private slots:
         QVERIFY(!broken.keepAsideIfDamaged());
     }
 
+    // A stored date whose offset carries it past the years 1 to 9999 in UTC is brought to the nearer
+    // end, so that storing it again (in UTC) gives a text that reads back.
+    void defaultsDatesAtTheEdgesOfTimeReadBack_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QDateTime>("read");
+        QTest::newRow("in range") << "2026-03-05T14:07:09.250+05:30"
+                                  << QDateTime(QDate(2026, 3, 5), QTime(8, 37, 9, 250), Qt::UTC);
+        QTest::newRow("year 1 with an offset east") << "0001-01-01T00:00:00.000+14:00"
+                                                    << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+        QTest::newRow("year 9999 with an offset west") << "9999-12-31T23:59:59.999-12:00"
+                                                       << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
+    }
+    void defaultsDatesAtTheEdgesOfTimeReadBack()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QDateTime, read);
+        test::TempHome home;
+        Defaults defaults("app.test.Domain");
+        defaults.setValue("when", stored);
+        const auto date = defaults.dateValue("when");
+        QCOMPARE(date, std::optional(read));
+        defaults.setDate("again", *date);
+        QCOMPARE(defaults.dateValue("again"), std::optional(read));
+    }
+
     void fakeClockWakesInDeadlineOrder()
     {
         FakeClock clock;

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QMutex>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace harkwell {
@@ -32,6 +33,17 @@ bool damagedAt(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return true;
     return !QJsonDocument::fromJson(file.readAll()).isObject();
+}
+
+// The years ISO 8601 text holds, in UTC: an offset can carry a stored time over either end, and
+// written back in UTC it would no longer read.
+QDateTime withinYears1To9999(const QDateTime& time)
+{
+    static const QDateTime first(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    static const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
+    if (!time.isValid())
+        return time;
+    return std::clamp(time.toUTC(), first, last);
 }
 }  // namespace
 
@@ -119,8 +131,8 @@ std::optional<QDateTime> Defaults::dateValue(const QString& key) const
     const QJsonValue stored = value(key);
     if (!stored.isString())
         return std::nullopt;
-    QDateTime date = QDateTime::fromString(stored.toString(), Qt::ISODateWithMs);
-    return date.isValid() ? std::optional(date) : std::nullopt;
+    const QDateTime date = QDateTime::fromString(stored.toString(), Qt::ISODateWithMs);
+    return date.isValid() ? std::optional(withinYears1To9999(date)) : std::nullopt;
 }
 
 void Defaults::setValue(const QString& key, const QJsonValue& value)
@@ -133,7 +145,7 @@ void Defaults::setValue(const QString& key, const QJsonValue& value)
 
 void Defaults::setDate(const QString& key, const QDateTime& value)
 {
-    setValue(key, value.toUTC().toString(Qt::ISODateWithMs));
+    setValue(key, withinYears1To9999(value).toString(Qt::ISODateWithMs));
 }
 
 void Defaults::remove(const QString& key)
