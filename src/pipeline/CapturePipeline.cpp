@@ -204,7 +204,10 @@ void CapturePipeline::removeLeftoverCopies()
     // after the pipeline came to be.
     const InboxWriter writer = inbox();
     const CaptureClaims* claims = &m_claims;
-    const QDateTime before = m_created;
+    // A file's time comes from the kernel's coarse clock, which runs up to a tick behind the one
+    // m_created was read from: a temporary written just after the pipeline came to be can carry a
+    // time just before it. A second of margin keeps those; a real leftover that young goes next start.
+    const QDateTime before = m_created.addSecs(-1);
     m_cleanup = offThread([writer, claims, before] {
         auto clear = [&](const QString& folderPath, std::optional<QString> (*temporaryId)(const QString&)) {
             const QDir folder(folderPath);

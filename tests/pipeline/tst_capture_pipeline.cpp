@@ -520,14 +520,17 @@ private slots:
     {
         QFETCH(bool, notes);
         QFETCH(QString, extension);
+        // The file system's clock runs up to a tick behind the one the pipeline reads, so a file
+        // written just after the pipeline came to be can carry a time from just before it.
+        const QDateTime justBefore = QDateTime::currentDateTimeUtc();
         PipelineFixture f(/*uploads*/ false);
         QVERIFY(f.inbox().ensureDirectories());
         const QString folder = notes ? f.inbox().inboxFolder() : f.inbox().audioFolder();
         auto place = [&](const QString& pattern, bool old) {
             QFile file(folder + QLatin1Char('/') + pattern.arg(extension));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            if (old)
-                QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime));
+            QVERIFY(file.setFileTime(old ? QDateTime::currentDateTimeUtc().addSecs(-3600) : justBefore,
+                                     QFileDevice::FileModificationTime));
         };
         place(QStringLiteral(".260101-101010.%1.Ab12Cd"), true);
         place(QStringLiteral(".260101-101011.%1.xYz789"), true);
