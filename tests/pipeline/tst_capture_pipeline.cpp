@@ -527,7 +527,7 @@ private slots:
         QVERIFY(f.inbox().ensureDirectories());
         const QString folder = notes ? f.inbox().inboxFolder() : f.inbox().audioFolder();
         auto place = [&](const QString& pattern, bool old) {
-            QFile file(folder + QLatin1Char('/') + pattern.arg(extension));
+            QFile file(folder + QLatin1Char('/') + (pattern.contains(QLatin1String("%1")) ? pattern.arg(extension) : pattern));
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(file.setFileTime(old ? QDateTime::currentDateTimeUtc().addSecs(-3600) : justBefore,
                                      QFileDevice::FileModificationTime));
