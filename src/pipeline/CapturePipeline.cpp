@@ -59,6 +59,15 @@ std::optional<InboxFrontmatter> readFrontmatter(const InboxWriter& inbox, const 
 }
 
 // Whether two files hold the same bytes; read in blocks, so a long recording costs no memory.
+// Gives the name back to the watcher: its hold ends, and a name recorded by an older version is
+// forgotten as well, so a later poll takes it again.
+void releaseName(CaptureStateStore& ledger, const QString& name, const QString& folderId)
+{
+    ledger.release(name, folderId);
+    if (ledger.snapshot().seenByFolder.value(folderId).contains(name))
+        ledger.forget({name}, folderId);
+}
+
 bool sameBytes(const QString& first, const QString& second)
 {
     QFile a(first);
@@ -503,12 +512,7 @@ QCoro::Task<> CapturePipeline::releaseInLedger(FolderWatcher::NewCapture capture
     if (!ledger)
         co_return;
     const QString name = QFileInfo(capture.sourceUrl.toLocalFile()).fileName();
-    auto releasing = offThread([ledger, name, capture] {
-        ledger->release(name, capture.folderId);
-        // A name recorded by an older version is forgotten as well, so the next poll takes it again.
-        if (ledger->snapshot().seenByFolder.value(capture.folderId).contains(name))
-            ledger->forget({name}, capture.folderId);
-    });
+    auto releasing = offThread([ledger, name, capture] { releaseName(*ledger, name, capture.folderId); });
     co_await releasing;
     log(QStringLiteral("%1 released in the seen ledger (%2); a later poll takes it again").arg(name, why));
 }
@@ -524,9 +528,7 @@ QCoro::Task<> CapturePipeline::releaseUnreadable(FolderWatcher::NewCapture captu
             return true;
         const std::optional<FileStat> seen = settled ? settled : FileSystem::local().linkStat(sourcePath);
         const bool isNew = ledger->oddFiles().found(capture.folderId, name, seen, QStringLiteral("cannot be copied"));
-        ledger->release(name, capture.folderId);
-        if (ledger->snapshot().seenByFolder.value(capture.folderId).contains(name))
-            ledger->forget({name}, capture.folderId);
+        releaseName(*ledger, name, capture.folderId);
         return isNew;
     });
     if (co_await releasing) {
