@@ -452,7 +452,7 @@ int main(int argc, char** argv)
         {"words", {"meeting plan", "board 2603", "notes client", "area-7 budget", "résumé draft 12", "zz plan"}},
     };
     QByteArray candidates;
-    for (const FileEntry& entry : scanner.todayFiles() + scanner.recentFiles())
+    for (const FileEntry& entry : scanner.todayFiles().toList() + scanner.recentFiles().toList())
         candidates += entry.relativePath.toUtf8() + '\n';
     std::printf("\nsearch over %lld files (panel opened in %.1f ms, again in %.2f ms):\n", (long long)index.indexFileCount(),
                 openMs, reopenMs);

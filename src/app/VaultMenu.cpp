@@ -2,15 +2,18 @@
 
 #include "vault/FileDates.h"
 
+#include <algorithm>
+
 namespace harkwell {
 
 MenuRow VaultMenu::today(const Inputs& inputs, const DayMenus::Open& open)
 {
-    const QList<FileEntry> files = inputs.lists.today;
+    const FileEntryList today = inputs.lists.today;
     const int threshold = DayMenus::threshold(inputs.settings.todayGroupThreshold);
-    return MenuRow::lazySubmenu(QStringLiteral("Today (%1)").arg(files.size()), [files, threshold, open] {
-        if (files.isEmpty())
+    return MenuRow::lazySubmenu(QStringLiteral("Today (%1)").arg(today.size()), [today, threshold, open] {
+        if (today.isEmpty())
             return MenuRows{MenuRow::caption(QStringLiteral("No files created today"))};
+        const QList<FileEntry> files = today.toList();
         if (files.size() <= threshold)
             return DayMenus::fileRows(files, open);
         MenuRows content;
@@ -25,20 +28,25 @@ MenuRows VaultMenu::recent(const Inputs& inputs, const DayMenus::Open& open)
 {
     const TimeBasis basis = DayMenus::basis(inputs.settings);
     const int days = inputs.settings.recentDays;
-    const QDateTime cutoff = inputs.now.toLocalTime().date().addDays(-days).startOfDay();
-    QList<FileEntry> kept;
-    for (const FileEntry& file : inputs.lists.recent)
-        if (FileDates::effective(file, basis) >= cutoff)
-            kept.append(file);
-    const QList<DayMenus::DayGroup> groups = DayMenus::groupByDay(kept, basis);
-    if (groups.isEmpty())
+    const QDateTime now = inputs.now;
+    const qint64 cutoffMs = now.toLocalTime().date().addDays(-days).startOfDay().toMSecsSinceEpoch();
+    const FileEntryList recent = inputs.lists.recent;
+    const auto isRecent = [basis, cutoffMs](const FileEntry& file) { return FileDates::effectiveMs(file, basis) >= cutoffMs; };
+    // Newest first, so the first file nearly always answers; the days are worked out only when the
+    // submenu opens, since a large vault has thousands of files in them.
+    if (std::none_of(recent.begin(), recent.end(), isRecent))
         return {};
-    MenuRows content;
-    for (const DayMenus::DayGroup& group : groups)
-        content << DayMenus::fileSubmenu(
-            QStringLiteral("%1 (%2)").arg(DayMenus::dayLabel(group.day, inputs.now)).arg(group.files.size()),
-            group.files, open);
-    return {MenuRow::submenu(QStringLiteral("Recent (%1 days)").arg(days), content)};
+    return {MenuRow::lazySubmenu(QStringLiteral("Recent (%1 days)").arg(days), [recent, isRecent, basis, now, open] {
+        QList<FileEntry> kept;
+        for (const FileEntry& file : recent)
+            if (isRecent(file))
+                kept.append(file);
+        MenuRows content;
+        for (const DayMenus::DayGroup& group : DayMenus::groupByDay(kept, basis))
+            content << DayMenus::fileSubmenu(
+                QStringLiteral("%1 (%2)").arg(DayMenus::dayLabel(group.day, now)).arg(group.files.size()), group.files, open);
+        return content;
+    })};
 }
 
 MenuRows VaultMenu::specialFolder(const QString& name, const QList<FileEntry>& files, const std::optional<int>& threshold,

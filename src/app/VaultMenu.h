@@ -3,6 +3,7 @@
 // inbox and handoff folders, the recent days, and the search command.
 
 #include "app/OutboxMenu.h"
+#include "foundation/FileEntryList.h"
 
 namespace harkwell {
 
@@ -10,8 +11,8 @@ class VaultMenu {
 public:
     // The scanner's lists, each newest first.
     struct Lists {
-        QList<FileEntry> today;
-        QList<FileEntry> recent;  // every listed file that is not today's
+        FileEntryList today;
+        FileEntryList recent;  // every listed file that is not today's
         QList<FileEntry> outbox;
         QList<FileEntry> inbox;
         QList<FileEntry> handoff;

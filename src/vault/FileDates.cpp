@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace harkwell {
@@ -51,22 +52,32 @@ void FileDates::sortNewestFirst(QList<FileEntry>& entries, TimeBasis basis)
     entries = std::move(sorted);
 }
 
-FileDates::DaySplit FileDates::splitByToday(const QList<FileEntry>& entries, TimeBasis basis, const QDateTime& now)
+FileDates::DaySplit FileDates::splitByToday(const QList<QList<FileEntry>>& sources, TimeBasis basis,
+                                            const QDateTime& now, const std::function<bool(const QString&)>& isExcluded)
 {
-    DaySplit split;
-    if (!now.isValid()) {
-        split.others = entries;
-        sortNewestFirst(split.others, basis);
-        return split;
+    // Each entry's date read once, as a number, and only pointers moved by the sort.
+    using Keyed = std::pair<qint64, const FileEntry*>;
+    std::vector<Keyed> today;
+    std::vector<Keyed> others;
+    const std::optional<Day> day = now.isValid() ? std::optional(Day::of(now)) : std::nullopt;
+    for (const QList<FileEntry>& source : sources) {
+        for (const FileEntry& entry : source) {
+            if (isExcluded && isExcluded(entry.filename))
+                continue;
+            const qint64 ms = effectiveMs(entry, basis);
+            const bool isToday = day && ms != std::numeric_limits<qint64>::min() && day->contains(ms);
+            (isToday ? today : others).emplace_back(ms, &entry);
+        }
     }
-    const Day today = Day::of(now);
-    for (const FileEntry& entry : entries) {
-        const QDateTime date = effective(entry, basis);
-        (date.isValid() && today.contains(date.toMSecsSinceEpoch()) ? split.today : split.others).append(entry);
-    }
-    sortNewestFirst(split.today, basis);
-    sortNewestFirst(split.others, basis);
-    return split;
+    const auto newestFirst = [&sources](std::vector<Keyed>& keyed) {
+        std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) { return a.first > b.first; });
+        QList<const FileEntry*> entries;
+        entries.reserve(qsizetype(keyed.size()));
+        for (const auto& [ms, entry] : keyed)
+            entries.append(entry);
+        return FileEntryList(sources, std::move(entries));
+    };
+    return DaySplit{newestFirst(today), newestFirst(others)};
 }
 
 bool FileDates::isSameLocalDay(const QDateTime& a, const QDateTime& b)

@@ -4,17 +4,20 @@
 
 #include "foundation/AppSettings.h"
 #include "foundation/FileEntry.h"
+#include "foundation/FileEntryList.h"
 
 #include <QDateTime>
 #include <QList>
+
+#include <functional>
 
 namespace harkwell {
 
 class FileDates {
 public:
     struct DaySplit {
-        QList<FileEntry> today;   // newest first
-        QList<FileEntry> others;  // newest first
+        FileEntryList today;   // newest first
+        FileEntryList others;  // newest first
     };
 
     // The local calendar day of a moment as an interval of instants [startMs, endMs), worked out
@@ -32,8 +35,14 @@ public:
     static qint64 effectiveMs(const FileEntry& entry, TimeBasis basis);
     // Later first; entries of one instant keep their order.
     static void sortNewestFirst(QList<FileEntry>& entries, TimeBasis basis);
-    // "Today" is the local calendar day of `now`.
-    static DaySplit splitByToday(const QList<FileEntry>& entries, TimeBasis basis, const QDateTime& now);
+    // "Today" is the local calendar day of `now`. The entries of `sources` one after another,
+    // without those whose names `isExcluded` (when given) leaves out; the lists point into `sources`.
+    static DaySplit splitByToday(const QList<QList<FileEntry>>& sources, TimeBasis basis, const QDateTime& now,
+                                 const std::function<bool(const QString&)>& isExcluded = {});
+    static DaySplit splitByToday(const QList<FileEntry>& entries, TimeBasis basis, const QDateTime& now)
+    {
+        return splitByToday(QList<QList<FileEntry>>{entries}, basis, now);
+    }
     static bool isSameLocalDay(const QDateTime& a, const QDateTime& b);
 
     // The date of files whose date is not known (0001-01-01 UTC), and the look-back that admits all.

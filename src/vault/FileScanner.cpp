@@ -174,7 +174,7 @@ QCoro::Task<> FileScanner::start()
             loaded.ok = true;
             loaded.vault = cache->vaultFiles;
             loaded.other = cache->remoteFiles;
-            loaded.days = FileDates::splitByToday(loaded.vault + loaded.other, basis, now);
+            loaded.days = FileDates::splitByToday({loaded.vault, loaded.other}, basis, now);
             return loaded;
         };
         auto promise = std::make_shared<std::promise<Loaded>>();
@@ -183,6 +183,7 @@ QCoro::Task<> FileScanner::start()
             std::thread([read, promise, reader] {
                 promise->set_value(read());
                 reader->waitForRelease();
+                HeapRelease::releaseOwnArenaTop();
             }).detach();
         } catch (const std::system_error&) {
             return read();
@@ -269,9 +270,7 @@ QCoro::Task<> FileScanner::runRefresh()
     // The first refresh shows the cached lists at once with the hidden files left out, while the
     // listings run; later ones already show what the last refresh published.
     if (!m_hasScannedRemotes && !m_lastVaultFiles.isEmpty()) {
-        QList<FileEntry> shown = m_lastVaultFiles + m_lastRemoteFiles;
-        shown.removeIf([&](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
-        const auto quick = FileDates::splitByToday(shown, plan.basis, plan.now);
+        const auto quick = FileDates::splitByToday({m_lastVaultFiles, m_lastRemoteFiles}, plan.basis, plan.now, plan.isExcluded);
         publishDays(quick.today, quick.others);
         emit changed();
     }
@@ -341,21 +340,23 @@ QCoro::Task<> FileScanner::runRefresh()
         if (gathered->remote && gathered->remote->has_value()) {
             remoteList = keepIfSame(**gathered->remote, remoteList);
         }
+        // Nothing of the replaced lists may stay in this frame past the end of the refresh, when
+        // the heap's free pages are handed back.
+        gathered->vault.reset();
+        gathered->workspace.clear();
+        gathered->remote.reset();
     }
 
-    const QList<FileEntry> previousVault = m_lastVaultFiles;
-    const QList<FileEntry> previousOther = m_lastRemoteFiles;
-    const QList<FileEntry> previousOutbox = m_outboxFiles;
-    const QList<FileEntry> previousInbox = m_inboxFiles;
-    const QList<FileEntry> previousHandoff = m_handoffFiles;
     const bool keyChanged = m_publishedKey != plan.rulesKey;
     const bool cacheExists = m_cacheExists;
     Clock* clock = &m_clock;
     // The future is named rather than awaited as a temporary: g++ 12 destroys a co_await
-    // expression's temporaries twice.
-    QFuture<Assembled> assembling = m_worker->run<Assembled>([plan, listers, clock, vaultList, workspaceList, remoteList,
-                                                              previousVault, previousOther, previousOutbox, previousInbox,
-                                                              previousHandoff, keyChanged, cacheExists] {
+    // expression's temporaries twice. The lists are the job's alone, for the same reason as above.
+    QFuture<Assembled> assembling = m_worker->run<Assembled>(
+        [plan, listers, clock, vaultList = std::move(vaultList), workspaceList = std::move(workspaceList),
+         remoteList = std::move(remoteList), previousVault = m_lastVaultFiles, previousOther = m_lastRemoteFiles,
+         previousOutbox = m_outboxFiles, previousInbox = m_inboxFiles, previousHandoff = m_handoffFiles, keyChanged,
+         cacheExists] {
         Assembled result;
         const auto kept = [&plan](QList<FileEntry> entries) {
             entries.removeIf([&plan](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
@@ -383,7 +384,7 @@ QCoro::Task<> FileScanner::runRefresh()
                                      || !result.handoff.isSharedWith(previousHandoff);
         result.changed = listsChanged || specialsChanged || keyChanged;
         if (listsChanged || keyChanged || result.adopted)
-            result.days = FileDates::splitByToday(kept(result.vault + result.other), plan.basis, plan.now);
+            result.days = FileDates::splitByToday({result.vault, result.other}, plan.basis, plan.now, plan.isExcluded);
         // The cache follows the lists; it is started only once there are vault entries to keep.
         if (listsChanged && (!result.vault.isEmpty() || cacheExists))
             result.saved = ScanCache::save(result.vault, result.other, clock->now()).has_value();
@@ -418,10 +419,10 @@ QCoro::Task<> FileScanner::runRefresh()
         ++m_unchangedRefreshes;
     }
     // The listing's and the cache's scratch memory goes back to the system, not to an idle heap.
-    if (wasFirstRefresh && m_cacheReader) {
-        m_cacheReader->release();
-        m_cacheReader.reset();
-    }
+    // Released from the worker, behind the refresh's job: the job's hold on the cache's entries has
+    // gone by then too.
+    if (wasFirstRefresh && m_cacheReader)
+        m_worker->postOnWorker([reader = std::move(m_cacheReader)] { reader->release(); });
     m_worker->postOnWorker([] { HeapRelease::releaseFreePages(); });
     if (wasFirstRefresh)
         refreshLater(self, m_clock, kRemotesDelay);
@@ -443,7 +444,7 @@ QList<FileEntry> FileScanner::previousRemoteEntries(const std::optional<QString>
     return remote;
 }
 
-void FileScanner::publishDays(const QList<FileEntry>& today, const QList<FileEntry>& others)
+void FileScanner::publishDays(const FileEntryList& today, const FileEntryList& others)
 {
     m_todayFiles = today;
     m_recentFiles = others;

@@ -13,6 +13,7 @@
 
 #include "foundation/AppSettings.h"
 #include "foundation/FileEntry.h"
+#include "foundation/FileEntryList.h"
 #include "platform/clock/Clock.h"
 #include "vault/ScanListers.h"
 #include "vault/ScanWorker.h"
@@ -40,8 +41,9 @@ public:
     ~FileScanner() override;
 
     // Main thread only, like every member below.
-    const QList<FileEntry>& todayFiles() const { return m_todayFiles; }    // effective date today, newest first
-    const QList<FileEntry>& recentFiles() const { return m_recentFiles; }  // every other gathered file, newest first
+    // The day lists point into the listings' own lists rather than copying every entry.
+    const FileEntryList& todayFiles() const { return m_todayFiles; }    // effective date today, newest first
+    const FileEntryList& recentFiles() const { return m_recentFiles; }  // every other gathered file, newest first
     const QList<FileEntry>& outboxFiles() const { return m_outboxFiles; }
     const QList<FileEntry>& inboxFiles() const { return m_inboxFiles; }
     const QList<FileEntry>& handoffFiles() const { return m_handoffFiles; }
@@ -86,7 +88,7 @@ private:
     Plan makePlan() const;
     QCoro::Task<> runRefresh();
     QList<FileEntry> previousRemoteEntries(const std::optional<QString>& remotesFolder) const;
-    void publishDays(const QList<FileEntry>& today, const QList<FileEntry>& others);
+    void publishDays(const FileEntryList& today, const FileEntryList& others);
 
     static QCoro::Task<> runTimer(QPointer<FileScanner> scanner, Clock& clock, std::chrono::milliseconds interval);
     static QCoro::Task<> refreshLater(QPointer<FileScanner> scanner, Clock& clock, std::chrono::milliseconds delay);
@@ -97,8 +99,8 @@ private:
     std::shared_ptr<ScanWorker> m_worker;
     std::shared_ptr<CacheReader> m_cacheReader;  // until the first refresh has replaced the cache's entries
 
-    QList<FileEntry> m_todayFiles;
-    QList<FileEntry> m_recentFiles;
+    FileEntryList m_todayFiles;
+    FileEntryList m_recentFiles;
     QList<FileEntry> m_outboxFiles;
     QList<FileEntry> m_inboxFiles;
     QList<FileEntry> m_handoffFiles;

@@ -323,15 +323,20 @@ QList<FileEntry> SearchIndex::structureFiles() const
 void SearchIndex::rebuildIndex()
 {
     m_stale = false;
-    const QList<QList<FileEntry>> lists{m_scanner.todayFiles(), m_scanner.recentFiles(), m_scanner.outboxFiles(),
-                                        m_scanner.inboxFiles(), m_scanner.handoffFiles()};
-    bool same = m_indexedLists.size() == lists.size();
-    for (qsizetype i = 0; same && i < lists.size(); ++i)
-        same = lists[i].isSharedWith(m_indexedLists[i]) || (lists[i].isEmpty() && m_indexedLists[i].isEmpty());
+    const QList<FileEntryList> days{m_scanner.todayFiles(), m_scanner.recentFiles()};
+    const QList<QList<FileEntry>> folders{m_scanner.outboxFiles(), m_scanner.inboxFiles(), m_scanner.handoffFiles()};
+    const auto sameLists = [](const auto& now, const auto& before) {
+        bool same = now.size() == before.size();
+        for (qsizetype i = 0; same && i < now.size(); ++i)
+            same = now[i].isSharedWith(before[i]) || (now[i].isEmpty() && before[i].isEmpty());
+        return same;
+    };
+    const bool same = sameLists(days, m_indexedDays) && sameLists(folders, m_indexedFolders);
     // The scanner hands over the very same lists when nothing changed: the index stands as it is.
     if (!same) {
-        m_indexedLists = lists;
-        m_recentFiles = uniquePreferring(m_scanner.todayFiles() + m_scanner.recentFiles(), structureFiles());
+        m_indexedDays = days;
+        m_indexedFolders = folders;
+        m_recentFiles = uniquePreferring(m_scanner.todayFiles().toList() + m_scanner.recentFiles().toList(), structureFiles());
     }
     if (m_fullIndex && !same) {
         QList<FileEntry> listed;

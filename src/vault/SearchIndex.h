@@ -9,6 +9,7 @@
 
 #include "foundation/AppSettings.h"
 #include "foundation/FileEntry.h"
+#include "foundation/FileEntryList.h"
 #include "platform/files/NativeFiles.h"
 
 #include <QList>
@@ -163,7 +164,8 @@ private:
     bool m_panelOpen = true;
     bool m_stale = false;  // the scanner changed while the panel was closed
     // The scanner's lists the recent index was last built from.
-    QList<QList<FileEntry>> m_indexedLists;
+    QList<FileEntryList> m_indexedDays;
+    QList<QList<FileEntry>> m_indexedFolders;
     std::unique_ptr<Prepared> m_prepared;
     std::unique_ptr<LastSearch> m_last;
     int m_preparedBuilds = 0;

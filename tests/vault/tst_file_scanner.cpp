@@ -37,7 +37,7 @@ FileEntry entryAt(const QString& path, FileEntry::Source source, const QDateTime
     return entry;
 }
 
-QStringList names(const QList<FileEntry>& entries)
+QStringList names(const FileEntryList& entries)
 {
     QStringList result;
     for (const FileEntry& entry : entries)
@@ -173,6 +173,7 @@ class FileScannerTest : public QObject {
     Q_OBJECT
 private slots:
     void firstRefreshLeavesOutRemotesAndTheSecondIncludesThem();
+    void dayListsHoldTheListingsOwnEntries();
     void timerRefreshesEveryInterval();
     void anIntervalOutsideTheRangeIsBroughtIntoIt_data();
     void anIntervalOutsideTheRangeIsBroughtIntoIt();
@@ -247,6 +248,35 @@ void FileScannerTest::firstRefreshLeavesOutRemotesAndTheSecondIncludesThem()
     f.clock.advance(3s);
     QCoreApplication::processEvents();
     QCOMPARE(f.listers->vaultCalls().size(), 2);
+}
+
+// A large vault's day lists hold every listed file: they point at the listing's entries rather
+// than holding a second copy of each.
+void FileScannerTest::dayListsHoldTheListingsOwnEntries()
+{
+    ScannerFixture f;
+    f.listers->set([&](FakeListers& l) {
+        l.vaultFiles = {entryAt(f.vault() + QStringLiteral("/today.md"), FileEntry::Source::Vault, f.today()),
+                        entryAt(f.vault() + QStringLiteral("/README.md"), FileEntry::Source::Vault, f.today()),
+                        entryAt(f.vault() + QStringLiteral("/older.md"), FileEntry::Source::Vault, f.daysAgo(3))};
+    });
+    f.start();
+    QTRY_VERIFY(f.settled());
+
+    QCOMPARE(names(f.scanner->todayFiles()), QStringList{"today.md"});
+    QCOMPARE(names(f.scanner->recentFiles()), QStringList{"older.md"});
+    f.listers->set([&](FakeListers& l) {
+        const QList<FileEntry>& listed = l.vaultFiles;
+        QCOMPARE(&f.scanner->todayFiles().at(0), &listed.at(0));
+        QCOMPARE(&f.scanner->recentFiles().at(0), &listed.at(2));
+    });
+
+    // The entries outlive the listing that made them for as long as a list shows them.
+    const FileEntryList shown = f.scanner->recentFiles();
+    f.listers->set([](FakeListers& l) { l.vaultFiles.clear(); });
+    f.scanner->refresh();
+    QTRY_VERIFY(f.settled() && f.scanner->recentFiles().isEmpty());
+    QCOMPARE(shown.at(0).filename, QStringLiteral("older.md"));
 }
 
 void FileScannerTest::timerRefreshesEveryInterval()
@@ -556,7 +586,7 @@ void FileScannerTest::refreshWithNothingChangedRebuildsAndWritesNothing()
 
     const auto ids = [&scanner] {
         QList<QUuid> all;
-        for (const FileEntry& entry : scanner.todayFiles() + scanner.recentFiles() + scanner.inboxFiles())
+        for (const FileEntry& entry : scanner.todayFiles().toList() + scanner.recentFiles().toList() + scanner.inboxFiles())
             all.append(entry.id);
         return all;
     };

@@ -21,4 +21,15 @@ void HeapRelease::keepFewFreePages()
 
 void HeapRelease::releaseFreePages() { ::malloc_trim(0); }
 
+void HeapRelease::releaseOwnArenaTop()
+{
+    // Above the size whose free makes the allocator trim the arena's top (64 kB), below the one
+    // that would take it from the system instead of the arena.
+    constexpr size_t kTrimmingBlock = 128 * 1024;
+    static_assert(kTrimmingBlock < size_t(kOwnMappingFrom));
+    // Through a volatile pointer, or the compiler drops the pair as doing nothing.
+    void* volatile block = ::malloc(kTrimmingBlock);  // NOLINT(cppcoreguidelines-no-malloc): the allocator is the point
+    ::free(block);
+}
+
 }  // namespace harkwell

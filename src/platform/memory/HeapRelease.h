@@ -15,6 +15,10 @@ public:
     static void keepFewFreePages();
     // Costs a few milliseconds at most; call it from a worker thread.
     static void releaseFreePages();
+    // The free top of the calling thread's own arena, which releaseFreePages() cannot reach: the
+    // allocator hands it back only when a large block of that arena is freed, and a thread whose
+    // blocks were all freed by others, small ones last, would otherwise keep it resident for good.
+    static void releaseOwnArenaTop();
 };
 
 }  // namespace harkwell
