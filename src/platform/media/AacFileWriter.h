@@ -9,6 +9,8 @@
 
 namespace harkwell {
 
+class AacEncoding;
+
 class AacFileWriter {
 public:
     ~AacFileWriter();  // closes without reporting; call close() to learn whether it worked
@@ -26,13 +28,10 @@ public:
     const QString& path() const { return m_path; }
 
 private:
-    struct Context;
-    AacFileWriter(QString path, std::unique_ptr<Context> context);
-    std::expected<void, QString> encode(bool flush);
-    std::expected<void, QString> drainPackets();
+    AacFileWriter(QString path, std::unique_ptr<AacEncoding> encoding);
 
     QString m_path;
-    std::unique_ptr<Context> m_context;
+    std::unique_ptr<AacEncoding> m_encoding;
 };
 
 }  // namespace harkwell
