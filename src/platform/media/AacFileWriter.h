@@ -17,7 +17,8 @@ public:
     AacFileWriter(const AacFileWriter&) = delete;
     AacFileWriter& operator=(const AacFileWriter&) = delete;
 
-    // Creates (or replaces) the file; the error is FFmpeg's or the file system's reason.
+    // Creates (or replaces) the file; the error is FFmpeg's or the file system's reason, or why the
+    // codecs could not be loaded.
     static std::expected<std::unique_ptr<AacFileWriter>, QString> create(const QString& path, int sampleRate,
                                                                          int channels, int bitRate);
 

@@ -23,7 +23,7 @@ public:
     AudioFileReader(const AudioFileReader&) = delete;
     AudioFileReader& operator=(const AudioFileReader&) = delete;
 
-    // The error is FFmpeg's reason, fit for a log line.
+    // The error is FFmpeg's reason (or why the codecs could not be loaded), fit for a log line.
     static std::expected<std::unique_ptr<AudioFileReader>, QString> open(const QString& path);
 
     Format format() const { return m_format; }
