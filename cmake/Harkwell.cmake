@@ -1,10 +1,14 @@
-# harkwell_library(<name> LIBS <deps...>): one static library of every source in the calling folder
-# (subfolders included), so a new file needs no edit here.
+# harkwell_library(<name> LIBS <deps...> [EXCLUDE <subfolders...>]): one static library of every
+# source in the calling folder (subfolders included, but for those excluded, which build a target
+# of their own), so a new file needs no edit here.
 function(harkwell_library name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER sources INCLUDE REGEX "\\.cpp$|\\.h$")
+  foreach(folder IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "^${CMAKE_CURRENT_SOURCE_DIR}/${folder}/")
+  endforeach()
   set(compiled ${sources})
   list(FILTER compiled INCLUDE REGEX "\\.cpp$")
   if(compiled)

@@ -1,11 +1,15 @@
 // The platform base: paths follow HOME, defaults survive and stay atomic, the durable write never
 // leaves a half file, the fake clock wakes sleepers in deadline order, serial queues keep order,
-// a link's scheme is looked up in the MIME database without letting a hanging lookup live on.
+// a link's scheme is looked up in the MIME database without letting a hanging lookup live on, the
+// audio codecs stay out of memory until audio is first encoded.
 
 #include "platform/clock/FakeClock.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/FileNames.h"
+#include "platform/media/AacFileWriter.h"
+#include "platform/media/AudioFileReader.h"
+#include "platform/media/MediaCodecs.h"
 #include "platform/moves/ItemMove.h"
 #include "platform/paths/Paths.h"
 #include "platform/process/SpawnProcessRunner.h"
@@ -15,6 +19,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,7 +27,9 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <cmath>
 #include <memory>
+#include <numbers>
 #include <vector>
 
 #include <sys/stat.h>
@@ -40,6 +47,13 @@ bool processRuns(qint64 pid)
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close >= 0 && line.size() > close + 2 && line.at(close + 2) != 'Z';
+}
+
+// Whether a library whose file name holds `name` is mapped into this process.
+bool mapped(const QByteArray& name)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(name);
 }
 
 // Sets an environment variable for one test and puts the old value back.
@@ -378,6 +392,77 @@ private slots:
         const qint64 sleeper = written.readAll().trimmed().toLongLong();
         QVERIFY(sleeper > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!processRuns(sleeper), 5000);
+    }
+
+    // An idle app never maps FFmpeg; the first file written brings it in. No test before this one
+    // may touch a media class.
+    void codecsLoadOnFirstUse()
+    {
+        QVERIFY2(!mapped("libavcodec"), "FFmpeg is mapped before any audio was encoded");
+
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("tone.m4a"));
+        constexpr int kRate = 48000;
+        constexpr qint64 kFrames = 3 * kRate + 123;
+        // AAC codes whole frames of 1024; the last one comes back with its padding.
+        constexpr qint64 kDecoded = (kFrames + 1023) / 1024 * 1024;
+        std::vector<float> left(kFrames), right(kFrames);
+        for (qint64 i = 0; i < kFrames; ++i) {
+            left[size_t(i)] = 0.5f * float(std::sin(2 * std::numbers::pi * 440 * double(i) / kRate));
+            right[size_t(i)] = -left[size_t(i)];
+        }
+        const float* channels[] = {left.data(), right.data()};
+        {
+            auto writer = AacFileWriter::create(path, kRate, 2, 128000);
+            QVERIFY2(writer, writer ? "" : qPrintable(writer.error()));
+            QVERIFY(mapped("libavcodec"));
+            QVERIFY((*writer)->write(channels, kFrames).has_value());
+            QVERIFY((*writer)->close().has_value());
+        }
+
+        auto reader = AudioFileReader::open(path);
+        QVERIFY2(reader, reader ? "" : qPrintable(reader.error()));
+        QCOMPARE((*reader)->format().sampleRate, double(kRate));
+        QCOMPARE((*reader)->format().channels, 2);
+        std::vector<float> a(4096), b(4096);
+        float* into[] = {a.data(), b.data()};
+        qint64 total = 0;
+        for (;;) {
+            const auto got = (*reader)->read(into, 4096);
+            QVERIFY(got.has_value());
+            if (*got == 0)
+                break;
+            total += *got;
+        }
+        QCOMPARE(total, kDecoded);
+        QCOMPARE((*reader)->position(), kDecoded);
+    }
+
+    void codecModuleThatCannotBeLoadedSaysWhy_data()
+    {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing.so" << "No such file";
+        QTest::newRow("not a library") << "text.so" << "invalid ELF header";
+        QTest::newRow("a library, not the codecs")
+            << QLibraryInfo::path(QLibraryInfo::LibrariesPath) + "/libQt6Core.so.6" << "harkwell_media_codecs";
+    }
+
+    void codecModuleThatCannotBeLoadedSaysWhy()
+    {
+        QFETCH(QString, module);
+        QFETCH(QString, reason);
+        QTemporaryDir folder;
+        QFile text(folder.filePath(QStringLiteral("text.so")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write(QByteArray(256, 'x'));
+        text.close();
+
+        const auto loaded = MediaCodecs::load(QDir(folder.path()).absoluteFilePath(module));
+        QVERIFY(!loaded);
+        QVERIFY2(loaded.error().startsWith("Harkwell's audio codecs could not be loaded: ")
+                     && loaded.error().contains(reason),
+                 qPrintable(loaded.error()));
     }
 };
 

@@ -9,13 +9,16 @@
 
 namespace harkwell {
 
+class AacEncoding;
+
 class AacFileWriter {
 public:
     ~AacFileWriter();  // closes without reporting; call close() to learn whether it worked
     AacFileWriter(const AacFileWriter&) = delete;
     AacFileWriter& operator=(const AacFileWriter&) = delete;
 
-    // Creates (or replaces) the file; the error is FFmpeg's or the file system's reason.
+    // Creates (or replaces) the file; the error is FFmpeg's or the file system's reason, or why the
+    // codecs could not be loaded.
     static std::expected<std::unique_ptr<AacFileWriter>, QString> create(const QString& path, int sampleRate,
                                                                          int channels, int bitRate);
 
@@ -26,13 +29,10 @@ public:
     const QString& path() const { return m_path; }
 
 private:
-    struct Context;
-    AacFileWriter(QString path, std::unique_ptr<Context> context);
-    std::expected<void, QString> encode(bool flush);
-    std::expected<void, QString> drainPackets();
+    AacFileWriter(QString path, std::unique_ptr<AacEncoding> encoding);
 
     QString m_path;
-    std::unique_ptr<Context> m_context;
+    std::unique_ptr<AacEncoding> m_encoding;
 };
 
 }  // namespace harkwell

@@ -7,10 +7,10 @@
 
 #include <expected>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace harkwell {
+
+class AudioDecoding;
 
 class AudioFileReader {
 public:
@@ -23,7 +23,7 @@ public:
     AudioFileReader(const AudioFileReader&) = delete;
     AudioFileReader& operator=(const AudioFileReader&) = delete;
 
-    // The error is FFmpeg's reason, fit for a log line.
+    // The error is FFmpeg's reason (or why the codecs could not be loaded), fit for a log line.
     static std::expected<std::unique_ptr<AudioFileReader>, QString> open(const QString& path);
 
     Format format() const { return m_format; }
@@ -37,18 +37,12 @@ public:
     std::expected<qint64, QString> read(float* const* channels, qint64 frames);
 
 private:
-    struct Context;
-    explicit AudioFileReader(std::unique_ptr<Context> context);
-    std::expected<bool, QString> decodeMore();
+    explicit AudioFileReader(std::unique_ptr<AudioDecoding> decoding);
 
-    std::unique_ptr<Context> m_context;
+    std::unique_ptr<AudioDecoding> m_decoding;
     Format m_format;
     qint64 m_length = 0;
     qint64 m_position = 0;
-    std::vector<std::vector<float>> m_pending;  // decoded, not yet handed out; per channel
-    qsizetype m_pendingStart = 0;
-    bool m_ended = false;
-    std::optional<QString> m_failure;
 };
 
 }  // namespace harkwell

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-struct SwrContext;
-
 namespace harkwell {
+
+class AudioResampling;
 
 class AudioResampler {
 public:
@@ -26,10 +26,9 @@ public:
     std::expected<void, QString> convert(const float* const* in, qint64 frames, std::vector<std::vector<float>>& out);
 
 private:
-    AudioResampler(SwrContext* context, int toChannels);
+    explicit AudioResampler(std::unique_ptr<AudioResampling> resampling);
 
-    SwrContext* m_context;
-    int m_toChannels;
+    std::unique_ptr<AudioResampling> m_resampling;
 };
 
 }  // namespace harkwell

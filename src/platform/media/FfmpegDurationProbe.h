@@ -1,5 +1,6 @@
 #pragma once
-// AudioDurationProbe through libavformat: the container's duration, else its longest stream's.
+// AudioDurationProbe through libavformat (in the codec module, loaded on the first probe): the
+// container's duration, else its longest stream's.
 
 #include "platform/media/AudioDurationProbe.h"
 
