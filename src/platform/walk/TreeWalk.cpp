@@ -218,6 +218,7 @@ template <typename T, size_t N>
 class Blocks {
 public:
     bool full() const { return m_used == N; }
+    size_t size() const { return m_blocks.empty() ? 0 : (m_blocks.size() - 1) * N + m_used; }
     T& add()
     {
         if (m_blocks.empty() || m_used == N) {
@@ -478,6 +479,7 @@ public:
     WalkResult take()
     {
         m_askers.finish();
+        m_result.files.reserve(m_pending.size());
         m_pending.forEach([this](PendingFile& pending) {
             if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
                 return false;
