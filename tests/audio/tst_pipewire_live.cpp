@@ -259,7 +259,12 @@ private slots:
     // microphone, while the microphone and the time go on.
     void theRecordedAppsStreamEnds()
     {
-        const qint64 player = rig->play(PipeWireRig::Client::Native, 440, 0.3f, 1.5);
+        // The tone's end is placed in the take by the clock, since finding the app can take a
+        // second on a busy machine; it plays from before the take starts, as finding it needs.
+        constexpr double kToneSeconds = 2.5;
+        QElapsedTimer sincePlay;
+        sincePlay.start();
+        const qint64 player = rig->play(PipeWireRig::Client::Native, 440, 0.3f, kToneSeconds);
         QVERIFY(player);
         AudioProcessCatalog catalog(*hal);
         std::optional<AudioApp> app;
@@ -272,12 +277,15 @@ private slots:
                                  3000);
         Recording recording(*hal, {RecordingSource::app(app->bundleId, app->name), true, std::nullopt}, "ends");
         QVERIFY2(recording.start(), "start");
-        QTest::qWait(2500);  // the tone ends within the first 1.5 s
+        const double endsAt = kToneSeconds - double(sincePlay.elapsed()) / 1000;  // in the take, at the earliest
+        QVERIFY2(endsAt > 0.5, "the app was found too late to hear it end");
+        QTest::qWait(int((endsAt + 1.2) * 1000));
         const RecordingEngine::Phase phase = recording.engine().phase();
         const Take take = recording.finish();
 
-        const double early = take.at(1, 440, 0.05, 0.35), micInSystem = take.at(1, kMicTone, 1.5, 2.4);
-        const double micLate = take.at(0, kMicTone, 1.5, 2.4);
+        const double early = take.at(1, 440, 0.05, std::min(endsAt - 0.1, 1.0));
+        const double micInSystem = take.at(1, kMicTone, endsAt + 0.3, endsAt + 1.1);
+        const double micLate = take.at(0, kMicTone, endsAt + 0.3, endsAt + 1.1);
         report("recorded app ends", take,
                {figure("app 440 Hz before the end (played 0.3, system = mean of both sides)", early),
                 figure("microphone 300 Hz in the system channel after", micInSystem),
