@@ -76,6 +76,7 @@ private slots:
     void entryNamesLeaveOutHiddenNames();
     void walkWithAMemoryAsksOnlyWhatChanged();
     void largeTreeKeepsTheWalkOrderAndEachFilesTimes();
+    void foldersReadAheadAreWatchedLikeTheOthers();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -302,6 +303,52 @@ void VaultListingsTest::largeTreeKeepsTheWalkOrderAndEachFilesTimes()
 
     // Listed again with nothing changed: the very same list.
     QVERIFY(scan().isSharedWith(entries));
+}
+
+// Past its first few folders a walk reads the next ones ahead on threads of its own: they come in
+// the same order, and are watched as the walk's own are, so that a walk with nothing changed reads
+// no folder and asks no file again, and a file changed in place deep down is seen.
+void VaultListingsTest::foldersReadAheadAreWatchedLikeTheOthers()
+{
+    QStringList expected;
+    QStringList folders;
+    for (int top = 0; top < 8; ++top)
+        for (int sub = 0; sub < 8; ++sub) {
+            const QString folder = QStringLiteral("t%1/s%2").arg(top).arg(sub);
+            folders << QStringLiteral("t%1").arg(top) << folder;
+            for (const char* name : {"a.md", "b.md"}) {
+                VaultTree::file(m_root, folder + QLatin1Char('/') + QLatin1String(name), m_now.addDays(-2));
+                expected << folder + QLatin1Char('/') + QLatin1String(name);
+            }
+        }
+    folders.removeDuplicates();
+    ageFolders(m_root, QStringList{""} + folders, m_now.addSecs(-60));
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    FakeClock clock(m_now);
+    WalkMemory memory;
+    const auto walk = [&] { return TreeWalk::walk(m_root, rules, clock, QDateTime(), &memory).value_or(WalkResult{}); };
+
+    const WalkResult first = walk();
+    QCOMPARE(relativePaths(first), expected);
+    QCOMPARE(first.foldersRead, 1 + folders.size());
+
+    const WalkResult second = walk();
+    QCOMPARE(relativePaths(second), expected);
+    QCOMPARE(second.foldersRead, 0);
+    QCOMPARE(second.filesStatted, 0);
+
+    {
+        QFile file(m_root + QStringLiteral("/t7/s7/b.md"));
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("more");
+        file.flush();
+        QVERIFY(file.setFileTime(m_now.addSecs(-5), QFileDevice::FileModificationTime));
+    }
+    const WalkResult third = walk();
+    QCOMPARE(relativePaths(third), expected);
+    QCOMPARE(third.files.back().modified().toSecsSinceEpoch(), m_now.addSecs(-5).toSecsSinceEpoch());
+    QCOMPARE(third.filesStatted, 2);
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()

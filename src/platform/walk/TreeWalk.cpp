@@ -175,6 +175,8 @@ public:
         fd();
         return m_handle;
     }
+    // The folder as a reader ahead of the walk opened it.
+    void adopt(std::shared_ptr<FolderFd> handle) { m_handle = std::move(handle); }
 
 private:
     Dir* m_parent = nullptr;
@@ -382,6 +384,208 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// Folders read ahead of the walk on a few threads of their own: opened, their own times asked,
+// watched for changes when the walk wants that, and their names read, in that order, so that a
+// change made while the names are read is still noticed next time. The walk takes what was read
+// when it reaches the folder, waits for one being read, and reads one not yet begun itself. The
+// folder asked for last is read first: the walk goes depth first, and asks for a folder's
+// subfolders when it has read the folder. The readers are never waited for once the walk is over,
+// so that one stuck on a folder the walk never reached (a frozen mount) holds nothing up.
+class ReadAhead {
+public:
+    struct Request {
+        std::shared_ptr<FolderFd> parent;
+        QByteArray name;
+        bool wantSelf = false;   // the folder's own times and inode
+        bool wantWatch = false;  // a change watch, when its file system's notices can be trusted
+    };
+    struct Folder {
+        std::shared_ptr<FolderFd> handle;  // none: it could not be opened
+        bool known = false;                // `self` holds its own times and inode
+        struct statx self {};
+        bool watchTried = false;           // the watch was looked at, whatever came of it
+        bool local = false;                // its file system's notices cover every change
+        int watch = -1;
+        bool read = false;                 // `names` holds its names
+        WalkMemory::Folder names;
+    };
+
+    ReadAhead() = default;
+    ~ReadAhead() { stop(); }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    bool running() const { return m_shared != nullptr; }
+
+    // `notices` is the change-notice descriptor (or -1), used on a duplicate of the readers' own;
+    // folders with an id in `pruned` are neither watched nor read.
+    void start(int notices, std::unordered_map<quint64, bool> localDevices, std::vector<FolderId> pruned)
+    {
+        auto shared = std::make_shared<Shared>();
+        shared->notices = notices >= 0 ? ::fcntl(notices, F_DUPFD_CLOEXEC, 0) : -1;
+        shared->localDevices = std::move(localDevices);
+        shared->pruned = std::move(pruned);
+        const int count = std::clamp(int(std::thread::hardware_concurrency()) / 2 - 1, 1, kMostThreads);
+        int started = 0;
+        try {
+            for (; started < count; ++started)
+                std::thread([shared] { shared->work(); }).detach();
+        } catch (const std::system_error&) {
+            // As many as could be had; none means the walk reads every folder by itself.
+        }
+        if (started > 0)
+            m_shared = std::move(shared);
+    }
+
+    // `requests` in the order the walk will reach them.
+    void ask(std::vector<std::pair<QByteArray, Request>> requests)
+    {
+        Shared& shared = *m_shared;
+        {
+            std::lock_guard guard(shared.lock);
+            for (auto request = requests.rbegin(); request != requests.rend(); ++request) {
+                auto slot = std::make_shared<Slot>();
+                slot->request = std::move(request->second);
+                shared.asked[request->first] = slot;
+                shared.stack.push_back(std::move(slot));
+            }
+        }
+        shared.wake.notify_all();
+    }
+
+    // What was read of the folder; nothing when it was not asked for or not yet begun (it never
+    // will be then).
+    std::optional<Folder> take(const QByteArray& relative)
+    {
+        Shared& shared = *m_shared;
+        std::unique_lock lock(shared.lock);
+        const auto found = shared.asked.find(relative);
+        if (found == shared.asked.end())
+            return std::nullopt;
+        const std::shared_ptr<Slot> slot = found->second;
+        shared.asked.erase(found);
+        if (slot->state == State::Waiting) {
+            slot->state = State::Taken;
+            return std::nullopt;
+        }
+        shared.done.wait(lock, [&slot] { return slot->state == State::Done; });
+        slot->state = State::Taken;
+        --shared.open;
+        lock.unlock();
+        shared.wake.notify_one();
+        return std::move(slot->result);
+    }
+
+    void stop()
+    {
+        if (!m_shared)
+            return;
+        {
+            std::lock_guard guard(m_shared->lock);
+            m_shared->closed = true;
+            m_shared->asked.clear();
+            m_shared->stack.clear();
+        }
+        m_shared->wake.notify_all();
+        m_shared.reset();
+    }
+
+private:
+    enum class State { Waiting, Reading, Done, Taken };
+    struct Slot {
+        Request request;
+        State state = State::Waiting;
+        Folder result;
+    };
+    static constexpr int kMostThreads = 3;
+    // Folders being read or read and not yet taken hold a descriptor each; past this many the
+    // readers wait.
+    static constexpr int kMostOpen = 64;
+
+    // What the walk and its readers share; the last reader to end lets it go.
+    struct Shared {
+        std::mutex lock;  // guards every field below but the notices and the pruned ids
+        std::condition_variable wake;  // for the readers
+        std::condition_variable done;  // for the walk
+        std::unordered_map<QByteArray, std::shared_ptr<Slot>, ByteArrayHash> asked;  // by path below the root
+        std::vector<std::shared_ptr<Slot>> stack;  // the last asked for on top
+        std::unordered_map<quint64, bool> localDevices;
+        int open = 0;
+        bool closed = false;
+        int notices = -1;  // the readers' own duplicate, set before they start
+        std::vector<FolderId> pruned;
+
+        ~Shared()
+        {
+            if (notices >= 0)
+                ::close(notices);
+        }
+
+        void work()
+        {
+            for (;;) {
+                std::shared_ptr<Slot> slot;
+                {
+                    std::unique_lock guard(lock);
+                    wake.wait(guard, [this] { return closed || (!stack.empty() && open < kMostOpen); });
+                    if (closed)
+                        return;
+                    slot = std::move(stack.back());
+                    stack.pop_back();
+                    if (slot->state != State::Waiting)
+                        continue;  // the walk got there first
+                    slot->state = State::Reading;
+                    ++open;
+                }
+                read(slot->request, slot->result);
+                {
+                    std::lock_guard guard(lock);
+                    slot->state = State::Done;
+                }
+                done.notify_all();
+            }
+        }
+
+        void read(const Request& request, Folder& result)
+        {
+            const int fd = ::openat(request.parent->fd, request.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0)
+                return;
+            result.handle = std::make_shared<FolderFd>(fd, true);
+            if (request.wantSelf)
+                result.known = ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MTIME | STATX_INO, &result.self) == 0;
+            if (result.known) {
+                const FolderId id{quint64(makedev(result.self.stx_dev_major, result.self.stx_dev_minor)),
+                                  quint64(result.self.stx_ino)};
+                if (std::find(pruned.begin(), pruned.end(), id) != pruned.end())
+                    return;  // the walk leaves it alone
+                if (request.wantWatch && notices >= 0) {
+                    result.watchTried = true;
+                    result.local = isLocal(id.device, fd);
+                    if (result.local)
+                        result.watch = WalkMemory::addWatch(notices, fd);
+                }
+            }
+            result.read = readChildren(fd, result.names.names, result.names.children);
+        }
+
+        bool isLocal(quint64 device, int fd)
+        {
+            {
+                std::lock_guard guard(lock);
+                if (const auto known = localDevices.find(device); known != localDevices.end())
+                    return known->second;
+            }
+            const bool local = noticesCoverEverything(fd);
+            std::lock_guard guard(lock);
+            localDevices.emplace(device, local);
+            return local;
+        }
+    };
+
+    std::shared_ptr<Shared> m_shared;  // while readers run
+};
+
 class Walker {
 public:
     Walker(const WalkRules& rules, Clock& clock, const QDateTime& deadline, WalkMemory* memory)
@@ -425,29 +629,57 @@ public:
             }
         }
 
+        std::optional<ReadAhead::Folder> ahead = m_readAhead.running() ? m_readAhead.take(relative) : std::nullopt;
+        if (ahead) {
+            if (!ahead->handle)
+                return;
+            dir.adopt(ahead->handle);
+        }
         const int fd = dir.fd();
         if (fd < 0)
             return;
         struct statx self {};
-        const bool known = (remembered || !m_prunedFolders.empty())
-                           && ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MTIME | STATX_INO, &self) == 0;
+        bool known = false;
+        if (ahead) {
+            known = ahead->known;
+            self = ahead->self;
+        } else {
+            known = (remembered || !m_prunedFolders.empty())
+                    && ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MTIME | STATX_INO, &self) == 0;
+        }
         const FolderId id{known ? quint64(makedev(self.stx_dev_major, self.stx_dev_minor)) : 0, known ? quint64(self.stx_ino) : 0};
         if (known && isPruned(id))
             return;
+        // The folder's names as read ahead, or read now.
+        const auto readNames = [&](WalkMemory::Folder& read) {
+            if (ahead) {
+                read = std::move(ahead->names);
+                return ahead->read;
+            }
+            noteReadHere();
+            return readChildren(fd, read.names, read.children);
+        };
         if (!remembered) {
             WalkMemory::Folder read;
-            if (!readChildren(fd, read.names, read.children))
+            if (!readNames(read))
                 return;
             ++m_result.foldersRead;
+            readAheadOf(dir, relative, depth, read);
             visitChildren(dir, relative, depth, read, false);
             return;
         }
 
         remembered->device = id.device;
         remembered->inode = id.inode;
-        // Watched before it is read, so that a change made meanwhile is noticed next time.
-        if (known)
+        // Watched before it is read, so that a change made meanwhile is noticed next time (a
+        // reader ahead of the walk did the same, in the same order).
+        if (ahead && ahead->watchTried) {
+            m_memory->m_localDevices.emplace(id.device, ahead->local);
+            if (ahead->watch >= 0)
+                m_memory->record(*remembered, relative, ahead->watch);
+        } else if (known) {
             m_memory->watch(*remembered, relative, fd, id.device);
+        }
         remembered->dirty = false;
         const bool sameNames =
             known && remembered->changeSec == self.stx_mtime.tv_sec && remembered->changeNsec == self.stx_mtime.tv_nsec;
@@ -455,14 +687,21 @@ public:
             ++m_result.foldersReused;
         } else {
             WalkMemory::Folder read;
-            if (!readChildren(fd, read.names, read.children)) {
+            if (!readNames(read)) {
                 remembered->dirty = true;
                 return;
             }
             ++m_result.foldersRead;
             carryOver(*remembered, read);
-            remembered->names = std::move(read.names);
-            remembered->children = std::move(read.children);
+            if (ahead) {
+                // Kept in this thread's heap, next to the other folders' names, rather than among
+                // a reader's blocks: every later walk goes through all of them.
+                remembered->names = QByteArray(read.names.constData(), read.names.size());
+                remembered->children.assign(read.children.begin(), read.children.end());
+            } else {
+                remembered->names = std::move(read.names);
+                remembered->children = std::move(read.children);
+            }
             const bool settled = known && self.stx_mtime.tv_sec + kSettledSeconds < m_startSec;
             remembered->changeSec = settled ? self.stx_mtime.tv_sec : -1;
             remembered->changeNsec = self.stx_mtime.tv_nsec;
@@ -470,6 +709,7 @@ public:
             // already been taken; it is read again next time.
             if (!settled)
                 remembered->dirty = true;
+            readAheadOf(dir, relative, depth, *remembered);
         }
         // Read because it changed or is not watched: its files are asked for their times.
         visitChildren(dir, relative, depth, *remembered, false);
@@ -509,11 +749,8 @@ private:
 
     void visit(Dir& dir, const QByteArray& relative, int depth, QByteArrayView name, WalkMemory::Child& child, bool trusted)
     {
-        if (m_rules.skipHidden && name.startsWith('.'))
+        if ((m_rules.skipHidden && name.startsWith('.')) || isPrunedName(name))
             return;
-        for (const QByteArray& pruned : m_pruned)
-            if (name == pruned)
-                return;
 
         struct statx info {};
         bool statted = false;
@@ -647,6 +884,55 @@ private:
         m_result.files.push_back(std::move(pending.file));
     }
 
+    // A walk that has read this many folders on its own reads the next ones ahead on a few threads.
+    void noteReadHere()
+    {
+        if (++m_readHere != kReadBeforeThreads || m_readAhead.running())
+            return;
+        m_readAhead.start(m_memory ? m_memory->notices() : -1,
+                          m_memory ? m_memory->m_localDevices : std::unordered_map<quint64, bool>(), m_prunedFolders);
+    }
+
+    // Asks the readers for the subfolders of the folder just read that the walk will read too, in
+    // the order it will reach them.
+    void readAheadOf(Dir& dir, const QByteArray& relative, int depth, const WalkMemory::Folder& folder)
+    {
+        if (!m_readAhead.running() || m_done || (m_rules.maxDepth && depth >= *m_rules.maxDepth))
+            return;
+        std::vector<std::pair<QByteArray, ReadAhead::Request>> requests;
+        std::shared_ptr<FolderFd> parent;
+        for (const WalkMemory::Child& child : folder.children) {
+            const QByteArrayView name = folder.name(child);
+            if (child.type != DT_DIR || (m_rules.skipHidden && name.startsWith('.')) || isPrunedName(name))
+                continue;
+            QByteArray path = relative;
+            if (!path.isEmpty())
+                path += '/';
+            path += name;
+            bool wantWatch = false;
+            if (m_memory) {
+                const auto known = m_memory->m_folders.find(path);
+                if (known != m_memory->m_folders.end() && known->second.watch >= 0 && !known->second.dirty)
+                    continue;  // taken on trust, not read
+                wantWatch = known == m_memory->m_folders.end() || known->second.watch < 0;
+            }
+            if (!parent && !(parent = dir.handle()))
+                return;
+            requests.emplace_back(std::move(path),
+                                  ReadAhead::Request{parent, name.toByteArray(), m_memory || !m_prunedFolders.empty(), wantWatch});
+        }
+        if (!requests.empty())
+            m_readAhead.ask(std::move(requests));
+    }
+
+    bool isPrunedName(QByteArrayView name) const
+    {
+        for (const QByteArray& pruned : m_pruned)
+            if (name == pruned)
+                return true;
+        return false;
+    }
+
     bool statChild(Dir& dir, QByteArrayView name, struct statx& info)
     {
         const int fd = dir.fd();
@@ -678,6 +964,7 @@ private:
 
     // A walk that has asked this many files' times on its own hands the rest to the askers.
     static constexpr int kAskedBeforeThreads = 512;
+    static constexpr int kReadBeforeThreads = 16;
 
     const WalkRules& m_rules;
     Clock& m_clock;
@@ -699,7 +986,9 @@ private:
     bool m_batchAsks = false;      // the open batch has files whose times are to be asked aside
     int m_askedHere = 0;
     bool m_mayAskAside = true;
-    TimeAskers m_askers;  // last: its threads end before the batches they work on go
+    int m_readHere = 0;
+    TimeAskers m_askers;  // its threads end before the batches they work on go
+    ReadAhead m_readAhead;  // last: its threads end before anything they read for goes
 };
 
 QString withoutTrailingSlashes(QString path)
@@ -762,11 +1051,23 @@ void WalkMemory::takeNotices()
     }
 }
 
-bool WalkMemory::watch(Folder& folder, const QByteArray& path, int fd, quint64 device)
+int WalkMemory::notices()
 {
     if (m_notices == -2)
         m_notices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_notices < 0)
+    return m_notices;
+}
+
+int WalkMemory::addWatch(int notices, int fd)
+{
+    char procPath[64];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    return ::inotify_add_watch(notices, procPath, kNoticeMask);
+}
+
+bool WalkMemory::watch(Folder& folder, const QByteArray& path, int fd, quint64 device)
+{
+    if (notices() < 0)
         return false;
     auto local = m_localDevices.find(device);
     if (local == m_localDevices.end())
@@ -775,11 +1076,15 @@ bool WalkMemory::watch(Folder& folder, const QByteArray& path, int fd, quint64 d
         return false;
     if (folder.watch >= 0)
         return true;
-    char procPath[64];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    const int watch = ::inotify_add_watch(m_notices, procPath, kNoticeMask);
+    const int watch = addWatch(m_notices, fd);
     if (watch < 0)
         return false;  // out of watches: this folder is read as if it were remote
+    record(folder, path, watch);
+    return true;
+}
+
+void WalkMemory::record(Folder& folder, const QByteArray& path, int watch)
+{
     // One folder reached by two paths (a bind mount) shares one watch; the path seen last keeps it.
     if (const auto other = m_watched.find(watch); other != m_watched.end() && other->second != path) {
         if (const auto previous = m_folders.find(other->second); previous != m_folders.end()) {
@@ -789,7 +1094,6 @@ bool WalkMemory::watch(Folder& folder, const QByteArray& path, int fd, quint64 d
     }
     m_watched[watch] = path;
     folder.watch = watch;
-    return true;
 }
 
 void WalkMemory::forget(const QByteArray& path, Folder& folder)

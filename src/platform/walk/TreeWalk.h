@@ -4,7 +4,9 @@
 // at; only the files a listing keeps are stat'ed (statx: the modification time, and the birth time
 // where the file system keeps one). Folders are walked depth first, names in byte order within a
 // folder; symbolic links are neither followed nor listed. The deadline is checked before every
-// entry, so a slow disk yields the part listed so far instead of a hang.
+// entry, so a slow disk yields the part listed so far instead of a hang. A large walk asks its
+// files' times and reads the folders ahead of it on a few threads of its own; the order stays the
+// same.
 
 #include "platform/clock/Clock.h"
 
@@ -127,6 +129,12 @@ public:
     void takeNotices();
     // Watches the open folder `fd` for `path`; false when it cannot be watched.
     bool watch(Folder& folder, const QByteArray& path, int fd, quint64 device);
+    // The change-notice descriptor, made on first use; -1 when the system gives none.
+    int notices();
+    // A watch of the open folder `fd` on `notices` (any thread), or -1.
+    static int addWatch(int notices, int fd);
+    // Takes `watch`, added for the folder at `path`, into the memory.
+    void record(Folder& folder, const QByteArray& path, int watch);
     void forget(const QByteArray& path, Folder& folder);
 
     std::unordered_map<QByteArray, Folder, ByteArrayHash> m_folders;  // by path below the root; stable references
