@@ -1,7 +1,5 @@
 #include "foundation/FileEntryList.h"
 
-#include <algorithm>
-
 namespace harkwell {
 
 FileEntryList::FileEntryList(const QList<FileEntry>& entries) : m_sources{entries}
@@ -25,11 +23,6 @@ void FileEntryList::append(const FileEntry& entry)
     // A source of its own, whose data stays where it is however the outer list grows.
     m_sources.append(QList<FileEntry>{entry});
     m_entries.append(&m_sources.constLast().constFirst());
-}
-
-bool operator==(const FileEntryList& a, const FileEntryList& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
 }  // namespace harkwell

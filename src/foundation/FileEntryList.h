@@ -8,7 +8,6 @@
 
 #include <QList>
 
-#include <compare>
 #include <initializer_list>
 #include <iterator>
 
@@ -18,7 +17,7 @@ class FileEntryList {
 public:
     class const_iterator {
     public:
-        using iterator_category = std::random_access_iterator_tag;
+        using iterator_category = std::forward_iterator_tag;
         using value_type = FileEntry;
         using difference_type = qsizetype;
         using pointer = const FileEntry*;
@@ -29,26 +28,17 @@ public:
 
         reference operator*() const { return **m_at; }
         pointer operator->() const { return *m_at; }
-        reference operator[](difference_type n) const { return *m_at[n]; }
-        const_iterator& operator++() { ++m_at; return *this; }
+        const_iterator& operator++()
+        {
+            ++m_at;
+            return *this;
+        }
         const_iterator operator++(int) { return const_iterator(m_at++); }
-        const_iterator& operator--() { --m_at; return *this; }
-        const_iterator operator--(int) { return const_iterator(m_at--); }
-        const_iterator& operator+=(difference_type n) { m_at += n; return *this; }
-        const_iterator& operator-=(difference_type n) { m_at -= n; return *this; }
-        friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
-        friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
-        friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
-        friend difference_type operator-(const_iterator a, const_iterator b) { return a.m_at - b.m_at; }
         friend bool operator==(const_iterator a, const_iterator b) = default;
-        friend auto operator<=>(const_iterator a, const_iterator b) = default;
 
     private:
         const FileEntry* const* m_at = nullptr;
     };
-    using iterator = const_iterator;
-    using value_type = FileEntry;
-    using size_type = qsizetype;
 
     FileEntryList() = default;
     // Every entry of `entries`, in its order.
@@ -62,17 +52,11 @@ public:
     }
 
     qsizetype size() const { return m_entries.size(); }
-    qsizetype count() const { return size(); }
     bool isEmpty() const { return m_entries.isEmpty(); }
     const FileEntry& at(qsizetype index) const { return *m_entries.at(index); }
-    const FileEntry& operator[](qsizetype index) const { return at(index); }
-    const FileEntry& constFirst() const { return *m_entries.constFirst(); }
-    const FileEntry& first() const { return constFirst(); }
 
     const_iterator begin() const { return const_iterator(m_entries.constData()); }
     const_iterator end() const { return const_iterator(m_entries.constData() + m_entries.size()); }
-    const_iterator cbegin() const { return begin(); }
-    const_iterator cend() const { return end(); }
 
     // The very same list (a copy of this one, unchanged since).
     bool isSharedWith(const FileEntryList& other) const { return m_entries.isSharedWith(other.m_entries); }
@@ -86,8 +70,6 @@ public:
         append(entry);
         return *this;
     }
-
-    friend bool operator==(const FileEntryList& a, const FileEntryList& b);
 
 private:
     QList<QList<FileEntry>> m_sources;

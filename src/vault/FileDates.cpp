@@ -65,8 +65,7 @@ FileDates::DaySplit FileDates::splitByToday(const QList<QList<FileEntry>>& sourc
             if (isExcluded && isExcluded(entry.filename))
                 continue;
             const qint64 ms = effectiveMs(entry, basis);
-            const bool isToday = day && ms != std::numeric_limits<qint64>::min() && day->contains(ms);
-            (isToday ? today : others).emplace_back(ms, &entry);
+            (day && day->contains(ms) ? today : others).emplace_back(ms, &entry);
         }
     }
     const auto newestFirst = [&sources](std::vector<Keyed>& keyed) {

@@ -196,6 +196,16 @@ void ageFolders(const QString& root, const QStringList& relatives, const QDateTi
     }
 }
 
+// Appends to the file and dates it `when`: written in place, its folder's time stays as it was.
+void writeInPlace(const QString& path, const QDateTime& when)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("more");
+    file.flush();
+    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
 void VaultListingsTest::walkWithAMemoryAsksOnlyWhatChanged()
 {
     const QDateTime recent = m_now.addDays(-2);
@@ -229,13 +239,7 @@ void VaultListingsTest::walkWithAMemoryAsksOnlyWhatChanged()
     QCOMPARE(second.foldersRead, 0);
 
     // A file written in place leaves its folder's time alone; the new time is seen all the same.
-    {
-        QFile file(m_root + QStringLiteral("/sub/b.md"));
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("more");
-        file.flush();
-        QVERIFY(file.setFileTime(m_now.addSecs(-5), QFileDevice::FileModificationTime));
-    }
+    writeInPlace(m_root + QStringLiteral("/sub/b.md"), m_now.addSecs(-5));
     const WalkResult third = walk();
     QCOMPARE(relativePaths(third), relativePaths(first));
     QCOMPARE(third.files.at(2).modified().toSecsSinceEpoch(), m_now.addSecs(-5).toSecsSinceEpoch());
@@ -338,13 +342,7 @@ void VaultListingsTest::foldersReadAheadAreWatchedLikeTheOthers()
     QCOMPARE(second.foldersRead, 0);
     QCOMPARE(second.filesStatted, 0);
 
-    {
-        QFile file(m_root + QStringLiteral("/t7/s7/b.md"));
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("more");
-        file.flush();
-        QVERIFY(file.setFileTime(m_now.addSecs(-5), QFileDevice::FileModificationTime));
-    }
+    writeInPlace(m_root + QStringLiteral("/t7/s7/b.md"), m_now.addSecs(-5));
     const WalkResult third = walk();
     QCOMPARE(relativePaths(third), expected);
     QCOMPARE(third.files.back().modified().toSecsSinceEpoch(), m_now.addSecs(-5).toSecsSinceEpoch());

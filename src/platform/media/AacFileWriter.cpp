@@ -10,7 +10,7 @@ AacFileWriter::AacFileWriter(QString path, std::unique_ptr<AacEncoding> encoding
 {
 }
 
-AacFileWriter::~AacFileWriter() { (void)close(); }
+AacFileWriter::~AacFileWriter() = default;  // the encoding closes itself
 
 std::expected<std::unique_ptr<AacFileWriter>, QString> AacFileWriter::create(const QString& path, int sampleRate,
                                                                              int channels, int bitRate)
