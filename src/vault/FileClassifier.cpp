@@ -2,7 +2,9 @@
 
 #include <QList>
 
+#include <array>
 #include <utility>
+#include <vector>
 
 namespace harkwell {
 
@@ -55,25 +57,41 @@ bool isAsciiDigits(const QString& text, qsizetype from, qsizetype count)
     return true;
 }
 
-using Table = QList<std::pair<QString, QString>>;
+// A table in the form it is compared in, made once per table (thread-safe static initialisation),
+// with its rows found by their key's first letter: every listed file with a dated name is looked
+// up in two tables, so a text is gone through once rather than once per row.
+class Table {
+public:
+    template <std::size_t N>
+    explicit Table(const std::pair<const char*, const char*> (&rows)[N])
+    {
+        for (const auto& [key, label] : rows) {
+            const QString foldedKey = folded(QString::fromUtf8(key));
+            const char16_t first = foldedKey.front().unicode();
+            (first < kAscii ? m_byFirst[first] : m_otherFirst).push_back(qsizetype(m_rows.size()));
+            m_rows.append({foldedKey, QString::fromUtf8(label)});
+        }
+    }
 
-// A table in the form it is compared in, made once per table (thread-safe static initialisation).
-template <std::size_t N>
-Table foldedTable(const std::pair<const char*, const char*> (&rows)[N])
-{
-    Table table;
-    for (const auto& [key, label] : rows)
-        table.append({folded(QString::fromUtf8(key)), QString::fromUtf8(label)});
-    return table;
-}
+    // The label of the first row, in the table's order, whose key stands anywhere in `text`.
+    std::optional<QString> firstContained(QStringView text) const
+    {
+        qsizetype best = m_rows.size();
+        for (qsizetype at = 0; at < text.size(); ++at) {
+            const char16_t c = text[at].unicode();
+            for (const qsizetype row : c < kAscii ? m_byFirst[c] : m_otherFirst)
+                if (row < best && text.sliced(at).startsWith(m_rows[row].first))
+                    best = row;
+        }
+        return best < m_rows.size() ? std::optional(m_rows[best].second) : std::nullopt;
+    }
 
-std::optional<QString> firstContained(const Table& table, const QString& text)
-{
-    for (const auto& [key, label] : table)
-        if (text.contains(key))
-            return label;
-    return std::nullopt;
-}
+private:
+    static constexpr char16_t kAscii = 128;
+    QList<std::pair<QString, QString>> m_rows;  // folded key, label
+    std::array<std::vector<qsizetype>, kAscii> m_byFirst;  // rows by their key's first letter
+    std::vector<qsizetype> m_otherFirst;  // rows whose key begins beyond ASCII, looked at anywhere
+};
 
 int number(const QString& text, qsizetype from, qsizetype count) { return QStringView(text).mid(from, count).toInt(); }
 
@@ -135,14 +153,14 @@ FileClassifier::Classification FileClassifier::classify(const QString& filename,
 
 std::optional<QString> FileClassifier::classifyDomain(const QString& relativePath)
 {
-    static const Table patterns = foldedTable(kDomainPatterns);
-    return firstContained(patterns, folded(relativePath));
+    static const Table patterns(kDomainPatterns);
+    return patterns.firstContained(folded(relativePath));
 }
 
 std::optional<QString> FileClassifier::classifyType(const QString& filename)
 {
-    static const Table keywords = foldedTable(kTypeKeywords);
-    return firstContained(keywords, folded(filename));
+    static const Table keywords(kTypeKeywords);
+    return keywords.firstContained(folded(filename));
 }
 
 }  // namespace harkwell

@@ -131,7 +131,7 @@ template <typename Fill>
 void fillAside(qsizetype count, const EntryBuilder& builder, Fill fill)
 {
     constexpr qsizetype kEntriesPerThread = 4096;
-    const qsizetype threads = std::min<qsizetype>({std::max(1, int(std::thread::hardware_concurrency())), 4,
+    const qsizetype threads = std::min<qsizetype>({std::max(1, int(std::thread::hardware_concurrency())), 8,
                                                    std::max<qsizetype>(1, count / kEntriesPerThread)});
     std::vector<std::thread> aside;
     std::vector<EntryBuilder> builders(size_t(threads), builder);

@@ -77,6 +77,8 @@ private slots:
     void walkWithAMemoryAsksOnlyWhatChanged();
     void largeTreeKeepsTheWalkOrderAndEachFilesTimes();
     void foldersReadAheadAreWatchedLikeTheOthers();
+    void firstWalkKeepsItsRulesFarFromTheRoot_data();
+    void firstWalkKeepsItsRulesFarFromTheRoot();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -347,6 +349,52 @@ void VaultListingsTest::foldersReadAheadAreWatchedLikeTheOthers()
     QCOMPARE(relativePaths(third), expected);
     QCOMPARE(third.files.back().modified().toSecsSinceEpoch(), m_now.addSecs(-5).toSecsSinceEpoch());
     QCOMPARE(third.filesStatted, 2);
+}
+
+void VaultListingsTest::firstWalkKeepsItsRulesFarFromTheRoot_data()
+{
+    QTest::addColumn<bool>("withMemory");
+    QTest::addColumn<int>("maxDepth");  // 0: none
+
+    QTest::newRow("no memory") << false << 0;
+    QTest::newRow("empty memory") << true << 0;
+    QTest::newRow("no memory, three levels") << false << 3;
+    QTest::newRow("empty memory, three levels") << true << 3;
+}
+
+// A first walk reads most of a large tree on threads that go on into subfolders by themselves:
+// there, as near the root, hidden and pruned names are passed over, links are not followed, files
+// of other extensions are not listed, old files are left out and the depth cap holds.
+void VaultListingsTest::firstWalkKeepsItsRulesFarFromTheRoot()
+{
+    QFETCH(bool, withMemory);
+    QFETCH(int, maxDepth);
+
+    QStringList expected;
+    for (int top = 0; top < 24; ++top) {
+        const QString base = QStringLiteral("t%1/").arg(top, 2, 10, QLatin1Char('0'));
+        for (const char* name : {".hid/h.md", "_outbox/o.md", "a.md", "d1/b.md", "d1/d2/c.md", "x.txt"})
+            VaultTree::file(m_root, base + QLatin1String(name), m_now.addDays(-2));
+        VaultTree::file(m_root, base + QStringLiteral("d1/old.md"), m_now.addDays(-40));
+        const QString folder = m_root + QLatin1Char('/') + base;
+        QVERIFY(QFile::link(folder + QStringLiteral("d1"), folder + QStringLiteral("link")));
+        expected << base + QStringLiteral("a.md") << base + QStringLiteral("d1/b.md");
+        if (maxDepth == 0)
+            expected << base + QStringLiteral("d1/d2/c.md");
+    }
+    WalkRules rules;
+    rules.prunedNames = {QStringLiteral("_outbox")};
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    rules.modifiedSince = m_now.addDays(-30);
+    if (maxDepth)
+        rules.maxDepth = maxDepth;
+    FakeClock clock(m_now);
+    WalkMemory memory;
+    const auto walked = TreeWalk::walk(m_root, rules, clock, QDateTime(), withMemory ? &memory : nullptr);
+    QVERIFY(walked);
+    QCOMPARE(relativePaths(*walked), expected);
+    for (const WalkedFile& file : walked->files)
+        QCOMPARE(file.modified().toSecsSinceEpoch(), m_now.addDays(-2).toSecsSinceEpoch());
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()

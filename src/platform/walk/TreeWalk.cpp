@@ -5,6 +5,8 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -268,6 +270,26 @@ private:
     size_t m_size = 0;
 };
 
+// The walk's threads hand each other work every few microseconds. Waking a thread that has gone
+// to sleep costs the waker more than that on a virtual machine (its processor has to be woken
+// through the host), so a thread out of work looks again for a moment before it sleeps, and a
+// thread handing work over wakes another only when one sleeps.
+template <typename Ready>
+bool spinUntil(Ready ready)
+{
+    constexpr auto kSpin = std::chrono::microseconds(200);
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (unsigned round = 1;; ++round) {
+        if (ready())
+            return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (round % 64 == 0 && std::chrono::steady_clock::now() >= until)
+            return false;
+    }
+}
+
 void askTimes(int fd, PendingFile& pending)
 {
     struct statx info {};
@@ -294,6 +316,39 @@ void askTimes(Batch& batch)
             askTimes(fd, batch.files[index]);
     batch.folder.reset();
 }
+
+// Which of a folder's entries the walk looks at, as bytes.
+struct Selection {
+    bool skipHidden = true;
+    std::vector<QByteArray> prunedNames;
+    std::optional<std::vector<QByteArray>> extensions;  // each with its "."
+    std::optional<int> maxDepth;
+
+    explicit Selection(const WalkRules& rules) : skipHidden(rules.skipHidden), maxDepth(rules.maxDepth)
+    {
+        for (const QString& name : rules.prunedNames)
+            prunedNames.push_back(QFile::encodeName(name));
+        if (rules.extensions) {
+            extensions.emplace();
+            for (const QString& extension : *rules.extensions)
+                extensions->push_back('.' + QFile::encodeName(extension));
+        }
+    }
+    // Neither entered nor listed.
+    bool passedOver(QByteArrayView name) const
+    {
+        if (skipHidden && name.startsWith('.'))
+            return true;
+        return std::any_of(prunedNames.begin(), prunedNames.end(), [name](const QByteArray& pruned) { return name == pruned; });
+    }
+    bool wanted(QByteArrayView name) const
+    {
+        return !extensions
+               || std::any_of(extensions->begin(), extensions->end(), [name](const QByteArray& extension) { return name.endsWith(extension); });
+    }
+    // The subfolders of a folder at `depth` are entered.
+    bool entersBelow(int depth) const { return !maxDepth || depth < *maxDepth; }
+};
 
 // Asks files' times on a few threads of its own while the walk reads on, since on most disks one
 // thread spends far longer waiting on statx than on reading folders. A walk that asks only a few
@@ -325,6 +380,7 @@ public:
     void post(Batch* batch)
     {
         Batch* own = nullptr;
+        bool wake = false;
         {
             std::lock_guard guard(m_lock);
             m_jobs.push_back(batch);
@@ -332,8 +388,11 @@ public:
                 own = m_jobs.front();
                 m_jobs.pop_front();
             }
+            m_queued.store(m_jobs.size(), std::memory_order_release);
+            wake = m_sleeping > 0;
         }
-        m_wake.notify_one();
+        if (wake)
+            m_wake.notify_one();
         if (own)
             askTimes(*own);
     }
@@ -346,6 +405,7 @@ public:
         {
             std::lock_guard guard(m_lock);
             m_closed = true;
+            m_closing.store(true, std::memory_order_release);
         }
         m_wake.notify_all();
         while (Batch* batch = next(false))
@@ -361,13 +421,21 @@ private:
 
     Batch* next(bool wait)
     {
-        std::unique_lock lock(m_lock);
         if (wait)
+            spinUntil([this] {
+                return m_queued.load(std::memory_order_acquire) > 0 || m_closing.load(std::memory_order_acquire);
+            });
+        std::unique_lock lock(m_lock);
+        if (wait) {
+            ++m_sleeping;
             m_wake.wait(lock, [this] { return m_closed || !m_jobs.empty(); });
+            --m_sleeping;
+        }
         if (m_jobs.empty())
             return nullptr;
         Batch* batch = m_jobs.front();
         m_jobs.pop_front();
+        m_queued.store(m_jobs.size(), std::memory_order_release);
         return batch;
     }
 
@@ -377,10 +445,14 @@ private:
             askTimes(*batch);
     }
 
-    std::mutex m_lock;  // guards m_jobs and m_closed
+    std::mutex m_lock;  // guards m_jobs, m_closed and m_sleeping
     std::condition_variable m_wake;
     std::deque<Batch*> m_jobs;
     bool m_closed = false;
+    int m_sleeping = 0;
+    // Copies of the queue's length and of m_closed, for a look without the lock.
+    std::atomic<size_t> m_queued = 0;
+    std::atomic<bool> m_closing = false;
     std::vector<std::thread> m_threads;
 };
 
@@ -389,7 +461,7 @@ private:
 // change made while the names are read is still noticed next time. The walk takes what was read
 // when it reaches the folder, waits for one being read, and reads one not yet begun itself. The
 // folder asked for last is read first: the walk goes depth first, and asks for a folder's
-// subfolders when it has read the folder. The readers are never waited for once the walk is over,
+// subfolders when it has read the folder (on a first walk the readers ask for them themselves). The readers are never waited for once the walk is over,
 // so that one stuck on a folder the walk never reached (a frozen mount) holds nothing up.
 class ReadAhead {
 public:
@@ -398,9 +470,14 @@ public:
         QByteArray name;
         bool wantSelf = false;   // the folder's own times and inode
         bool wantWatch = false;  // a change watch, when its file system's notices can be trusted
+        int depth = 0;           // the folder's, the root's being 1
     };
     struct Folder {
-        std::shared_ptr<FolderFd> handle;  // none: it could not be opened
+        bool opened = false;
+        // The open folder; none once its readers have done everything the walk needs of it.
+        std::shared_ptr<FolderFd> handle;
+        // Its files' times were asked and its subfolders read on, as far as the walk goes.
+        bool timesAsked = false;
         bool known = false;                // `self` holds its own times and inode
         struct statx self {};
         bool watchTried = false;           // the watch was looked at, whatever came of it
@@ -418,14 +495,20 @@ public:
     bool running() const { return m_shared != nullptr; }
 
     // `notices` is the change-notice descriptor (or -1), used on a duplicate of the readers' own;
-    // folders with an id in `pruned` are neither watched nor read.
-    void start(int notices, std::unordered_map<quint64, bool> localDevices, std::vector<FolderId> pruned)
+    // folders with an id in `pruned` are neither watched nor read. With `deep`, the readers also
+    // ask the times of the files it wants and go on into the subfolders it enters, without
+    // waiting for the walk to reach a folder: a first walk has nothing to take from a memory.
+    void start(int notices, std::unordered_map<quint64, bool> localDevices, std::vector<FolderId> pruned,
+               std::optional<Selection> deep)
     {
         auto shared = std::make_shared<Shared>();
         shared->notices = notices >= 0 ? ::fcntl(notices, F_DUPFD_CLOEXEC, 0) : -1;
         shared->localDevices = std::move(localDevices);
         shared->pruned = std::move(pruned);
-        const int count = std::clamp(int(std::thread::hardware_concurrency()) / 2 - 1, 1, kMostThreads);
+        shared->deep = std::move(deep);
+        const int processors = int(std::thread::hardware_concurrency());
+        const int count = shared->deep ? std::clamp(processors - 1, 1, kMostDeepThreads)
+                                       : std::clamp(processors / 2 - 1, 1, kMostThreads);
         int started = 0;
         try {
             for (; started < count; ++started)
@@ -441,16 +524,14 @@ public:
     void ask(std::vector<std::pair<QByteArray, Request>> requests)
     {
         Shared& shared = *m_shared;
+        bool wake = false;
         {
             std::lock_guard guard(shared.lock);
-            for (auto request = requests.rbegin(); request != requests.rend(); ++request) {
-                auto slot = std::make_shared<Slot>();
-                slot->request = std::move(request->second);
-                shared.asked[request->first] = slot;
-                shared.stack.push_back(std::move(slot));
-            }
+            shared.push(requests);
+            wake = shared.sleeping > 0;
         }
-        shared.wake.notify_all();
+        if (wake)
+            shared.wake.notify_all();
     }
 
     // What was read of the folder; nothing when it was not asked for or not yet begun (it never
@@ -468,11 +549,24 @@ public:
             slot->state = State::Taken;
             return std::nullopt;
         }
-        shared.done.wait(lock, [&slot] { return slot->state == State::Done; });
+        if (slot->state != State::Done) {
+            lock.unlock();
+            spinUntil([&slot] { return slot->state.load(std::memory_order_acquire) == State::Done; });
+            lock.lock();
+            shared.walkerWaits = true;
+            shared.done.wait(lock, [&slot] { return slot->state == State::Done; });
+            shared.walkerWaits = false;
+        }
         slot->state = State::Taken;
-        --shared.open;
+        if (slot->holdsOpen) {
+            slot->holdsOpen = false;
+            --shared.open;
+        }
+        shared.publish();
+        const bool wake = shared.sleeping > 0;
         lock.unlock();
-        shared.wake.notify_one();
+        if (wake)
+            shared.wake.notify_one();
         return std::move(slot->result);
     }
 
@@ -485,6 +579,7 @@ public:
             m_shared->closed = true;
             m_shared->asked.clear();
             m_shared->stack.clear();
+            m_shared->publish();
         }
         m_shared->wake.notify_all();
         m_shared.reset();
@@ -494,10 +589,13 @@ private:
     enum class State { Waiting, Reading, Done, Taken };
     struct Slot {
         Request request;
-        State state = State::Waiting;
+        std::atomic<State> state = State::Waiting;  // changed under the shared lock
+        bool holdsOpen = false;  // counted among the open folders
+        QByteArray path;         // below the root
         Folder result;
     };
     static constexpr int kMostThreads = 3;
+    static constexpr int kMostDeepThreads = 8;
     // Folders being read or read and not yet taken hold a descriptor each; past this many the
     // readers wait.
     static constexpr int kMostOpen = 64;
@@ -512,8 +610,29 @@ private:
         std::unordered_map<quint64, bool> localDevices;
         int open = 0;
         bool closed = false;
+        int sleeping = 0;          // readers waiting for work
+        bool walkerWaits = false;  // the walk waits for a folder being read
+        // Whether a reader would find work, for a look without the lock; set with every change
+        // to `stack`, `open` or `closed`.
+        std::atomic<bool> workable = false;
+
+        void publish() { workable.store(closed || (!stack.empty() && open < kMostOpen), std::memory_order_release); }
         int notices = -1;  // the readers' own duplicate, set before they start
         std::vector<FolderId> pruned;
+        std::optional<Selection> deep;  // set before they start
+
+        // `requests` in the order the walk will reach them, so that the first is read first.
+        void push(std::vector<std::pair<QByteArray, Request>>& requests)
+        {
+            for (auto request = requests.rbegin(); request != requests.rend(); ++request) {
+                auto slot = std::make_shared<Slot>();
+                slot->request = std::move(request->second);
+                slot->path = request->first;
+                asked[request->first] = slot;
+                stack.push_back(std::move(slot));
+            }
+            publish();
+        }
 
         ~Shared()
         {
@@ -525,24 +644,50 @@ private:
         {
             for (;;) {
                 std::shared_ptr<Slot> slot;
+                spinUntil([this] { return workable.load(std::memory_order_acquire); });
                 {
                     std::unique_lock guard(lock);
+                    ++sleeping;
                     wake.wait(guard, [this] { return closed || (!stack.empty() && open < kMostOpen); });
+                    --sleeping;
                     if (closed)
                         return;
                     slot = std::move(stack.back());
                     stack.pop_back();
-                    if (slot->state != State::Waiting)
+                    if (slot->state == State::Waiting) {
+                        slot->state = State::Reading;
+                        slot->holdsOpen = true;
+                        ++open;
+                    }
+                    publish();
+                    if (slot->state != State::Reading)
                         continue;  // the walk got there first
-                    slot->state = State::Reading;
-                    ++open;
                 }
                 read(slot->request, slot->result);
+                std::vector<std::pair<QByteArray, Request>> below;
+                if (deep && slot->result.read)
+                    readOn(slot->path, slot->request, slot->result, below);
+                bool wakeWalker = false;
+                bool wakeReaders = false;
                 {
                     std::lock_guard guard(lock);
                     slot->state = State::Done;
+                    if (deep && slot->holdsOpen && !slot->result.handle) {
+                        slot->holdsOpen = false;
+                        --open;
+                    }
+                    if (!below.empty() && !closed) {
+                        push(below);
+                        wakeReaders = sleeping > 0;
+                    } else {
+                        publish();
+                    }
+                    wakeWalker = walkerWaits;
                 }
-                done.notify_all();
+                if (wakeReaders)
+                    wake.notify_all();
+                if (wakeWalker)
+                    done.notify_all();
             }
         }
 
@@ -551,6 +696,7 @@ private:
             const int fd = ::openat(request.parent->fd, request.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0)
                 return;
+            result.opened = true;
             result.handle = std::make_shared<FolderFd>(fd, true);
             if (request.wantSelf)
                 result.known = ::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MTIME | STATX_INO, &result.self) == 0;
@@ -567,6 +713,56 @@ private:
                 }
             }
             result.read = readChildren(fd, result.names.names, result.names.children);
+        }
+
+        // Asks the times of the folder's wanted files, and which of its entries of no given type
+        // are folders; `below` gets the subfolders the walk enters, to be read next. The folder's
+        // descriptor then stays open only for those.
+        void readOn(const QByteArray& path, const Request& request, Folder& result, std::vector<std::pair<QByteArray, Request>>& below)
+        {
+            const int fd = result.handle->fd;
+            WalkMemory::Folder& folder = result.names;
+            for (WalkMemory::Child& child : folder.children) {
+                const QByteArrayView name = folder.name(child);
+                if (deep->passedOver(name))
+                    continue;
+                char own[NAME_MAX + 1];
+                std::memcpy(own, name.data(), size_t(name.size()));
+                own[name.size()] = '\0';
+                struct statx info {};
+                if (child.type == DT_UNKNOWN) {
+                    if (::statx(fd, own, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) != 0)
+                        continue;  // left for the walk to try
+                    child.type = S_ISDIR(info.stx_mode) ? DT_DIR : S_ISREG(info.stx_mode) ? DT_REG : DT_LNK;
+                    if (child.type == DT_REG)
+                        keepTimes(child, info);
+                } else if (child.type == DT_REG && deep->wanted(name)) {
+                    if (::statx(fd, own, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC,
+                                STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) != 0)
+                        continue;  // the walk asks again, and finds it gone
+                    if (S_ISREG(info.stx_mode))
+                        keepTimes(child, info);
+                    else
+                        child.type = S_ISDIR(info.stx_mode) ? DT_DIR : DT_LNK;
+                }
+                if (child.type != DT_DIR || !deep->entersBelow(request.depth))
+                    continue;
+                QByteArray sub = path;
+                if (!sub.isEmpty())
+                    sub += '/';
+                sub += name;
+                below.emplace_back(std::move(sub), Request{result.handle, name.toByteArray(), request.wantSelf, request.wantWatch,
+                                                           request.depth + 1});
+            }
+            result.timesAsked = true;
+            result.handle.reset();
+        }
+
+        static void keepTimes(WalkMemory::Child& child, const struct statx& info)
+        {
+            child.statted = true;
+            child.modifiedMs = msecsOf(info.stx_mtime);
+            child.setBorn((info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt);
         }
 
         bool isLocal(quint64 device, int fd)
@@ -589,21 +785,17 @@ private:
 class Walker {
 public:
     Walker(const WalkRules& rules, Clock& clock, const QDateTime& deadline, WalkMemory* memory)
-        : m_rules(rules), m_clock(clock), m_memory(memory)
+        : m_rules(rules), m_selection(rules), m_clock(clock), m_memory(memory)
     {
         m_deadlineMs = deadline.isValid() ? std::optional(deadline.toMSecsSinceEpoch()) : std::nullopt;
         m_sinceMs = rules.modifiedSince.isValid() ? std::optional(rules.modifiedSince.toMSecsSinceEpoch()) : std::nullopt;
         if (memory) {
             m_startSec = clock.msecsSinceEpoch() / 1000;
             m_previousWalk = memory->m_walks;
+            m_firstWalk = memory->m_folders.empty();
             m_thisWalk = ++memory->m_walks;
             m_result.files.reserve(memory->m_lastFiles);
         }
-        for (const QString& name : rules.prunedNames)
-            m_pruned.push_back(QFile::encodeName(name));
-        if (rules.extensions)
-            for (const QString& extension : *rules.extensions)
-                m_extensions.push_back('.' + QFile::encodeName(extension));
         for (const QString& folder : rules.prunedFolders) {
             struct stat info {};
             if (::stat(QFile::encodeName(folder).constData(), &info) == 0 && S_ISDIR(info.st_mode))
@@ -624,20 +816,22 @@ public:
                 if (isPruned({remembered->device, remembered->inode}))
                     return;
                 ++m_result.foldersReused;
-                visitChildren(dir, relative, depth, *remembered, true);
+                visitChildren(dir, relative, depth, *remembered, true, false);
                 return;
             }
         }
 
         std::optional<ReadAhead::Folder> ahead = m_readAhead.running() ? m_readAhead.take(relative) : std::nullopt;
         if (ahead) {
-            if (!ahead->handle)
+            if (!ahead->opened)
                 return;
             dir.adopt(ahead->handle);
         }
-        const int fd = dir.fd();
-        if (fd < 0)
+        // A folder read ahead is opened again only if something in it is left to ask.
+        const int fd = ahead ? -1 : dir.fd();
+        if (!ahead && fd < 0)
             return;
+        const bool fresh = ahead && ahead->timesAsked;
         struct statx self {};
         bool known = false;
         if (ahead) {
@@ -664,8 +858,9 @@ public:
             if (!readNames(read))
                 return;
             ++m_result.foldersRead;
-            readAheadOf(dir, relative, depth, read);
-            visitChildren(dir, relative, depth, read, false);
+            if (!fresh)
+                readAheadOf(dir, relative, depth, read);
+            visitChildren(dir, relative, depth, read, false, fresh);
             return;
         }
 
@@ -677,8 +872,8 @@ public:
             m_memory->m_localDevices.emplace(id.device, ahead->local);
             if (ahead->watch >= 0)
                 m_memory->record(*remembered, relative, ahead->watch);
-        } else if (known) {
-            m_memory->watch(*remembered, relative, fd, id.device);
+        } else if (known && m_memory->notices() >= 0) {
+            m_memory->watch(*remembered, relative, dir.fd(), id.device);
         }
         remembered->dirty = false;
         const bool sameNames =
@@ -709,10 +904,11 @@ public:
             // already been taken; it is read again next time.
             if (!settled)
                 remembered->dirty = true;
-            readAheadOf(dir, relative, depth, *remembered);
+            if (!fresh)
+                readAheadOf(dir, relative, depth, *remembered);
         }
         // Read because it changed or is not watched: its files are asked for their times.
-        visitChildren(dir, relative, depth, *remembered, false);
+        visitChildren(dir, relative, depth, *remembered, false, fresh && !sameNames);
     }
 
     // The files in the walk's order, once every time asked for has come.
@@ -731,8 +927,9 @@ public:
     }
 
 private:
-    // `trusted`: the remembered times of the folder's files stand.
-    void visitChildren(Dir& dir, const QByteArray& relative, int depth, WalkMemory::Folder& folder, bool trusted)
+    // `trusted`: the remembered times of the folder's files stand; `fresh`: the times the folder
+    // holds were asked by this walk's readers.
+    void visitChildren(Dir& dir, const QByteArray& relative, int depth, WalkMemory::Folder& folder, bool trusted, bool fresh)
     {
         for (WalkMemory::Child& child : folder.children) {
             if (m_done)
@@ -742,14 +939,15 @@ private:
                 m_done = true;
                 break;
             }
-            visit(dir, relative, depth, folder.name(child), child, trusted);
+            visit(dir, relative, depth, folder.name(child), child, trusted, fresh);
         }
         closeBatch();
     }
 
-    void visit(Dir& dir, const QByteArray& relative, int depth, QByteArrayView name, WalkMemory::Child& child, bool trusted)
+    void visit(Dir& dir, const QByteArray& relative, int depth, QByteArrayView name, WalkMemory::Child& child, bool trusted,
+               bool fresh)
     {
-        if ((m_rules.skipHidden && name.startsWith('.')) || isPrunedName(name))
+        if (m_selection.passedOver(name))
             return;
 
         struct statx info {};
@@ -762,7 +960,7 @@ private:
         }
 
         if (child.type == DT_DIR) {
-            if (m_rules.maxDepth && depth >= *m_rules.maxDepth)
+            if (!m_selection.entersBelow(depth))
                 return;
             QByteArray path = relative;
             if (!path.isEmpty())
@@ -773,7 +971,7 @@ private:
             walkFolder(sub, path, depth + 1);
             return;
         }
-        if (child.type != DT_REG || !hasWantedExtension(name))
+        if (child.type != DT_REG || !m_selection.wanted(name))
             return;
 
         // A batch's files lie in one block.
@@ -800,9 +998,11 @@ private:
             pending.found = S_ISREG(info.stx_mode);
             pending.file.modifiedMs = msecsOf(info.stx_mtime);
             pending.file.bornMs = (info.stx_mask & STATX_BTIME) ? std::optional(msecsOf(info.stx_btime)) : std::nullopt;
-        } else if (trusted && child.statted) {
+        } else if ((trusted || fresh) && child.statted) {
             pending.file.modifiedMs = child.modifiedMs;
             pending.file.bornMs = child.born();
+            pending.fresh = fresh;
+            pending.asked = fresh;
         } else {
             pending.ask = true;
         }
@@ -887,23 +1087,27 @@ private:
     // A walk that has read this many folders on its own reads the next ones ahead on a few threads.
     void noteReadHere()
     {
-        if (++m_readHere != kReadBeforeThreads || m_readAhead.running())
+        if (++m_readHere != kReadBeforeThreads || m_readAhead.running() )
             return;
+        // A first walk, with nothing remembered to take on trust, has its readers go on alone; a
+        // capped walk knows its cap only by listing in order, so its readers read what it asks.
+        const bool deep = !m_rules.maxFiles && (!m_memory || m_firstWalk);
         m_readAhead.start(m_memory ? m_memory->notices() : -1,
-                          m_memory ? m_memory->m_localDevices : std::unordered_map<quint64, bool>(), m_prunedFolders);
+                          m_memory ? m_memory->m_localDevices : std::unordered_map<quint64, bool>(), m_prunedFolders,
+                          deep ? std::optional(m_selection) : std::nullopt);
     }
 
     // Asks the readers for the subfolders of the folder just read that the walk will read too, in
     // the order it will reach them.
     void readAheadOf(Dir& dir, const QByteArray& relative, int depth, const WalkMemory::Folder& folder)
     {
-        if (!m_readAhead.running() || m_done || (m_rules.maxDepth && depth >= *m_rules.maxDepth))
+        if (!m_readAhead.running() || m_done || !m_selection.entersBelow(depth))
             return;
         std::vector<std::pair<QByteArray, ReadAhead::Request>> requests;
         std::shared_ptr<FolderFd> parent;
         for (const WalkMemory::Child& child : folder.children) {
             const QByteArrayView name = folder.name(child);
-            if (child.type != DT_DIR || (m_rules.skipHidden && name.startsWith('.')) || isPrunedName(name))
+            if (child.type != DT_DIR || m_selection.passedOver(name))
                 continue;
             QByteArray path = relative;
             if (!path.isEmpty())
@@ -919,18 +1123,10 @@ private:
             if (!parent && !(parent = dir.handle()))
                 return;
             requests.emplace_back(std::move(path),
-                                  ReadAhead::Request{parent, name.toByteArray(), m_memory || !m_prunedFolders.empty(), wantWatch});
+                                  ReadAhead::Request{parent, name.toByteArray(), m_memory || !m_prunedFolders.empty(), wantWatch, depth + 1});
         }
         if (!requests.empty())
             m_readAhead.ask(std::move(requests));
-    }
-
-    bool isPrunedName(QByteArrayView name) const
-    {
-        for (const QByteArray& pruned : m_pruned)
-            if (name == pruned)
-                return true;
-        return false;
     }
 
     bool statChild(Dir& dir, QByteArrayView name, struct statx& info)
@@ -952,21 +1148,12 @@ private:
         return !m_prunedFolders.empty() && std::find(m_prunedFolders.begin(), m_prunedFolders.end(), id) != m_prunedFolders.end();
     }
 
-    bool hasWantedExtension(QByteArrayView name) const
-    {
-        if (!m_rules.extensions)
-            return true;
-        for (const QByteArray& extension : m_extensions)
-            if (name.endsWith(extension))
-                return true;
-        return false;
-    }
-
     // A walk that has asked this many files' times on its own hands the rest to the askers.
     static constexpr int kAskedBeforeThreads = 512;
     static constexpr int kReadBeforeThreads = 16;
 
     const WalkRules& m_rules;
+    const Selection m_selection;
     Clock& m_clock;
     WalkMemory* m_memory;
     std::optional<qint64> m_deadlineMs;
@@ -974,8 +1161,7 @@ private:
     qint64 m_startSec = 0;
     quint32 m_previousWalk = 0;
     quint32 m_thisWalk = 0;
-    std::vector<QByteArray> m_pruned;
-    std::vector<QByteArray> m_extensions;
+    bool m_firstWalk = true;  // the memory held no folder when the walk began
     std::vector<FolderId> m_prunedFolders;
     WalkResult m_result;
     bool m_done = false;
@@ -1067,7 +1253,7 @@ int WalkMemory::addWatch(int notices, int fd)
 
 bool WalkMemory::watch(Folder& folder, const QByteArray& path, int fd, quint64 device)
 {
-    if (notices() < 0)
+    if (notices() < 0 || fd < 0)
         return false;
     auto local = m_localDevices.find(device);
     if (local == m_localDevices.end())
