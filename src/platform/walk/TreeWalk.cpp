@@ -558,12 +558,14 @@ public:
             shared.walkerWaits = false;
         }
         slot->state = State::Taken;
-        if (slot->holdsOpen) {
+        // A reader may be waiting only for a descriptor to be let go.
+        const bool freed = slot->holdsOpen;
+        if (freed) {
             slot->holdsOpen = false;
             --shared.open;
         }
         shared.publish();
-        const bool wake = shared.sleeping > 0;
+        const bool wake = freed && shared.sleeping > 0;
         lock.unlock();
         if (wake)
             shared.wake.notify_one();
@@ -931,6 +933,7 @@ private:
     // holds were asked by this walk's readers.
     void visitChildren(Dir& dir, const QByteArray& relative, int depth, WalkMemory::Folder& folder, bool trusted, bool fresh)
     {
+        m_frames.push_back({&dir, &relative, depth, &folder, 0});
         for (WalkMemory::Child& child : folder.children) {
             if (m_done)
                 break;
@@ -940,7 +943,9 @@ private:
                 break;
             }
             visit(dir, relative, depth, folder.name(child), child, trusted, fresh);
+            ++m_frames.back().next;
         }
+        m_frames.pop_back();
         closeBatch();
     }
 
@@ -1087,7 +1092,7 @@ private:
     // A walk that has read this many folders on its own reads the next ones ahead on a few threads.
     void noteReadHere()
     {
-        if (++m_readHere != kReadBeforeThreads || m_readAhead.running() )
+        if (++m_readHere != kReadBeforeThreads || m_readAhead.running())
             return;
         // A first walk, with nothing remembered to take on trust, has its readers go on alone; a
         // capped walk knows its cap only by listing in order, so its readers read what it asks.
@@ -1095,17 +1100,22 @@ private:
         m_readAhead.start(m_memory ? m_memory->notices() : -1,
                           m_memory ? m_memory->m_localDevices : std::unordered_map<quint64, bool>(), m_prunedFolders,
                           deep ? std::optional(m_selection) : std::nullopt);
+        // The folders still ahead in the ones the walk is in, the nearest read first.
+        if (m_readAhead.running())
+            for (const Frame& frame : m_frames)
+                readAheadOf(*frame.dir, *frame.relative, frame.depth, *frame.folder, frame.next + 1);
     }
 
-    // Asks the readers for the subfolders of the folder just read that the walk will read too, in
-    // the order it will reach them.
-    void readAheadOf(Dir& dir, const QByteArray& relative, int depth, const WalkMemory::Folder& folder)
+    // Asks the readers for the subfolders of the folder just read (from its `from`th entry on) that
+    // the walk will read too, in the order it will reach them.
+    void readAheadOf(Dir& dir, const QByteArray& relative, int depth, const WalkMemory::Folder& folder, size_t from = 0)
     {
         if (!m_readAhead.running() || m_done || !m_selection.entersBelow(depth))
             return;
         std::vector<std::pair<QByteArray, ReadAhead::Request>> requests;
         std::shared_ptr<FolderFd> parent;
-        for (const WalkMemory::Child& child : folder.children) {
+        for (size_t index = from; index < folder.children.size(); ++index) {
+            const WalkMemory::Child& child = folder.children[index];
             const QByteArrayView name = folder.name(child);
             if (child.type != DT_DIR || m_selection.passedOver(name))
                 continue;
@@ -1173,6 +1183,15 @@ private:
     int m_askedHere = 0;
     bool m_mayAskAside = true;
     int m_readHere = 0;
+    // The folders the walk is in, the root first, each with the index of the entry it is at.
+    struct Frame {
+        Dir* dir;
+        const QByteArray* relative;
+        int depth;
+        const WalkMemory::Folder* folder;
+        size_t next;
+    };
+    std::vector<Frame> m_frames;
     TimeAskers m_askers;  // its threads end before the batches they work on go
     ReadAhead m_readAhead;  // last: its threads end before anything they read for goes
 };
