@@ -14,11 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <memory>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -129,43 +125,29 @@ private:
     FileClassifier::DayStarts m_days;
 };
 
-// Runs `work(from, to)` over [0, count) in parts: on up to `threads` threads, one of them the
-// caller's.
-template <typename Work>
-void inParallel(qsizetype count, qsizetype threads, Work work)
-{
-    threads = std::clamp<qsizetype>(std::min<qsizetype>(threads, count), 1, std::max(1, int(std::thread::hardware_concurrency())));
-    std::vector<std::thread> aside;
-    qsizetype from = 0;
-    for (qsizetype index = 1; index < threads; ++index) {
-        const qsizetype to = count * index / threads;
-        try {
-            aside.emplace_back([&work, index, from, to] { work(index, from, to); });
-        } catch (const std::system_error&) {
-            work(index, from, to);
-        }
-        from = to;
-    }
-    work(0, from, count);
-    for (std::thread& thread : aside)
-        thread.join();
-}
-
-template <typename Work>
-void inParallel(qsizetype count, Work work)
-{
-    inParallel(count, 8, [&work](qsizetype, qsizetype from, qsizetype to) { work(from, to); });
-}
-
 // Fills `count` entries by `fill(builder, from, to)`: on a few threads when there are many, each
 // with a builder of its own, since building an entry costs about as much as asking the disk for it.
 template <typename Fill>
 void fillAside(qsizetype count, const EntryBuilder& builder, Fill fill)
 {
     constexpr qsizetype kEntriesPerThread = 4096;
-    const qsizetype threads = std::clamp<qsizetype>(count / kEntriesPerThread, 1, 8);
+    const qsizetype threads = std::min<qsizetype>({std::max(1, int(std::thread::hardware_concurrency())), 8,
+                                                   std::max<qsizetype>(1, count / kEntriesPerThread)});
+    std::vector<std::thread> aside;
     std::vector<EntryBuilder> builders(size_t(threads), builder);
-    inParallel(count, threads, [&](qsizetype index, qsizetype from, qsizetype to) { fill(builders[size_t(index)], from, to); });
+    qsizetype from = 0;
+    for (qsizetype index = 1; index < threads; ++index) {
+        const qsizetype to = count * index / threads;
+        try {
+            aside.emplace_back([&fill, &builders, index, from, to] { fill(builders[size_t(index)], from, to); });
+        } catch (const std::system_error&) {
+            fill(builders[size_t(index)], from, to);
+        }
+        from = to;
+    }
+    fill(builders.front(), from, count);
+    for (std::thread& thread : aside)
+        thread.join();
 }
 
 // The walk's files as entries: the previous listing's entry where the walk found a file's times
@@ -220,128 +202,6 @@ QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, const EntryBui
     return entries;
 }
 
-// Builds a new listing's entries on a few threads while the walk still goes on, from the runs of
-// files it hands over as it lists them, and puts them together in place once it is done. A small
-// listing, handed over in one short run at the end, is built on the caller's thread.
-class EntriesAsListed {
-public:
-    explicit EntriesAsListed(const EntryBuilder& builder) : m_builder(builder) {}
-    ~EntriesAsListed() { finish(); }
-    EntriesAsListed(const EntriesAsListed&) = delete;
-    EntriesAsListed& operator=(const EntriesAsListed&) = delete;
-
-    // On the walk's thread.
-    void add(std::span<const WalkedFile> files)
-    {
-        auto run = std::make_unique<Run>();
-        run->at = m_added;
-        run->files.assign(files.begin(), files.end());
-        m_added += qsizetype(files.size());
-        {
-            std::lock_guard guard(m_lock);
-            m_queue.push_back(run.get());
-        }
-        m_runs.push_back(std::move(run));
-        if (m_threads.empty() && !m_noThreads && files.size() >= kFullRun)
-            start();
-        m_wake.notify_one();
-    }
-
-    // The entries of every file handed over.
-    QList<FileEntry> take()
-    {
-        finish();
-        if (m_added == 0)
-            return {};
-        QArrayDataPointer<FileEntry> storage(QTypedArrayData<FileEntry>::allocate(m_added));
-        FileEntry* const out = storage.data();
-        // Moved into place on a few threads, so that the list's pages are first touched in parallel.
-        inParallel(qsizetype(m_runs.size()), [&](qsizetype from, qsizetype to) {
-            for (qsizetype index = from; index < to; ++index) {
-                Run& run = *m_runs[size_t(index)];
-                for (size_t file = 0; file < run.entries.size(); ++file)
-                    new (out + run.at + qsizetype(file)) FileEntry(std::move(run.entries[file]));
-                run.entries = {};
-            }
-        });
-        storage.size = m_added;
-        m_runs.clear();
-        return QList<FileEntry>(std::move(storage));
-    }
-
-private:
-    struct Run {
-        qsizetype at = 0;  // the index of its first file in the listing
-        std::vector<WalkedFile> files;
-        std::vector<FileEntry> entries;
-    };
-    static constexpr size_t kFullRun = 1024;
-    // As many as there are processors: while the walk waits on the disk they have them to
-    // themselves, and the list is not done before the last of them is.
-    static constexpr int kMostThreads = 8;
-
-    void start()
-    {
-        const int count = std::clamp(int(std::thread::hardware_concurrency()), 1, kMostThreads);
-        try {
-            for (int index = 0; index < count; ++index)
-                m_threads.emplace_back([this] {
-                    EntryBuilder own = m_builder;
-                    work(own);
-                });
-        } catch (const std::system_error&) {
-            // As many as could be had; the rest is built on the caller's thread.
-        }
-        m_noThreads = m_threads.empty();
-    }
-
-    // Builds runs until there are none left and no more will come.
-    void work(EntryBuilder& builder)
-    {
-        for (;;) {
-            Run* run = nullptr;
-            {
-                std::unique_lock lock(m_lock);
-                m_wake.wait(lock, [this] { return m_closed || !m_queue.empty(); });
-                if (m_queue.empty())
-                    return;
-                run = m_queue.front();
-                m_queue.pop_front();
-            }
-            run->entries.reserve(run->files.size());
-            for (const WalkedFile& file : run->files)
-                run->entries.push_back(builder.build(file));
-            run->files = {};
-        }
-    }
-
-    void finish()
-    {
-        {
-            std::lock_guard guard(m_lock);
-            if (m_closed)
-                return;
-            m_closed = true;
-        }
-        m_wake.notify_all();
-        EntryBuilder own = m_builder;
-        work(own);
-        for (std::thread& thread : m_threads)
-            thread.join();
-        m_threads.clear();
-    }
-
-    const EntryBuilder& m_builder;
-    std::vector<std::unique_ptr<Run>> m_runs;  // in the listing's order
-    qsizetype m_added = 0;
-    std::mutex m_lock;  // guards m_queue and m_closed
-    std::condition_variable m_wake;
-    std::deque<Run*> m_queue;
-    bool m_closed = false;
-    bool m_noThreads = false;
-    std::vector<std::thread> m_threads;
-};
-
 // Runs `list` with the memory when no other listing holds it, else without.
 template <typename List>
 auto withMemory(ListingMemory* memory, const QString& root, List list)
@@ -368,17 +228,8 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QSt
     const QString root = resolveSymlink(vaultPath);
     return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<QList<FileEntry>, WalkError> {
         const QDateTime deadline = QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kVaultLimit.count() * 1000, Qt::UTC);
-        const EntryBuilder builder(root, FileEntry::Source::Vault, true);
-        // With no entries of a last listing to keep, every entry is new: they are built while
-        // the walk goes on.
-        std::optional<EntriesAsListed> asListed;
-        ListedFiles listed;
-        if (!held || held->entries.isEmpty()) {
-            asListed.emplace(builder);
-            listed = [&asListed](std::span<const WalkedFile> files) { asListed->add(files); };
-        }
         const auto walked = TreeWalk::walk(root, recentFileRules(since, includeExtensions, excludeDirs), clock, deadline,
-                                           held ? &held->walk : nullptr, listed);
+                                           held ? &held->walk : nullptr);
         if (!walked) {
             SystemLog::write(QStringLiteral("[harkwell] vault find: no output"));
             return std::unexpected(walked.error());
@@ -386,16 +237,8 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QSt
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
         SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
-        QList<FileEntry> entries;
-        if (asListed) {
-            entries = asListed->take();
-            if (held) {
-                held->rebuilt = entries.size();
-                held->entries = entries;
-            }
-        } else {
-            entries = entriesFor(walked->files, builder, held);
-        }
+        EntryBuilder builder(root, FileEntry::Source::Vault, true);
+        QList<FileEntry> entries = entriesFor(walked->files, builder, held);
         SystemLog::write(QStringLiteral("[harkwell] parsed %1 vault files").arg(entries.size()));
         return entries;
     });

@@ -79,8 +79,6 @@ private slots:
     void foldersReadAheadAreWatchedLikeTheOthers();
     void firstWalkKeepsItsRulesFarFromTheRoot_data();
     void firstWalkKeepsItsRulesFarFromTheRoot();
-    void filesHandedOverAreTheResultsInOrder_data();
-    void filesHandedOverAreTheResultsInOrder();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -397,69 +395,6 @@ void VaultListingsTest::firstWalkKeepsItsRulesFarFromTheRoot()
     QCOMPARE(relativePaths(*walked), expected);
     for (const WalkedFile& file : walked->files)
         QCOMPARE(file.modified().toSecsSinceEpoch(), m_now.addDays(-2).toSecsSinceEpoch());
-}
-
-void VaultListingsTest::filesHandedOverAreTheResultsInOrder_data()
-{
-    QTest::addColumn<QString>("walk");
-    QTest::newRow("first walk") << QStringLiteral("first");
-    QTest::newRow("capped walk") << QStringLiteral("capped");
-    // Every folder changed since the first walk: the second asks every file's times again, most
-    // of them on threads of its own.
-    QTest::newRow("later walk, every folder changed") << QStringLiteral("later");
-    QTest::newRow("later walk, nothing changed") << QStringLiteral("unchanged");
-}
-
-// A caller that takes the files as the walk lists them gets, run by run, the very files of the
-// result, in its order, whatever the walk read ahead or asked aside.
-void VaultListingsTest::filesHandedOverAreTheResultsInOrder()
-{
-    QFETCH(QString, walk);
-    QStringList folders{QString()};
-    QHash<QString, qint64> modifiedAt;  // seconds
-    const auto write = [&](const QString& relative, qint64 secondsAgo) {
-        VaultTree::file(m_root, relative, m_now.addSecs(-secondsAgo));
-        modifiedAt.insert(relative, m_now.toSecsSinceEpoch() - secondsAgo);
-    };
-    for (int folder = 0; folder < 40; ++folder) {
-        folders << QStringLiteral("f%1").arg(folder, 2, 10, QLatin1Char('0'));
-        for (int file = 0; file < 60; ++file)
-            write(folders.back() + QStringLiteral("/n%1.md").arg(file, 2, 10, QLatin1Char('0')), 3600 + file);
-    }
-    ageFolders(m_root, folders, m_now.addSecs(-60));
-    WalkRules rules;
-    rules.extensions = QSet<QString>{QStringLiteral("md")};
-    if (walk == QLatin1String("capped"))
-        rules.maxFiles = 1500;
-    FakeClock clock(m_now);
-    WalkMemory memory;
-    if (walk == QLatin1String("later") || walk == QLatin1String("unchanged")) {
-        QVERIFY(TreeWalk::walk(m_root, rules, clock, QDateTime(), &memory));
-        if (walk == QLatin1String("later"))
-            for (const QString& folder : folders.mid(1))
-                write(folder + QStringLiteral("/zz.md"), 10);
-    }
-
-    QStringList handed;
-    QList<qint64> times;
-    int runs = 0;
-    const auto walked = TreeWalk::walk(m_root, rules, clock, QDateTime(), &memory, [&](std::span<const WalkedFile> files) {
-        ++runs;
-        for (const WalkedFile& file : files) {
-            handed << file.relativePath();
-            times << file.modifiedMs;
-        }
-    });
-    QVERIFY(walked);
-    QCOMPARE(handed, relativePaths(*walked));
-    QList<qint64> resultTimes;
-    for (const WalkedFile& file : walked->files) {
-        resultTimes << file.modifiedMs;
-        QCOMPARE(file.modifiedMs / 1000, modifiedAt.value(file.relativePath()));
-    }
-    QCOMPARE(times, resultTimes);
-    QVERIFY(walked->files.size() >= 1500);
-    QVERIFY(runs >= 2);
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()

@@ -231,7 +231,6 @@ public:
         }
         return m_blocks.back()[m_used++];
     }
-    T& at(size_t index) { return m_blocks[index / N][index % N]; }
     template <typename Visit>
     void forEach(Visit visit)
     {
@@ -787,8 +786,8 @@ private:
 
 class Walker {
 public:
-    Walker(const WalkRules& rules, Clock& clock, const QDateTime& deadline, WalkMemory* memory, const ListedFiles& listed)
-        : m_rules(rules), m_selection(rules), m_clock(clock), m_memory(memory), m_listed(listed)
+    Walker(const WalkRules& rules, Clock& clock, const QDateTime& deadline, WalkMemory* memory)
+        : m_rules(rules), m_selection(rules), m_clock(clock), m_memory(memory)
     {
         m_deadlineMs = deadline.isValid() ? std::optional(deadline.toMSecsSinceEpoch()) : std::nullopt;
         m_sinceMs = rules.modifiedSince.isValid() ? std::optional(rules.modifiedSince.toMSecsSinceEpoch()) : std::nullopt;
@@ -925,7 +924,6 @@ public:
             list(pending);
             return true;
         });
-        handOver();
         m_result.pathBlocks = m_paths.take();
         return std::move(m_result);
     }
@@ -1054,7 +1052,6 @@ private:
     // Its files' times are asked aside, the folder it needs travelling with it.
     void closeBatch()
     {
-        listKnown();
         if (!m_openBatch)
             return;
         if (m_batchAsks)
@@ -1063,30 +1060,6 @@ private:
             m_openBatch->folder.reset();
         m_openBatch = nullptr;
         m_batchAsks = false;
-    }
-
-    // For a caller that takes the files as they come: lists the files whose times are known, up
-    // to the first whose times are still being asked. Once times are asked aside, the rest waits
-    // for the end of the walk.
-    void listKnown()
-    {
-        if (!m_listed || m_rules.maxFiles || m_askers.running())
-            return;
-        for (; m_listedUpTo < m_pending.size(); ++m_listedUpTo) {
-            PendingFile& pending = m_pending.at(m_listedUpTo);
-            if (pending.ask)
-                break;
-            list(pending);
-        }
-    }
-
-    // Hands the files listed since the last time to the caller that takes them as they come.
-    void handOver()
-    {
-        if (m_listed && m_handedOver < m_result.files.size()) {
-            m_listed(std::span<const WalkedFile>(m_result.files).subspan(m_handedOver));
-            m_handedOver = m_result.files.size();
-        }
     }
 
     // Lists the file when the disk gave its times and they are recent enough.
@@ -1114,8 +1087,6 @@ private:
             child->listedAt = qint32(m_result.files.size());
         }
         m_result.files.push_back(std::move(pending.file));
-        if (m_listed && m_result.files.size() - m_handedOver >= kHandOverRun)
-            handOver();
     }
 
     // A walk that has read this many folders on its own reads the next ones ahead on a few threads.
@@ -1190,15 +1161,11 @@ private:
     // A walk that has asked this many files' times on its own hands the rest to the askers.
     static constexpr int kAskedBeforeThreads = 512;
     static constexpr int kReadBeforeThreads = 16;
-    static constexpr size_t kHandOverRun = 1024;
 
     const WalkRules& m_rules;
     const Selection m_selection;
     Clock& m_clock;
     WalkMemory* m_memory;
-    const ListedFiles& m_listed;
-    size_t m_listedUpTo = 0;  // pending files before this one are listed
-    size_t m_handedOver = 0;  // files given to m_listed
     std::optional<qint64> m_deadlineMs;
     std::optional<qint64> m_sinceMs;
     qint64 m_startSec = 0;
@@ -1349,7 +1316,7 @@ void WalkMemory::forget(const QByteArray& path, Folder& folder)
 QString WalkedFile::relativePath() const { return FileNames::display(relative); }
 
 std::expected<WalkResult, WalkError> TreeWalk::walk(const QString& root, const WalkRules& rules, Clock& clock,
-                                                    const QDateTime& deadline, WalkMemory* memory, const ListedFiles& listed)
+                                                    const QDateTime& deadline, WalkMemory* memory)
 {
     const QString base = withoutTrailingSlashes(root);
     const int fd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -1360,7 +1327,7 @@ std::expected<WalkResult, WalkError> TreeWalk::walk(const QString& root, const W
         for (auto& [path, folder] : memory->m_folders)
             folder.seen = false;
     }
-    Walker walker(rules, clock, deadline, memory, listed);
+    Walker walker(rules, clock, deadline, memory);
     {
         Dir top(fd);
         walker.walkFolder(top, QByteArray(), 1);

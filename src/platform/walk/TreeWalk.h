@@ -19,10 +19,8 @@
 #include <QStringList>
 
 #include <expected>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -147,19 +145,13 @@ public:
     size_t m_lastFiles = 0;  // files the last walk listed
 };
 
-// Given the walk's files, in order, a run at a time as soon as they are known, on the walk's
-// thread: a caller can work on them while the walk goes on. The runs are the result's files;
-// a run's files are valid during the call, the paths they view as long as the result.
-using ListedFiles = std::function<void(std::span<const WalkedFile>)>;
-
 class TreeWalk {
 public:
     // Fails only when the root itself cannot be opened as a folder; an unreadable folder further
     // down is passed over. With a memory, unchanged folders are not read again and folders gone
     // since the last walk are forgotten.
     static std::expected<WalkResult, WalkError> walk(const QString& root, const WalkRules& rules, Clock& clock,
-                                                     const QDateTime& deadline, WalkMemory* memory = nullptr,
-                                                     const ListedFiles& listed = {});
+                                                     const QDateTime& deadline, WalkMemory* memory = nullptr);
 
     // The visible names of one folder (no entry beginning with "."), sorted, without looking at
     // the entries themselves: a mount point in the list is never touched, so a frozen one cannot
