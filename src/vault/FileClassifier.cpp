@@ -146,21 +146,49 @@ FileClassifier::Classification FileClassifier::classify(const QString& filename,
     result.filenameDate = parseFilenameDate(filename, days);
     if (!result.filenameDate)
         return result;
-    result.domain = classifyDomain(relativePath);
-    result.fileType = classifyType(filename);
+    // The name is folded once for both labels when the path ends in it, as a listing's paths do.
+    const QString name = folded(filename);
+    result.domain = classifyDomain(relativePath, name, filename);
+    result.fileType = classifyType(name);
     return result;
 }
 
-std::optional<QString> FileClassifier::classifyDomain(const QString& relativePath)
+std::optional<QString> FileClassifier::classifyDomain(const QString& relativePath, const QString& foldedName,
+                                                     QStringView filename)
 {
     static const Table patterns(kDomainPatterns);
-    return patterns.firstContained(folded(relativePath));
+    // Folded a part at a time, which comes to the same: no letter's case or composition reaches
+    // across a "/". A listing gives the files of one folder one after another, so each thread
+    // keeps the last folder it folded, and the text looked through is put together in a buffer
+    // of its own.
+    struct Last {
+        QString folder;
+        QString folded;
+        QString text;
+    };
+    thread_local Last last;
+    const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return patterns.firstContained(relativePath == filename ? foldedName : folded(relativePath));
+    const QStringView folder = QStringView(relativePath).left(slash);
+    if (folder != last.folder || last.folder.isNull()) {
+        last.folder = folder.toString();
+        last.folded = folded(last.folder);
+    }
+    last.text.resize(0);
+    last.text.append(last.folded).append(QLatin1Char('/'));
+    const QStringView name = QStringView(relativePath).sliced(slash + 1);
+    if (name == filename)
+        last.text.append(foldedName);
+    else
+        last.text.append(folded(name.toString()));
+    return patterns.firstContained(last.text);
 }
 
-std::optional<QString> FileClassifier::classifyType(const QString& filename)
+std::optional<QString> FileClassifier::classifyType(const QString& foldedName)
 {
     static const Table keywords(kTypeKeywords);
-    return keywords.firstContained(folded(filename));
+    return keywords.firstContained(foldedName);
 }
 
 }  // namespace harkwell

@@ -40,8 +40,9 @@ public:
     static std::optional<QDateTime> parseFilenameDate(const QString& filename, DayStarts& days);
 
 private:
-    static std::optional<QString> classifyDomain(const QString& relativePath);
-    static std::optional<QString> classifyType(const QString& filename);
+    // `foldedName` is `filename` folded, used where the path ends in `filename`.
+    static std::optional<QString> classifyDomain(const QString& relativePath, const QString& foldedName, QStringView filename);
+    static std::optional<QString> classifyType(const QString& foldedName);
 };
 
 }  // namespace harkwell

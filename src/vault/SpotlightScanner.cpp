@@ -63,6 +63,18 @@ bool isAscii(const QString& text)
     return true;
 }
 
+// The text of `path` from `from` on, in the path's own memory rather than a copy of it: every
+// entry holds its name beside its path, and a listing holds a hundred thousand entries.
+QString tailOf(const QString& path, qsizetype from)
+{
+    QString::DataPointer tail = path.data_ptr();  // one more reference to the path's memory
+    if (!tail.d_ptr())
+        return path.sliced(from);  // no memory of its own to share
+    tail.ptr += from;
+    tail.size -= from;
+    return QString(std::move(tail));
+}
+
 // Builds the entries of one listing; entries of one folder share their folder's name.
 class EntryBuilder {
 public:
@@ -82,7 +94,7 @@ public:
         entry.id = newId();
         entry.relativePath = file.relativePath();
         const qsizetype slash = entry.relativePath.lastIndexOf(QLatin1Char('/'));
-        const QString name = entry.relativePath.mid(slash + 1);
+        const QString name = tailOf(entry.relativePath, slash + 1);
         entry.filename = isAscii(name) ? name : name.normalized(QString::NormalizationForm_C);
         const QStringView folder = slash < 0 ? QStringView() : QStringView(entry.relativePath).left(slash);
         if (folder != m_folder || m_parentName.isNull()) {

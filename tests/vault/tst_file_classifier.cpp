@@ -50,6 +50,8 @@ void FileClassifierTest::classifies_data()
     QTest::newRow("other meetings") << "260115-a.md" << "meetings/archive/260115-a.md" << jan15 << "meetings-other" << none;
     QTest::newRow("projects inside a name") << "260115-a.md" << "old_projects/260115-a.md" << jan15 << "project" << none;
     QTest::newRow("contacts") << "260115-a.md" << "_contacts/anna/260115-a.md" << jan15 << "contact" << none;
+    QTest::newRow("across the last slash") << "260115-a.md" << "Meetings/Board" << jan15 << "board" << none;
+    QTest::newRow("top level") << "260115-a.md" << "260115-a.md" << jan15 << none << none;
     QTest::newRow("specific before catch-all") << "260115-a.md" << "meetings/unsorted/260115-a.md" << jan15 << "unsorted" << none;
 
     QTest::newRow("part A in any case") << "260115-Monthly-Part-A.md" << "x.md" << jan15 << none << "monthly-financial";
