@@ -3,6 +3,7 @@
 #include <QList>
 
 #include <array>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -10,38 +11,41 @@ namespace harkwell {
 
 namespace {
 
+// The labels are text of the program's own, which keeps no count of its holders: a listing
+// copies one into every dated entry, on several threads at once.
+
 // The specific meeting folders stand before the catch-all "meetings/".
-constexpr std::pair<const char*, const char*> kDomainPatterns[] = {
-    {"meetings/management", "management"},
-    {"meetings/board", "board"},
-    {"meetings/marketing", "marketing"},
-    {"meetings/operations", "operations"},
-    {"meetings/monthly", "monthly"},
-    {"meetings/development", "development"},
-    {"meetings/unsorted", "unsorted"},
-    {"meetings/", "meetings-other"},
-    {"_contacts/", "contact"},
-    {"_partners/", "partner"},
-    {"_private/", "private"},
-    {"_projects/", "project"},
-    {"projects/", "project"},
+constexpr std::pair<const char*, const char16_t*> kDomainPatterns[] = {
+    {"meetings/management", u"management"},
+    {"meetings/board", u"board"},
+    {"meetings/marketing", u"marketing"},
+    {"meetings/operations", u"operations"},
+    {"meetings/monthly", u"monthly"},
+    {"meetings/development", u"development"},
+    {"meetings/unsorted", u"unsorted"},
+    {"meetings/", u"meetings-other"},
+    {"_contacts/", u"contact"},
+    {"_partners/", u"partner"},
+    {"_private/", u"private"},
+    {"_projects/", u"project"},
+    {"projects/", u"project"},
 };
 
 // The parts A and B of the monthly meeting stand before the plain "monthly-part".
-constexpr std::pair<const char*, const char*> kTypeKeywords[] = {
-    {"förberedelse", "preparation"},
-    {"forberedelse", "preparation"},
-    {"preparation", "preparation"},
-    {"standup", "standup"},
-    {"daily-standup", "standup"},
-    {"monthly-part-A", "monthly-financial"},
-    {"monthly-part-B", "monthly-strategic"},
-    {"monthly-part", "monthly"},
-    {"board-meeting", "board"},
-    {"board", "board"},
-    {"samtal", "conversation"},
-    {"Development-Overview", "development-overview"},
-    {"Weekly-Management", "management-weekly"},
+constexpr std::pair<const char*, const char16_t*> kTypeKeywords[] = {
+    {"förberedelse", u"preparation"},
+    {"forberedelse", u"preparation"},
+    {"preparation", u"preparation"},
+    {"standup", u"standup"},
+    {"daily-standup", u"standup"},
+    {"monthly-part-A", u"monthly-financial"},
+    {"monthly-part-B", u"monthly-strategic"},
+    {"monthly-part", u"monthly"},
+    {"board-meeting", u"board"},
+    {"board", u"board"},
+    {"samtal", u"conversation"},
+    {"Development-Overview", u"development-overview"},
+    {"Weekly-Management", u"management-weekly"},
 };
 
 // Lower case in composed form, so that "o" plus a combining diaeresis meets "ö".
@@ -63,13 +67,15 @@ bool isAsciiDigits(const QString& text, qsizetype from, qsizetype count)
 class Table {
 public:
     template <std::size_t N>
-    explicit Table(const std::pair<const char*, const char*> (&rows)[N])
+    explicit Table(const std::pair<const char*, const char16_t*> (&rows)[N])
     {
         for (const auto& [key, label] : rows) {
             const QString foldedKey = folded(QString::fromUtf8(key));
             const char16_t first = foldedKey.front().unicode();
             (first < kAscii ? m_byFirst[first] : m_otherFirst).push_back(qsizetype(m_rows.size()));
-            m_rows.append({foldedKey, QString::fromUtf8(label)});
+            const QString text = QString::fromRawData(reinterpret_cast<const QChar*>(label),
+                                                      qsizetype(std::char_traits<char16_t>::length(label)));
+            m_rows.append({foldedKey, text});
         }
     }
 

@@ -79,7 +79,7 @@ QString tailOf(const QString& path, qsizetype from)
 class EntryBuilder {
 public:
     EntryBuilder(const QString& root, FileEntry::Source source, bool vaultDates)
-        : m_rootBytes(QFile::encodeName(root)), m_rootName(ListedPaths::lastComponent(root)), m_source(source),
+        : m_root(root), m_rootBytes(QFile::encodeName(root)), m_rootName(ListedPaths::lastComponent(root)), m_source(source),
           m_vaultDates(vaultDates)
     {
         while (m_rootBytes.endsWith('/'))
@@ -87,6 +87,10 @@ public:
         m_rootValid = FileNames::isValidUtf8(m_rootBytes);
         m_rootText = QString::fromUtf8(m_rootBytes);
     }
+
+    // A builder for another thread, with texts of its own: every entry it builds copies them, and
+    // copies of one text made on several threads at once all count its holders in one place.
+    EntryBuilder forAnotherThread() const { return EntryBuilder(QString(m_root.constData(), m_root.size()), m_source, m_vaultDates); }
 
     FileEntry build(const WalkedFile& file)
     {
@@ -126,6 +130,7 @@ public:
     }
 
 private:
+    QString m_root;
     QByteArray m_rootBytes;
     QString m_rootText;
     bool m_rootValid = false;
@@ -146,7 +151,10 @@ void fillAside(qsizetype count, const EntryBuilder& builder, Fill fill)
     const qsizetype threads = std::min<qsizetype>({std::max(1, int(std::thread::hardware_concurrency())), 8,
                                                    std::max<qsizetype>(1, count / kEntriesPerThread)});
     std::vector<std::thread> aside;
-    std::vector<EntryBuilder> builders(size_t(threads), builder);
+    std::vector<EntryBuilder> builders;
+    builders.reserve(size_t(threads));
+    for (qsizetype index = 0; index < threads; ++index)
+        builders.push_back(builder.forAnotherThread());
     qsizetype from = 0;
     for (qsizetype index = 1; index < threads; ++index) {
         const qsizetype to = count * index / threads;
