@@ -197,16 +197,12 @@ struct FolderId {
 struct PendingFile {
     WalkedFile file;
     WalkMemory::Child* child = nullptr;  // the memory's record of the file, when there is a memory
-    qsizetype nameAt = 0;                // where the name begins in file.relative (followed by a NUL)
+    quint32 nameAt = 0;                  // where the name begins in file.relative (followed by a NUL)
     bool ask = false;                    // its times are still to be asked of the disk
     bool fresh = false;                  // its times come from the disk, asked by this walk
     bool asked = false;                  // by statx on its own
     bool listed = false;                 // looked at for the walk's list already
     bool found = true;                   // false: the disk gave no regular file
-    // The memory's record as this walk found it.
-    bool listedBefore = false;
-    qint64 modifiedBefore = 0;
-    std::optional<qint64> bornBefore;
 };
 
 // Files of one folder that follow each other in the walk's order, with the folder they are in.
@@ -983,12 +979,8 @@ private:
         if (m_pending.full())
             closeBatch();
         PendingFile& pending = m_pending.add();
-        if (m_memory) {
+        if (m_memory)
             pending.child = &child;
-            pending.listedBefore = child.listedIn == m_previousWalk && child.listedAt >= 0 && child.statted;
-            pending.modifiedBefore = child.modifiedMs;
-            pending.bornBefore = child.born();
-        }
         const qsizetype nameAt = relative.isEmpty() ? 0 : relative.size() + 1;
         char* const path = m_paths.reserve(size_t(nameAt + name.size()));
         if (nameAt > 0) {
@@ -996,7 +988,7 @@ private:
             path[relative.size()] = '/';
         }
         std::memcpy(path + nameAt, name.data(), size_t(name.size()));
-        pending.nameAt = nameAt;
+        pending.nameAt = quint32(nameAt);
         pending.file.relative = QByteArrayView(path, nameAt + name.size());
         if (statted) {
             pending.fresh = true;
@@ -1072,7 +1064,11 @@ private:
             ++m_result.filesStatted;
         if (!pending.found)
             return;
+        // The memory's record as the last walk left it, which only this walk's listing changes.
         WalkMemory::Child* child = pending.child;
+        const bool listedBefore = child && child->listedIn == m_previousWalk && child->listedAt >= 0 && child->statted;
+        const qint64 modifiedBefore = child ? child->modifiedMs : 0;
+        const std::optional<qint64> bornBefore = child ? child->born() : std::nullopt;
         if (child && pending.fresh) {
             child->statted = true;
             child->modifiedMs = pending.file.modifiedMs;
@@ -1081,7 +1077,7 @@ private:
         if (m_sinceMs && pending.file.modifiedMs < *m_sinceMs)
             return;
         if (child) {
-            if (pending.listedBefore && pending.modifiedBefore == pending.file.modifiedMs && pending.bornBefore == pending.file.bornMs)
+            if (listedBefore && modifiedBefore == pending.file.modifiedMs && bornBefore == pending.file.bornMs)
                 pending.file.previous = child->listedAt;
             child->listedIn = m_thisWalk;
             child->listedAt = qint32(m_result.files.size());
