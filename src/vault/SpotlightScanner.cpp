@@ -103,7 +103,7 @@ public:
         const QStringView folder = slash < 0 ? QStringView() : QStringView(entry.relativePath).left(slash);
         if (folder != m_folder || m_parentName.isNull()) {
             m_folder = folder.toString();
-            m_parentName = slash < 0 ? m_rootName : ListedPaths::lastComponent(m_folder);
+            m_parentName = slash < 0 ? m_rootName : tailOf(m_folder, m_folder.lastIndexOf(QLatin1Char('/')) + 1);  // the walk gives no empty part
         }
         entry.parentFolder = m_parentName;
         entry.size = 0;
