@@ -90,7 +90,10 @@ public:
 
     // A builder for another thread, with texts of its own: every entry it builds copies them, and
     // copies of one text made on several threads at once all count its holders in one place.
-    EntryBuilder forAnotherThread() const { return EntryBuilder(QString(m_root.constData(), m_root.size()), m_source, m_vaultDates); }
+    EntryBuilder forAnotherThread() const
+    {
+        return EntryBuilder(QString(m_root.constData(), m_root.size()), m_source, m_vaultDates);
+    }
 
     FileEntry build(const WalkedFile& file)
     {
@@ -103,7 +106,8 @@ public:
         const QStringView folder = slash < 0 ? QStringView() : QStringView(entry.relativePath).left(slash);
         if (folder != m_folder || m_parentName.isNull()) {
             m_folder = folder.toString();
-            m_parentName = slash < 0 ? m_rootName : tailOf(m_folder, m_folder.lastIndexOf(QLatin1Char('/')) + 1);  // the walk gives no empty part
+            // The walk gives no empty part, so the folder's name is all after its last "/".
+            m_parentName = slash < 0 ? m_rootName : tailOf(m_folder, m_folder.lastIndexOf(QLatin1Char('/')) + 1);
         }
         entry.parentFolder = m_parentName;
         entry.size = 0;

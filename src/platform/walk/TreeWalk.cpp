@@ -73,6 +73,19 @@ bool nameBefore(QByteArrayView a, QByteArrayView b)
     return order != 0 ? order < 0 : a.size() < b.size();
 }
 
+// The path below the root of `name` in the folder at `relative`.
+QByteArray childPath(const QByteArray& relative, QByteArrayView name)
+{
+    QByteArray path = relative;
+    if (!path.isEmpty())
+        path += '/';
+    path += name;
+    return path;
+}
+
+// The entry type statx found, as a folder gives it; anything neither folder nor file counts as a link.
+unsigned char entryType(quint16 mode) { return S_ISDIR(mode) ? DT_DIR : S_ISREG(mode) ? DT_REG : DT_LNK; }
+
 struct Entry64 {
     ino64_t inode;
     off64_t offset;
@@ -339,8 +352,8 @@ struct Selection {
     }
     bool wanted(QByteArrayView name) const
     {
-        return !extensions
-               || std::any_of(extensions->begin(), extensions->end(), [name](const QByteArray& extension) { return name.endsWith(extension); });
+        const auto ends = [name](const QByteArray& extension) { return name.endsWith(extension); };
+        return !extensions || std::any_of(extensions->begin(), extensions->end(), ends);
     }
     // The subfolders of a folder at `depth` are entered.
     bool entersBelow(int depth) const { return !maxDepth || depth < *maxDepth; }
@@ -457,8 +470,9 @@ private:
 // change made while the names are read is still noticed next time. The walk takes what was read
 // when it reaches the folder, waits for one being read, and reads one not yet begun itself. The
 // folder asked for last is read first: the walk goes depth first, and asks for a folder's
-// subfolders when it has read the folder (on a first walk the readers ask for them themselves). The readers are never waited for once the walk is over,
-// so that one stuck on a folder the walk never reached (a frozen mount) holds nothing up.
+// subfolders when it has read the folder (on a first walk the readers ask for them themselves).
+// The readers are never waited for once the walk is over, so that one stuck on a folder the walk
+// never reached (a frozen mount) holds nothing up.
 class ReadAhead {
 public:
     struct Request {
@@ -468,6 +482,8 @@ public:
         bool wantWatch = false;  // a change watch, when its file system's notices can be trusted
         int depth = 0;           // the folder's, the root's being 1
     };
+    // Folders by their path below the root.
+    using Requests = std::vector<std::pair<QByteArray, Request>>;
     struct Folder {
         bool opened = false;
         // The open folder; none once its readers have done everything the walk needs of it.
@@ -517,7 +533,7 @@ public:
     }
 
     // `requests` in the order the walk will reach them.
-    void ask(std::vector<std::pair<QByteArray, Request>> requests)
+    void ask(Requests requests)
     {
         Shared& shared = *m_shared;
         bool wake = false;
@@ -600,7 +616,7 @@ private:
 
     // What the walk and its readers share; the last reader to end lets it go.
     struct Shared {
-        std::mutex lock;  // guards every field below but the notices and the pruned ids
+        std::mutex lock;  // guards every field below up to `workable`
         std::condition_variable wake;  // for the readers
         std::condition_variable done;  // for the walk
         std::unordered_map<QByteArray, std::shared_ptr<Slot>, ByteArrayHash> asked;  // by path below the root
@@ -610,17 +626,18 @@ private:
         bool closed = false;
         int sleeping = 0;          // readers waiting for work
         bool walkerWaits = false;  // the walk waits for a folder being read
-        // Whether a reader would find work, for a look without the lock; set with every change
-        // to `stack`, `open` or `closed`.
+        // Whether a reader would find work, for a look without the lock; set by publish() with
+        // every change to `stack`, `open` or `closed`.
         std::atomic<bool> workable = false;
+        // Set before the readers start.
+        int notices = -1;  // the readers' own duplicate
+        std::vector<FolderId> pruned;
+        std::optional<Selection> deep;
 
         void publish() { workable.store(closed || (!stack.empty() && open < kMostOpen), std::memory_order_release); }
-        int notices = -1;  // the readers' own duplicate, set before they start
-        std::vector<FolderId> pruned;
-        std::optional<Selection> deep;  // set before they start
 
         // `requests` in the order the walk will reach them, so that the first is read first.
-        void push(std::vector<std::pair<QByteArray, Request>>& requests)
+        void push(Requests& requests)
         {
             for (auto request = requests.rbegin(); request != requests.rend(); ++request) {
                 auto slot = std::make_shared<Slot>();
@@ -662,7 +679,7 @@ private:
                         continue;  // the walk got there first
                 }
                 read(slot->request, slot->result);
-                std::vector<std::pair<QByteArray, Request>> below;
+                Requests below;
                 if (deep && slot->result.read)
                     readOn(slot->path, slot->request, slot->result, below);
                 bool wakeWalker = false;
@@ -716,7 +733,7 @@ private:
         // Asks the times of the folder's wanted files, and which of its entries of no given type
         // are folders; `below` gets the subfolders the walk enters, to be read next. The folder's
         // descriptor then stays open only for those.
-        void readOn(const QByteArray& path, const Request& request, Folder& result, std::vector<std::pair<QByteArray, Request>>& below)
+        void readOn(const QByteArray& path, const Request& request, Folder& result, Requests& below)
         {
             const int fd = result.handle->fd;
             WalkMemory::Folder& folder = result.names;
@@ -731,7 +748,7 @@ private:
                 if (child.type == DT_UNKNOWN) {
                     if (::statx(fd, own, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) != 0)
                         continue;  // left for the walk to try
-                    child.type = S_ISDIR(info.stx_mode) ? DT_DIR : S_ISREG(info.stx_mode) ? DT_REG : DT_LNK;
+                    child.type = entryType(info.stx_mode);
                     if (child.type == DT_REG)
                         keepTimes(child, info);
                 } else if (child.type == DT_REG && deep->wanted(name)) {
@@ -741,16 +758,12 @@ private:
                     if (S_ISREG(info.stx_mode))
                         keepTimes(child, info);
                     else
-                        child.type = S_ISDIR(info.stx_mode) ? DT_DIR : DT_LNK;
+                        child.type = entryType(info.stx_mode);
                 }
                 if (child.type != DT_DIR || !deep->entersBelow(request.depth))
                     continue;
-                QByteArray sub = path;
-                if (!sub.isEmpty())
-                    sub += '/';
-                sub += name;
-                below.emplace_back(std::move(sub), Request{result.handle, name.toByteArray(), request.wantSelf, request.wantWatch,
-                                                           request.depth + 1});
+                below.emplace_back(childPath(path, name), Request{result.handle, name.toByteArray(), request.wantSelf,
+                                                                  request.wantWatch, request.depth + 1});
             }
             result.timesAsked = true;
             result.handle.reset();
@@ -957,16 +970,13 @@ private:
             if (!statChild(dir, name, info))
                 return;
             statted = true;
-            child.type = S_ISDIR(info.stx_mode) ? DT_DIR : S_ISREG(info.stx_mode) ? DT_REG : DT_LNK;
+            child.type = entryType(info.stx_mode);
         }
 
         if (child.type == DT_DIR) {
             if (!m_selection.entersBelow(depth))
                 return;
-            QByteArray path = relative;
-            if (!path.isEmpty())
-                path += '/';
-            path += name;
+            const QByteArray path = childPath(relative, name);
             closeBatch();
             Dir sub(&dir, name);
             walkFolder(sub, path, depth + 1);
@@ -1108,17 +1118,14 @@ private:
     {
         if (!m_readAhead.running() || m_done || !m_selection.entersBelow(depth))
             return;
-        std::vector<std::pair<QByteArray, ReadAhead::Request>> requests;
+        ReadAhead::Requests requests;
         std::shared_ptr<FolderFd> parent;
         for (size_t index = from; index < folder.children.size(); ++index) {
             const WalkMemory::Child& child = folder.children[index];
             const QByteArrayView name = folder.name(child);
             if (child.type != DT_DIR || m_selection.passedOver(name))
                 continue;
-            QByteArray path = relative;
-            if (!path.isEmpty())
-                path += '/';
-            path += name;
+            QByteArray path = childPath(relative, name);
             bool wantWatch = false;
             if (m_memory) {
                 const auto known = m_memory->m_folders.find(path);
@@ -1128,8 +1135,8 @@ private:
             }
             if (!parent && !(parent = dir.handle()))
                 return;
-            requests.emplace_back(std::move(path),
-                                  ReadAhead::Request{parent, name.toByteArray(), m_memory || !m_prunedFolders.empty(), wantWatch, depth + 1});
+            const bool wantSelf = m_memory || !m_prunedFolders.empty();
+            requests.emplace_back(std::move(path), ReadAhead::Request{parent, name.toByteArray(), wantSelf, wantWatch, depth + 1});
         }
         if (!requests.empty())
             m_readAhead.ask(std::move(requests));
