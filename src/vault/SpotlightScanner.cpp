@@ -1,6 +1,7 @@
 #include "vault/SpotlightScanner.h"
 
 #include "platform/files/FileNames.h"
+#include "platform/memory/LargePages.h"
 #include "platform/syslog/SystemLog.h"
 #include "vault/FileClassifier.h"
 #include "vault/ListedPaths.h"
@@ -203,6 +204,7 @@ QList<FileEntry> entriesFor(const std::vector<WalkedFile>& files, const EntryBui
     // touch can cost ten microseconds (a hundred thousand entries take 25 MB).
     QArrayDataPointer<FileEntry> storage(QTypedArrayData<FileEntry>::allocate(count));
     FileEntry* const out = storage.data();
+    LargePages::prefer(out, size_t(count) * sizeof(FileEntry));
     std::atomic<qsizetype> rebuilt = 0;
     fillAside(count, builder, [&](EntryBuilder& own, qsizetype from, qsizetype to) {
         qsizetype built = 0;
