@@ -279,8 +279,9 @@ void VaultListingsTest::largeTreeKeepsTheWalkOrderAndEachFilesTimes()
         }
         ++n;
     };
-    // In each folder: names before its subfolder's, the subfolder's own, then names after it.
-    for (int folder = 0; folder < 40; ++folder) {
+    // In each folder: names before its subfolder's, the subfolder's own, then names after it. Enough
+    // files that the walk's growing blocks of them number more than two.
+    for (int folder = 0; folder < 64; ++folder) {
         const QString base = QStringLiteral("f%1").arg(folder, 2, 10, QLatin1Char('0'));
         QVERIFY(QDir().mkpath(m_root + QLatin1Char('/') + base + QStringLiteral("/m")));
         for (int i = 0; i < 100; ++i)
@@ -290,7 +291,7 @@ void VaultListingsTest::largeTreeKeepsTheWalkOrderAndEachFilesTimes()
         for (int i = 0; i < 100; ++i)
             write(base + QStringLiteral("/z%1.md").arg(i, 3, 10, QLatin1Char('0')));
     }
-    QVERIFY(expected.size() > 7000);
+    QVERIFY(expected.size() > 11000);
 
     ListingMemory memory;
     const auto scan = [&] {
