@@ -843,8 +843,7 @@ public:
             m_previousWalk = memory->m_walks;
             m_firstWalk = memory->m_folders.empty();
             m_thisWalk = ++memory->m_walks;
-            m_result.files.reserve(memory->m_lastFiles);
-            LargePages::prefer(m_result.files.data(), m_result.files.capacity() * sizeof(WalkedFile));
+            reserveFiles(memory->m_lastFiles);
         }
         for (const QString& folder : rules.prunedFolders) {
             struct stat info {};
@@ -965,10 +964,7 @@ public:
     WalkResult take()
     {
         m_askers.finish();
-        if (m_result.files.capacity() < m_pending.size()) {
-            m_result.files.reserve(m_pending.size());
-            LargePages::prefer(m_result.files.data(), m_result.files.capacity() * sizeof(WalkedFile));
-        }
+        reserveFiles(m_pending.size());
         m_pending.forEach([this](PendingFile& pending) {
             if (m_rules.maxFiles && qsizetype(m_result.files.size()) >= *m_rules.maxFiles)
                 return false;
@@ -1182,6 +1178,15 @@ private:
         }
         if (!requests.empty())
             m_readAhead.ask(std::move(requests));
+    }
+
+    // Room for `count` listed files, taken at once so that a large list lies in large pages.
+    void reserveFiles(size_t count)
+    {
+        if (m_result.files.capacity() >= count)
+            return;
+        m_result.files.reserve(count);
+        LargePages::prefer(m_result.files.data(), m_result.files.capacity() * sizeof(WalkedFile));
     }
 
     bool statChild(Dir& dir, QByteArrayView name, struct statx& info)
