@@ -64,6 +64,18 @@ public:
     static std::expected<QString, InboxError> readBody(const QString& path) { return InboxNoteFormat::readBody(path); }
 
     static QString audioRelativePath(const QString& id) { return QStringLiteral("_inbox/.audio/") + id + QStringLiteral(".m4a"); }
+    // A new capture's note: the record's defaults, with its time, kind, origin and audio copy.
+    static InboxFrontmatter stubNote(const QString& id, const QDateTime& created, const QString& classification,
+                                     const QString& sourceOrigin)
+    {
+        InboxFrontmatter note;
+        note.id = id;
+        note.created = created;
+        note.classification = classification;
+        note.sourceOrigin = sourceOrigin;
+        note.audioPath = audioRelativePath(id);
+        return note;
+    }
 
 private:
     static std::optional<QString> temporaryId(const QString& fileName, const QString& middle);

@@ -283,7 +283,6 @@ void WelcomeView::takeCandidates(const QList<VaultCandidate>& candidates)
     m_candidates = candidates;
     m_loading = false;
     showCandidates();
-    emit candidatesLoaded();
 }
 
 void WelcomeView::showCandidates()

@@ -63,9 +63,6 @@ public:
     static constexpr int kMinimumWidth = 460;
     static constexpr int kMinimumHeight = 420;
 
-signals:
-    void candidatesLoaded();
-
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -1,5 +1,6 @@
 #include "pipeline/BackfillSync.h"
 
+#include "foundation/DurationSeconds.h"
 #include "foundation/HarkwellLog.h"
 #include "foundation/JobStatus.h"
 #include "foundation/RecordingTypes.h"
@@ -28,17 +29,6 @@ std::optional<QDateTime> usableTime(const std::optional<double>& seconds)
     if (!seconds || !std::isfinite(*seconds) || *seconds <= 0 || *seconds > kLastSecondOfYear9999)
         return std::nullopt;
     return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(*seconds * 1000.0)), Qt::UTC);
-}
-
-// Whole seconds, halves away from zero; a duration a note cannot carry is left out.
-std::optional<int> roundedSeconds(const std::optional<double>& duration)
-{
-    if (!duration || !std::isfinite(*duration))
-        return std::nullopt;
-    const double rounded = std::round(*duration);
-    if (rounded < double(std::numeric_limits<int>::min()) || rounded > double(std::numeric_limits<int>::max()))
-        return std::nullopt;
-    return int(rounded);
 }
 
 // The base id, or the first of <base>_2, <base>_3 … that no note stands under.
@@ -169,20 +159,12 @@ QCoro::Task<std::optional<QString>> BackfillSync::writeNote(SourceDetail detail,
     const InboxWriter writer = m_inboxWriter;
 
     QFuture<std::optional<QString>> writing = QtConcurrent::run([writer, detail = std::move(detail), created]() -> std::optional<QString> {
-        InboxFrontmatter note;
-        note.id = freeNoteId(writer.inboxFolder(), recordingCanonicalId(created));
-        note.created = created;
-        note.classification = QStringLiteral("voice_memo");
-        note.status = QStringLiteral("pending");
-        note.confidence = QStringLiteral("high");
-        note.sourceType = QStringLiteral("audio");
-        note.sourceOrigin = QStringLiteral("mirelon_backfill");
-        note.audioPath = InboxWriter::audioRelativePath(note.id);
-        note.audioDurationSec = roundedSeconds(detail.result.duration);
-        note.ingestionTool = QStringLiteral("harkwell-mac");
+        InboxFrontmatter note =
+            InboxWriter::stubNote(freeNoteId(writer.inboxFolder(), recordingCanonicalId(created)), created,
+                                  QStringLiteral("voice_memo"), QStringLiteral("mirelon_backfill"));
+        note.audioDurationSec = DurationSeconds::rounded(detail.result.duration);
         note.externalId = detail.cache_key;
         note.mirelonJobStatus = QString::fromLatin1(JobStatus::kDone);
-        note.targetSkill = QStringLiteral("/transcript");
         note.title = detail.result.llm_title;
         note.tags = {QStringLiteral("voice-memo"), QStringLiteral("harkwell-backfill")};
 

@@ -1,5 +1,6 @@
 #include "pipeline/CapturePipeline.h"
 
+#include "foundation/DurationSeconds.h"
 #include "capture/CaptureCoordinator.h"
 #include "capture/CaptureStateStore.h"
 #include "foundation/HarkwellLog.h"
@@ -98,17 +99,6 @@ bool isDoneSourceStatus(const std::optional<QString>& status)
            || status == QLatin1String("done");
 }
 
-// A duration that is not a finite number of seconds in range is left out of the note.
-std::optional<int> wholeSeconds(const std::optional<double>& duration)
-{
-    if (!duration || !std::isfinite(*duration))
-        return std::nullopt;
-    const double truncated = std::trunc(*duration);
-    if (truncated < double(std::numeric_limits<int>::min()) || truncated > double(std::numeric_limits<int>::max()))
-        return std::nullopt;
-    return int(truncated);
-}
-
 }  // namespace
 
 CapturePipeline::CapturePipeline(Services services, QObject* parent)
@@ -139,13 +129,7 @@ CapturePipeline& CapturePipeline::shared()
     return *pipeline;
 }
 
-const QSet<QString>& CapturePipeline::resumableStates()
-{
-    static const QSet<QString> states{QString::fromLatin1(JobStatus::kQueued),       QString::fromLatin1(JobStatus::kPending),
-                                      QString::fromLatin1(JobStatus::kProcessing),   QString::fromLatin1(JobStatus::kCompleted),
-                                      QString::fromLatin1(JobStatus::kUploadFailed), QString::fromLatin1(JobStatus::kPollTimeout)};
-    return states;
-}
+bool CapturePipeline::isResumable(const InboxFrontmatter& note) { return JobStatus::isResumable(note.mirelonJobStatus); }
 
 bool CapturePipeline::isRecordingOrigin(const std::optional<QString>& origin)
 {
@@ -178,7 +162,6 @@ void CapturePipeline::report(const CaptureEvent& event)
 {
     if (m_onCaptureEvent)
         m_onCaptureEvent(event);
-    emit captureEvent(event);
 }
 
 std::shared_ptr<MirelonClient> CapturePipeline::makeClient() const { return m_services.makeClient(); }
@@ -258,7 +241,7 @@ QCoro::Task<> CapturePipeline::resumeWork()
 {
     const QString vault = inbox().vaultRoot();
     Clock* clock = m_services.clock;
-    auto listing = offThread([vault, clock] { return CaptureRetry::ids(vault, resumableStates(), *clock); });
+    auto listing = offThread([vault, clock] { return CaptureRetry::ids(vault, &CapturePipeline::isResumable, *clock); });
     const QStringList ids = co_await listing;
     if (ids.isEmpty())
         co_return;
@@ -435,14 +418,11 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     }
     const bool voiceMemos = folder && folder->normaliser == WatchedFolder::Normaliser::VoiceMemos;
 
-    InboxFrontmatter stub;
-    stub.id = id;
-    stub.created = capture.timestamp;
-    stub.classification = voiceMemos ? QStringLiteral("voice_memo") : QStringLiteral("audio_capture");
-    stub.sourceOrigin = voiceMemos ? QStringLiteral("voice_memo")
-                        : folder   ? QStringLiteral("watched_folder:") + folder->id
-                                   : QStringLiteral("watched_folder");
-    stub.audioPath = InboxWriter::audioRelativePath(id);
+    InboxFrontmatter stub = InboxWriter::stubNote(
+        id, capture.timestamp, voiceMemos ? QStringLiteral("voice_memo") : QStringLiteral("audio_capture"),
+        voiceMemos ? QStringLiteral("voice_memo")
+        : folder   ? QStringLiteral("watched_folder:") + folder->id
+                   : QStringLiteral("watched_folder"));
     stub.mirelonJobStatus = QString::fromLatin1(uploadOn ? JobStatus::kQueued : JobStatus::kSkipped);
 
     auto writing = offThread([writer, stub]() -> std::expected<void, InboxError> {
@@ -488,11 +468,8 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
         log(QStringLiteral("%1 uploaded; cache_key=%2").arg(id, *key));
         report(CaptureEvent::sent(id));
     }
-    QPointer<CapturePipeline> self(this);
     co_await pollUntilDone(client, id, *key);
     claim.release();
-    if (self)
-        emit pollingEnded(id);
 }
 
 QCoro::Task<> CapturePipeline::settleInLedger(FolderWatcher::NewCapture capture, QString id)
@@ -682,8 +659,7 @@ bool CapturePipeline::mayHaveBeenTakenBefore(const InboxFrontmatter& note)
 {
     // A note gets a resumable status only once its capture set out for the service; without a key
     // the service's answer never arrived.
-    return note.externalId.value_or(QString()).isEmpty() && note.mirelonJobStatus
-           && resumableStates().contains(*note.mirelonJobStatus);
+    return note.externalId.value_or(QString()).isEmpty() && isResumable(note);
 }
 
 // ---- polling and the transcript ----
@@ -697,11 +673,8 @@ void CapturePipeline::startPolling(std::shared_ptr<MirelonClient> client, QStrin
 QCoro::Task<> CapturePipeline::pollClaimed(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey,
                                            CaptureClaims::Claim claim)
 {
-    QPointer<CapturePipeline> self(this);
     co_await pollUntilDone(std::move(client), id, std::move(cacheKey));
     claim.release();
-    if (self)
-        emit pollingEnded(id);
 }
 
 QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey)
@@ -866,7 +839,7 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
             note.externalId = cacheKey;
             if (detail.result.llm_title && !note.title)
                 note.title = detail.result.llm_title;
-            if (const std::optional<int> seconds = wholeSeconds(detail.result.duration))
+            if (const std::optional<int> seconds = DurationSeconds::truncated(detail.result.duration))
                 note.audioDurationSec = seconds;
             return writer.writeMarkdown(note, detail.result.text.value_or(QString()));
         });

@@ -64,8 +64,8 @@ public:
     static constexpr std::chrono::seconds kTaskKeyTimeout{600};
     static constexpr int kKeySearchPages = 3;
 
-    // Job statuses a start or a pairing takes up again.
-    static const QSet<QString>& resumableStates();
+    // Whether a start or a pairing takes the note's capture up again.
+    static bool isResumable(const InboxFrontmatter& note);
     static bool isRecordingOrigin(const std::optional<QString>& origin);
     // The wait before the next status request, by the time polling has been going on.
     static std::chrono::seconds pollInterval(std::chrono::milliseconds elapsed);
@@ -102,11 +102,6 @@ public:
     bool isClaimed(const QString& id) const { return m_claims.isClaimed(id); }
     // The vault's inbox as the settings name it now.
     InboxWriter inbox() const;
-
-signals:
-    void captureEvent(const harkwell::CaptureEvent& event);
-    // Polling of `id` has ended, in whichever way.
-    void pollingEnded(const QString& id);
 
 private:
     enum class FetchOutcome { Written, Refused, TryAgain };

@@ -114,22 +114,9 @@ std::optional<QDateTime> CaptureRetry::watermarkIn(const QString& damagedFile)
     return date.isValid() ? std::optional(date) : std::nullopt;
 }
 
-const QSet<QString>& CaptureRetry::retryableStates()
-{
-    static const QSet<QString> states{QString::fromLatin1(JobStatus::kSkipped), QString::fromLatin1(JobStatus::kUploadFailed),
-                                      QString::fromLatin1(JobStatus::kPollTimeout), QString::fromLatin1(JobStatus::kFailed),
-                                      QString::fromLatin1(JobStatus::kPaywalled)};
-    return states;
-}
-
 bool CaptureRetry::isRetryable(const InboxFrontmatter& note)
 {
-    const QString status = note.mirelonJobStatus.value_or(QString::fromLatin1(JobStatus::kSkipped));
-    if (retryableStates().contains(status))
-        return true;
-    if (status == QLatin1String(JobStatus::kQueued))
-        return note.externalId.value_or(QString()).isEmpty();
-    return false;
+    return JobStatus::isRetryable(note.mirelonJobStatus, note.externalId);
 }
 
 QStringList CaptureRetry::ids(const QString& vaultRoot, const Predicate& accept, Clock& clock)
@@ -158,16 +145,6 @@ QStringList CaptureRetry::ids(const QString& vaultRoot, const Predicate& accept,
     }
     std::sort(found.begin(), found.end());
     return found;
-}
-
-QStringList CaptureRetry::ids(const QString& vaultRoot, const QSet<QString>& states, Clock& clock)
-{
-    return ids(
-        vaultRoot,
-        [&states](const InboxFrontmatter& note) {
-            return states.contains(note.mirelonJobStatus.value_or(QString::fromLatin1(JobStatus::kSkipped)));
-        },
-        clock);
 }
 
 QString CaptureRetry::vaultRoot() const { return Paths::expandTilde(m_settings.settings().vaultPath); }

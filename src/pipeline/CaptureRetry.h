@@ -54,12 +54,10 @@ public:
     // Fixed at its first read (the first launch) and never moved afterwards; after a damaged
     // defaults file, the date its text still holds, or else the earliest date.
     static QDateTime retryWatermark(Clock& clock);
-    static const QSet<QString>& retryableStates();
     static bool isRetryable(const InboxFrontmatter& note);
     // Ids of the vault's inbox notes the predicate accepts, created at or after the watermark (or
     // made by the recorder), whose audio copy exists; in ascending order.
     static QStringList ids(const QString& vaultRoot, const Predicate& accept, Clock& clock);
-    static QStringList ids(const QString& vaultRoot, const QSet<QString>& states, Clock& clock);
     QStringList pendingIds() const;
 
     bool isRunning() const { return m_running; }

@@ -1,6 +1,7 @@
 #include "pipeline/CaptureStatus.h"
 
 #include "foundation/InboxNoteFormat.h"
+#include "foundation/JobStatus.h"
 #include "foundation/Settings.h"
 #include "platform/filesystem/FileSystem.h"
 #include "platform/paths/Paths.h"
@@ -85,16 +86,12 @@ CaptureStatus::Snapshot CaptureStatus::count(const QString& inboxFolder, const Q
         if (!note)
             continue;
 
-        const QString status = note->mirelonJobStatus.value_or(QString());
-        if (status == QLatin1String("done"))
-            ++snapshot.done;
-        else if (status == QLatin1String("processing"))
-            ++snapshot.processing;
-        else if (status == QLatin1String("upload_failed") || status == QLatin1String("failed")
-                 || status == QLatin1String("poll_timeout") || status == QLatin1String("paywalled"))
-            ++snapshot.failed;
-        else
-            ++snapshot.pending;
+        switch (JobStatus::countAs(note->mirelonJobStatus)) {
+        case JobStatus::Count::Done: ++snapshot.done; break;
+        case JobStatus::Count::Processing: ++snapshot.processing; break;
+        case JobStatus::Count::Failed: ++snapshot.failed; break;
+        case JobStatus::Count::Pending: ++snapshot.pending; break;
+        }
 
         if (note->created >= startOfDay)
             ++snapshot.totalToday;

@@ -1,6 +1,7 @@
 #include "pipeline/RecordingSubmission.h"
 
 #include "foundation/DateForms.h"
+#include "foundation/DurationSeconds.h"
 #include "foundation/HarkwellLog.h"
 #include "foundation/JobStatus.h"
 #include "foundation/RecordingSidecarStore.h"
@@ -25,17 +26,6 @@ namespace {
 void log(const QString& line) { HarkwellLog::log(QStringLiteral("[harkwell] recorder: ") + line); }
 
 constexpr qint64 kSameStartToleranceMs = 2000;
-
-// Whole seconds, halves away from zero; nothing for a duration a note cannot carry.
-std::optional<int> roundedSeconds(const std::optional<double>& seconds)
-{
-    if (!seconds)
-        return std::nullopt;
-    const double rounded = std::round(*seconds);
-    if (rounded < double(std::numeric_limits<int>::min()) || rounded > double(std::numeric_limits<int>::max()))
-        return std::nullopt;
-    return int(rounded);
-}
 
 bool standsThere(const std::expected<QString, InboxError>& path)
 {
@@ -168,22 +158,13 @@ RecordingSubmission::Placement RecordingSubmission::place(const QList<QUrl>& par
             continue;
         }
 
-        InboxFrontmatter stub;
-        stub.id = id;
-        stub.created = partStart;
-        stub.classification = QStringLiteral("meeting_recording");
-        stub.status = QStringLiteral("pending");
-        stub.confidence = QStringLiteral("high");
-        stub.sourceType = QStringLiteral("audio");
-        stub.sourceOrigin = QStringLiteral("harkwell_recorder");
-        stub.audioPath = InboxWriter::audioRelativePath(id);
-        stub.audioDurationSec = roundedSeconds(duration);
-        stub.ingestionTool = QStringLiteral("harkwell-mac");
+        InboxFrontmatter stub = InboxWriter::stubNote(id, partStart, QStringLiteral("meeting_recording"),
+                                                      QStringLiteral("harkwell_recorder"));
+        stub.audioDurationSec = DurationSeconds::rounded(duration);
         stub.mirelonJobStatus = jobStatus;
         stub.recorderSource = sourceText;
         stub.recorderMicrophone = sidecar.microphoneName.value_or(QStringLiteral("off"));
         stub.recorderChannelLayout = sidecar.channelLayout;
-        stub.targetSkill = QStringLiteral("/transcript");
         stub.tags = {QStringLiteral("meeting"), QStringLiteral("recording")};
         auto written = inbox.ensureDirectories();
         if (written)

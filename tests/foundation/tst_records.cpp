@@ -1,6 +1,7 @@
 // The shared value records: watched folders and the recorder's values with recording.json.
 
 #include "foundation/DateForms.h"
+#include "foundation/DurationSeconds.h"
 #include "foundation/FileEntry.h"
 #include "foundation/RecordingTypes.h"
 #include "foundation/WatchedFolder.h"
@@ -15,6 +16,9 @@
 #include <limits>
 
 using namespace harkwell;
+
+Q_DECLARE_METATYPE(std::optional<double>)
+Q_DECLARE_METATYPE(std::optional<int>)
 
 namespace {
 QDateTime utc(const char* text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toUTC(); }
@@ -472,6 +476,33 @@ private slots:
         sidecar.segments = {a, unstamped};
         QCOMPARE(sidecar.channelLayoutWith(ChannelLayout::kMicrophoneSystem), QString(ChannelLayout::kMicrophoneSystem));
         QCOMPARE(sidecar.channelLayoutWith(ChannelLayout::kSystemStereo), QString(ChannelLayout::kMixed));
+    }
+
+    // A duration reaches a note only as whole seconds an int holds; anything else is left out.
+    void durationSecondsForANote_data()
+    {
+        QTest::addColumn<std::optional<double>>("seconds");
+        QTest::addColumn<std::optional<int>>("rounded");
+        QTest::addColumn<std::optional<int>>("truncated");
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("absent") << std::optional<double>() << std::optional<int>() << std::optional<int>();
+        QTest::newRow("half up") << std::optional(2.5) << std::optional(3) << std::optional(2);
+        QTest::newRow("negative half") << std::optional(-2.5) << std::optional(-3) << std::optional(-2);
+        QTest::newRow("below half") << std::optional(59.49) << std::optional(59) << std::optional(59);
+        QTest::newRow("not a number") << std::optional(nan) << std::optional<int>() << std::optional<int>();
+        QTest::newRow("infinite") << std::optional(inf) << std::optional<int>() << std::optional<int>();
+        QTest::newRow("past int") << std::optional(3e9) << std::optional<int>() << std::optional<int>();
+        QTest::newRow("int's edge") << std::optional(2147483647.4) << std::optional(2147483647) << std::optional(2147483647);
+    }
+
+    void durationSecondsForANote()
+    {
+        QFETCH(std::optional<double>, seconds);
+        QFETCH(std::optional<int>, rounded);
+        QFETCH(std::optional<int>, truncated);
+        QCOMPARE(DurationSeconds::rounded(seconds), rounded);
+        QCOMPARE(DurationSeconds::truncated(seconds), truncated);
     }
 };
 

@@ -139,7 +139,7 @@ private slots:
 
         CaptureRetry retry(*f.pipeline, *f.settings, f.clock);
         QCOMPARE(retry.pendingIds().size(), listed ? 1 : 0);
-        QCOMPARE(CaptureRetry::ids(f.vault(), CapturePipeline::resumableStates(), f.clock).size(), listed ? 1 : 0);
+        QCOMPARE(CaptureRetry::ids(f.vault(), &CapturePipeline::isResumable, f.clock).size(), listed ? 1 : 0);
         QCoro::waitFor(retry.run([](const Progress&) {}));
         QCOMPARE(f.service.requests("POST", QStringLiteral("sources")).size(), listed ? 1 : 0);
         QVERIFY(retry.pendingIds().isEmpty());
@@ -172,7 +172,7 @@ private slots:
         CaptureRetry retry(*f.pipeline, *f.settings, f.clock);
         QCOMPARE(retry.pendingIds(), (QStringList{QStringLiteral("a-no-status"), QStringLiteral("b-queued-no-key"),
                                                   QStringLiteral("d-paywalled"), QStringLiteral("g-old-recording")}));
-        QCOMPARE(CaptureRetry::ids(f.vault(), CapturePipeline::resumableStates(), f.clock),
+        QCOMPARE(CaptureRetry::ids(f.vault(), &CapturePipeline::isResumable, f.clock),
                  (QStringList{QStringLiteral("b-queued-no-key"), QStringLiteral("c-queued-key")}));
     }
 

@@ -1,0 +1,2 @@
+// A foundation file that reaches up into the application.
+#include "app/ContentView.h"

@@ -1,0 +1,3 @@
+// Production code that wires a test double.
+#include "platform/clock/FakeClock.h"
+#include "vault/FileScanner.h"
