@@ -284,7 +284,7 @@ private slots:
         // Whatever happens below, the held detection ends before the test does.
         const auto letGo = qScopeGuard([&] {
             *release = true;
-            QTest::qWaitFor([] { return !VaultDetection::shared().isRunning(); }, 10'000);
+            (void)QTest::qWaitFor([] { return !VaultDetection::shared().isRunning(); }, 10'000);
         });
         m_found = {candidate("/v/One", Source::Filesystem)};
         m_controller->setDetector([this, release] {

@@ -545,7 +545,7 @@ void SearchActionsTest::namesThatAreNotUtf8KeepTheirBytes()
     {
         auto made = std::make_unique<Actions>(QStringList{}, std::nullopt);
         const QByteArray vault = QFile::encodeName(made->home.vault());
-        for (const QByteArray name : {QByteArray("caf\xe9.md"), QByteArray("th\xe9.md")}) {
+        for (const QByteArray& name : {QByteArray("caf\xe9.md"), QByteArray("th\xe9.md")}) {
             const QByteArray path = vault + '/' + name;
             QVERIFY(writeBytes(path, "# " + name));
             FileEntry file = entry(made->home.vault(), FileNames::display(name), at(1, 9 + int(paths.size())));
