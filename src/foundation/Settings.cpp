@@ -19,6 +19,12 @@ Settings::Settings(QString configPath, QObject* parent) : QObject(parent), m_con
     load();
 }
 
+Settings::Settings(QString configPath, AtomicFile::Durability durability)
+    : QObject(nullptr), m_configPath(std::move(configPath)), m_durability(durability)
+{
+    load();
+}
+
 Settings& Settings::shared()
 {
     static Settings* const instance = [] {
@@ -103,7 +109,7 @@ std::expected<void, FileError> Settings::save()
                                      .arg(QFileInfo(path).fileName(), QFileInfo(kept).fileName()));
         }
     }
-    return AtomicFile::write(path, bytes);
+    return AtomicFile::write(path, bytes, m_durability);
 }
 
 void Settings::restart()

@@ -23,6 +23,9 @@ class Settings final : public QObject {
 public:
     // Starts from the in-code defaults, then load()s the file at `configPath`.
     explicit Settings(QString configPath, QObject* parent = nullptr);
+    // A scratch file that need not survive a power cut (the fuzz target's thousands of saves a
+    // second) may skip the sync; the application's file never does.
+    Settings(QString configPath, AtomicFile::Durability durability);
 
     // The process's settings, created by the first reader with the home's settings.json.
     static Settings& shared();
@@ -65,6 +68,7 @@ private:
     mutable QReadWriteLock m_lock;  // guards m_settings and m_configPath
     AppSettings m_settings;
     QString m_configPath;
+    AtomicFile::Durability m_durability = AtomicFile::Durability::Synced;
 };
 
 }  // namespace harkwell

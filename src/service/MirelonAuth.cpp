@@ -1,15 +1,13 @@
 #include "service/MirelonAuth.h"
 
-#include "foundation/JsonFields.h"
 #include "foundation/Opening.h"
 #include "platform/clock/Clock.h"
 #include "service/HttpExchange.h"
-#include "service/JsonBody.h"
 #include "service/Keychain.h"
 #include "service/MirelonClient.h"
+#include "service/PairingAnswers.h"
 #include "service/Utf8Text.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,20 +30,6 @@ const QString kDenied = QStringLiteral("Pairing was denied in the browser.");
 const QString kNoToken = QStringLiteral("Mirelon approved the pairing but returned no token.");
 const QString kNotSaved = QStringLiteral("Could not save the token to the Keychain. Pairing must be repeated.");
 
-struct InitAnswer {
-    QString deviceCode;
-    QString userCode;
-    QString verificationUrl;
-    int interval = 0;
-    int expiresIn = 0;
-};
-
-struct PollAnswer {
-    QString status;
-    std::optional<QString> token;
-    std::optional<QStringList> scopes;
-};
-
 QString firstCharacters(const QString& text, int count)
 {
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
@@ -57,26 +41,6 @@ QString firstCharacters(const QString& text, int count)
         end = next;
     }
     return text.left(end);
-}
-
-QString unreadable(const DecodeError& error)
-{
-    return QStringLiteral("Mirelon's answer could not be read: %1.").arg(error.text);
-}
-
-// The page is opened in the user's browser: only a web page over TLS, or plain http to this
-// machine (a local test service), may be handed to the desktop.
-bool isUsableVerificationUrl(const QUrl& url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    if (url.scheme() == QLatin1String("https"))
-        return true;
-    if (url.scheme() != QLatin1String("http"))
-        return false;
-    if (url.host() == QLatin1String("localhost"))
-        return true;
-    return QHostAddress(url.host()).isLoopback();
 }
 
 // One unauthenticated JSON request; a status outside 200 to 299 is a failure with its own text.
@@ -221,27 +185,15 @@ QCoro::Task<> MirelonAuth::pair(QPointer<MirelonAuth> self, std::shared_ptr<Run>
         co_return;
     }
 
-    InitAnswer init;
-    {
-        const auto object = JsonBody::object(initAnswer->body);
-        if (!object) {
-            fail(unreadable(object.error()));
-            co_return;
-        }
-        JsonFields fields(*object);
-        init.deviceCode = fields.string(QStringLiteral("device_code"));
-        init.userCode = fields.string(QStringLiteral("user_code"));
-        init.verificationUrl = fields.string(QStringLiteral("verification_url"));
-        init.interval = fields.integer(QStringLiteral("interval"));
-        init.expiresIn = fields.integer(QStringLiteral("expires_in"));
-        if (!fields.ok()) {
-            fail(unreadable(*fields.error()));
-            co_return;
-        }
+    const auto decodedInit = PairingAnswers::decodeInit(initAnswer->body);
+    if (!decodedInit) {
+        fail(decodedInit.error());
+        co_return;
     }
+    const PairingAnswers::Init& init = *decodedInit;
 
     const QUrl verificationUrl(init.verificationUrl, QUrl::StrictMode);
-    if (!isUsableVerificationUrl(verificationUrl)) {
+    if (!PairingAnswers::isUsableVerificationUrl(verificationUrl)) {
         fail(kUnusableUrl);
         co_return;
     }
@@ -271,23 +223,12 @@ QCoro::Task<> MirelonAuth::pair(QPointer<MirelonAuth> self, std::shared_ptr<Run>
             fail(pollAnswer.error().text());
             co_return;
         }
-        PollAnswer poll;
-        {
-            const auto object = JsonBody::object(pollAnswer->body);
-            if (!object) {
-                fail(unreadable(object.error()));
-                co_return;
-            }
-            JsonFields fields(*object);
-            poll.status = fields.string(QStringLiteral("status"));
-            poll.token = fields.optionalString(QStringLiteral("token"));
-            poll.scopes = fields.optionalStrings(QStringLiteral("scopes"));
-            (void)fields.optionalString(QStringLiteral("device_id"));
-            if (!fields.ok()) {
-                fail(unreadable(*fields.error()));
-                co_return;
-            }
+        const auto decodedPoll = PairingAnswers::decodePoll(pollAnswer->body);
+        if (!decodedPoll) {
+            fail(decodedPoll.error());
+            co_return;
         }
+        const PairingAnswers::Poll& poll = *decodedPoll;
 
         if (poll.status == QLatin1String("authorization_pending"))
             continue;

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     removeFile(path);
     removeFile(path + QStringLiteral(".invalid"));
     writeFile(path, bytes);
-    Settings settings(path);
+    Settings settings(path, AtomicFile::Durability::Unsynced);
     HARKWELL_FUZZ_CHECK(settings.settings() == (decoded ? *decoded : AppSettings()));
     HARKWELL_FUZZ_CHECK(settings.save());
     if (decoded) {
