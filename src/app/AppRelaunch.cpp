@@ -42,21 +42,26 @@ void AppRelaunch::relaunch()
 
 void AppRelaunch::promptAndRelaunch(const QString& reason)
 {
-    QMessageBox alert;
-    alert.setIcon(QMessageBox::Information);
-    alert.setText(QStringLiteral("Restart harkwell?"));
-    alert.setInformativeText(reason);
-    QPushButton* restart = alert.addButton(QStringLiteral("Restart Now"), QMessageBox::AcceptRole);
-    alert.addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
-    alert.setDefaultButton(restart);
-    // A tray application has no window of its own in front: bring the alert there.
-    alert.setWindowFlag(Qt::WindowStaysOnTopHint);
-    alert.show();
-    alert.raise();
-    alert.activateWindow();
-    alert.exec();
-    if (alert.clickedButton() == restart)
-        relaunch();
+    auto* alert = new QMessageBox;
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setIcon(QMessageBox::Information);
+    alert->setWindowTitle(QStringLiteral("Restart Harkwell"));
+    alert->setText(QStringLiteral("Restart harkwell?"));
+    alert->setInformativeText(reason);
+    QPushButton* restart = alert->addButton(QStringLiteral("Restart Now"), QMessageBox::AcceptRole);
+    alert->addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
+    alert->setDefaultButton(restart);
+    // A tray application has no window of its own in front: bring the alert there. It blocks no
+    // other window, so a panel above it can never leave the app waiting on a question it hides.
+    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
+    alert->setWindowModality(Qt::WindowModal);
+    QObject::connect(alert, &QMessageBox::finished, alert, [alert, restart] {
+        if (alert->clickedButton() == restart)
+            relaunch();
+    });
+    alert->open();
+    alert->raise();
+    alert->activateWindow();
 }
 
 }  // namespace harkwell

@@ -140,7 +140,7 @@ void LiveAppServices::bringRecorderForward() { RecorderWindowController::shared(
 
 void LiveAppServices::confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm)
 {
-    RecorderUI::confirmDiscard(message, detail, std::move(onConfirm));
+    RecorderUI::confirmDiscard(nullptr, message, detail, std::move(onConfirm));
 }
 
 void LiveAppServices::registerSearchKey(FileScanner& scanner)

@@ -304,7 +304,7 @@ void RecorderView::confirmDiscard()
     const QString detail = QStringLiteral("The ") + formatElapsed(m_session.elapsedClock().elapsed())
                            + QStringLiteral(" recorded so far is deleted and not sent. This cannot be undone.");
     const QPointer<RecordingSession> session(&m_session);
-    RecorderUI::confirmDiscard(QStringLiteral("Discard this recording?"), detail, [session] {
+    RecorderUI::confirmDiscard(window(), QStringLiteral("Discard this recording?"), detail, [session] {
         if (session)
             session->discard();
     });

@@ -18,9 +18,14 @@
 #include "settings/SyncSheet.h"
 #include "settings/WatchedFoldersSection.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
@@ -79,6 +84,13 @@ SettingsView::SettingsView(SettingsServices services, QWidget* parent)
     m_restart->hide();
     footerLayout->addWidget(m_restart);
     footerLayout->addStretch(1);
+    m_cancelButton = new QPushButton(QStringLiteral("Cancel"), footer);
+    m_cancelButton->setAutoDefault(false);
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] {
+        if (auto* dialog = qobject_cast<QDialog*>(window()))
+            dialog->reject();
+    });
+    footerLayout->addWidget(m_cancelButton);
     m_saveButton = new QPushButton(QStringLiteral("Save"), footer);
     m_saveButton->setDefault(true);
     connect(m_saveButton, &QPushButton::clicked, this, &SettingsView::save);
@@ -130,6 +142,40 @@ void SettingsView::buildTabs()
     addPage(new NotifyTab(m_copy, *m_services.notifier), "preferences-desktop-notification", "Notify");
     if (current >= 0)
         m_tabs->setCurrentIndex(std::min(current, m_tabs->count() - 1));
+    watchForEdits();
+}
+
+void SettingsView::watchForEdits()
+{
+    // Queued: each tab writes its control into the copy first, then the footer looks.
+    auto follow = [this] { QMetaObject::invokeMethod(this, &SettingsView::followEdits, Qt::QueuedConnection); };
+    for (QLineEdit* edit : m_tabs->findChildren<QLineEdit*>())
+        connect(edit, &QLineEdit::textChanged, this, follow);
+    for (QPlainTextEdit* edit : m_tabs->findChildren<QPlainTextEdit*>())
+        connect(edit, &QPlainTextEdit::textChanged, this, follow);
+    for (QAbstractButton* button : m_tabs->findChildren<QAbstractButton*>())
+        connect(button, &QAbstractButton::toggled, this, follow);
+    for (QComboBox* box : m_tabs->findChildren<QComboBox*>())
+        connect(box, &QComboBox::currentIndexChanged, this, follow);
+    for (QAbstractSpinBox* box : m_tabs->findChildren<QAbstractSpinBox*>())
+        connect(box, &QAbstractSpinBox::editingFinished, this, follow);
+}
+
+void SettingsView::followEdits()
+{
+    if (!hasEdits())
+        return;
+    m_savedLabel->hide();
+    m_restart->hide();
+}
+
+void SettingsView::discardEdits()
+{
+    m_copy = SettingsEditingCopy::load(*m_services.settings);
+    m_loaded = m_copy;
+    m_savedLabel->hide();
+    m_restart->hide();
+    buildTabs();
 }
 
 QSize SettingsView::sizeHint() const

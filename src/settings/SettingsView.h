@@ -40,6 +40,8 @@ public:
     void showImportSheet();
     // Takes up what was stored meanwhile, unless the user has edits waiting for Save.
     void reloadIfUnedited();
+    // Back to what the settings file holds: the window's close without saving.
+    void discardEdits();
     bool hasEdits() const { return !(m_copy == m_loaded); }
 
     const SettingsEditingCopy& editingCopy() const { return m_copy; }
@@ -64,6 +66,9 @@ private:
     void followSyncSheet();
     // Builds the tabs afresh over the copy, on the same tab as before.
     void buildTabs();
+    // "Saved." and "Restart to apply" speak of the file: they go as soon as the form differs from it.
+    void watchForEdits();
+    void followEdits();
 
     SettingsServices m_services;
     SettingsEditingCopy m_copy;
@@ -75,6 +80,7 @@ private:
     QLabel* m_savedLabel;
     QPushButton* m_restart;
     QPushButton* m_saveButton;
+    QPushButton* m_cancelButton;
     QPointer<SyncSheet> m_syncSheet;
     QPointer<ImportExistingSheet> m_importSheet;
     bool m_saved = false;

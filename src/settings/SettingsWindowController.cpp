@@ -1,5 +1,6 @@
 #include "settings/SettingsWindowController.h"
 
+#include "settings/SettingsDialog.h"
 #include "settings/SettingsView.h"
 
 #include <QApplication>
@@ -34,7 +35,7 @@ void SettingsWindowController::show()
         if (m_hooks)
             services.app = *m_hooks;
         // A dialog, so that Return saves from any field while text editors keep their own Return.
-        auto* window = new QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        auto* window = new SettingsDialog;
         window->setWindowTitle(QStringLiteral("harkwell Settings"));
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -45,6 +46,7 @@ void SettingsWindowController::show()
             window->setPalette(tinted);
         }
         m_view = new SettingsView(std::move(services), window);
+        window->setView(m_view);
         layout->addWidget(m_view);
         // Resizable, opening at its usual size but never beyond the screen.
         window->setSizeGripEnabled(true);

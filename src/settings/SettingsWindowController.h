@@ -1,6 +1,7 @@
 #pragma once
 // Shows the settings window: built on the first show(), kept when the user closes it (with its
-// unsaved edits and its tab), and only brought forward by later shows.
+// tab; unsaved edits are saved or thrown away on the way out, as the user chooses), and only
+// brought forward by later shows.
 
 #include "settings/SettingsServices.h"
 

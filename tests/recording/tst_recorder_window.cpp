@@ -196,7 +196,10 @@ private slots:
         QString detail;
         QString message;
         QString defaultButton;
-        // Answers the alert from inside its own loop, once it is up.
+        QString title;
+        QWidget* over = nullptr;
+        Qt::WindowModality modality = Qt::NonModal;
+        // Answers the alert once it is up.
         QTimer answer;
         connect(&answer, &QTimer::timeout, this, [&] {
             auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -206,6 +209,9 @@ private slots:
             detail = alert->informativeText();
             message = alert->text();
             defaultButton = alert->defaultButton() ? alert->defaultButton()->text() : QString();
+            title = alert->windowTitle();
+            over = alert->parentWidget();
+            modality = alert->windowModality();
             for (QAbstractButton* b : alert->buttons())
                 if (b->text() == (confirm ? "Discard" : "Keep"))
                     b->click();
@@ -217,6 +223,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!detail.isEmpty(), 5000);
         QCOMPARE(message, QStringLiteral("Discard this recording?"));
         QCOMPARE(defaultButton, QStringLiteral("Keep"));
+        // It asks over the panel and holds only the panel: a search panel kept on top can neither
+        // hide it nor be locked out by it.
+        QCOMPARE(over, panel.get());
+        QCOMPARE(modality, Qt::WindowModal);
+        QCOMPARE(title, QStringLiteral("Discard Recording"));
         QCOMPARE(detail, QStringLiteral("The 01:05 recorded so far is deleted and not sent. This cannot be undone."));
         QTRY_COMPARE_WITH_TIMEOUT(w.f.session->state().kind, confirm ? Kind::Idle : Kind::Recording, 5000);
     }

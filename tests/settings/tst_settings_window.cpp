@@ -17,9 +17,11 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 using namespace harkwell;
 using namespace harkwell::test;
@@ -58,7 +60,7 @@ private slots:
     void init() { f = std::make_unique<SettingsFixture>(); }
     void cleanup() { f.reset(); }
 
-    void theWindowIsBuiltOnceAndKeepsItsEditsAndTab()
+    void theWindowIsBuiltOnceAndKeepsItsTab()
     {
         SettingsWindowController controller(f->services());
         controller.show();
@@ -71,19 +73,83 @@ private slots:
             labels << controller.view()->tabs()->tabText(i);
         QCOMPARE(labels, (QStringList{"General", "Paths", "Scanning", "Files", "Captures", "Recording", "Notify"}));
 
-        typeInto(field<QLineEdit>(window, "vaultPath"), "~/Elsewhere");
         showTab(*controller.view(), "Paths");
         window->close();
-        // Meanwhile the stored settings change; the open window does not read them again.
+        QVERIFY(!window->isVisible());
+        // Meanwhile the stored settings change; with nothing edited, the window shows them.
         f->store([](AppSettings& s) { s.vaultName = QStringLiteral("Renamed"); });
         controller.show();
 
         QCOMPARE(controller.window(), window);
-        QCOMPARE(field<QLineEdit>(window, "vaultPath")->text(), QStringLiteral("~/Elsewhere"));
-        QCOMPARE(field<QLineEdit>(window, "vaultName")->text(), QStringLiteral("Ivander"));
+        QCOMPARE(field<QLineEdit>(window, "vaultName")->text(), QStringLiteral("Renamed"));
         QCOMPARE(controller.view()->tabs()->tabText(controller.view()->tabs()->currentIndex()), QStringLiteral("Paths"));
-        QCOMPARE(f->settings->settings().vaultPath, QStringLiteral("~/Vault"));
         QVERIFY(!QFile::exists(Paths::settingsFile()));
+    }
+
+    // Leaving the window never keeps an edit out of sight, to be written by a later Save: Escape,
+    // the close button and Cancel ask, and the answer decides.
+    void leavingWithAnEditAsks_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shownAgain");
+        QTest::newRow("Escape, discard") << "escape" << "Discard" << false << "~/Vault" << "~/Vault";
+        QTest::newRow("close button, discard") << "close" << "Discard" << false << "~/Vault" << "~/Vault";
+        QTest::newRow("Cancel button, save") << "cancel" << "Save" << false << "~/Elsewhere" << "~/Elsewhere";
+        QTest::newRow("Escape, stay") << "escape" << "Cancel" << true << "~/Vault" << "~/Elsewhere";
+    }
+
+    void leavingWithAnEditAsks()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, answer);
+        QFETCH(bool, open);
+        QFETCH(QString, stored);
+        QFETCH(QString, shownAgain);
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        typeInto(field<QLineEdit>(window, "vaultPath"), "~/Elsewhere");
+
+        QString asked;
+        QTimer answering;
+        connect(&answering, &QTimer::timeout, this, [&] {
+            auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!question)
+                return;
+            answering.stop();
+            asked = question->text();
+            for (QAbstractButton* b : question->buttons())
+                if (b->text() == answer)
+                    b->click();
+        });
+        answering.start(10);
+        if (how == "escape")
+            QTest::keyClick(window, Qt::Key_Escape);
+        else if (how == "close")
+            window->close();
+        else
+            button(window, "Cancel")->click();
+
+        QCOMPARE(asked, QStringLiteral("Save your changes to the settings?"));
+        QCOMPARE(window->isVisible(), open);
+        QCOMPARE(f->settings->settings().vaultPath, stored);
+        controller.show();
+        QCOMPARE(field<QLineEdit>(window, "vaultPath")->text(), shownAgain);
+    }
+
+    void savedGoesOnceTheFormDiffersFromTheFile()
+    {
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        button(window, "Save")->click();
+        QLabel* saved = field<QLabel>(window, "saved");
+        QVERIFY(saved->isVisible());
+        typeInto(field<QLineEdit>(window, "vaultName"), "Other");
+        QTRY_VERIFY_WITH_TIMEOUT(!saved->isVisible(), 2000);
     }
 
     void saveKeepsWhatWasStoredMeanwhile()
