@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 
+#include <algorithm>
+
 namespace harkwell {
 
 namespace {
@@ -43,25 +45,26 @@ void drawOutlined(QPainter& painter, const QPainterPath& path, const QColor& fil
     painter.fillPath(path, fill);
 }
 
-void drawBadge(QPainter& painter, const QString& text)
+QFont badgeFont(const QString& text)
 {
     QFont font;
     font.setBold(true);
-    font.setPixelSize(11);
+    font.setPixelSize(10);
     // Shrink the digits rather than let a long count spill over the square.
     for (; font.pixelSize() > 6; font.setPixelSize(font.pixelSize() - 1))
         if (QFontMetricsF(font).horizontalAdvance(text) <= 22 - 5)
             break;
-    const QFontMetricsF metrics(font);
-    const qreal height = 12;
-    const qreal width = std::max(height, metrics.horizontalAdvance(text) + 5);
-    const QRectF badge(22 - width - 0.5, 22 - height - 0.5, width, height);
+    return font;
+}
+
+void drawBadge(QPainter& painter, const QString& text, const QRectF& badge)
+{
     QPainterPath shape;
-    shape.addRoundedRect(badge, height / 2, height / 2);
+    shape.addRoundedRect(badge, badge.height() / 2, badge.height() / 2);
     // A light ring keeps the dark badge apart from a dark panel.
     painter.strokePath(shape, QPen(kGlyph, 1.6));
     painter.fillPath(shape, Brand::badgeColour());
-    painter.setFont(font);
+    painter.setFont(badgeFont(text));
     painter.setPen(kGlyph);
     painter.drawText(badge, Qt::AlignCenter, text);
 }
@@ -93,6 +96,28 @@ QString MenuBarLabel::badgeText(const QString& count)
     return count.size() > 3 ? QStringLiteral("999+") : count;
 }
 
+MenuBarLabel::Layout MenuBarLabel::layout(const QString& badgeText)
+{
+    const QFontMetricsF metrics(badgeFont(badgeText));
+    Layout layout;
+    // The count takes the bottom as a bar and the microphone, smaller, the top: a badge in the
+    // corner would cover the microphone's cradle and leave a padlock's outline.
+    const qreal bar = 10;
+    const qreal width = std::clamp(metrics.horizontalAdvance(badgeText) + 5, bar + 2, 21.0);
+    layout.badge = QRectF(11 - width / 2, 22 - bar - 0.5, width, bar);
+    const QPainterPath full = microphone(11);
+    const QRectF bounds = full.boundingRect();
+    // The microphone's foot may stand on the bar; its head and cradle stay clear of it.
+    const qreal room = layout.badge.top() + 1.2;
+    const qreal scale = room / bounds.height();
+    layout.microphone = QTransform()
+                            .translate(11, 0.4)
+                            .scale(scale, scale)
+                            .translate(-bounds.center().x(), -bounds.top())
+                            .map(full);
+    return layout;
+}
+
 QPixmap MenuBarLabel::render(const Content& content, int side, qreal devicePixelRatio)
 {
     QPixmap pixmap(qRound(side * devicePixelRatio), qRound(side * devicePixelRatio));
@@ -107,9 +132,10 @@ QPixmap MenuBarLabel::render(const Content& content, int side, qreal devicePixel
         dot.addEllipse(QPointF(11, 11), 7.5, 7.5);
         drawOutlined(painter, dot, kTrayRed);
     } else {
-        // The microphone steps aside for the badge.
-        drawOutlined(painter, microphone(8.5), kGlyph);
-        drawBadge(painter, badgeText(content.text));
+        const QString count = badgeText(content.text);
+        const Layout shapes = layout(count);
+        drawOutlined(painter, shapes.microphone, kGlyph);
+        drawBadge(painter, count, shapes.badge);
     }
     return pixmap;
 }

@@ -6,7 +6,9 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QPainterPath>
 #include <QPixmap>
+#include <QRectF>
 #include <QString>
 
 namespace harkwell {
@@ -30,6 +32,13 @@ public:
     static QIcon icon(const Content& content);
     // The badge's text: the count, shortened above three digits to fit the square.
     static QString badgeText(const QString& count);
+
+    // Where the microphone and the count's badge go on the icon's 22-unit grid.
+    struct Layout {
+        QPainterPath microphone;
+        QRectF badge;
+    };
+    static Layout layout(const QString& badgeText);
 };
 
 }  // namespace harkwell

@@ -167,6 +167,7 @@ private slots:
         const QList<std::pair<QString, MenuBarLabel::Content>> states{
             {"tray-zero", MenuBarLabel::content(false, 0, 0)},
             {"tray-count", MenuBarLabel::content(false, 0, 7)},
+            {"tray-two-digits", MenuBarLabel::content(false, 0, 42)},
             {"tray-many", MenuBarLabel::content(false, 0, 348)},
             {"tray-recording", MenuBarLabel::content(true, 754, 7)}};
         QImage strip(QSize(states.size() * 30, 30) * scale, QImage::Format_ARGB32_Premultiplied);

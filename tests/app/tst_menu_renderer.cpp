@@ -268,6 +268,35 @@ private slots:
         QVERIFY(Contrast::ratio(Qt::white, Brand::badgeColour()) >= Contrast::kText);
         QCOMPARE(MenuBarLabel::badgeText("1234"), QString("999+"));
     }
+
+    // However many digits, the count never covers the microphone: a covered cradle leaves an
+    // outline that reads as a padlock.
+    void theCountLeavesTheMicrophoneReadable_data()
+    {
+        QTest::addColumn<QString>("count");
+        for (const char* count : {"7", "42", "348", "999+"})
+            QTest::newRow(count) << QString::fromLatin1(count);
+    }
+
+    void theCountLeavesTheMicrophoneReadable()
+    {
+        QFETCH(QString, count);
+        const MenuBarLabel::Layout layout = MenuBarLabel::layout(count);
+        // The badge's light ring reaches 0.8 beyond it.
+        const QRectF covered = layout.badge.adjusted(-0.8, -0.8, 0.8, 0.8);
+        int inside = 0;
+        int hidden = 0;
+        for (qreal x = 0; x < 22; x += 0.25)
+            for (qreal y = 0; y < 22; y += 0.25)
+                if (layout.microphone.contains(QPointF(x, y))) {
+                    ++inside;
+                    hidden += covered.contains(QPointF(x, y)) ? 1 : 0;
+                }
+        QVERIFY(inside > 0);
+        QVERIFY2(hidden <= inside / 5, qPrintable(QStringLiteral("%1 of %2 points hidden").arg(hidden).arg(inside)));
+        QVERIFY(layout.microphone.boundingRect().height() >= 9);
+        QVERIFY(QRectF(0, 0, 22, 22).contains(layout.badge));
+    }
 };
 
 QTEST_MAIN(MenuRendererTest)
