@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -61,6 +62,9 @@ SettingsView::SettingsView(SettingsServices services, QWidget* parent)
     layout->setContentsMargins(0, 12, 0, 0);
     layout->setSpacing(0);
     m_tabs = new QTabWidget(this);
+    // Every section's tab stays in sight: the window grows to its tab bar instead of hiding the
+    // last tabs behind scroll arrows, whatever the style's metrics.
+    m_tabs->setUsesScrollButtons(false);
     layout->addWidget(m_tabs, 1);
 
     auto* divider = new QFrame(this);
@@ -102,7 +106,7 @@ SettingsView::SettingsView(SettingsServices services, QWidget* parent)
     // Return saves in every pairing state: the state's buttons are drawn afresh each time, and
     // none of them may take the default over.
     connect(m_auth.get(), &MirelonAuth::stateChanged, this, [this] { m_saveButton->setDefault(true); });
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    setMinimumSize(std::max(kMinimumWidth, m_tabs->tabBar()->sizeHint().width() + 2 * kTabBarMargin), kMinimumHeight);
 }
 
 SettingsView::~SettingsView() = default;

@@ -58,6 +58,7 @@ public:
     static constexpr int kHeight = 460;
     static constexpr int kMinimumWidth = 480;
     static constexpr int kMinimumHeight = 320;
+    static constexpr int kTabBarMargin = 12;
     static constexpr char kRestartReason[] = "Some settings only take effect when harkwell starts.";
 
     QSize sizeHint() const override;

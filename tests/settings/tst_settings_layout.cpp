@@ -18,7 +18,10 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QScrollArea>
+#include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -142,6 +145,35 @@ private slots:
             const QStringList problems = problemsOfPage(tabs->currentWidget());
             QVERIFY2(problems.isEmpty(), qPrintable(tabs->tabText(i) + QStringLiteral(": ") + problems.join(QStringLiteral("; "))));
         }
+    }
+
+    // No section hides behind scroll arrows, under the default style's metrics or another's.
+    void everyTabIsInSightAtTheSmallestSize_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("Fusion") << "Fusion";
+        QTest::newRow("Windows") << "Windows";
+    }
+    void everyTabIsInSightAtTheSmallestSize()
+    {
+        QFETCH(QString, style);
+        const QString before = QApplication::style()->name();
+        QApplication::setStyle(style);
+        const auto restore = qScopeGuard([&] { QApplication::setStyle(before); });
+        QFont larger = QApplication::font();
+        larger.setPointSizeF(larger.pointSizeF() * 1.15);
+        const QFont kept = QApplication::font();
+        QApplication::setFont(larger);
+        const auto restoreFont = qScopeGuard([&] { QApplication::setFont(kept); });
+
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        window->resize(window->minimumSize());
+        settle(window);
+        QTabBar* bar = controller.view()->tabs()->tabBar();
+        for (int i = 0; i < bar->count(); ++i)
+            QVERIFY2(bar->rect().contains(bar->tabRect(i)), qPrintable(bar->tabText(i)));
     }
 
     void theWindowCanBeResized()
