@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
+#include <QPen>
 #include <QStyle>
 #include <QWidget>
 
@@ -88,6 +89,12 @@ void WelcomeStyle::paintCard(QWidget* card, bool highlighted)
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
     painter.drawRoundedRect(QRectF(card->rect()), 8, 8);
+    // Keyboard focus gets the ring buttons draw, in the highlight colour, so that Tab shows where it is.
+    if (card->hasFocus()) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(card->palette().color(QPalette::Highlight), 2));
+        painter.drawRoundedRect(QRectF(card->rect()).adjusted(1, 1, -1, -1), 7, 7);
+    }
 }
 
 }  // namespace harkwell

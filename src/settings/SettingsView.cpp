@@ -129,6 +129,8 @@ void SettingsView::buildTabs()
         scroll->setObjectName(QString::fromLatin1(label));
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
+        // The page itself is no stop on the way from one control to the next.
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->setWidget(content);
         m_tabs->addTab(scroll, QIcon::fromTheme(QString::fromLatin1(icon)), QString::fromLatin1(label));
     };

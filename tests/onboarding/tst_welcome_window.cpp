@@ -131,6 +131,24 @@ private slots:
         QCOMPARE(view->customFolderCard()->text(), QStringLiteral("Use a custom folder"));
     }
 
+    // Tab reaches every card and row, and the one it reaches shows it.
+    void theFocusedCardOrRowIsDrawnApart()
+    {
+        m_found = {candidate("/v/One", Source::Filesystem)};
+        WelcomeView* view = showAndLoad();
+        QVERIFY(view);
+        const QList<QAbstractButton*> targets{view->createCard(), view->customFolderCard(), view->rows().value(0)};
+        for (QAbstractButton* target : targets) {
+            QVERIFY(target);
+            QVERIFY(target->focusPolicy() & Qt::TabFocus);
+            target->clearFocus();
+            const QImage unfocused = target->grab().toImage();
+            target->setFocus(Qt::TabFocusReason);
+            QTRY_VERIFY(target->hasFocus());
+            QVERIFY2(target->grab().toImage() != unfocused, qPrintable(target->text()));
+        }
+    }
+
     void nothingFoundShowsTheEmptyText()
     {
         WelcomeView* view = showAndLoad();

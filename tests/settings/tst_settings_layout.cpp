@@ -176,6 +176,25 @@ private slots:
             QVERIFY2(bar->rect().contains(bar->tabRect(i)), qPrintable(bar->tabText(i)));
     }
 
+    // Tab goes from control to control; a page that only holds them is never a stop of its own.
+    void tabNeverStopsOnAPage()
+    {
+        SettingsWindowController controller(f->services());
+        controller.show();
+        QDialog* window = controller.window();
+        QTabWidget* tabs = controller.view()->tabs();
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            tabs->tabBar()->setFocus(Qt::TabFocusReason);
+            for (int step = 0; step < 12; ++step) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QVERIFY2(!qobject_cast<QScrollArea*>(QApplication::focusWidget()), qPrintable(tabs->tabText(i)));
+            }
+        }
+    }
+
     void theWindowCanBeResized()
     {
         SettingsWindowController controller(f->services());
