@@ -188,6 +188,7 @@ private slots:
     void unreadableFolderIsNamedAndKeepsItsEntries_data();
     void unreadableFolderIsNamedAndKeepsItsEntries();
     void frozenMountHoldsAWalkOnlyUntilItsDeadline();
+    void watchesOfFoldersAWalkNeverReachedAreKept();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -510,7 +511,7 @@ void VaultListingsTest::firstWalkKeepsItsRulesFarFromTheRoot()
 
 void VaultListingsTest::walkListsEverythingWithinTheProcessLimits_data()
 {
-    QTest::addColumn<bool>("deep");  // a chain of 30,000 folders, else a wide tree of a few thousand files
+    QTest::addColumn<bool>("deep");  // a chain of 30,000 folders, else a wide tree of 4,608 files
     QTest::addColumn<bool>("withMemory");
     QTest::addColumn<int>("descriptors");  // 0: as the test runs
     QTest::addColumn<int>("processors");   // 0: as the test runs
@@ -540,13 +541,16 @@ void VaultListingsTest::walkListsEverythingWithinTheProcessLimits()
         expected << QStringLiteral("d/").repeated(kLevels) + QStringLiteral("leaf.md")
                  << QStringLiteral("d/").repeated(kLevels / 2) + QStringLiteral("mid.md");
     } else {
-        for (int top = 0; top < 48; ++top)
-            for (int sub = 0; sub < 8; ++sub)
-                for (int file = 0; file < 12; ++file) {
-                    const QString path = QStringLiteral("t%1/s%2/%3.md").arg(top, 2, 10, QLatin1Char('0')).arg(sub).arg(file, 2, 10, QLatin1Char('0'));
-                    VaultTree::file(m_root, path, m_now.addDays(-1));
-                    expected << path;
-                }
+        // Three levels of folders: a walk that keeps a folder open while its subfolders wait to be
+        // read would hold a hundred or more at once.
+        for (int top = 0; top < 16; ++top)
+            for (int middle = 0; middle < 8; ++middle)
+                for (int sub = 0; sub < 4; ++sub)
+                    for (int file = 0; file < 9; ++file) {
+                        const QString path = QStringLiteral("t%1/m%2/s%3/%4.md").arg(top, 2, 10, QLatin1Char('0')).arg(middle).arg(sub).arg(file);
+                        VaultTree::file(m_root, path, m_now.addDays(-1));
+                        expected << path;
+                    }
     }
     WalkRules rules;
     rules.extensions = QSet<QString>{QStringLiteral("md")};
@@ -638,6 +642,34 @@ void VaultListingsTest::frozenMountHoldsAWalkOnlyUntilItsDeadline()
     QVERIFY(!second.stoppedAtDeadline);
     QCOMPARE(second.unreadable, QStringList{"m: not answering"});
     QCOMPARE(relativePaths(second), (QStringList{"a.md", "z/b.md"}));
+}
+
+// The readers ahead of a walk watch the folders they read; a walk cut short before it reaches
+// some of them still keeps their watches: every watch the system holds for its memory is known.
+void VaultListingsTest::watchesOfFoldersAWalkNeverReachedAreKept()
+{
+    for (int top = 0; top < 8; ++top)
+        for (int sub = 0; sub < 8; ++sub)
+            VaultTree::file(m_root, QStringLiteral("t%1/s%2/a.md").arg(top).arg(sub), m_now);
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    WalkMemory memory;
+    TickingClock clock(m_now);
+    const auto walked = TreeWalk::walk(m_root, rules, clock, clock.now().addSecs(40), &memory);
+    QVERIFY(walked && walked->stoppedAtDeadline);
+
+    const auto held = [&memory] {
+        QFile info(QStringLiteral("/proc/self/fdinfo/%1").arg(memory.notices()));
+        if (!info.open(QIODevice::ReadOnly))
+            return qsizetype(-1);
+        return qsizetype(info.readAll().count("inotify wd:"));
+    };
+    const auto known = [&memory] {
+        memory.takeNotices();
+        return qsizetype(memory.m_watched.size());
+    };
+    QVERIFY(held() > 0);
+    QTRY_COMPARE(known(), held());
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()
