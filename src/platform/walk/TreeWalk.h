@@ -4,9 +4,11 @@
 // at; only the files a listing keeps are stat'ed (statx: the modification time, and the birth time
 // where the file system keeps one). Folders are walked depth first, names in byte order within a
 // folder; symbolic links are neither followed nor listed. The deadline is checked before every
-// entry, so a slow disk yields the part listed so far instead of a hang. A large walk asks its
-// files' times and reads the folders ahead of it on a few threads of its own; the order stays the
-// same.
+// entry, so a slow disk yields the part listed so far instead of a hang; a mount point inside the
+// tree is read on a thread of its own, so that a frozen mount holds the walk until the deadline at
+// most. A large walk asks its files' times and reads the folders ahead of it on a few threads of
+// its own (as many as the processors it may run on allow); the order stays the same. Whatever the
+// tree's depth, the walk holds a few descriptors, a share of the process's limit.
 
 #include "platform/clock/Clock.h"
 
