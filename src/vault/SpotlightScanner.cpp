@@ -246,14 +246,21 @@ auto withMemory(ListingMemory* memory, const QString& root, List list)
 }
 
 // Names each folder the walk could not read, once while it stays unreadable: a listing runs every
-// few minutes, and the log would otherwise say the same at every one.
-void logUnreadable(const WalkResult& walked, ListingMemory* memory)
+// few minutes, and the log would otherwise say the same at every one. Whether the listing is whole
+// as far as it can be: not cut by its deadline, and every folder it could not read already
+// unreadable last time, its entries kept from then. A folder that stays unreadable (one its owner
+// keeps to itself) then holds back one listing, not every listing after it.
+bool noteUnreadable(const WalkResult& walked, ListingMemory* memory)
 {
+    bool settled = true;
     for (const QString& folder : walked.unreadable)
-        if (!memory || !memory->unreadable.contains(folder))
+        if (!memory || !memory->unreadable.contains(folder)) {
             SystemLog::write(QStringLiteral("[harkwell] find: cannot read %1").arg(folder));
+            settled = false;
+        }
     if (memory)
         memory->unreadable = walked.unreadable;
+    return settled && !walked.stoppedAtDeadline;
 }
 
 }  // namespace
@@ -274,12 +281,12 @@ std::expected<ListedFiles, WalkError> SpotlightScanner::scanVault(const QString&
         }
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
-        logUnreadable(*walked, held);
+        const bool whole = noteUnreadable(*walked, held);
         SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
         EntryBuilder builder(root, FileEntry::Source::Vault, true);
         QList<FileEntry> entries = entriesFor(walked->files, builder, held);
         SystemLog::write(QStringLiteral("[harkwell] parsed %1 vault files").arg(entries.size()));
-        return ListedFiles(std::move(entries), walked->complete());
+        return ListedFiles(std::move(entries), whole);
     });
 }
 
@@ -302,9 +309,9 @@ std::expected<ListedFiles, WalkError> SpotlightScanner::scanWorkspace(
             return std::unexpected(walked.error());
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] find timed out for %1").arg(path));
-        logUnreadable(*walked, held);
+        const bool whole = noteUnreadable(*walked, held);
         EntryBuilder builder(root, source, false);
-        return ListedFiles(entriesFor(walked->files, builder, held), walked->complete());
+        return ListedFiles(entriesFor(walked->files, builder, held), whole);
     });
 }
 

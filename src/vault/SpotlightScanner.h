@@ -27,7 +27,8 @@ class SpotlightScanner {
 public:
     // The vault's files with an included extension (case as stored, lower-case set) modified at or
     // after `since`, in walk order. Stops at the vault time limit and keeps what it had by then
-    // (the log says so), as it does when a folder cannot be read: the listing is then incomplete.
+    // (the log says so), as it does when a folder cannot be read: the listing is then incomplete,
+    // unless each such folder was unreadable at the last listing too (its entries kept from then).
     // Fails when the vault cannot be read at all.
     static std::expected<ListedFiles, WalkError> scanVault(const QString& vaultPath, const QDateTime& since,
                                                                 const QSet<QString>& includeExtensions,

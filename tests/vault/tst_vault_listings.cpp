@@ -187,6 +187,7 @@ private slots:
     void walkListsEverythingWithinTheProcessLimits();
     void unreadableFolderIsNamedAndKeepsItsEntries_data();
     void unreadableFolderIsNamedAndKeepsItsEntries();
+    void listingWithAFolderStillUnreadableIsWholeAgain();
     void frozenMountHoldsAWalkOnlyUntilItsDeadline();
     void watchesOfFoldersAWalkNeverReachedAreKept();
 
@@ -611,6 +612,37 @@ void VaultListingsTest::unreadableFolderIsNamedAndKeepsItsEntries()
                 return false;
             }
             return same(relativePaths(*walked), expected, "listed");
+        },
+        0, 0, true);
+    ::chmod(locked.constData(), 0755);
+    QVERIFY(passed);
+}
+
+// The first listing that cannot read a folder is incomplete; the next that finds it still
+// unreadable, its entries kept from before, is as whole as it can be and stands like any other.
+void VaultListingsTest::listingWithAFolderStillUnreadableIsWholeAgain()
+{
+    for (const char* name : {"a.md", "locked/b.md"})
+        VaultTree::file(m_root, QString::fromLatin1(name), m_now.addDays(-1));
+    const QByteArray locked = QFile::encodeName(m_root + QStringLiteral("/locked"));
+    const bool passed = passesInChild(
+        [&] {
+            ListingMemory memory;
+            QList<bool> whole;
+            for (int round = 0; round < 3; ++round) {
+                if (round == 1 && ::chmod(locked.constData(), 0) != 0)
+                    return false;
+                const auto listed = SpotlightScanner::scanVault(m_root, m_now.addDays(-30), {QStringLiteral("md")}, {},
+                                                                Clock::system(), &memory);
+                if (!listed || !same(relativePaths(*listed), {"a.md", "locked/b.md"}, "listed"))
+                    return false;
+                whole.append(listed->complete);
+            }
+            if (whole != QList<bool>{true, false, true}) {
+                std::fprintf(stderr, "whole: %d %d %d\n", int(whole[0]), int(whole[1]), int(whole[2]));
+                return false;
+            }
+            return true;
         },
         0, 0, true);
     ::chmod(locked.constData(), 0755);
