@@ -4,6 +4,7 @@
 #include "foundation/HarkwellLog.h"
 #include "platform/identity/Identity.h"
 #include "platform/instance/InstanceLock.h"
+#include "platform/limits/ProcessLimits.h"
 #include "platform/memory/HeapRelease.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
@@ -17,6 +18,9 @@ int main(int argc, char* argv[])
 {
     using namespace harkwell;
     HeapRelease::keepFewFreePages();
+    // Before any thread: a large vault's walk and the capture's watches need more descriptors than
+    // a desktop session gives a program by default.
+    ProcessLimits::raiseDescriptorLimit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(identity::kApplicationName));
     QApplication::setApplicationVersion(QString::fromLatin1(identity::kVersion));

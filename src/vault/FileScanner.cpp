@@ -120,6 +120,7 @@ struct Assembled {
     QList<FileEntry> inbox;
     QList<FileEntry> handoff;
     bool saved = false;
+    bool cacheBehind = false;  // the cache holds less than the published lists
 };
 
 }  // namespace
@@ -330,13 +331,22 @@ QCoro::Task<> FileScanner::runRefresh()
     QList<FileEntry> vaultList = m_lastVaultFiles;
     QList<FileEntry> workspaceList;
     QList<FileEntry> remoteList = previousRemoteEntries(plan.remotesFolder);
+    // Every listing that answered answered in full: only then do the lists go to the cache.
+    bool whole = true;
     {
         std::lock_guard guard(gathered->lock);
-        if (gathered->vault && gathered->vault->has_value())
-            vaultList = **gathered->vault;
+        if (gathered->vault && gathered->vault->has_value()) {
+            const ListedFiles& listed = **gathered->vault;
+            // A listing cut short may miss files that are there: it never replaces a fuller list.
+            if (listed.complete || listed.size() >= vaultList.size())
+                vaultList = listed;
+            whole = listed.complete;
+        }
         for (const auto& listing : gathered->workspace)
-            if (listing && listing->has_value())
+            if (listing && listing->has_value()) {
                 workspaceList += **listing;
+                whole = whole && (*listing)->complete;
+            }
         if (gathered->remote && gathered->remote->has_value()) {
             remoteList = keepIfSame(**gathered->remote, remoteList);
         }
@@ -349,6 +359,7 @@ QCoro::Task<> FileScanner::runRefresh()
 
     const bool keyChanged = m_publishedKey != plan.rulesKey;
     const bool cacheExists = m_cacheExists;
+    const bool cacheBehind = m_cacheBehind;
     Clock* clock = &m_clock;
     // The future is named rather than awaited as a temporary: g++ 12 destroys a co_await
     // expression's temporaries twice. The lists are the job's alone, for the same reason as above.
@@ -356,7 +367,7 @@ QCoro::Task<> FileScanner::runRefresh()
         [plan, listers, clock, vaultList = std::move(vaultList), workspaceList = std::move(workspaceList),
          remoteList = std::move(remoteList), previousVault = m_lastVaultFiles, previousOther = m_lastRemoteFiles,
          previousOutbox = m_outboxFiles, previousInbox = m_inboxFiles, previousHandoff = m_handoffFiles, keyChanged,
-         cacheExists] {
+         cacheExists, cacheBehind, whole] {
         Assembled result;
         const auto kept = [&plan](QList<FileEntry> entries) {
             entries.removeIf([&plan](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
@@ -385,9 +396,12 @@ QCoro::Task<> FileScanner::runRefresh()
         result.changed = listsChanged || specialsChanged || keyChanged;
         if (listsChanged || keyChanged || result.adopted)
             result.days = FileDates::splitByToday({result.vault, result.other}, plan.basis, plan.now, plan.isExcluded);
-        // The cache follows the lists; it is started only once there are vault entries to keep.
-        if (listsChanged && (!result.vault.isEmpty() || cacheExists))
+        // The cache follows the lists, once they are whole; it is started only once there are vault
+        // entries to keep. Lists published while incomplete are written by the first whole listing.
+        const bool due = (listsChanged || cacheBehind) && (!result.vault.isEmpty() || cacheExists);
+        if (due && whole)
             result.saved = ScanCache::save(result.vault, result.other, clock->now()).has_value();
+        result.cacheBehind = due && !whole;
         return result;
     });
     const Assembled assembled = co_await assembling;
@@ -399,6 +413,7 @@ QCoro::Task<> FileScanner::runRefresh()
     m_isScanning = false;
     if (assembled.saved)
         m_cacheExists = true;
+    m_cacheBehind = assembled.cacheBehind;
     if (assembled.changed) {
         if (!assembled.vault.isSharedWith(m_lastVaultFiles) || !assembled.other.isSharedWith(m_lastRemoteFiles) || keyChanged)
             publishDays(assembled.days.today, assembled.days.others);

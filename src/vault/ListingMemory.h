@@ -24,12 +24,14 @@ public:
     WalkMemory walk;
     QList<FileEntry> entries;  // the last listing's result, in the order of its walk's files
     qsizetype rebuilt = 0;  // entries the last listing had to build anew
+    QStringList unreadable;  // the folders the last listing could not read, as its log named them
 
     void forget()
     {
         walk.clear();
         entries.clear();
         rebuilt = 0;
+        unreadable.clear();
     }
 };
 

@@ -5,6 +5,7 @@
 // listings that answer at once, block, fail or never finish.
 
 #include "foundation/FileEntry.h"
+#include "vault/ListedFiles.h"
 #include "platform/walk/TreeWalk.h"
 
 #include <QDateTime>
@@ -18,7 +19,7 @@
 
 namespace harkwell {
 
-using Listing = std::expected<QList<FileEntry>, WalkError>;
+using Listing = std::expected<ListedFiles, WalkError>;
 
 class ScanListers {
 public:

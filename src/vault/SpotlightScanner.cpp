@@ -1,6 +1,7 @@
 #include "vault/SpotlightScanner.h"
 
 #include "platform/files/FileNames.h"
+#include "platform/limits/ProcessLimits.h"
 #include "platform/memory/LargePages.h"
 #include "platform/syslog/SystemLog.h"
 #include "vault/FileClassifier.h"
@@ -153,7 +154,7 @@ template <typename Fill>
 void fillAside(qsizetype count, const EntryBuilder& builder, Fill fill)
 {
     constexpr qsizetype kEntriesPerThread = 4096;
-    const qsizetype threads = std::min<qsizetype>({std::max(1, int(std::thread::hardware_concurrency())), 8,
+    const qsizetype threads = std::min<qsizetype>({qsizetype(ProcessLimits::usableProcessors()), 8,
                                                    std::max<qsizetype>(1, count / kEntriesPerThread)});
     std::vector<std::thread> aside;
     std::vector<EntryBuilder> builders;
@@ -244,15 +245,33 @@ auto withMemory(ListingMemory* memory, const QString& root, List list)
     return list(memory);
 }
 
+// Names each folder the walk could not read, once while it stays unreadable: a listing runs every
+// few minutes, and the log would otherwise say the same at every one. Whether the listing is whole
+// as far as it can be: not cut by its deadline, and every folder it could not read already
+// unreadable last time, its entries kept from then. A folder that stays unreadable (one its owner
+// keeps to itself) then holds back one listing, not every listing after it.
+bool noteUnreadable(const WalkResult& walked, ListingMemory* memory)
+{
+    bool settled = true;
+    for (const QString& folder : walked.unreadable)
+        if (!memory || !memory->unreadable.contains(folder)) {
+            SystemLog::write(QStringLiteral("[harkwell] find: cannot read %1").arg(folder));
+            settled = false;
+        }
+    if (memory)
+        memory->unreadable = walked.unreadable;
+    return settled && !walked.stoppedAtDeadline;
+}
+
 }  // namespace
 
-std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QString& vaultPath, const QDateTime& since,
+std::expected<ListedFiles, WalkError> SpotlightScanner::scanVault(const QString& vaultPath, const QDateTime& since,
                                                                        const QSet<QString>& includeExtensions,
                                                                        const QStringList& excludeDirs, Clock& clock,
                                                                        ListingMemory* memory)
 {
     const QString root = resolveSymlink(vaultPath);
-    return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<QList<FileEntry>, WalkError> {
+    return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<ListedFiles, WalkError> {
         const QDateTime deadline = QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kVaultLimit.count() * 1000, Qt::UTC);
         const auto walked = TreeWalk::walk(root, recentFileRules(since, includeExtensions, excludeDirs), clock, deadline,
                                            held ? &held->walk : nullptr);
@@ -262,21 +281,22 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QSt
         }
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
+        const bool whole = noteUnreadable(*walked, held);
         SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
         EntryBuilder builder(root, FileEntry::Source::Vault, true);
         QList<FileEntry> entries = entriesFor(walked->files, builder, held);
         SystemLog::write(QStringLiteral("[harkwell] parsed %1 vault files").arg(entries.size()));
-        return entries;
+        return ListedFiles(std::move(entries), whole);
     });
 }
 
-std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanWorkspace(
+std::expected<ListedFiles, WalkError> SpotlightScanner::scanWorkspace(
     const QString& path, [[maybe_unused]] const QString& relativeTo, const QDateTime& since,
     const QSet<QString>& includeExtensions, const QStringList& excludeDirs, FileEntry::Source source,
     const QStringList& excludeFolders, Clock& clock, ListingMemory* memory)
 {
     const QString root = resolveSymlink(path);
-    return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<QList<FileEntry>, WalkError> {
+    return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<ListedFiles, WalkError> {
         WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
         rules.maxFiles = kWorkspaceCap;
         rules.prunedFolders = excludeFolders;
@@ -289,8 +309,9 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanWorkspace(
             return std::unexpected(walked.error());
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] find timed out for %1").arg(path));
+        const bool whole = noteUnreadable(*walked, held);
         EntryBuilder builder(root, source, false);
-        return entriesFor(walked->files, builder, held);
+        return ListedFiles(entriesFor(walked->files, builder, held), whole);
     });
 }
 

@@ -8,6 +8,7 @@
 #include "foundation/FileEntry.h"
 #include "platform/clock/Clock.h"
 #include "platform/walk/TreeWalk.h"
+#include "vault/ListedFiles.h"
 
 #include <QDateTime>
 #include <QList>
@@ -26,8 +27,10 @@ class SpotlightScanner {
 public:
     // The vault's files with an included extension (case as stored, lower-case set) modified at or
     // after `since`, in walk order. Stops at the vault time limit and keeps what it had by then
-    // (the log says so). Fails when the vault cannot be read at all.
-    static std::expected<QList<FileEntry>, WalkError> scanVault(const QString& vaultPath, const QDateTime& since,
+    // (the log says so), as it does when a folder cannot be read: the listing is then incomplete,
+    // unless each such folder was unreadable at the last listing too (its entries kept from then).
+    // Fails when the vault cannot be read at all.
+    static std::expected<ListedFiles, WalkError> scanVault(const QString& vaultPath, const QDateTime& since,
                                                                 const QSet<QString>& includeExtensions,
                                                                 const QStringList& excludeDirs,
                                                                 Clock& clock = Clock::system(),
@@ -37,7 +40,7 @@ public:
     // kWorkspaceCap files, the workspace time limit; `excludeFolders` are not entered whatever
     // path leads to them (the vault, when it lies inside the folder). `relativeTo` is the base of
     // relative paths.
-    static std::expected<QList<FileEntry>, WalkError> scanWorkspace(
+    static std::expected<ListedFiles, WalkError> scanWorkspace(
         const QString& path, const QString& relativeTo, const QDateTime& since, const QSet<QString>& includeExtensions,
         const QStringList& excludeDirs, FileEntry::Source source, const QStringList& excludeFolders = {},
         Clock& clock = Clock::system(), ListingMemory* memory = nullptr);

@@ -7,6 +7,7 @@
 #include "platform/defaults/Defaults.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/FileNames.h"
+#include "platform/limits/ProcessLimits.h"
 #include "platform/media/AacFileWriter.h"
 #include "platform/media/AudioFileReader.h"
 #include "platform/media/MediaCodecs.h"
@@ -32,6 +33,7 @@
 #include <numbers>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace harkwell;
@@ -463,6 +465,35 @@ private slots:
         QVERIFY2(loaded.error().startsWith("Harkwell's audio codecs could not be loaded: ")
                      && loaded.error().contains(reason),
                  qPrintable(loaded.error()));
+    }
+
+    void descriptorLimitIsRaisedAndAWalkTakesAQuarter_data()
+    {
+        QTest::addColumn<int>("soft");
+        QTest::addColumn<int>("budget");
+        QTest::newRow("a desktop session's") << 1024 << 256;
+        QTest::newRow("a small one") << 64 << 16;
+        QTest::newRow("a tiny one") << 20 << 8;
+        QTest::newRow("a large one") << 4096 << 512;
+    }
+
+    void descriptorLimitIsRaisedAndAWalkTakesAQuarter()
+    {
+        QFETCH(int, soft);
+        QFETCH(int, budget);
+        struct rlimit saved {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY2(saved.rlim_max >= rlim_t(soft), "the hard descriptor limit is below the row's soft one");
+        struct rlimit lowered = saved;
+        lowered.rlim_cur = rlim_t(soft);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        const int walkBudget = ProcessLimits::walkDescriptorBudget();
+        ProcessLimits::raiseDescriptorLimit();
+        struct rlimit raised {};
+        ::getrlimit(RLIMIT_NOFILE, &raised);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QCOMPARE(walkBudget, budget);
+        QCOMPARE(raised.rlim_cur, saved.rlim_max);
     }
 };
 

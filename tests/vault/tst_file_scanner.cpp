@@ -66,7 +66,7 @@ public:
         QMutexLocker locker(&m_lock);
         if (vaultFails)
             return std::unexpected(WalkError{QStringLiteral("no vault")});
-        return vaultFiles;
+        return ListedFiles(vaultFiles, vaultWhole);
     }
     Listing workspace(const QString& folder, const QDateTime& since, const QSet<QString>&, const QStringList& excludeDirs,
                       const QStringList& excludeFolders) override
@@ -115,6 +115,7 @@ public:
     QList<FileEntry> remoteFiles;
     QHash<QString, QList<FileEntry>> specialFiles;  // by folder name
     bool vaultFails = false;   // the vault cannot be listed at all
+    bool vaultWhole = true;    // false: the vault's listing was cut short
     bool remoteFails = false;  // nor the remotes folder
 
 private:
@@ -186,6 +187,8 @@ private slots:
     void onlyAFailedListingKeepsThePreviousEntries_data();
     void onlyAFailedListingKeepsThePreviousEntries();
     void withoutVaultEntriesNothingIsCached();
+    void anIncompleteVaultListingNeverReplacesAFullerOne_data();
+    void anIncompleteVaultListingNeverReplacesAFullerOne();
     void scannerGoneMidRefreshIsHarmless();
     void listsARealVaultWorkspaceAndRemotes();
     void refreshWithNothingChangedRebuildsAndWritesNothing();
@@ -490,6 +493,65 @@ void FileScannerTest::onlyAFailedListingKeepsThePreviousEntries()
     const auto cache = ScanCache::load();
     QVERIFY(cache);
     QCOMPARE(names(cache->vaultFiles), cachedVault);
+}
+
+void FileScannerTest::anIncompleteVaultListingNeverReplacesAFullerOne_data()
+{
+    QTest::addColumn<QStringList>("second");  // the second listing's files, after a whole a, b, c
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("cached");
+
+    const QStringList first{"a.md", "b.md", "c.md"};
+    QTest::newRow("cut by the deadline") << QStringList{"a.md"} << false << first << first;
+    QTest::newRow("a folder unreadable") << QStringList{"b.md", "c.md"} << false << first << first;
+    QTest::newRow("whole") << QStringList{"a.md"} << true << QStringList{"a.md"} << QStringList{"a.md"};
+    // Fuller than what is shown, so shown; the cache waits for a whole listing.
+    QTest::newRow("cut but fuller") << QStringList{"a.md", "b.md", "c.md", "d.md"} << false
+                                    << QStringList{"a.md", "b.md", "c.md", "d.md"} << first;
+}
+
+// A listing cut short may miss files that are there: it is shown only where it holds more than the
+// list shown, and the cache gets the lists only from a whole listing, once.
+void FileScannerTest::anIncompleteVaultListingNeverReplacesAFullerOne()
+{
+    QFETCH(QStringList, second);
+    QFETCH(bool, whole);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, cached);
+
+    ScannerFixture f;
+    const auto files = [&f](const QStringList& names) {
+        QList<FileEntry> entries;
+        for (const QString& name : names)
+            entries.append(entryAt(f.vault() + QLatin1Char('/') + name, FileEntry::Source::Vault, f.daysAgo(1)));
+        return entries;
+    };
+    const auto sorted = [](QStringList list) {
+        list.sort();
+        return list;
+    };
+    f.listers->set([&](FakeListers& l) { l.vaultFiles = files({"a.md", "b.md", "c.md"}); });
+    f.start();
+    QTRY_VERIFY(f.settled());
+
+    f.listers->set([&](FakeListers& l) {
+        l.vaultFiles = files(second);
+        l.vaultWhole = whole;
+    });
+    f.clock.advance(FileScanner::kRemotesDelay);
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 2);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(sorted(names(f.scanner->recentFiles())), shown);
+    QCOMPARE(sorted(names(ScanCache::load().value().vaultFiles)), cached);
+
+    // The same files again, whole: shown, and cached if the cache was behind.
+    f.listers->set([&](FakeListers& l) { l.vaultWhole = true; });
+    f.scanner->refresh();
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 3);
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(sorted(names(f.scanner->recentFiles())), second);
+    QCOMPARE(sorted(names(ScanCache::load().value().vaultFiles)), second);
 }
 
 void FileScannerTest::withoutVaultEntriesNothingIsCached()

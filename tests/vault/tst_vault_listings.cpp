@@ -2,6 +2,7 @@
 // the special folders' lists.
 
 #include "VaultFixture.h"
+#include "support/SlowMount.h"
 #include "platform/clock/FakeClock.h"
 #include "foundation/Settings.h"
 #include "platform/walk/TreeWalk.h"
@@ -12,8 +13,16 @@
 
 #include <QTest>
 
+#include <cstdio>
+#include <functional>
+
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace harkwell;
@@ -54,6 +63,101 @@ QStringList relativePaths(const QList<FileEntry>& entries)
     return paths;
 }
 
+// Runs `check` in a child process allowed `descriptors` open files (0: as many as this one) on
+// its first `processors` processors (0: all of this one's), without the power to read what a
+// folder's mode forbids when `unprivileged`. The child says on its error output what went wrong.
+bool passesInChild(const std::function<bool()>& check, int descriptors, int processors = 0, bool unprivileged = false)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (descriptors > 0) {
+            const struct rlimit limit {rlim_t(descriptors), rlim_t(descriptors)};
+            if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                ::_exit(2);
+        }
+        if (processors > 0) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            for (int cpu = 0; cpu < processors; ++cpu)
+                CPU_SET(cpu, &set);
+            if (::sched_setaffinity(0, sizeof set, &set) != 0)
+                ::_exit(3);
+        }
+        if (unprivileged && ::geteuid() == 0) {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2]{};
+            if (::syscall(SYS_capget, &header, data) != 0)
+                ::_exit(4);
+            for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+                data[capability / 32].effective &= ~(1u << (capability % 32));
+            if (::syscall(SYS_capset, &header, data) != 0)
+                ::_exit(4);
+        }
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return false;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "child ended with status %d\n", status);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// In a child process, where no test macro may return: the difference, on the error output.
+bool same(const QStringList& actual, const QStringList& expected, const char* what)
+{
+    if (actual == expected)
+        return true;
+    std::fprintf(stderr, "%s: %lld paths, expected %lld; first: %s\n", what, qlonglong(actual.size()), qlonglong(expected.size()),
+                 qPrintable(actual.value(0).left(200)));
+    return false;
+}
+
+// A chain of `depth` folders named "d" below `root`, with "mid.md" halfway down and "leaf.md" at
+// the bottom; made and removed one name at a time, since its paths are longer than any call takes.
+bool makeChain(const QString& root, int depth)
+{
+    int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 1; fd >= 0 && level <= depth; ++level) {
+        const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(fd);
+        fd = next;
+        if (fd >= 0 && (level == depth / 2 || level == depth)) {
+            const int file = ::openat(fd, level == depth ? "leaf.md" : "mid.md", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            if (file < 0)
+                return false;
+            ::close(file);
+        }
+    }
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+void removeChain(const QString& root, int depth)
+{
+    int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 1; fd >= 0 && level <= depth; ++level) {
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    for (int level = depth; fd >= 0 && level >= 1; --level) {
+        ::unlinkat(fd, "leaf.md", 0);
+        ::unlinkat(fd, "mid.md", 0);
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+        if (fd >= 0)
+            ::unlinkat(fd, "d", AT_REMOVEDIR);
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
+
 const FileEntry* named(const QList<FileEntry>& entries, const QString& filename)
 {
     for (const FileEntry& entry : entries)
@@ -79,6 +183,13 @@ private slots:
     void foldersReadAheadAreWatchedLikeTheOthers();
     void firstWalkKeepsItsRulesFarFromTheRoot_data();
     void firstWalkKeepsItsRulesFarFromTheRoot();
+    void walkListsEverythingWithinTheProcessLimits_data();
+    void walkListsEverythingWithinTheProcessLimits();
+    void unreadableFolderIsNamedAndKeepsItsEntries_data();
+    void unreadableFolderIsNamedAndKeepsItsEntries();
+    void listingWithAFolderStillUnreadableIsWholeAgain();
+    void frozenMountHoldsAWalkOnlyUntilItsDeadline();
+    void watchesOfFoldersAWalkNeverReachedAreKept();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -170,6 +281,7 @@ void VaultListingsTest::walkStopsAtDepthCapAndDeadline()
     QVERIFY(walked);
     QCOMPARE(relativePaths(*walked), expected);
     QCOMPARE(walked->stoppedAtDeadline, stoppedAtDeadline);
+    QCOMPARE(walked->complete(), !stoppedAtDeadline);
 }
 
 void VaultListingsTest::walkOfAMissingFolderFails()
@@ -396,6 +508,200 @@ void VaultListingsTest::firstWalkKeepsItsRulesFarFromTheRoot()
     QCOMPARE(relativePaths(*walked), expected);
     for (const WalkedFile& file : walked->files)
         QCOMPARE(file.modified().toSecsSinceEpoch(), m_now.addDays(-2).toSecsSinceEpoch());
+}
+
+void VaultListingsTest::walkListsEverythingWithinTheProcessLimits_data()
+{
+    QTest::addColumn<bool>("deep");  // a chain of 30,000 folders, else a wide tree of 4,608 files
+    QTest::addColumn<bool>("withMemory");
+    QTest::addColumn<int>("descriptors");  // 0: as the test runs
+    QTest::addColumn<int>("processors");   // 0: as the test runs
+
+    QTest::newRow("wide, 64 descriptors") << false << false << 64 << 0;
+    QTest::newRow("wide, with a memory, 64 descriptors") << false << true << 64 << 0;
+    QTest::newRow("deep, 64 descriptors") << true << false << 64 << 0;
+    QTest::newRow("deep, with a memory, 64 descriptors") << true << true << 64 << 0;
+    QTest::newRow("wide, on 2 processors") << false << false << 0 << 2;
+}
+
+// A walk holds a few descriptors whatever the tree, waits for one rather than leave a folder out
+// when the process has none to spare, lists a tree of any depth, and starts no more threads than
+// the processors it may run on.
+void VaultListingsTest::walkListsEverythingWithinTheProcessLimits()
+{
+    QFETCH(bool, deep);
+    QFETCH(bool, withMemory);
+    QFETCH(int, descriptors);
+    QFETCH(int, processors);
+
+    constexpr int kLevels = 30000;
+    QStringList expected;
+    if (deep) {
+        QVERIFY(makeChain(m_root, kLevels));
+        // Depth first: "d" comes before "mid.md".
+        expected << QStringLiteral("d/").repeated(kLevels) + QStringLiteral("leaf.md")
+                 << QStringLiteral("d/").repeated(kLevels / 2) + QStringLiteral("mid.md");
+    } else {
+        // Three levels of folders: a walk that keeps a folder open while its subfolders wait to be
+        // read would hold a hundred or more at once.
+        for (int top = 0; top < 16; ++top)
+            for (int middle = 0; middle < 8; ++middle)
+                for (int sub = 0; sub < 4; ++sub)
+                    for (int file = 0; file < 9; ++file) {
+                        const QString path = QStringLiteral("t%1/m%2/s%3/%4.md").arg(top, 2, 10, QLatin1Char('0')).arg(middle).arg(sub).arg(file);
+                        VaultTree::file(m_root, path, m_now.addDays(-1));
+                        expected << path;
+                    }
+    }
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    const bool passed = passesInChild(
+        [&] {
+            FakeClock clock(m_now);
+            WalkMemory memory;
+            bool ok = true;
+            for (int round = 0; round < (withMemory ? 2 : 1); ++round) {
+                const auto walked = TreeWalk::walk(m_root, rules, clock, QDateTime(), withMemory ? &memory : nullptr);
+                ok = ok && walked && same(relativePaths(*walked), expected, "listed") && walked->complete();
+                if (ok && processors > 0 && walked->threadsStarted > processors) {
+                    std::fprintf(stderr, "%lld threads on %d processors\n", qlonglong(walked->threadsStarted), processors);
+                    ok = false;
+                }
+            }
+            return ok;
+        },
+        descriptors, processors);
+    if (deep)
+        removeChain(m_root, kLevels);
+    QVERIFY(passed);
+}
+
+void VaultListingsTest::unreadableFolderIsNamedAndKeepsItsEntries_data()
+{
+    QTest::addColumn<bool>("withMemory");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("first walk") << false << QStringList{"a.md", "z/d.md"};
+    QTest::newRow("walked before") << true << QStringList{"a.md", "locked/b.md", "locked/in/c.md", "z/d.md"};
+}
+
+// A folder that is there but cannot be read is named once, leaves the listing incomplete, and
+// keeps the entries the last walk found in it.
+void VaultListingsTest::unreadableFolderIsNamedAndKeepsItsEntries()
+{
+    QFETCH(bool, withMemory);
+    QFETCH(QStringList, expected);
+
+    for (const char* name : {"a.md", "locked/b.md", "locked/in/c.md", "z/d.md"})
+        VaultTree::file(m_root, QString::fromLatin1(name), m_now.addDays(-1));
+    const QByteArray locked = QFile::encodeName(m_root + QStringLiteral("/locked"));
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    const bool passed = passesInChild(
+        [&] {
+            FakeClock clock(m_now);
+            WalkMemory memory;
+            if (withMemory && !TreeWalk::walk(m_root, rules, clock, QDateTime(), &memory).value_or(WalkResult{}).complete())
+                return false;
+            if (::chmod(locked.constData(), 0) != 0)
+                return false;
+            const auto walked = TreeWalk::walk(m_root, rules, clock, QDateTime(), withMemory ? &memory : nullptr);
+            if (!walked || walked->complete() || walked->unreadable.size() != 1
+                || !walked->unreadable.front().startsWith(QStringLiteral("locked: "))) {
+                std::fprintf(stderr, "unreadable: %s\n", walked ? qPrintable(walked->unreadable.join(u'|')) : "no walk");
+                return false;
+            }
+            return same(relativePaths(*walked), expected, "listed");
+        },
+        0, 0, true);
+    ::chmod(locked.constData(), 0755);
+    QVERIFY(passed);
+}
+
+// The first listing that cannot read a folder is incomplete; the next that finds it still
+// unreadable, its entries kept from before, is as whole as it can be and stands like any other.
+void VaultListingsTest::listingWithAFolderStillUnreadableIsWholeAgain()
+{
+    for (const char* name : {"a.md", "locked/b.md"})
+        VaultTree::file(m_root, QString::fromLatin1(name), m_now.addDays(-1));
+    const QByteArray locked = QFile::encodeName(m_root + QStringLiteral("/locked"));
+    const bool passed = passesInChild(
+        [&] {
+            ListingMemory memory;
+            QList<bool> whole;
+            for (int round = 0; round < 3; ++round) {
+                if (round == 1 && ::chmod(locked.constData(), 0) != 0)
+                    return false;
+                const auto listed = SpotlightScanner::scanVault(m_root, m_now.addDays(-30), {QStringLiteral("md")}, {},
+                                                                Clock::system(), &memory);
+                if (!listed || !same(relativePaths(*listed), {"a.md", "locked/b.md"}, "listed"))
+                    return false;
+                whole.append(listed->complete);
+            }
+            if (whole != QList<bool>{true, false, true}) {
+                std::fprintf(stderr, "whole: %d %d %d\n", int(whole[0]), int(whole[1]), int(whole[2]));
+                return false;
+            }
+            return true;
+        },
+        0, 0, true);
+    ::chmod(locked.constData(), 0755);
+    QVERIFY(passed);
+}
+
+// A mount inside the tree that does not answer holds the walk until its deadline at most, and the
+// walks after it not at all while it still has not answered; the rest of the tree is listed.
+void VaultListingsTest::frozenMountHoldsAWalkOnlyUntilItsDeadline()
+{
+    VaultTree::file(m_root, QStringLiteral("a.md"), m_now);
+    VaultTree::file(m_root, QStringLiteral("z/b.md"), m_now);
+    test::SlowMount mount(m_root + QStringLiteral("/m"), 600);
+    QVERIFY2(mount.start(), qPrintable(mount.error()));
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    WalkMemory memory;
+    const auto walk = [&] {
+        return TreeWalk::walk(m_root, rules, Clock::system(), QDateTime::currentDateTimeUtc().addSecs(2), &memory)
+            .value_or(WalkResult{});
+    };
+
+    const WalkResult first = walk();
+    QVERIFY(first.stoppedAtDeadline);
+    QCOMPARE(first.unreadable, QStringList{"m: not answering"});
+    QCOMPARE(relativePaths(first), QStringList{"a.md"});
+
+    const WalkResult second = walk();
+    QVERIFY(!second.stoppedAtDeadline);
+    QCOMPARE(second.unreadable, QStringList{"m: not answering"});
+    QCOMPARE(relativePaths(second), (QStringList{"a.md", "z/b.md"}));
+}
+
+// The readers ahead of a walk watch the folders they read; a walk cut short before it reaches
+// some of them still keeps their watches: every watch the system holds for its memory is known.
+void VaultListingsTest::watchesOfFoldersAWalkNeverReachedAreKept()
+{
+    for (int top = 0; top < 8; ++top)
+        for (int sub = 0; sub < 8; ++sub)
+            VaultTree::file(m_root, QStringLiteral("t%1/s%2/a.md").arg(top).arg(sub), m_now);
+    WalkRules rules;
+    rules.extensions = QSet<QString>{QStringLiteral("md")};
+    WalkMemory memory;
+    TickingClock clock(m_now);
+    const auto walked = TreeWalk::walk(m_root, rules, clock, clock.now().addSecs(40), &memory);
+    QVERIFY(walked && walked->stoppedAtDeadline);
+
+    const auto held = [&memory] {
+        QFile info(QStringLiteral("/proc/self/fdinfo/%1").arg(memory.notices()));
+        if (!info.open(QIODevice::ReadOnly))
+            return qsizetype(-1);
+        return qsizetype(info.readAll().count("inotify wd:"));
+    };
+    const auto known = [&memory] {
+        memory.takeNotices();
+        return qsizetype(memory.m_watched.size());
+    };
+    QVERIFY(held() > 0);
+    QTRY_COMPARE(known(), held());
 }
 
 void VaultListingsTest::vaultEntriesCarryPathsDatesAndLabels()

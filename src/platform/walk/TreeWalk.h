@@ -4,9 +4,11 @@
 // at; only the files a listing keeps are stat'ed (statx: the modification time, and the birth time
 // where the file system keeps one). Folders are walked depth first, names in byte order within a
 // folder; symbolic links are neither followed nor listed. The deadline is checked before every
-// entry, so a slow disk yields the part listed so far instead of a hang. A large walk asks its
-// files' times and reads the folders ahead of it on a few threads of its own; the order stays the
-// same.
+// entry, so a slow disk yields the part listed so far instead of a hang; a mount point inside the
+// tree is read on a thread of its own, so that a frozen mount holds the walk until the deadline at
+// most. A large walk asks its files' times and reads the folders ahead of it on a few threads of
+// its own (as many as the processors it may run on allow); the order stays the same. Whatever the
+// tree's depth, the walk holds a few descriptors, a share of the process's limit.
 
 #include "platform/clock/Clock.h"
 
@@ -18,8 +20,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <expected>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -63,6 +67,12 @@ struct WalkResult {
     // no trail of small blocks behind between the ones its memory keeps.
     std::vector<std::unique_ptr<char[]>> pathBlocks;
     bool stoppedAtDeadline = false;
+    // Folders that are there but could not be read, each with the system's reason (a folder
+    // inside one of them is not named again). With a memory, their entries are the last walk's.
+    QStringList unreadable;
+    // Every folder reached and read: nothing cut by the deadline, no folder left unread.
+    bool complete() const { return !stoppedAtDeadline && unreadable.isEmpty(); }
+    qsizetype threadsStarted = 0;  // readers and time askers together
     qsizetype foldersRead = 0;    // folders whose names were read from the disk
     qsizetype foldersReused = 0;  // folders whose names came from the memory
     qsizetype filesStatted = 0;   // files whose times were asked of the disk
@@ -137,6 +147,17 @@ public:
     void record(Folder& folder, const QByteArray& path, int watch);
     void forget(const QByteArray& path, Folder& folder);
 
+    // Watches added by a walk's readers for folders the walk never took (it stopped first, or a
+    // reader was still at work when it ended): taken into the memory by the next walk.
+    struct StrayWatches {
+        std::mutex lock;  // guards watches
+        std::vector<std::pair<QByteArray, int>> watches;  // folder path below the root, watch
+    };
+    std::shared_ptr<StrayWatches> m_strayWatches;
+    // Mount points inside the tree whose reading had not returned when a walk gave up on it,
+    // each with whether it still has not: passed over, their entries kept, until it returns.
+    std::unordered_map<QByteArray, std::shared_ptr<std::atomic<bool>>, ByteArrayHash> m_unanswered;
+
     std::unordered_map<QByteArray, Folder, ByteArrayHash> m_folders;  // by path below the root; stable references
     std::unordered_map<int, QByteArray> m_watched;  // watch → folder path
     std::unordered_map<quint64, bool> m_localDevices;  // device → whether its notices can be trusted
@@ -148,7 +169,7 @@ public:
 class TreeWalk {
 public:
     // Fails only when the root itself cannot be opened as a folder; an unreadable folder further
-    // down is passed over. With a memory, unchanged folders are not read again and folders gone
+    // down is named in the result, which is then incomplete. With a memory, unchanged folders are not read again and folders gone
     // since the last walk are forgotten.
     static std::expected<WalkResult, WalkError> walk(const QString& root, const WalkRules& rules, Clock& clock,
                                                      const QDateTime& deadline, WalkMemory* memory = nullptr);
