@@ -182,8 +182,9 @@ private slots:
         QVERIFY2(h.waitForLine(QStringLiteral("[harkwell] capture: [Recorder] access ->"), 30000), qPrintable(logText()));
         setOffset("-1h");
 
-        // The poll after the step takes the first file; the one after that, the second.
-        for (const QString& name : {QStringLiteral("first.wav"), QStringLiteral("second.wav")}) {
+        // Each file dropped after the step is taken by a poll of its own, so the third needs polls
+        // scheduled after the step.
+        for (const QString& name : {QStringLiteral("first.wav"), QStringLiteral("second.wav"), QStringLiteral("third.wav")}) {
             QFile memo(h.folders.at(0) + QLatin1Char('/') + name);
             QVERIFY(memo.open(QIODevice::WriteOnly));
             memo.write(wav(1.0));
