@@ -9,6 +9,7 @@
 #include <utility>
 
 #include <cerrno>
+#include <pthread.h>
 
 namespace harkwell {
 
@@ -25,6 +26,7 @@ struct FolderCalls::Worker {
 
     void loop()
     {
+        ::pthread_setname_np(::pthread_self(), "hw.folder.calls");
         std::unique_lock<std::mutex> locked(lock);
         for (;;) {
             changed.wait(locked, [this] { return stopping || call; });
