@@ -10,8 +10,7 @@ bool isAccessProblem(const std::optional<CaptureAccess::State>& access)
 {
     if (!access)
         return false;
-    using Kind = CaptureAccess::State::Kind;
-    return access->kind() == Kind::Empty || access->kind() == Kind::Denied || access->kind() == Kind::Missing;
+    return access->isProblem();
 }
 
 QString clockTime(const QDateTime& time) { return time.toLocalTime().toString(QStringLiteral("HH:mm")); }

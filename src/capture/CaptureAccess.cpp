@@ -32,8 +32,14 @@ QString CaptureAccess::State::summary(const QString& folderName) const
     case Kind::Denied: return QStringLiteral("Full Disk Access needed");
     case Kind::Missing: return folderName + QStringLiteral(" folder not found");
     case Kind::NotConfigured: return QStringLiteral("Capture is off");
+    case Kind::Unreadable: return folderName + QStringLiteral(" cannot be read: ") + m_reason;
     }
     return {};
+}
+
+bool CaptureAccess::State::isProblem() const
+{
+    return m_kind == Kind::Empty || m_kind == Kind::Denied || m_kind == Kind::Missing || m_kind == Kind::Unreadable;
 }
 
 QString CaptureAccess::State::explanation() const
@@ -52,6 +58,10 @@ QString CaptureAccess::State::explanation() const
             "The Voice Memos folder does not exist on this computer. That is normal if Voice Memos has never been used here. "
             "harkwell will pick it up automatically once the folder appears.");
     case Kind::NotConfigured: return QStringLiteral("Voice Memos capture is switched off in Settings.");
+    case Kind::Unreadable:
+        return QStringLiteral("harkwell could not list the folder: ") + m_reason
+               + QStringLiteral(". A disk error or a network folder that went away is the usual cause. harkwell tries "
+                                "again at every poll.");
     }
     return {};
 }
@@ -67,11 +77,10 @@ CaptureAccess::State CaptureAccess::check(const QString& folderPath, const QSet<
 
     const auto listing = files.listFolder(folderPath);
     if (!listing) {
-        if (!listing.error().isPermissionDenied()) {
-            HarkwellLog::log(QStringLiteral("[harkwell] capture: unexpected error probing %1: %2")
-                                 .arg(folderPath, listing.error().text));
-        }
-        return State::denied();
+        if (listing.error().isPermissionDenied())
+            return State::denied();
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: unexpected error probing %1: %2").arg(folderPath, listing.error().text));
+        return State::unreadable(listing.error().text);
     }
     int count = 0;
     for (const FolderEntry& entry : *listing) {

@@ -97,10 +97,11 @@ QCoro::Task<> CaptureCoordinator::drain()
 
 QCoro::Task<> CaptureCoordinator::runTimer(quint64 generation)
 {
-    QDateTime due = m_probes.clock.now().addSecs(kFirstTick.count());
+    // Kept in monotonic time: a wall clock set back would otherwise put the next tick as far ahead.
+    Clock& clock = m_probes.clock;
+    std::chrono::milliseconds due = clock.monotonic() + kFirstTick;
     for (;;) {
-        const qint64 wait = std::max<qint64>(0, m_probes.clock.now().msecsTo(due));
-        co_await m_probes.clock.sleep(std::chrono::milliseconds(wait));
+        co_await clock.sleep(std::max(std::chrono::milliseconds::zero(), due - clock.monotonic()));
         if (generation != m_timerGeneration)
             co_return;
         if (!m_tickQueued) {
@@ -113,9 +114,9 @@ QCoro::Task<> CaptureCoordinator::runTimer(quint64 generation)
                 drain();
         }
         // Events missed while a tick held the queue are merged, as a dispatch timer's are.
-        const QDateTime now = m_probes.clock.now();
+        const std::chrono::milliseconds now = clock.monotonic();
         while (due <= now)
-            due = due.addSecs(kPollInterval.count());
+            due += kPollInterval;
     }
 }
 
@@ -142,8 +143,7 @@ void CaptureCoordinator::startWork()
     for (const auto& watcher : m_watchers)
         names.append(watcher->folder().displayName);
     HarkwellLog::log(QStringLiteral("[harkwell] capture: coordinator started (poll=%1s, folders=%2)")
-                         .arg(kPollInterval.count())
-                         .arg(names.join(QStringLiteral(", "))));
+                         .arg(QString::number(kPollInterval.count()), names.join(QStringLiteral(", "))));
 }
 
 void CaptureCoordinator::stopWork()
@@ -166,7 +166,12 @@ QCoro::Task<> CaptureCoordinator::tick()
 {
     int newCaptures = 0;
     for (const auto& watcher : m_watchers) {
+        // A folder whose last call still hangs is skipped without a call; its line was said once.
+        if (!watcher->answering())
+            continue;
         const CaptureAccess::State state = watcher->accessState();
+        if (!watcher->answering())
+            continue;  // a state read from a call that never answered says nothing
         reportAccess(state, watcher->folder());
         if (!state.isOk())
             continue;
@@ -221,11 +226,14 @@ void CaptureCoordinator::reportAccess(const CaptureAccess::State& state, const W
     case CaptureAccess::State::Kind::Missing:
         EnvironmentCheck::notifyOnce(prefix + QStringLiteral("missing"), state.summary(folder.displayName), state.explanation());
         break;
+    case CaptureAccess::State::Kind::Unreadable:
+        EnvironmentCheck::notifyOnce(prefix + QStringLiteral("unreadable"), state.summary(folder.displayName), state.explanation());
+        break;
     case CaptureAccess::State::Kind::Ok:
     case CaptureAccess::State::Kind::NotConfigured: {
-        // Back to health: a later fall into any of the three notifies again.
+        // Back to health: a later fall into any of the problems notifies again.
         Defaults defaults = Defaults::standard();
-        for (const char* suffix : {"denied", "empty", "missing"})
+        for (const char* suffix : {"denied", "empty", "missing", "unreadable"})
             defaults.remove(EnvironmentCheck::notifiedKey(prefix + QLatin1String(suffix)));
         break;
     }

@@ -3,7 +3,9 @@
 // every 30 seconds a probe of each folder's access and a poll of the readable ones. Each new capture
 // is handed to whoever set onNewCapture (the capture pipeline). All work runs in order on the
 // "harkwell.capture.coordinator" queue; a tick that waits (size re-checks, a slow duration probe)
-// holds the queue until it ends, and ticks that fall due meanwhile are merged into one.
+// holds the queue until it ends, and ticks that fall due meanwhile are merged into one. Ticks are
+// kept in monotonic time. A folder whose file-system calls stop answering holds a tick for one
+// call's deadline (FolderCalls) and is then skipped until the call returns.
 
 #include "capture/CaptureAccess.h"
 #include "capture/CaptureProbes.h"

@@ -86,8 +86,7 @@ QCoro::Task<std::optional<double>> CaptureGuards::duration(const QString& path) 
 
     if (!answer.isFinished()) {
         HarkwellLog::log(QStringLiteral("[harkwell] capture: duration probe gave no answer within %1s, treating as unreadable: %2")
-                             .arg(kDurationProbeLimit.count())
-                             .arg(path));
+                             .arg(QString::number(kDurationProbeLimit.count()), path));
         co_return std::nullopt;
     }
     co_return answer.result();

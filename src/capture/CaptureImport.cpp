@@ -71,9 +71,7 @@ CaptureImport::queueExisting(const std::optional<QDateTime>& since, CaptureState
 
     const int removed = store.forget(recordings->names, recordings->folder.id);
     HarkwellLog::log(QStringLiteral("[harkwell] capture import: %1 recordings from %2 queued (%3 were marked seen)")
-                         .arg(recordings->names.size())
-                         .arg(folderPath)
-                         .arg(removed));
+                         .arg(QString::number(recordings->names.size()), folderPath, QString::number(removed)));
     return Result{folderPath, int(recordings->names.size()), removed};
 }
 

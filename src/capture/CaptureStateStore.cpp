@@ -26,8 +26,11 @@ QJsonObject encodeMap(const CaptureStateStore::FolderMap& map)
 {
     QJsonObject object;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        object.insert(it.key(), QJsonObject{{QStringLiteral("canonicalId"), it.value().canonicalId},
-                                            {QStringLiteral("firstSeen"), DateForms::internetDateTime(it.value().firstSeen)}});
+        QJsonObject entry{{QStringLiteral("canonicalId"), it.value().canonicalId},
+                          {QStringLiteral("firstSeen"), DateForms::internetDateTime(it.value().firstSeen)}};
+        if (it.value().size)
+            entry.insert(QStringLiteral("size"), double(*it.value().size));
+        object.insert(it.key(), entry);
     }
     return object;
 }
@@ -45,7 +48,14 @@ std::expected<CaptureStateStore::SeenEntry, DecodeError> decodeEntry(const QJson
         seen.isString() ? DateForms::parseInternetDateTime(seen.toString()) : std::nullopt;
     if (!firstSeen)
         return std::unexpected(DecodeError{place + QStringLiteral(".firstSeen: expected an ISO 8601 date")});
-    return CaptureStateStore::SeenEntry{*firstSeen, id.toString()};
+    // Optional and only a hint for noticing a file that grew: a value that is no size is left out.
+    std::optional<qint64> size;
+    if (const QJsonValue taken = entry.value(QStringLiteral("size")); taken.isDouble()) {
+        const double bytes = taken.toDouble();
+        if (bytes >= 0 && bytes <= 9.0e15 && bytes == std::trunc(bytes))
+            size = qint64(bytes);
+    }
+    return CaptureStateStore::SeenEntry{*firstSeen, id.toString(), size};
 }
 
 // With `skipped`, an entry that does not decode is left out and counted instead of failing the map.
@@ -172,6 +182,10 @@ CaptureStateStore::CaptureStateStore(QString storePath, QString legacyPath, Cloc
 {
     // A folder that cannot be made shows up as a failed write, which is logged.
     QDir().mkpath(QFileInfo(m_storePath).absolutePath());
+    // A write cut short by a kill leaves its temporary behind; nothing else writes the ledger yet.
+    if (const int removed = AtomicFile::removeLeftovers(m_storePath); removed > 0)
+        HarkwellLog::log(QStringLiteral("[harkwell] capture: removed %1 unfinished state.json write(s) left by an earlier run")
+                             .arg(removed));
     load();
 }
 
@@ -224,15 +238,14 @@ void CaptureStateStore::load()
 
 void CaptureStateStore::keepAside(const QString& why)
 {
-    // Replacing it would lose the names it holds for good, and starting from an empty ledger would
-    // index every file that arrived meanwhile away as existing; so it stays for a person to look at
-    // and the watchers are told not to index.
+    // Replacing it would lose the names it holds for good, so it stays for a person to look at. Its
+    // last write still says something: every file that was there by then had been indexed or taken.
     m_startedFromDamagedFile = true;
-    const QString kept = m_storePath + QStringLiteral(".invalid");
-    const bool moved = ::rename(QFile::encodeName(m_storePath).constData(), QFile::encodeName(kept).constData()) == 0;
-    HarkwellLog::log(QStringLiteral("[harkwell] capture: state.json could not be read (%1)%2; files in the watched folders "
-                                    "are taken as new unless their audio is already in the inbox")
-                         .arg(why, moved ? QStringLiteral("; kept it as state.json.invalid") : QString()));
+    m_damagedFileWritten = QFileInfo(m_storePath).lastModified();
+    const std::optional<QString> kept = AtomicFile::keepAside(m_storePath);
+    HarkwellLog::log(QStringLiteral("[harkwell] capture: state.json could not be read (") + why + QLatin1Char(')')
+                     + (kept ? QStringLiteral("; kept it as ") + QFileInfo(*kept).fileName() : QString())
+                     + QStringLiteral("; files in the watched folders changed after its last write are taken as new"));
 }
 
 void CaptureStateStore::persistLocked()
@@ -261,10 +274,9 @@ void CaptureStateStore::markSeen(const QMap<QString, QString>& names, const QStr
 {
     QMutexLocker locker(&m_lock);
     FolderMap& folder = m_state.seenByFolder[folderId];
-    for (auto it = names.cbegin(); it != names.cend(); ++it) {
-        folder.insert(it.key(), {date, it.value()});
-        m_held[folderId].remove(it.key());
-    }
+    QHash<QString, std::optional<qint64>>& held = m_held[folderId];
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        folder.insert(it.key(), {date, it.value(), held.take(it.key())});
     persistLocked();
 }
 
@@ -273,10 +285,29 @@ void CaptureStateStore::markIndexed(const QString& folderId, const QDateTime& da
     markSeen(QMap<QString, QString>{{QString::fromLatin1(kIndexMarker), QString()}}, folderId, date);
 }
 
-void CaptureStateStore::hold(const QString& name, const QString& folderId)
+void CaptureStateStore::hold(const QString& name, const QString& folderId, std::optional<qint64> size)
 {
     QMutexLocker locker(&m_lock);
-    m_held[folderId].insert(name);
+    m_held[folderId].insert(name, size);
+}
+
+bool CaptureStateStore::isHeld(const QString& name, const QString& folderId) const
+{
+    QMutexLocker locker(&m_lock);
+    const auto held = m_held.constFind(folderId);
+    return held != m_held.cend() && held->contains(name);
+}
+
+std::optional<CaptureStateStore::SeenEntry> CaptureStateStore::entry(const QString& name, const QString& folderId) const
+{
+    QMutexLocker locker(&m_lock);
+    const auto folder = m_state.seenByFolder.constFind(folderId);
+    if (folder == m_state.seenByFolder.cend())
+        return std::nullopt;
+    const auto found = folder->constFind(name);
+    if (found == folder->cend())
+        return std::nullopt;
+    return *found;
 }
 
 void CaptureStateStore::release(const QString& name, const QString& folderId)

@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QSet>
@@ -20,6 +21,7 @@
 #include <QStringList>
 
 #include <expected>
+#include <optional>
 
 namespace harkwell {
 
@@ -28,6 +30,9 @@ public:
     struct SeenEntry {
         QDateTime firstSeen;
         QString canonicalId;  // empty for skipped files, legacy imports and the index marker
+        // The size the file had when it was taken as a capture; nothing for everything else. Written
+        // only when known, so older builds read the ledger as before.
+        std::optional<qint64> size;
         bool operator==(const SeenEntry&) const = default;
     };
     using FolderMap = QMap<QString, SeenEntry>;  // file name → entry
@@ -68,8 +73,12 @@ public:
     void markSeen(const QMap<QString, QString>& names, const QString& folderId, const QDateTime& date);
     // Records the index marker alone: the folder counts as indexed from now on.
     void markIndexed(const QString& folderId, const QDateTime& date);
-    // A hold in memory only: the name counts as seen for this run and is written nowhere.
-    void hold(const QString& name, const QString& folderId);
+    // A hold in memory only: the name counts as seen for this run and is written nowhere. `size`,
+    // the size it was taken at, goes into its entry when the name is recorded.
+    void hold(const QString& name, const QString& folderId, std::optional<qint64> size = std::nullopt);
+    bool isHeld(const QString& name, const QString& folderId) const;
+    // The recorded entry of a name, held or not.
+    std::optional<SeenEntry> entry(const QString& name, const QString& folderId) const;
     void release(const QString& name, const QString& folderId);
     // Removes the names so the next poll takes those files again; returns how many entries went.
     // Leaves the index marker, so the folder is not indexed afresh and the files count as new.
@@ -86,6 +95,9 @@ public:
     // True when state.json was there at start but could not be read (it was kept aside as
     // state.json.invalid): an empty ledger then says nothing about what the folders' files are.
     bool startedFromDamagedFile() const { return m_startedFromDamagedFile; }
+    // When that damaged state.json was last written (invalid when unknown): files not changed since
+    // were there to be indexed or taken before it, and count as seen.
+    const QDateTime& damagedFileWritten() const { return m_damagedFileWritten; }
 
     static constexpr int kCurrentVersion = 2;
     static constexpr char kIndexMarker[] = ".harkwell-index-done";
@@ -100,8 +112,9 @@ private:
     Clock& m_clock;
     mutable QMutex m_lock;  // guards m_state and serialises the writes of state.json
     State m_state;
-    QMap<QString, QSet<QString>> m_held;  // folder id → names handed on and not yet settled
+    QMap<QString, QHash<QString, std::optional<qint64>>> m_held;  // folder id → names handed on and not yet settled → size taken
     bool m_startedFromDamagedFile = false;
+    QDateTime m_damagedFileWritten;
     CaptureBackoff m_oddFiles;
 };
 

@@ -7,6 +7,7 @@
 #include "capture/CaptureGuards.h"
 #include "capture/CaptureProbes.h"
 #include "capture/CaptureStateStore.h"
+#include "capture/FolderCalls.h"
 #include "foundation/WatchedFolder.h"
 
 #include <QDateTime>
@@ -16,7 +17,9 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace harkwell {
@@ -40,6 +43,8 @@ public:
     // The Voice Memos folder is wherever Voice Memos keeps it; others at their path, "~" expanded.
     QString location() const;
     CaptureAccess::State accessState() const;
+    // False while a file-system call in the folder hangs past its deadline: the folder is skipped.
+    bool answering() const { return m_calls->answering(); }
 
     // Marks the audio files already in a never-indexed folder as seen; returns how many. A readable
     // folder without audio is marked indexed too.
@@ -49,6 +54,10 @@ public:
     // `handOver`, when given, is called with each capture the moment it passes the guards.
     QCoro::Task<QList<NewCapture>> poll(std::function<void(const NewCapture&)> handOver = {});
 
+    // How long after a capture a file that grows is taken again; a modification time that changes
+    // alone (a sync tool, a tag editor) never is.
+    static constexpr std::chrono::hours kGrowthWindow{24};
+
 private:
     struct Candidate {
         QString name;
@@ -56,6 +65,11 @@ private:
         bool isSymbolicLink = false;
     };
     std::optional<QList<Candidate>> candidateFiles() const;
+    // The size an earlier capture of the file took, when the file has grown since, within
+    // kGrowthWindow of that capture: the earlier one was cut from a file still being written.
+    std::optional<qint64> grownSinceTaken(const Candidate& file) const;
+    // The last guards of a file found quiet; the capture it becomes, held in the ledger.
+    QCoro::Task<std::optional<NewCapture>> take(Candidate file, FileStat settled, std::optional<qint64> grownFrom);
     std::optional<QDateTime> timestamp(const Candidate& file) const;
     // Said once for each state the file is found in; a file that cannot be taken as it is waits out
     // its back-off, one that is still being written (`wait` None) is looked at again at the next poll.
@@ -66,6 +80,7 @@ private:
 
     const WatchedFolder m_folder;
     CaptureStateStore& m_store;
+    std::unique_ptr<FolderCalls> m_calls;  // every file-system call about the folder goes here
     CaptureProbes m_probes;
     CaptureGuards m_guards;
 };

@@ -36,15 +36,15 @@ QCoro::Task<> VoiceMemosKeeper::runChecks(quint64 generation)
 {
     const std::shared_ptr<quint64> current = m_generation;
     Clock& clock = m_clock;
-    QDateTime due = clock.now().addSecs(kFirstCheck.count());
+    std::chrono::milliseconds due = clock.monotonic() + kFirstCheck;
     for (;;) {
-        co_await clock.sleep(std::chrono::milliseconds(std::max<qint64>(0, clock.now().msecsTo(due))));
+        co_await clock.sleep(std::max(std::chrono::milliseconds::zero(), due - clock.monotonic()));
         if (*current != generation)
             co_return;
         ensureRunning();
-        const QDateTime now = clock.now();
+        const std::chrono::milliseconds now = clock.monotonic();
         while (due <= now)
-            due = due.addSecs(kCheckInterval.count());
+            due += kCheckInterval;
     }
 }
 

@@ -103,10 +103,9 @@ std::expected<void, FileError> Settings::save()
         const bool decodes = AppSettings::decode(existing.readAll()).has_value();
         existing.close();
         if (!decodes) {
-            const QString kept = path + QStringLiteral(".invalid");
-            if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) == 0)
+            if (const std::optional<QString> kept = AtomicFile::keepAside(path))
                 HarkwellLog::log(QStringLiteral("[harkwell] settings: %1 could not be read; kept it as %2")
-                                     .arg(QFileInfo(path).fileName(), QFileInfo(kept).fileName()));
+                                     .arg(QFileInfo(path).fileName(), QFileInfo(*kept).fileName()));
         }
     }
     return AtomicFile::write(path, bytes, m_durability);

@@ -683,13 +683,13 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
     // poll looks whether it is still there before touching it.
     QPointer<CapturePipeline> self(this);
     Clock& clock = *m_services.clock;
-    const QDateTime start = clock.now();
+    const std::chrono::milliseconds start = clock.monotonic();
     QString currentKey = cacheKey;
     int notFound = 0;
     bool reResolved = false;
     bool probed = false;
 
-    auto elapsed = [&] { return std::chrono::milliseconds(start.msecsTo(clock.now())); };
+    auto elapsed = [&] { return clock.monotonic() - start; };
     auto timedOut = [&]() -> bool { return elapsed() >= kPollTimeout; };
     auto endWithTimeout = [&]() -> QCoro::Task<> {
         log(QStringLiteral("polling timed out for %1 (>%2 min)")

@@ -25,7 +25,7 @@ bool isVoiceMemos(const WatchedFolder& folder) { return folder.id == QLatin1Stri
 bool isProblem(CaptureAccess::State::Kind kind)
 {
     using Kind = CaptureAccess::State::Kind;
-    return kind == Kind::Empty || kind == Kind::Denied || kind == Kind::Missing;
+    return kind == Kind::Empty || kind == Kind::Denied || kind == Kind::Missing || kind == Kind::Unreadable;
 }
 
 }  // namespace

@@ -217,15 +217,16 @@ void FileScanner::startTimer()
 
 QCoro::Task<> FileScanner::runTimer(QPointer<FileScanner> scanner, Clock& clock, std::chrono::milliseconds interval)
 {
-    QDateTime due = clock.now().addMSecs(interval.count());
+    // Monotonic time: a wall clock set back must not put the next refresh as far ahead.
+    std::chrono::milliseconds due = clock.monotonic() + interval;
     for (;;) {
-        co_await clock.sleep(std::chrono::milliseconds(std::max<qint64>(0, clock.now().msecsTo(due))));
+        co_await clock.sleep(std::max(std::chrono::milliseconds::zero(), due - clock.monotonic()));
         if (!scanner)
             co_return;
         scanner->refresh();
-        // Ticks missed while the loop waited (a suspend, a clock set forward) are merged into this one.
-        if (const qint64 late = due.msecsTo(clock.now()); late >= 0)
-            due = due.addMSecs((late / interval.count() + 1) * interval.count());
+        // Ticks missed while the loop waited (a suspend, a slow refresh) are merged into this one.
+        if (const std::chrono::milliseconds late = clock.monotonic() - due; late >= std::chrono::milliseconds::zero())
+            due += (late / interval + 1) * interval;
     }
 }
 

@@ -4,6 +4,9 @@
 // At the end every recording is exactly one note with one audio copy, every note has its
 // transcript, and no temporary is left.
 //
+// Also: the wall clock set back under the running binary (libfaketime, monotonic time left alone)
+// stops no capture.
+//
 // HARKWELL_CRASH_FILES (recordings, default 4), HARKWELL_CRASH_LIVES (interrupted runs, default 3)
 // and HARKWELL_CRASH_SEED make a larger run by hand; the figures are printed at the end.
 
@@ -88,7 +91,7 @@ struct Harness {
         }
     }
 
-    void start()
+    void start(const QProcessEnvironment& extra = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -96,6 +99,7 @@ struct Harness {
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        environment.insert(extra);
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setStandardOutputFile(QProcess::nullDevice());
@@ -150,6 +154,46 @@ private slots:
         QCOMPARE(h.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(h.process.exitCode(), 0);
         QVERIFY(h.waitForLine(QStringLiteral("[harkwell] quit: done"), 5000));
+    }
+
+    // An NTP step or a clock set by hand moves the wall clock back an hour: the next poll still
+    // comes 30 seconds after the last one, and a file dropped after the step is captured.
+    void aWallClockSetBackStopsNoCapture()
+    {
+        const QString library = QStringLiteral(HARKWELL_FAKETIME_LIBRARY);
+        QVERIFY2(QFileInfo::exists(library), "libfaketime is missing: scripts/setup installs it");
+        Harness h;
+        const QString offsetFile = h.home.path() + QStringLiteral("/faketime-offset");
+        auto setOffset = [&](const QByteArray& offset) {
+            QFile file(offsetFile);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(offset + '\n');
+        };
+        setOffset("+0");
+        QProcessEnvironment faked;
+        faked.insert(QStringLiteral("LD_PRELOAD"), library);
+        faked.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), offsetFile);
+        faked.insert(QStringLiteral("FAKETIME_CACHE_DURATION"), QStringLiteral("1"));
+        faked.insert(QStringLiteral("DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+        // The sanitizer's runtime would otherwise refuse a library loaded ahead of it.
+        faked.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:verify_asan_link_order=0"));
+        h.start(faked);
+        // The first poll, two seconds after the start, reports the folders; the step comes after it.
+        QVERIFY2(h.waitForLine(QStringLiteral("[harkwell] capture: [Recorder] access ->"), 30000), qPrintable(logText()));
+        setOffset("-1h");
+
+        // Each file dropped after the step is taken by a poll of its own, so the third needs polls
+        // scheduled after the step.
+        for (const QString& name : {QStringLiteral("first.wav"), QStringLiteral("second.wav"), QStringLiteral("third.wav")}) {
+            QFile memo(h.folders.at(0) + QLatin1Char('/') + name);
+            QVERIFY(memo.open(QIODevice::WriteOnly));
+            memo.write(wav(1.0));
+            memo.close();
+            QVERIFY2(h.waitForLine(QStringLiteral("[harkwell] capture: [Phone] new file -- ") + name, 60000),
+                     qPrintable(logText().mid(h.logBefore)));
+        }
+        ::kill(pid_t(h.process.processId()), SIGTERM);
+        QVERIFY(h.process.waitForFinished(20000));
     }
 
     void everyRecordingEndsAsOneNoteWhateverHappensToTheProcess()

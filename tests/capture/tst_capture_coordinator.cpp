@@ -8,6 +8,7 @@
 #include "platform/filesystem/FakeFileSystem.h"
 #include "platform/media/FakeDurationProbe.h"
 #include "platform/notifications/FakeNotifications.h"
+#include "support/SlowMount.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -134,8 +135,12 @@ private slots:
         QTest::newRow("twelve") << "twelve" << true << CaptureAccess::State::ok(12) << "Voice Memos: 12 files visible" << "";
         QTest::newRow("permission denied, quietly") << "EACCES" << true << CaptureAccess::State::denied() << "Full Disk Access needed" << "";
         QTest::newRow("not permitted, quietly") << "EPERM" << true << CaptureAccess::State::denied() << "Full Disk Access needed" << "";
-        QTest::newRow("other failure is logged") << "EIO" << true << CaptureAccess::State::denied() << "Full Disk Access needed"
-                                                 << "[harkwell] capture: unexpected error probing %1: Input/output error";
+        QTest::newRow("other failure is named and logged") << "EIO" << true << CaptureAccess::State::unreadable("Input/output error")
+                                                           << "Voice Memos cannot be read: Input/output error"
+                                                           << "[harkwell] capture: unexpected error probing %1: Input/output error";
+        QTest::newRow("a folder gone stale") << "ESTALE" << true << CaptureAccess::State::unreadable("Stale file handle")
+                                             << "Voice Memos cannot be read: Stale file handle"
+                                             << "[harkwell] capture: unexpected error probing %1: Stale file handle";
     }
     void probesAccess()
     {
@@ -161,7 +166,7 @@ private slots:
         }
         if (setup.startsWith('E')) {
             home.make("Recordings");
-            files.denyListing(folder, setup == "EACCES" ? EACCES : setup == "EPERM" ? EPERM : EIO);
+            files.denyListing(folder, setup == "EACCES" ? EACCES : setup == "EPERM" ? EPERM : setup == "EIO" ? EIO : ESTALE);
         }
 
         const CaptureAccess::State probed = CaptureAccess::check(folder, {"m4a", "wav"}, enabled, files);
@@ -246,6 +251,83 @@ private slots:
         f.clock.advance(1h);
         QTest::qWait(0);
         QCOMPARE(f.pollCount(), 2);
+    }
+
+    // The wall clock stepped either way (NTP, a time set by hand) changes no interval.
+    void aWallClockStepMovesNoTick_data()
+    {
+        QTest::addColumn<qint64>("stepSeconds");
+        QTest::newRow("an hour back") << qint64(-3600);
+        QTest::newRow("a day ahead") << qint64(86400);
+    }
+    void aWallClockStepMovesNoTick()
+    {
+        QFETCH(qint64, stepSeconds);
+        CoordinatorFixture f;
+        f.addFolder("Inbox");
+        f.coordinator->start();
+        QTRY_COMPARE(f.clock.pendingSleepers(), 1);
+        f.clock.advance(2s);
+        QTRY_COMPARE(f.pollCount(), 1);
+        QTRY_COMPARE(f.clock.pendingSleepers(), 1);
+
+        f.clock.stepWallClock(std::chrono::seconds(stepSeconds));
+        for (int tick = 2; tick <= 3; ++tick) {
+            f.clock.advance(29999ms);
+            QTest::qWait(0);
+            QCOMPARE(f.pollCount(), tick - 1);
+            f.clock.advance(1ms);
+            QTRY_COMPARE(f.pollCount(), tick);
+            QTRY_COMPARE(f.clock.pendingSleepers(), 1);
+        }
+    }
+
+    // A folder on a mount that stopped answering is said once and skipped; files dropped into the
+    // other folders are taken at the next tick as if it were not there.
+    void aHangingFolderHoldsNoOtherFolder()
+    {
+        test::TempHome home;
+        FakeNotifications notifications;
+        Notifications::setCurrent(&notifications);
+        const QString dead = home.path() + "/Mounts/dead";
+        test::SlowMount mount(dead, 60);
+        QVERIFY2(mount.start(), qPrintable(mount.error()));
+        const QString inbox = home.make("Inbox");
+        FakeClock clock;
+        FakeDurationProbe durations;
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile(), clock);
+        QMutex lock;  // guards captured, filled on the coordinator's queue
+        QStringList captured;
+        {
+            const QList<WatchedFolder> folders{WatchedFolder::generic(dead, "Dead"), WatchedFolder::generic(inbox, "Inbox")};
+            CaptureCoordinator coordinator(store, CaptureProbes{FileSystem::local(), durations, clock}, [&] { return folders; });
+            coordinator.setOnNewCapture([&](const FolderWatcher::NewCapture& capture) {
+                store.markSeen(capture.sourceUrl.fileName(), capture.canonicalId, capture.folderId, clock.now());
+                QMutexLocker locker(&lock);
+                captured.append(capture.sourceUrl.fileName());
+            });
+            const auto takenSoon = [&](const QString& name) {
+                return QTest::qWaitFor([&] {
+                    QMutexLocker locker(&lock);
+                    if (captured.contains(name))
+                        return true;
+                    clock.advance(CaptureGuards::kRecheckPause);
+                    return false;
+                }, 20000);
+            };
+            coordinator.start();
+            QTRY_VERIFY_WITH_TIMEOUT(logText().contains("[harkwell] capture: [Inbox] initial index complete"), 20000);
+            for (const QString name : {"one.wav", "two.wav"}) {
+                test::writeNative(QFile::encodeName(inbox + "/" + name), wav(1.0), clock.now().addSecs(-60));
+                QVERIFY2(takenSoon(name), qPrintable(logText()));
+            }
+            QCOMPARE(logText().count("[harkwell] capture: [Dead] not answering: listing " + dead), 1);
+            QVERIFY(!logText().contains("[Dead] initial index complete"));
+            QVERIFY(!logText().contains("[Dead] access ->"));
+            coordinator.setOnNewCapture({});
+        }
+        HarkwellLog::waitUntilWritten();
+        Notifications::setCurrent(nullptr);
     }
 
     void eachNewFileBecomesOneCaptureAcrossRestarts()

@@ -4,11 +4,14 @@
 #include "capture/CaptureStateStore.h"
 #include "capture/FilenameNormaliser.h"
 #include "foundation/HarkwellLog.h"
+#include "foundation/Settings.h"
 #include "platform/clock/FakeClock.h"
 #include "platform/paths/Paths.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -250,7 +253,7 @@ private slots:
             << "[harkwell] capture: state.json could not be read (state.json is not a JSON object" << false;
         // A full disk or a cut-off write elsewhere: what was read so far stays for a person to see.
         QTest::newRow("empty file: kept aside") << QByteArray("") << 0 << QStringList{} << ""
-            << "kept it as state.json.invalid; files in the watched folders are taken as new" << false;
+            << "kept it as state.json.invalid; files in the watched folders changed after its last write are taken as new" << false;
         QTest::newRow("truncated: kept aside")
             << QByteArray(R"({"version": 2, "seenByFolder": {"voice-memos": {"both.m4a": {"canonicalId": ""}}}})").chopped(5)
             << 0 << QStringList{} << "" << "kept it as state.json.invalid" << false;
@@ -389,6 +392,60 @@ private slots:
         backoff.keepOnly("f", {"b.m4a"});
         QVERIFY(!backoff.waits("f", "a.m4a", file));
         QVERIFY(backoff.found("f", "a.m4a", file, "not a regular file"));
+    }
+    // Each damaged file is kept for a person to look at; a second damage never replaces the first copy.
+    void keptCopiesOfDamagedFilesNeverReplaceOneAnother_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("seen ledger") << "state";
+        QTest::newRow("settings") << "settings";
+    }
+    void keptCopiesOfDamagedFilesNeverReplaceOneAnother()
+    {
+        QFETCH(QString, file);
+        test::TempHome home;
+        const QString path = file == "state" ? Paths::stateFile() : Paths::settingsFile();
+        const QList<QByteArray> damages{"{ first", "{ second", "{ third"};
+        for (const QByteArray& damage : damages) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile written(path);
+            QVERIFY(written.open(QIODevice::WriteOnly));
+            written.write(damage);
+            written.close();
+            if (file == "state") {
+                CaptureStateStore store(path, Paths::legacyWatcherStateFile());
+                QVERIFY(store.startedFromDamagedFile());
+            } else {
+                Settings settings(path);
+                QVERIFY(settings.save().has_value());
+            }
+        }
+        QCOMPARE(readAll(path + ".invalid"), damages[0]);
+        QCOMPARE(readAll(path + ".invalid.1"), damages[1]);
+        QCOMPARE(readAll(path + ".invalid.2"), damages[2]);
+        QVERIFY2(logText().contains(QFileInfo(path).fileName() + ".invalid.2"), qPrintable(logText()));
+    }
+
+    // A write killed half-way leaves its temporary beside the ledger; the next start removes it and
+    // only it.
+    void leftoverWritesAreRemovedAtStart()
+    {
+        test::TempHome home;
+        const QString folder = QFileInfo(Paths::stateFile()).absolutePath();
+        QDir().mkpath(folder);
+        const QStringList leftovers{".state.json.a1B2c3", ".state.json.ZZZZZZ"};
+        const QStringList others{".state.json.invalid", "state.json.invalid", ".settings.json.Ab12Cd", ".state.json.abc"};
+        for (const QString& name : leftovers + others)
+            QVERIFY(QFile(folder + "/" + name).open(QIODevice::WriteOnly));
+
+        CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
+        store.markIndexed("inbox", QDateTime::currentDateTimeUtc());
+        for (const QString& name : leftovers)
+            QVERIFY2(!QFile::exists(folder + "/" + name), qPrintable(name));
+        for (const QString& name : others)
+            QVERIFY2(QFile::exists(folder + "/" + name), qPrintable(name));
+        QVERIFY(QFile::exists(Paths::stateFile()));
+        QVERIFY(logText().contains("[harkwell] capture: removed 2 unfinished state.json write(s) left by an earlier run"));
     }
 };
 

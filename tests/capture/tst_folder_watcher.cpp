@@ -486,8 +486,8 @@ private slots:
         QTest::newRow("only other files") << "text" << true << QStringList{"arrived.wav"};
         // Indexed at the second start instead: what stands there then counts as existing.
         QTest::newRow("folder missing at first") << "missing" << false << QStringList{};
-        QTest::newRow("damaged ledger at the second start") << "damaged" << true
-                                                            << QStringList{"arrived.wav", "old.wav"};
+        // Files from before the damaged ledger's last write count as indexed; later ones are new.
+        QTest::newRow("damaged ledger at the second start") << "damaged" << true << QStringList{"arrived.wav"};
     }
     void initialIndexHoldsAcrossRestarts()
     {
@@ -509,6 +509,8 @@ private slots:
         if (before == "damaged") {
             QFile state(Paths::stateFile());
             QVERIFY(state.resize(state.size() / 2));
+            QVERIFY(state.open(QIODevice::ReadWrite));
+            QVERIFY(state.setFileTime(local(2024, 3, 1, 12, 0, 0), QFileDevice::FileModificationTime));
         }
         CaptureStateStore restarted(Paths::stateFile(), Paths::legacyWatcherStateFile(), f.clock);
         FolderWatcher watcher(f.folder, restarted, CaptureProbes{f.files, f.durations, f.clock});
@@ -521,6 +523,107 @@ private slots:
             names.append(capture.sourceUrl.fileName());
         names.sort();
         QCOMPARE(names, taken);
+    }
+
+    // Many files dropped at once wait out one quiet period together, and each is handed on as soon
+    // as it is found quiet, ahead of a file in the same batch that is still being written.
+    void aBatchOfNewFilesSharesOneQuietPeriod()
+    {
+        WatchedFixture f = WatchedFixture::generic();
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+        const QByteArray audio = wav(0.6);
+        const QString growing = f.write("000-growing.wav", audio, f.clock.now());
+        f.files.scriptSizes(growing, {10, 20, 30, 40, 50, 60, 70});
+        for (int i = 1; i <= 200; ++i)
+            f.write(QString("%1.wav").arg(i, 3, 10, QChar('0')), audio, f.clock.now());  // written just now
+
+        const std::chrono::milliseconds started = f.clock.monotonic();
+        QStringList handed;
+        std::optional<QList<FolderWatcher::NewCapture>> result;
+        int pausesWhenAllHanded = -1;
+        auto done = f.watcher.poll([&](const FolderWatcher::NewCapture& capture) {
+            handed.append(capture.sourceUrl.fileName());
+            if (handed.size() == 200)
+                pausesWhenAllHanded = test::requestedPauses(f.clock, CaptureGuards::kRecheckPause);
+        }).then([&](QList<FolderWatcher::NewCapture> found) { result = std::move(found); });
+        int letThrough = 0;
+        QVERIFY(QTest::qWaitFor([&] {
+            for (; letThrough < test::requestedPauses(f.clock, CaptureGuards::kRecheckPause); ++letThrough)
+                f.clock.advance(CaptureGuards::kRecheckPause);
+            return result.has_value();
+        }, 60000));
+        QCOMPARE(result->size(), 200);
+        QCOMPARE(handed.size(), 200);
+        QVERIFY(!handed.contains("000-growing.wav"));
+        // Handed on once quiet (three pauses make the six seconds), not when the growing file gave up.
+        QCOMPARE(pausesWhenAllHanded, 3);
+        QVERIFY(logText().contains("[harkwell] capture: [Inbox] deferring 000-growing.wav (size still changing)"));
+        // The quiet period once for the batch, not a pause per file.
+        QCOMPARE(test::requestedPauses(f.clock, CaptureGuards::kRecheckPause), CaptureGuards::kMaxRechecks);
+        QVERIFY(f.clock.monotonic() - started <= 90s);
+    }
+
+    // A file that grows after it was taken had been taken unfinished: it is taken again. A file whose
+    // time alone changes, or that grows long after its capture, is not.
+    void aFileThatGrowsAfterItWasTakenIsTakenAgain_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("takenAgain");
+        QTest::newRow("writer went on after a pause") << "grow" << true;
+        QTest::newRow("only its time changed") << "touch" << false;
+        QTest::newRow("grew more than a day later") << "grow a day later" << false;
+        QTest::newRow("shrank") << "shrink" << false;
+    }
+    void aFileThatGrowsAfterItWasTakenIsTakenAgain()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, takenAgain);
+        WatchedFixture f = WatchedFixture::generic();
+        QCOMPARE(f.watcher.runInitialIndex(), 0);
+        const QByteArray whole = wav(2.0);
+        f.write("a.wav", whole.left(whole.size() / 2), f.clock.now().addSecs(-60));
+        const auto first = f.poll();
+        QCOMPARE(first->size(), 1);
+        // Recorded by its taker as the pipeline does, with the size the watcher took it at.
+        f.store.markSeen("a.wav", first->first().canonicalId, f.folder.id, f.clock.now());
+        QCOMPARE(f.store.entry("a.wav", f.folder.id)->size, qint64(whole.size() / 2));
+
+        f.clock.advance(change == "grow a day later" ? 25h : 40s);
+        const QDateTime later = f.clock.now().addSecs(-10);
+        if (change == "touch")
+            f.write("a.wav", whole.left(whole.size() / 2), later);
+        else
+            f.write("a.wav", change == "shrink" ? whole.left(100) : whole, later);
+
+        const auto again = f.poll();
+        QCOMPARE(again->size(), takenAgain ? 1 : 0);
+        const bool said = logText().contains(QString("[harkwell] capture: [Inbox] a.wav grew after it was taken (%1 -> %2 bytes): "
+                                                     "the earlier capture %3 came from an unfinished file; taking it again")
+                                                 .arg(QString::number(whole.size() / 2), QString::number(whole.size()),
+                                                      first->first().canonicalId));
+        QCOMPARE(said, takenAgain);
+        if (takenAgain) {
+            QCOMPARE(again->first().settled->size, qint64(whole.size()));
+            f.store.markSeen("a.wav", again->first().canonicalId, f.folder.id, f.clock.now());
+            QVERIFY(f.poll()->isEmpty());
+        }
+        // The size taken survives a restart, in a ledger that older builds still read.
+        QFile state(Paths::stateFile());
+        QVERIFY(state.open(QIODevice::ReadOnly));
+        const QByteArray onDisk = state.readAll();
+        QVERIFY(CaptureStateStore::State::decode(onDisk).has_value());
+        QVERIFY(onDisk.contains("\"size\""));
+    }
+
+    // A folder's name is the user's text: a "%1" in it stays as it is in the log.
+    void aFolderNameWithPercentSignsIsLoggedAsItIs()
+    {
+        WatchedFolder folder = WatchedFolder::generic(QStringLiteral("~/Inbox"), QStringLiteral("Memos %1 %2"));
+        WatchedFixture f(folder);
+        f.write("a.wav", wav(1.0));
+        QCOMPARE(f.watcher.runInitialIndex(), 1);
+        QVERIFY2(logText().contains("[harkwell] capture: [Memos %1 %2] initial index complete (1 existing files marked seen)"),
+                 qPrintable(logText()));
     }
 };
 

@@ -119,6 +119,9 @@ private slots:
                                                 << "retrieval refused for 260304-090000: Mirelon refused this request for your plan (402, needs pro)";
         QTest::newRow("six hours") << "six hours" << "poll_timeout" << QStringList{sent, QStringLiteral("failed:poll_timeout")}
                                    << "polling timed out for 260304-090000 (>360 min)";
+        // The six hours are the poll's own time: a wall clock set a day ahead meanwhile ends nothing.
+        QTest::newRow("wall clock a day ahead") << "wall clock a day ahead" << "done" << QStringList{sent, QStringLiteral("transcriptReady")}
+                                                << "transcript written for 260304-090000";
         QTest::newRow("fetch fails once after done") << "fetch fails once after done" << "done"
                                                      << QStringList{sent, QStringLiteral("transcriptReady")}
                                                      << "fetch transcript failed for 260304-090000: ";
@@ -164,6 +167,15 @@ private slots:
             f.service.script("GET", QStringLiteral("sources/*"), {{402, R"({"plan":"pro"})"}}, true);
         } else if (scenario == QLatin1String("six hours")) {
             f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("processing"))}}, true);
+        } else if (scenario == QLatin1String("wall clock a day ahead")) {
+            f.service.script("GET", QStringLiteral("sources/*/status"),
+                             {{200, statusAnswer(QStringLiteral("processing"))}, {200, statusAnswer(QStringLiteral("done"))}}, true);
+            connect(&f.service, &FakeMirelonService::requestArrived, &listening, [&, stepped = false](const RecordedRequest& request) mutable {
+                if (!stepped && request.path.endsWith(QLatin1String("/status"))) {
+                    stepped = true;
+                    f.clock.stepWallClock(std::chrono::hours(24));
+                }
+            });
         } else if (scenario == QLatin1String("fetch fails once after done")) {
             f.service.script("GET", QStringLiteral("sources/*/status"), {{200, statusAnswer(QStringLiteral("done"))}}, true);
             f.service.script("GET", QStringLiteral("sources/*"), {{500, "busy"}});

@@ -179,6 +179,8 @@ private slots:
     void anIntervalOutsideTheRangeIsBroughtIntoIt_data();
     void anIntervalOutsideTheRangeIsBroughtIntoIt();
     void ticksMissedOverYearsAreMergedIntoOne();
+    void aWallClockStepMovesNoRefresh_data();
+    void aWallClockStepMovesNoRefresh();
     void refreshWhileScanningIsDropped();
     void lookBack_data();
     void lookBack();
@@ -749,6 +751,33 @@ void FileScannerTest::cacheOfAnEarlierDayShowsAsRecent()
     f.start();
     QTRY_COMPARE(names(f.scanner->recentFiles()), (QStringList{"then-today.md", "older.md"}));
     QVERIFY(f.scanner->todayFiles().isEmpty());
+}
+
+// A wall clock stepped either way (NTP, a time set by hand) keeps the refresh to its interval.
+void FileScannerTest::aWallClockStepMovesNoRefresh_data()
+{
+    QTest::addColumn<qint64>("stepSeconds");
+    QTest::newRow("an hour back") << qint64(-3600);
+    QTest::newRow("a day ahead") << qint64(86400);
+}
+
+void FileScannerTest::aWallClockStepMovesNoRefresh()
+{
+    QFETCH(qint64, stepSeconds);
+    ScannerFixture f;
+    f.settings.update([](AppSettings& s) { s.refreshInterval = 20; });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    f.clock.advance(3s);  // the second refresh
+    QTRY_COMPARE(f.listers->vaultCalls().size(), 2);
+    QTRY_VERIFY(f.settled());
+
+    f.clock.stepWallClock(std::chrono::seconds(stepSeconds));
+    for (int refresh = 3; refresh <= 4; ++refresh) {
+        f.clock.advance(refresh == 3 ? 17s : 20s);
+        QTRY_COMPARE(f.listers->vaultCalls().size(), refresh);
+        QTRY_VERIFY(f.settled());
+    }
 }
 
 QTEST_GUILESS_MAIN(FileScannerTest)

@@ -10,6 +10,13 @@ Clock& Clock::system()
     return clock;
 }
 
+std::chrono::milliseconds Clock::monotonic() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+std::chrono::milliseconds SystemClock::monotonic() const { return Clock::monotonic(); }
+
 QDateTime SystemClock::now() const { return QDateTime::currentDateTime(); }
 
 qint64 SystemClock::msecsSinceEpoch() const { return QDateTime::currentMSecsSinceEpoch(); }

@@ -9,7 +9,7 @@ namespace harkwell {
 // Holds nothing that needs destroying: the sleeping frame owns the state.
 struct FakeClock::SleepAwaiter {
     FakeClock& clock;
-    const QDateTime& deadline;
+    const std::chrono::milliseconds& deadline;
     const std::shared_ptr<SleepState>& state;
 
     bool await_ready() const noexcept { return false; }
@@ -68,13 +68,26 @@ QDateTime FakeClock::now() const
     return m_now;
 }
 
+std::chrono::milliseconds FakeClock::monotonic() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_monotonic;
+}
+
 void FakeClock::setNow(const QDateTime& now)
 {
     {
         QMutexLocker locker(&m_lock);
+        m_monotonic += std::chrono::milliseconds(std::max<qint64>(0, m_now.msecsTo(now)));
         m_now = now;
     }
     wakeDue();
+}
+
+void FakeClock::stepWallClock(std::chrono::milliseconds step)
+{
+    QMutexLocker locker(&m_lock);
+    m_now = m_now.addMSecs(step.count());
 }
 
 void FakeClock::setAutoAdvance(bool on)
@@ -109,6 +122,7 @@ void FakeClock::advance(std::chrono::milliseconds duration)
     {
         QMutexLocker locker(&m_lock);
         m_now = m_now.addMSecs(duration.count());
+        m_monotonic += duration;
     }
     wakeDue();
 }
@@ -119,7 +133,7 @@ void FakeClock::wakeDue()
     {
         QMutexLocker locker(&m_lock);
         auto firstLater = std::stable_partition(m_sleepers.begin(), m_sleepers.end(),
-                                                [&](const Sleeper& s) { return s.deadline <= m_now; });
+                                                [&](const Sleeper& s) { return s.deadline <= m_monotonic; });
         due = QList<Sleeper>(m_sleepers.begin(), firstLater);
         m_sleepers.erase(m_sleepers.begin(), firstLater);
         std::sort(due.begin(), due.end(), [](const Sleeper& a, const Sleeper& b) {
@@ -143,19 +157,19 @@ QCoro::Task<> FakeClock::sleep(std::chrono::milliseconds duration)
 {
     duration = std::max(duration, std::chrono::milliseconds::zero());
     bool autoAdvance = false;
-    QDateTime deadline;
+    std::chrono::milliseconds deadline;
     {
         QMutexLocker locker(&m_lock);
         m_requested.append(duration);
         autoAdvance = m_autoAdvance;
-        deadline = m_now.addMSecs(duration.count());
+        deadline = m_monotonic + duration;
     }
     if (autoAdvance) {
         // Due at once, but resumed through the event loop like any other sleep, and unwound like
         // one if the clock goes first.
         advance(duration);
         QMutexLocker locker(&m_lock);
-        deadline = m_now;
+        deadline = m_monotonic;
     }
 
     auto waker = std::make_unique<detail::ClockWaker>();

@@ -1,6 +1,8 @@
 #pragma once
 // A clock that tests move by hand (advance) or that moves itself by each requested sleep
-// (auto-advance). Sleepers are woken in deadline order, each on the thread it slept on.
+// (auto-advance). Sleepers are woken in deadline order, each on the thread it slept on. Wall and
+// monotonic time move together as time passes; stepWallClock() moves the wall clock alone, as an
+// NTP step or a time set by hand does, and wakes nobody, since sleeps run on monotonic time.
 // A sleep still pending when the clock goes ends by throwing FakeClock::Stopped, so that every
 // coroutine waiting on it unwinds and frees its frame instead of staying suspended forever.
 
@@ -33,9 +35,14 @@ public:
     ~FakeClock() override;
 
     QDateTime now() const override;
+    std::chrono::milliseconds monotonic() const override;
     QCoro::Task<> sleep(std::chrono::milliseconds duration) override;
 
+    // Moves the wall clock to `now`; a move forward also lets that much monotonic time pass (a wake
+    // from suspend), a move back leaves monotonic time where it is.
     void setNow(const QDateTime& now);
+    // Sets the wall clock forward or back by `step`; monotonic time stays.
+    void stepWallClock(std::chrono::milliseconds step);
     // Moves time forward and wakes every sleeper whose deadline has come.
     void advance(std::chrono::milliseconds duration);
     // When on, a sleep moves the clock by its own duration and returns after one turn of the event loop.
@@ -59,7 +66,7 @@ private:
         std::atomic<bool> stopped{false};
     };
     struct Sleeper {
-        QDateTime deadline;
+        std::chrono::milliseconds deadline;  // monotonic
         quint64 order;
         std::shared_ptr<SleepState> state;
     };
@@ -69,6 +76,7 @@ private:
 
     mutable QMutex m_lock;  // guards every field below
     QDateTime m_now;
+    std::chrono::milliseconds m_monotonic{0};
     bool m_autoAdvance = false;
     quint64 m_nextOrder = 0;
     QList<Sleeper> m_sleepers;

@@ -1,10 +1,13 @@
 #include "platform/files/AtomicFile.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,6 +77,47 @@ std::expected<void, FileError> AtomicFile::syncFolder(const QString& folder)
     if (result != 0)
         return std::unexpected(systemError(QStringLiteral("Could not sync folder"), folder, error));
     return {};
+}
+
+int AtomicFile::removeLeftovers(const QString& path)
+{
+    const QFileInfo target(path);
+    // The pattern write() gives mkostemp: a dot, the name, a dot and six characters of its choosing.
+    const QString prefix = QStringLiteral(".") + target.fileName() + QLatin1Char('.');
+    int removed = 0;
+    const QStringList names = QDir(target.absolutePath()).entryList({prefix + QStringLiteral("??????")},
+                                                                   QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        const QString suffix = name.mid(prefix.size());
+        const bool generated = std::all_of(suffix.cbegin(), suffix.cend(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        });
+        if (generated && ::unlink(QFile::encodeName(target.absolutePath() + QLatin1Char('/') + name).constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+std::optional<QString> AtomicFile::keepAside(const QString& path)
+{
+    const QByteArray from = QFile::encodeName(path);
+    for (int number = 0; number < 1000; ++number) {
+        const QString kept = path + QStringLiteral(".invalid") + (number == 0 ? QString() : QLatin1Char('.') + QString::number(number));
+        // Refuses to replace, so two starts that keep a damaged file at once never take the same name.
+        const QByteArray to = QFile::encodeName(kept);
+        int result = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {  // a file system without the flag: look first
+            struct stat taken {};
+            if (::lstat(to.constData(), &taken) == 0)
+                continue;
+            result = ::rename(from.constData(), to.constData());
+        }
+        if (result == 0)
+            return kept;
+        if (errno != EEXIST)
+            return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 std::expected<void, FileError> AtomicFile::write(const QString& path, const QByteArray& content, Durability durability)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <expected>
+#include <optional>
 
 namespace harkwell {
 
@@ -23,6 +24,15 @@ public:
 
     // Syncs a folder's entry table; renames and creations inside it are durable afterwards.
     static std::expected<void, FileError> syncFolder(const QString& folder);
+
+    // Removes the temporaries of writes to `path` that a crash or a kill left beside it; returns how
+    // many went. Call only where no write to `path` can be under way.
+    static int removeLeftovers(const QString& path);
+
+    // Moves a file that could not be read out of the way for a person to look at, as "<path>.invalid",
+    // or ".invalid.1", ".invalid.2", … when that is taken: one kept copy never replaces another.
+    // Returns the name it now has, or nothing when it could not be moved.
+    static std::optional<QString> keepAside(const QString& path);
 
     // Writes and syncs a file descriptor's worth of bytes, retrying short writes and EINTR.
     static std::expected<void, FileError> writeAll(int fd, const QByteArray& content, const QString& pathForErrors);
