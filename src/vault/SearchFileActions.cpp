@@ -9,6 +9,7 @@
 #include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
+#include "platform/process/ProcessRunner.h"
 #include "platform/syslog/SystemLog.h"
 #include "vault/PdfExport.h"
 #include "vault/RemoteCopy.h"
@@ -18,30 +19,35 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QPromise>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
-#include <qcoro/qcorosignal.h>
-
-#include <thread>
 
 namespace harkwell {
 
 namespace {
 
-// Whether `future` finishes within `wait`; the event loop turns meanwhile.
-template <typename T>
-QCoro::Task<bool> finishedWithin(QFuture<T> future, std::chrono::milliseconds wait)
+// What became of a file sent to the trash.
+struct TrashOutcome {
+    enum class Kind { Trashed, Refused, NotAnswering };
+    Kind kind = Kind::Trashed;
+    QString refusal;  // with Refused
+};
+
+// Blocking, on a thread of RemoteCopy::pool(). The file's disk is asked first by a child process
+// under a time limit: a thread of this process that touched a frozen mount itself would be held in
+// the kernel until the mount answered, and the process could not end before it. Only a disk that
+// has just answered is asked to move the file.
+TrashOutcome trash(FileManager& fileManager, const QUrl& url, std::chrono::milliseconds wait)
 {
-    if (future.isFinished())
-        co_return true;
-    QFutureWatcher<T> watcher;
-    watcher.setFuture(future);
-    co_await qCoro(&watcher, &QFutureWatcherBase::finished, wait);
-    co_return future.isFinished();
+    const auto looked = ProcessRunner::system().run(QList<QByteArray>{"test", "-e", FileNames::nativePath(url)}, wait, {});
+    if (looked && looked->ending == ProcessRun::Ending::KilledAtLimit)
+        return {TrashOutcome::Kind::NotAnswering, {}};
+    const auto trashed = fileManager.moveToTrash(url);
+    if (!trashed)
+        return {TrashOutcome::Kind::Refused, trashed.error().text};
+    return {};
 }
 
 }  // namespace
@@ -95,15 +101,8 @@ void SearchFileActions::revealSelected()
 
 void SearchFileActions::deleteSelected()
 {
-    const auto selected = m_index.selectedFile();
-    if (!selected)
-        return;
-    if (RemoteCopy::isOnSSHFS(*selected, m_settings.settings().remotesPath)) {
+    if (const auto selected = m_index.selectedFile())
         trashLater(*selected);
-        return;
-    }
-    if (m_fileManager.moveToTrash(selected->fullPath))
-        m_index.removeFromCurrentList(*selected);
 }
 
 QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
@@ -111,26 +110,21 @@ QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
     const QPointer<SearchFileActions> self(this);
     const QPointer<SearchIndex> index(&m_index);
     FileManager* fileManager = &m_fileManager;
-    // A thread of its own: a frozen mount may hold it until the mount answers, which may be never.
-    QPromise<QString> promise;  // the refusal's text; empty once trashed
-    QFuture<QString> trashing = promise.future();
-    promise.start();
-    std::thread([promise = std::move(promise), fileManager, url = entry.fullPath]() mutable {
-        const auto trashed = fileManager->moveToTrash(url);
-        promise.addResult(trashed ? QString() : trashed.error().text);
-        promise.finish();
-    }).detach();
-
-    const bool inTime = co_await finishedWithin(trashing, kTrashWait);
-    if (!inTime && index)
-        index->setNotice(QStringLiteral("The remote mount doesn’t answer: “%1” goes to the Trash once it does.").arg(entry.filename));
-    const QString refusal = co_await trashing;
+    QFuture<TrashOutcome> trashing =
+        QtConcurrent::run(&RemoteCopy::pool(), [fileManager, url = entry.fullPath] { return trash(*fileManager, url, kTrashWait); });
+    const TrashOutcome outcome = co_await trashing;
     if (!self || !index)
         co_return;
-    if (refusal.isEmpty())
+    switch (outcome.kind) {
+    case TrashOutcome::Kind::Trashed:
         index->removeFromCurrentList(entry);
-    else if (!inTime)  // the panel said it would go
-        index->setNotice(refusal);
+        break;
+    case TrashOutcome::Kind::NotAnswering:
+        index->setNotice(QString::fromUtf8(kTrashNotAnswering).arg(entry.filename));
+        break;
+    case TrashOutcome::Kind::Refused:
+        break;  // a refusal leaves file and lists as they were, without a word
+    }
 }
 
 void SearchFileActions::mailSelected()
@@ -198,7 +192,8 @@ QCoro::Task<> SearchFileActions::makePdf(FileEntry entry)
     }
     job.workingFolder = job.input.left(job.input.lastIndexOf('/'));
 
-    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run([job, remote] {
+    // Not the shared workers: the application waits for those when it quits.
+    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run(&RemoteCopy::pool(), [job, remote] {
         auto made = PdfExport::run(job);
         if (remote)
             RemoteCopy::removeCopy(job.input);
