@@ -4,6 +4,7 @@
 #include "platform/memory/LargePages.h"
 #include "platform/syslog/SystemLog.h"
 #include "vault/FileClassifier.h"
+#include "vault/FrozenMounts.h"
 #include "vault/ListedPaths.h"
 #include "vault/ListingMemory.h"
 
@@ -33,6 +34,14 @@ WalkRules recentFileRules(const QDateTime& since, const QSet<QString>& includeEx
     rules.extensions = includeExtensions;
     rules.modifiedSince = since;
     return rules;
+}
+
+// A frozen mount below the root can be left out of the walk only by its name, before the walk
+// opens it: while it stays frozen, a folder of the same name elsewhere in the tree goes with it.
+void leaveOutFrozenMounts(WalkRules& rules, const QString& root)
+{
+    for (const QString& mount : FrozenMounts::below(root))
+        rules.prunedNames.insert(ListedPaths::lastComponent(mount));
 }
 
 // A file born at or before one day after the epoch has no real birth time; its modification stands in.
@@ -254,8 +263,9 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QSt
     const QString root = resolveSymlink(vaultPath);
     return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<QList<FileEntry>, WalkError> {
         const QDateTime deadline = QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kVaultLimit.count() * 1000, Qt::UTC);
-        const auto walked = TreeWalk::walk(root, recentFileRules(since, includeExtensions, excludeDirs), clock, deadline,
-                                           held ? &held->walk : nullptr);
+        WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
+        leaveOutFrozenMounts(rules, root);
+        const auto walked = TreeWalk::walk(root, rules, clock, deadline, held ? &held->walk : nullptr);
         if (!walked) {
             SystemLog::write(QStringLiteral("[harkwell] vault find: no output"));
             return std::unexpected(walked.error());
@@ -280,6 +290,7 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanWorkspace(
         WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
         rules.maxFiles = kWorkspaceCap;
         rules.prunedFolders = excludeFolders;
+        leaveOutFrozenMounts(rules, root);
         const QDateTime deadline =
             QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kWorkspaceLimit.count() * 1000, Qt::UTC);
         const auto walked = TreeWalk::walk(root, rules, clock, deadline, held ? &held->walk : nullptr);
