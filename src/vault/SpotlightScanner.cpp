@@ -3,6 +3,7 @@
 #include "platform/files/FileNames.h"
 #include "platform/memory/LargePages.h"
 #include "platform/syslog/SystemLog.h"
+#include "platform/walk/WatchShortage.h"
 #include "vault/FileClassifier.h"
 #include "vault/FrozenMounts.h"
 #include "vault/ListedPaths.h"
@@ -272,6 +273,8 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanVault(const QSt
         }
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
+        if (held)
+            WatchShortage::shared().check(QFile::encodeName(root), held->walk);
         SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
         EntryBuilder builder(root, FileEntry::Source::Vault, true);
         QList<FileEntry> entries = entriesFor(walked->files, builder, held);
@@ -300,6 +303,8 @@ std::expected<QList<FileEntry>, WalkError> SpotlightScanner::scanWorkspace(
             return std::unexpected(walked.error());
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] find timed out for %1").arg(path));
+        if (held)
+            WatchShortage::shared().check(QFile::encodeName(root), held->walk);
         EntryBuilder builder(root, source, false);
         return entriesFor(walked->files, builder, held);
     });
