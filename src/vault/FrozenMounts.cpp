@@ -28,9 +28,19 @@ bool answers(const QByteArray& mount, ProcessRunner& runner, std::chrono::millis
 
 }  // namespace
 
-QStringList FrozenMounts::below(const QString& folder, ProcessRunner& runner, std::chrono::milliseconds limit)
+QStringList FrozenMounts::below(const QString& folder, const QSet<QString>& prunedNames, bool skipHidden,
+                                ProcessRunner& runner, std::chrono::milliseconds limit)
 {
-    const QList<QByteArray> mounts = MountPoints::below(QFile::encodeName(folder));
+    QByteArray base = QFile::encodeName(folder);
+    while (base.size() > 1 && base.endsWith('/'))
+        base.chop(1);
+    QList<QByteArray> mounts = MountPoints::below(base);
+    mounts.removeIf([&](const QByteArray& mount) {
+        for (const QByteArray& name : mount.mid(base == "/" ? 1 : base.size() + 1).split('/'))
+            if ((skipHidden && name.startsWith('.')) || prunedNames.contains(QFile::decodeName(name)))
+                return true;
+        return false;
+    });
     // Asked together, so that several frozen mounts cost one limit, not one each.
     std::vector<std::future<bool>> probes;
     probes.reserve(size_t(mounts.size()));

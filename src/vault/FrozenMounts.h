@@ -7,6 +7,7 @@
 
 #include "platform/process/ProcessRunner.h"
 
+#include <QSet>
 #include <QStringList>
 
 #include <chrono>
@@ -18,9 +19,10 @@ public:
     static constexpr std::chrono::milliseconds kProbeLimit{2000};
 
     // The mount points strictly below `folder` that did not list their first entry within `limit`,
-    // or whose last probe is still stuck (those are not asked again until it has gone).
-    static QStringList below(const QString& folder, ProcessRunner& runner = ProcessRunner::system(),
-                             std::chrono::milliseconds limit = kProbeLimit);
+    // or whose last probe is still stuck (those are not asked again until it has gone). Mounts the
+    // walk would never reach (below a pruned name, or a hidden one when `skipHidden`) are not asked.
+    static QStringList below(const QString& folder, const QSet<QString>& prunedNames, bool skipHidden,
+                             ProcessRunner& runner = ProcessRunner::system(), std::chrono::milliseconds limit = kProbeLimit);
 };
 
 }  // namespace harkwell

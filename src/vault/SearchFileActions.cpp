@@ -29,11 +29,7 @@ namespace harkwell {
 namespace {
 
 // What became of a file sent to the trash.
-struct TrashOutcome {
-    enum class Kind { Trashed, Refused, NotAnswering };
-    Kind kind = Kind::Trashed;
-    QString refusal;  // with Refused
-};
+enum class TrashOutcome { Trashed, Refused, NotAnswering };
 
 // Blocking, on a thread of RemoteCopy::pool(). The file's disk is asked first by a child process
 // under a time limit: a thread of this process that touched a frozen mount itself would be held in
@@ -43,11 +39,8 @@ TrashOutcome trash(FileManager& fileManager, const QUrl& url, std::chrono::milli
 {
     const auto looked = ProcessRunner::system().run(QList<QByteArray>{"test", "-e", FileNames::nativePath(url)}, wait, {});
     if (looked && looked->ending == ProcessRun::Ending::KilledAtLimit)
-        return {TrashOutcome::Kind::NotAnswering, {}};
-    const auto trashed = fileManager.moveToTrash(url);
-    if (!trashed)
-        return {TrashOutcome::Kind::Refused, trashed.error().text};
-    return {};
+        return TrashOutcome::NotAnswering;
+    return fileManager.moveToTrash(url) ? TrashOutcome::Trashed : TrashOutcome::Refused;
 }
 
 }  // namespace
@@ -115,14 +108,14 @@ QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
     const TrashOutcome outcome = co_await trashing;
     if (!self || !index)
         co_return;
-    switch (outcome.kind) {
-    case TrashOutcome::Kind::Trashed:
+    switch (outcome) {
+    case TrashOutcome::Trashed:
         index->removeFromCurrentList(entry);
         break;
-    case TrashOutcome::Kind::NotAnswering:
+    case TrashOutcome::NotAnswering:
         index->setNotice(QString::fromUtf8(kTrashNotAnswering).arg(entry.filename));
         break;
-    case TrashOutcome::Kind::Refused:
+    case TrashOutcome::Refused:
         break;  // a refusal leaves file and lists as they were, without a word
     }
 }

@@ -41,7 +41,7 @@ WalkRules recentFileRules(const QDateTime& since, const QSet<QString>& includeEx
 // opens it: while it stays frozen, a folder of the same name elsewhere in the tree goes with it.
 void leaveOutFrozenMounts(WalkRules& rules, const QString& root)
 {
-    for (const QString& mount : FrozenMounts::below(root))
+    for (const QString& mount : FrozenMounts::below(root, rules.prunedNames, rules.skipHidden))
         rules.prunedNames.insert(ListedPaths::lastComponent(mount));
 }
 

@@ -9,9 +9,11 @@
 
 #include "platform/filemanager/FakeFileManager.h"
 #include "platform/files/MountPoints.h"
+#include "platform/process/FakeProcessRunner.h"
 #include "platform/mail/FakeMailComposer.h"
 #include "support/SlowMount.h"
 #include "vault/FileDates.h"
+#include "vault/FrozenMounts.h"
 #include "vault/LiveScanListers.h"
 #include "vault/SearchFileActions.h"
 #include "vault/SearchIndex.h"
@@ -85,7 +87,8 @@ int runScenario(int argc, char** argv)
             values.remotesPath.reset();
         });
         FileScanner scanner(std::make_shared<LiveScanListers>(), settings, Clock::system());
-        QTest::qWaitFor([&] { return !scanner.isScanning(); }, 15'000);
+        // What it lists by then is reported either way; the parent judges it.
+        [[maybe_unused]] const bool listed = QTest::qWaitFor([&] { return !scanner.isScanning(); }, 15'000);
         say(QStringLiteral("names"), listedNames(scanner).join(QLatin1Char(',')));
     } else {
         // The panel over a listing that names a file on the frozen mount and one beside it.
@@ -108,8 +111,8 @@ int runScenario(int argc, char** argv)
             actions.deleteSelected();
         else
             index.setDeepSearch(true);
-        QTest::qWaitFor([&] { return index.notice().has_value() || (scenario == QLatin1String("deep") && !index.isLoadingFull()); },
-                        15'000);
+        [[maybe_unused]] const bool ended = QTest::qWaitFor(
+            [&] { return index.notice().has_value() || (scenario == QLatin1String("deep") && !index.isLoadingFull()); }, 15'000);
         say(QStringLiteral("notice"), index.notice().value_or(QString()));
         say(QStringLiteral("names"), names(index.results()).join(QLatin1Char(',')));
     }
@@ -126,6 +129,8 @@ class FrozenMountTest : public QObject {
 private slots:
     void mountThatHangsInsideAWorkspaceFolder_data();
     void mountThatHangsInsideAWorkspaceFolder();
+    void onlyMountsAWalkWouldEnterAreAsked_data();
+    void onlyMountsAWalkWouldEnterAreAsked();
     void mountPointsBelowAFolderComeFromTheTable();
 };
 
@@ -181,6 +186,42 @@ void FrozenMountTest::mountThatHangsInsideAWorkspaceFolder()
     QCOMPARE(said.value(QStringLiteral("notice")), notice);
     QCOMPARE(said.value(QStringLiteral("names")), names);
     QVERIFY2(said.value(QStringLiteral("gap")).toInt() < 1000, qPrintable(said.value(QStringLiteral("gap"))));
+}
+
+void FrozenMountTest::onlyMountsAWalkWouldEnterAreAsked_data()
+{
+    QTest::addColumn<QString>("mountAt");  // below the workspace folder
+    QTest::addColumn<QStringList>("prunedNames");
+    QTest::addColumn<bool>("skipHidden");
+    QTest::addColumn<bool>("asked");
+
+    QTest::newRow("a mount the walk enters") << "dead" << QStringList() << true << true;
+    QTest::newRow("below a pruned name") << "remotes/dead" << QStringList{"remotes"} << true << false;
+    QTest::newRow("below a hidden folder") << ".box/dead" << QStringList() << true << false;
+    QTest::newRow("below a hidden folder the walk enters") << ".box/dead" << QStringList() << false << true;
+}
+
+void FrozenMountTest::onlyMountsAWalkWouldEnterAreAsked()
+{
+    QFETCH(QString, mountAt);
+    QFETCH(QStringList, prunedNames);
+    QFETCH(bool, skipHidden);
+    QFETCH(bool, asked);
+
+    TempHome home;
+    const QString workspace = home.make(QStringLiteral("work"));
+    SlowMount mount(workspace + QLatin1Char('/') + mountAt, kHangSeconds);
+    QVERIFY2(mount.start(), qPrintable(mount.error()));
+    // Every probe runs into its limit, as on a frozen mount; none touches the mount itself.
+    FakeProcessRunner runner([](const QStringList&, std::chrono::milliseconds) -> std::expected<ProcessRun, ProcessError> {
+        ProcessRun run;
+        run.ending = ProcessRun::Ending::KilledAtLimit;
+        return run;
+    });
+    const QStringList frozen =
+        FrozenMounts::below(workspace, QSet<QString>(prunedNames.begin(), prunedNames.end()), skipHidden, runner);
+    QCOMPARE(runner.calls().size(), asked ? 1 : 0);
+    QCOMPARE(frozen, asked ? QStringList{workspace + QLatin1Char('/') + mountAt} : QStringList());
 }
 
 void FrozenMountTest::mountPointsBelowAFolderComeFromTheTable()
