@@ -31,14 +31,20 @@ namespace {
 // What became of a file sent to the trash.
 enum class TrashOutcome { Trashed, Refused, NotAnswering };
 
-// Blocking, on a thread of RemoteCopy::pool(). The file's disk is asked first by a child process
-// under a time limit: a thread of this process that touched a frozen mount itself would be held in
-// the kernel until the mount answered, and the process could not end before it. Only a disk that
-// has just answered is asked to move the file.
+// Blocking. Whether the disk of the file at `path` answers a child process within `wait`, whether
+// or not the file is there: a thread of this process that touched a frozen mount itself would be
+// held in the kernel until the mount answered, and the process could not end before it. Only a
+// disk that has just answered is worked on in this process.
+bool diskAnswers(const QByteArray& path, std::chrono::milliseconds wait)
+{
+    const auto looked = ProcessRunner::system().run(QList<QByteArray>{"test", "-e", path}, wait, {});
+    return !looked || looked->ending != ProcessRun::Ending::KilledAtLimit;
+}
+
+// Blocking, on a thread of RemoteCopy::pool().
 TrashOutcome trash(FileManager& fileManager, const QUrl& url, std::chrono::milliseconds wait)
 {
-    const auto looked = ProcessRunner::system().run(QList<QByteArray>{"test", "-e", FileNames::nativePath(url)}, wait, {});
-    if (looked && looked->ending == ProcessRun::Ending::KilledAtLimit)
+    if (!diskAnswers(FileNames::nativePath(url), wait))
         return TrashOutcome::NotAnswering;
     return fileManager.moveToTrash(url) ? TrashOutcome::Trashed : TrashOutcome::Refused;
 }
@@ -104,7 +110,7 @@ QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
     const QPointer<SearchIndex> index(&m_index);
     FileManager* fileManager = &m_fileManager;
     QFuture<TrashOutcome> trashing =
-        QtConcurrent::run(&RemoteCopy::pool(), [fileManager, url = entry.fullPath] { return trash(*fileManager, url, kTrashWait); });
+        QtConcurrent::run(&RemoteCopy::pool(), [fileManager, url = entry.fullPath] { return trash(*fileManager, url, kDiskWait); });
     const TrashOutcome outcome = co_await trashing;
     if (!self || !index)
         co_return;
@@ -186,7 +192,11 @@ QCoro::Task<> SearchFileActions::makePdf(FileEntry entry)
     job.workingFolder = job.input.left(job.input.lastIndexOf('/'));
 
     // Not the shared workers: the application waits for those when it quits.
-    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run(&RemoteCopy::pool(), [job, remote] {
+    const QString notAnswering = QString::fromUtf8(kPdfNotAnswering).arg(entry.filename);
+    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run(&RemoteCopy::pool(), [job, remote, notAnswering] {
+        // The script would wait on the file's disk for as long as it gives a script.
+        if (!remote && !diskAnswers(job.input, kDiskWait))
+            return std::expected<QByteArray, QString>(std::unexpected(notAnswering));
         auto made = PdfExport::run(job);
         if (remote)
             RemoteCopy::removeCopy(job.input);

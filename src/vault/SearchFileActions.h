@@ -53,9 +53,10 @@ public:
     static void notifyPdfFailure(const QString& message);
 
     static constexpr const char* kPythonMissing = "python3 not found -- install via `brew install python`";
-    // How long a file's disk may take to answer before the file is left where it is.
-    static constexpr std::chrono::milliseconds kTrashWait{std::chrono::seconds(3)};
+    // How long a file's disk may take to answer before the file is left alone (not trashed, no PDF).
+    static constexpr std::chrono::milliseconds kDiskWait{std::chrono::seconds(3)};
     static constexpr const char* kTrashNotAnswering = "The disk “%1” is on doesn’t answer: it wasn’t moved to the Trash.";
+    static constexpr const char* kPdfNotAnswering = "The disk “%1” is on doesn’t answer: no PDF was made.";
 
 private:
     QCoro::Task<> openLater(FileEntry entry);

@@ -11,6 +11,7 @@
 #include "platform/files/MountPoints.h"
 #include "platform/process/FakeProcessRunner.h"
 #include "platform/mail/FakeMailComposer.h"
+#include "platform/notifications/FakeNotifications.h"
 #include "support/SlowMount.h"
 #include "vault/FileDates.h"
 #include "vault/FrozenMounts.h"
@@ -86,7 +87,9 @@ int runScenario(int argc, char** argv)
             values.additionalPaths = {workspace};
             values.remotesPath.reset();
         });
-        FileScanner scanner(std::make_shared<LiveScanListers>(), settings, Clock::system());
+        // A clock of the test's own: the scanner's pending sleeps unwind when it goes.
+        FakeClock clock(QDateTime::currentDateTimeUtc());
+        FileScanner scanner(std::make_shared<LiveScanListers>(), settings, clock);
         // What it lists by then is reported either way; the parent judges it.
         [[maybe_unused]] const bool listed = QTest::qWaitFor([&] { return !scanner.isScanning(); }, 15'000);
         say(QStringLiteral("names"), listedNames(scanner).join(QLatin1Char(',')));
@@ -103,17 +106,27 @@ int runScenario(int argc, char** argv)
         SearchIndex index(*scanner, home.settings, deep);
         FakeFileManager fileManager;
         FakeMailComposer mail;
-        SearchFileActions actions(index, home.settings, {&fileManager, &mail, [] { return std::nullopt; }});
+        FakeNotifications notifications;
+        Notifications::setCurrent(&notifications);
+        SearchFileActions actions(index, home.settings, {&fileManager, &mail, [] { return QStringLiteral("python3"); }});
         index.search();  // the selected row is the newest: the file on the frozen mount
         if (scenario == QLatin1String("folder"))
             index.drillIntoFolder();
         else if (scenario == QLatin1String("trash"))
             actions.deleteSelected();
+        else if (scenario == QLatin1String("pdf"))
+            actions.pdfSelected();
         else
             index.setDeepSearch(true);
         [[maybe_unused]] const bool ended = QTest::qWaitFor(
-            [&] { return index.notice().has_value() || (scenario == QLatin1String("deep") && !index.isLoadingFull()); }, 15'000);
-        say(QStringLiteral("notice"), index.notice().value_or(QString()));
+            [&] {
+                return index.notice().has_value() || !notifications.posted().isEmpty()
+                       || (scenario == QLatin1String("deep") && !index.isLoadingFull());
+            },
+            15'000);
+        say(QStringLiteral("notice"), notifications.posted().isEmpty() ? index.notice().value_or(QString())
+                                                                       : notifications.posted().first().body);
+        Notifications::setCurrent(nullptr);
         say(QStringLiteral("names"), names(index.results()).join(QLatin1Char(',')));
     }
     say(QStringLiteral("gap"), QString::number(watch.worstGapMs()));
@@ -144,6 +157,7 @@ void FrozenMountTest::mountThatHangsInsideAWorkspaceFolder_data()
     QTest::newRow("deep search lists the folder's other files") << "deep" << "" << "a.md";
     QTest::newRow("folder mode") << "folder" << QString::fromUtf8(SearchIndex::kFolderNotAnswering) << "x.md,a.md";
     QTest::newRow("trash") << "trash" << QString::fromUtf8(SearchFileActions::kTrashNotAnswering).arg("x.md") << "x.md,a.md";
+    QTest::newRow("pdf") << "pdf" << QString::fromUtf8(SearchFileActions::kPdfNotAnswering).arg("x.md") << "x.md,a.md";
 }
 
 void FrozenMountTest::mountThatHangsInsideAWorkspaceFolder()
