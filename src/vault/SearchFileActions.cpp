@@ -69,10 +69,24 @@ SearchFileActions::SearchFileActions(SearchIndex& index, Settings& settings, Ser
 void SearchFileActions::openFile(const FileEntry& entry)
 {
     if (!RemoteCopy::isOnSSHFS(entry, m_settings.settings().remotesPath)) {
-        Opening::openWithoutWaiting(entry.fullPath);
+        openLocalLater(entry);
         return;
     }
     openLater(entry);
+}
+
+QCoro::Task<> SearchFileActions::openLocalLater(FileEntry entry)
+{
+    // The panel is gone by the time a frozen disk is known not to answer: a notice says so, where
+    // the opening itself would only leave a line in the log.
+    QFuture<bool> looking = QtConcurrent::run(
+        &RemoteCopy::pool(), [path = FileNames::nativePath(entry.fullPath)] { return diskAnswers(path, kDiskWait); });
+    const bool answers = co_await looking;
+    if (!answers) {
+        notifyCopyFailure(QStringLiteral("Open"), QString::fromUtf8(kOpenNotAnswering).arg(entry.filename));
+        co_return;
+    }
+    Opening::openWithoutWaiting(entry.fullPath);
 }
 
 QCoro::Task<> SearchFileActions::openLater(FileEntry entry)

@@ -41,7 +41,8 @@ public:
     explicit SearchFileActions(SearchIndex& index, QObject* parent = nullptr);
     SearchFileActions(SearchIndex& index, Settings& settings, Services services, QObject* parent = nullptr);
 
-    // With its default application, through a temporary copy when the file is remote.
+    // With its default application, through a temporary copy when the file is remote; a file whose
+    // disk does not answer in time is not handed over, and a notice says so.
     void openFile(const FileEntry& entry);
     // Each acts on the index's selected file and does nothing without one.
     void revealSelected();
@@ -57,9 +58,11 @@ public:
     static constexpr std::chrono::milliseconds kDiskWait{std::chrono::seconds(3)};
     static constexpr const char* kTrashNotAnswering = "The disk “%1” is on doesn’t answer: it wasn’t moved to the Trash.";
     static constexpr const char* kPdfNotAnswering = "The disk “%1” is on doesn’t answer: no PDF was made.";
+    static constexpr const char* kOpenNotAnswering = "The disk “%1” is on doesn’t answer: it wasn’t opened.";
 
 private:
     QCoro::Task<> openLater(FileEntry entry);
+    QCoro::Task<> openLocalLater(FileEntry entry);
     QCoro::Task<> mailLater(FileEntry entry);
     QCoro::Task<> trashLater(FileEntry entry);
     QCoro::Task<> makePdf(FileEntry entry);

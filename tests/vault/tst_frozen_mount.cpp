@@ -10,6 +10,8 @@
 #include "platform/filemanager/FakeFileManager.h"
 #include "platform/files/MountPoints.h"
 #include "platform/process/FakeProcessRunner.h"
+#include "platform/workspace/FakeWorkspace.h"
+#include "foundation/Opening.h"
 #include "platform/mail/FakeMailComposer.h"
 #include "platform/notifications/FakeNotifications.h"
 #include "support/SlowMount.h"
@@ -108,6 +110,8 @@ int runScenario(int argc, char** argv)
         FakeMailComposer mail;
         FakeNotifications notifications;
         Notifications::setCurrent(&notifications);
+        FakeWorkspace workspaceOpener;  // no desktop program is started whatever happens
+        Opening::setWorkspace(&workspaceOpener);
         SearchFileActions actions(index, home.settings, {&fileManager, &mail, [] { return QStringLiteral("python3"); }});
         index.search();  // the selected row is the newest: the file on the frozen mount
         if (scenario == QLatin1String("folder"))
@@ -116,6 +120,8 @@ int runScenario(int argc, char** argv)
             actions.deleteSelected();
         else if (scenario == QLatin1String("pdf"))
             actions.pdfSelected();
+        else if (scenario == QLatin1String("open"))
+            actions.openFile(*index.selectedFile());
         else
             index.setDeepSearch(true);
         [[maybe_unused]] const bool ended = QTest::qWaitFor(
@@ -127,6 +133,7 @@ int runScenario(int argc, char** argv)
         say(QStringLiteral("notice"), notifications.posted().isEmpty() ? index.notice().value_or(QString())
                                                                        : notifications.posted().first().body);
         Notifications::setCurrent(nullptr);
+        Opening::setWorkspace(nullptr);
         say(QStringLiteral("names"), names(index.results()).join(QLatin1Char(',')));
     }
     say(QStringLiteral("gap"), QString::number(watch.worstGapMs()));
@@ -158,6 +165,7 @@ void FrozenMountTest::mountThatHangsInsideAWorkspaceFolder_data()
     QTest::newRow("folder mode") << "folder" << QString::fromUtf8(SearchIndex::kFolderNotAnswering) << "x.md,a.md";
     QTest::newRow("trash") << "trash" << QString::fromUtf8(SearchFileActions::kTrashNotAnswering).arg("x.md") << "x.md,a.md";
     QTest::newRow("pdf") << "pdf" << QString::fromUtf8(SearchFileActions::kPdfNotAnswering).arg("x.md") << "x.md,a.md";
+    QTest::newRow("open") << "open" << QString::fromUtf8(SearchFileActions::kOpenNotAnswering).arg("x.md") << "x.md,a.md";
 }
 
 void FrozenMountTest::mountThatHangsInsideAWorkspaceFolder()
