@@ -140,9 +140,17 @@ void buildTree(const QString& root)
     const QString marker = root + QStringLiteral("/.complete");
     if (QFile::exists(marker))
         return;
+    // Only a tree this bench made is ever rebuilt: a folder of someone else's (or a half-built
+    // tree, which holds no marker yet) is refused rather than emptied, and a tree is only built
+    // in a folder that is new or empty.
+    const QDir folder(root);
+    if (folder.exists() && !folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        std::fprintf(stderr, "%s holds files but no %s: not a tree of this bench; give an empty or new folder\n",
+                     qPrintable(root), ".complete");
+        std::exit(2);
+    }
     std::printf("building the tree at %s ...\n", qPrintable(root));
     std::fflush(stdout);
-    QDir(root).removeRecursively();
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     int n = 0;
     for (int top = 0; top < kTopFolders; ++top) {

@@ -1,5 +1,6 @@
 #include "onboarding/VaultDetector.h"
 
+#include "onboarding/VaultProbe.h"
 #include "onboarding/VaultSearch.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/paths/Paths.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <future>
 
 namespace harkwell {
 
@@ -40,17 +42,15 @@ QString parentOf(const QString& path)
     return slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-VaultCandidate candidateAt(const QString& path, const QString& id, VaultCandidate::Source source)
+VaultCandidate candidateAt(const QString& path, const VaultProbe::Folder& folder, VaultCandidate::Source source)
 {
     VaultCandidate candidate;
-    candidate.id = id;
+    candidate.id = folder.id;
     candidate.path = path;
     candidate.name = lastComponent(path);
     candidate.source = source;
-    candidate.hasNookwiseMarkers = somethingAt(id + QStringLiteral("/CLAUDE.md"))
-                                   || somethingAt(id + QStringLiteral("/_inbox"))
-                                   || somethingAt(id + QStringLiteral("/_tasks.yaml"));
-    candidate.hasOutbox = somethingAt(id + QStringLiteral("/_outbox"));
+    candidate.hasNookwiseMarkers = folder.hasNookwiseMarkers;
+    candidate.hasOutbox = folder.hasOutbox;
     return candidate;
 }
 
@@ -90,11 +90,20 @@ QList<VaultCandidate> VaultDetector::detectAll() { return detectAll(Sources::sta
 
 QList<VaultCandidate> VaultDetector::detectAll(const Sources& sources)
 {
+    // The registries' folders are asked while the search runs, under the same deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sources.searchTimeLimitMs);
+    std::future<QList<VaultCandidate>> registered = std::async(std::launch::async, [&sources, deadline] {
+        QList<VaultCandidate> all;
+        for (const QString& registry : sources.registryFiles)
+            all += fromObsidianRegistry(registry, deadline, *sources.runner);
+        return all;
+    });
+    const QList<VaultCandidate> scanned = fromFilesystemScan(sources);
+
     QHash<QString, VaultCandidate> byId;
-    for (const QString& registry : sources.registryFiles)
-        for (const VaultCandidate& candidate : fromObsidianRegistry(registry))
-            byId.insert(candidate.id, candidate);
-    for (const VaultCandidate& candidate : fromFilesystemScan(sources))
+    for (const VaultCandidate& candidate : registered.get())
+        byId.insert(candidate.id, candidate);
+    for (const VaultCandidate& candidate : scanned)
         if (!byId.contains(candidate.id))
             byId.insert(candidate.id, candidate);
 
@@ -106,6 +115,13 @@ QList<VaultCandidate> VaultDetector::detectAll(const Sources& sources)
 }
 
 QList<VaultCandidate> VaultDetector::fromObsidianRegistry(const QString& registryFile)
+{
+    return fromObsidianRegistry(registryFile, std::chrono::steady_clock::now() + std::chrono::milliseconds(VaultSearch::kTimeLimitMs),
+                                ProcessRunner::system());
+}
+
+QList<VaultCandidate> VaultDetector::fromObsidianRegistry(const QString& registryFile,
+                                                          std::chrono::steady_clock::time_point deadline, ProcessRunner& runner)
 {
     QFile file(registryFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -121,22 +137,24 @@ QList<VaultCandidate> VaultDetector::fromObsidianRegistry(const QString& registr
         if (!it.value().isObject())
             return {};
 
-    QList<VaultCandidate> candidates;
+    QStringList paths;
+    QList<QJsonValue> stamps;
     for (auto it = vaults.constBegin(); it != vaults.constEnd(); ++it) {
         const QJsonObject entry = it.value().toObject();
         const QJsonValue pathValue = entry.value(QStringLiteral("path"));
-        if (!pathValue.isString())
+        if (!pathValue.isString() || pathValue.toString().isEmpty())
             continue;
-        const QString path = pathValue.toString();
-        if (path.isEmpty() || !QFileInfo::exists(path))
+        paths.append(pathValue.toString());
+        stamps.append(entry.value(QStringLiteral("ts")));
+    }
+    const QList<std::optional<VaultProbe::Folder>> folders = VaultProbe::probe(paths, deadline, runner);
+    QList<VaultCandidate> candidates;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (!folders[i])
             continue;
-        const QJsonValue ts = entry.value(QStringLiteral("ts"));
-        const QString id = resolveRealPath(path);
-        if (!QFileInfo::exists(id))
-            continue;
-        VaultCandidate candidate = candidateAt(path, id, VaultCandidate::Source::ObsidianRegistry);
-        if (ts.isDouble())
-            candidate.lastOpened = dateFromMilliseconds(ts.toDouble());
+        VaultCandidate candidate = candidateAt(paths[i], *folders[i], VaultCandidate::Source::ObsidianRegistry);
+        if (stamps[i].isDouble())
+            candidate.lastOpened = dateFromMilliseconds(stamps[i].toDouble());
         candidates.append(candidate);
     }
     return candidates;
@@ -149,15 +167,17 @@ QList<VaultCandidate> VaultDetector::fromFilesystemScan(const Sources& sources)
         if (QFileInfo::exists(root))
             roots.append(root);
 
-    QList<VaultCandidate> candidates;
     const std::chrono::milliseconds limit(sources.searchTimeLimitMs);
-    for (const QString& hit : VaultSearch::obsidianFolders(roots, limit, *sources.runner)) {
-        const QString path = parentOf(hit);
-        const QString id = resolveRealPath(path);
-        if (!QFileInfo::exists(id))
-            continue;
-        candidates.append(candidateAt(path, id, VaultCandidate::Source::Filesystem));
-    }
+    QStringList paths;
+    for (const QString& hit : VaultSearch::obsidianFolders(roots, limit, *sources.runner))
+        paths.append(parentOf(hit));
+    // The folders answered the search a moment ago; asked again, each gets a short while of its own.
+    const QList<std::optional<VaultProbe::Folder>> folders =
+        VaultProbe::probe(paths, std::chrono::steady_clock::now() + kHitProbeLimit, *sources.runner);
+    QList<VaultCandidate> candidates;
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        if (folders[i])
+            candidates.append(candidateAt(paths[i], *folders[i], VaultCandidate::Source::Filesystem));
     return candidates;
 }
 

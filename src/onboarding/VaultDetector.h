@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <expected>
 
 namespace harkwell {
@@ -36,15 +37,23 @@ public:
     };
 
     // Ranked: most recently opened first, then undated registry vaults by name, then the vaults
-    // only the search found, by name. Blocks for the whole search (up to its time limit, and
-    // however long the registries' folders take to answer): run it through VaultDetection. Never fails; every candidate's folder existed when it was found, no two share an id.
+    // only the search found, by name. Blocks for the search's time limit at most (the registries'
+    // folders are asked under the same deadline), and a little longer while the search's finds
+    // are looked at: run it through VaultDetection. Never fails; every candidate's folder existed
+    // when it was found, no two share an id.
     static QList<VaultCandidate> detectAll();
     static QList<VaultCandidate> detectAll(const Sources& sources);
 
+    // Each vault's folder is asked by a child process that must answer by `deadline` (by default
+    // the search's time limit from now); one that does not is left out.
     static QList<VaultCandidate> fromObsidianRegistry(const QString& registryFile);
+    static QList<VaultCandidate> fromObsidianRegistry(const QString& registryFile, std::chrono::steady_clock::time_point deadline,
+                                                      ProcessRunner& runner);
     static QList<VaultCandidate> fromFilesystemScan(const Sources& sources);
     // Orders a list as detectAll() does; the sort is stable.
     static void rank(QList<VaultCandidate>& candidates);
+    // How long the folders the search found may take to be looked at.
+    static constexpr std::chrono::milliseconds kHitProbeLimit{2000};
     // The canonical path, or the path itself when it has none (it does not exist).
     static QString resolveRealPath(const QString& path);
 

@@ -343,11 +343,16 @@ QCoro::Task<> FileScanner::runRefresh()
                 vaultList = listed;
             whole = listed.complete;
         }
-        for (const auto& listing : gathered->workspace)
+        for (qsizetype index = 0; index < gathered->workspace.size(); ++index) {
+            const auto& listing = gathered->workspace.at(index);
             if (listing && listing->has_value()) {
                 workspaceList += **listing;
                 whole = whole && (*listing)->complete;
+            } else {
+                // A folder that did not answer keeps what it listed before.
+                workspaceList += previousWorkspaceEntries(plan.additionalPaths.at(index), plan.remotesFolder);
             }
+        }
         if (gathered->remote && gathered->remote->has_value()) {
             remoteList = keepIfSame(**gathered->remote, remoteList);
         }
@@ -458,6 +463,23 @@ QList<FileEntry> FileScanner::previousRemoteEntries(const std::optional<QString>
         if (entry.fullPath.toLocalFile().startsWith(prefix))
             remote.append(entry);
     return remote;
+}
+
+// A workspace folder whose listing failed or has not answered keeps its entries of the last run,
+// as the vault does: one frozen disk inside it must not take the rest of its files away. They are
+// the entries inside the folder, less the remote ones (listed apart even where the remotes folder
+// lies inside it).
+QList<FileEntry> FileScanner::previousWorkspaceEntries(const QString& folder, const std::optional<QString>& remotesFolder) const
+{
+    const QString prefix = withoutTrailingSlashes(folder) + QLatin1Char('/');
+    const QString remotePrefix = remotesFolder ? *remotesFolder + QLatin1Char('/') : QString();
+    QList<FileEntry> kept;
+    for (const FileEntry& entry : m_lastRemoteFiles) {
+        const QString path = entry.fullPath.toLocalFile();
+        if (path.startsWith(prefix) && (remotePrefix.isEmpty() || !path.startsWith(remotePrefix)))
+            kept.append(entry);
+    }
+    return kept;
 }
 
 void FileScanner::publishDays(const FileEntryList& today, const FileEntryList& others)

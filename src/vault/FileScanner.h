@@ -6,8 +6,9 @@
 // A refresh lists the folders in parallel away from the main thread, waits for them at most 50 s,
 // and replaces the lists in one step on the main thread. A refresh costs what changed: when no
 // list and not the day changed it publishes nothing and writes no cache. A listing that fails
-// keeps the previous entries; one that answers with nothing empties its part. The first refresh
-// leaves the remote mounts out and asks for a second one 3 s after it ends, which includes them.
+// keeps the previous entries (each workspace folder its own); one that answers with nothing
+// empties its part. The first refresh leaves the remote mounts out and asks for a second one 3 s
+// after it ends, which includes them.
 //
 // For the menu: connect to changed() and read the lists; call refresh() for "Refresh".
 
@@ -88,6 +89,7 @@ private:
     Plan makePlan() const;
     QCoro::Task<> runRefresh();
     QList<FileEntry> previousRemoteEntries(const std::optional<QString>& remotesFolder) const;
+    QList<FileEntry> previousWorkspaceEntries(const QString& folder, const std::optional<QString>& remotesFolder) const;
     void publishDays(const FileEntryList& today, const FileEntryList& others);
 
     static QCoro::Task<> runTimer(QPointer<FileScanner> scanner, Clock& clock, std::chrono::milliseconds interval);

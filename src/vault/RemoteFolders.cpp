@@ -6,9 +6,9 @@
 #include "vault/FileClassifier.h"
 #include "vault/FileDates.h"
 #include "vault/ListedPaths.h"
+#include "vault/StuckMounts.h"
 
 #include <QFile>
-#include <QHash>
 #include <QUrl>
 
 #include <condition_variable>
@@ -27,39 +27,6 @@ struct MountScans {
     std::condition_variable finished;
     QList<FileEntry> entries;
     qsizetype running = 0;
-};
-
-// Mounts whose last probe or scan is still stuck in the kernel, by mount path. Such a mount is not
-// probed again until that child has gone: each new probe would leave one more process behind.
-class StuckMounts {
-public:
-    static StuckMounts& shared()
-    {
-        static StuckMounts* mounts = new StuckMounts;  // never destroyed: scans may outlive exit
-        return *mounts;
-    }
-    bool isStuck(const QString& mountPath)
-    {
-        std::lock_guard guard(m_lock);
-        const auto found = m_children.constFind(mountPath);
-        if (found == m_children.cend())
-            return false;
-        if (found.value()->load())
-            return true;
-        m_children.erase(found);
-        return false;
-    }
-    void note(const QString& mountPath, const ProcessRun& run)
-    {
-        if (!run.stillRunning())
-            return;
-        std::lock_guard guard(m_lock);
-        m_children.insert(mountPath, run.lingering);
-    }
-
-private:
-    std::mutex m_lock;  // guards m_children: mounts are scanned on threads of their own
-    QHash<QString, std::shared_ptr<const std::atomic<bool>>> m_children;
 };
 
 bool hasIncludedExtension(const QString& path, const QSet<QString>& extensions)
@@ -190,7 +157,7 @@ std::expected<QList<RemoteFolders::FolderItem>, QString> RemoteFolders::listFold
                                                                                    std::chrono::milliseconds limit)
 {
     const auto listing = runner.run(QList<QByteArray>{"find", folder, "-mindepth", "1", "-maxdepth", "1", "-type", "f",
-                                                      "-not", "-name", ".*", "-printf", "%f\\0%T@\\0%s\\0"},
+                                                      "-not", "-name", ".*", "-printf", "%f\\0%T@\\0%B@\\0%s\\0"},
                                     limit, {});
     if (!listing)
         return QList<FolderItem>();
@@ -198,14 +165,18 @@ std::expected<QList<RemoteFolders::FolderItem>, QString> RemoteFolders::listFold
         return std::unexpected(QStringLiteral("The remote mount doesn’t answer."));
     const QList<QByteArray> fields = listing->output.split('\0');
     QList<FolderItem> items;
-    for (qsizetype i = 0; i + 2 < fields.size(); i += 3) {
+    for (qsizetype i = 0; i + 3 < fields.size(); i += 4) {
         FolderItem item;
         item.name = fields[i];
         bool valid = false;
         const double seconds = fields[i + 1].toDouble(&valid);
         if (valid)
             item.modified = QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000));
-        item.size = fields[i + 2].toLongLong();
+        // find gives a negative time where the file system keeps no birth time.
+        const double born = fields[i + 2].toDouble(&valid);
+        if (valid && born > 0)
+            item.born = QDateTime::fromMSecsSinceEpoch(qint64(born * 1000));
+        item.size = fields[i + 3].toLongLong();
         items.append(item);
     }
     return items;

@@ -9,6 +9,7 @@
 #include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
+#include "platform/process/ProcessRunner.h"
 #include "platform/syslog/SystemLog.h"
 #include "vault/PdfExport.h"
 #include "vault/RemoteCopy.h"
@@ -18,30 +19,34 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QPromise>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
-#include <qcoro/qcorosignal.h>
-
-#include <thread>
 
 namespace harkwell {
 
 namespace {
 
-// Whether `future` finishes within `wait`; the event loop turns meanwhile.
-template <typename T>
-QCoro::Task<bool> finishedWithin(QFuture<T> future, std::chrono::milliseconds wait)
+// What became of a file sent to the trash.
+enum class TrashOutcome { Trashed, Refused, NotAnswering };
+
+// Blocking. Whether the disk of the file at `path` answers a child process within `wait`, whether
+// or not the file is there: a thread of this process that touched a frozen mount itself would be
+// held in the kernel until the mount answered, and the process could not end before it. Only a
+// disk that has just answered is worked on in this process.
+bool diskAnswers(const QByteArray& path, std::chrono::milliseconds wait)
 {
-    if (future.isFinished())
-        co_return true;
-    QFutureWatcher<T> watcher;
-    watcher.setFuture(future);
-    co_await qCoro(&watcher, &QFutureWatcherBase::finished, wait);
-    co_return future.isFinished();
+    const auto looked = ProcessRunner::system().run(QList<QByteArray>{"test", "-e", path}, wait, {});
+    return !looked || looked->ending != ProcessRun::Ending::KilledAtLimit;
+}
+
+// Blocking, on a thread of RemoteCopy::pool().
+TrashOutcome trash(FileManager& fileManager, const QUrl& url, std::chrono::milliseconds wait)
+{
+    if (!diskAnswers(FileNames::nativePath(url), wait))
+        return TrashOutcome::NotAnswering;
+    return fileManager.moveToTrash(url) ? TrashOutcome::Trashed : TrashOutcome::Refused;
 }
 
 }  // namespace
@@ -64,10 +69,24 @@ SearchFileActions::SearchFileActions(SearchIndex& index, Settings& settings, Ser
 void SearchFileActions::openFile(const FileEntry& entry)
 {
     if (!RemoteCopy::isOnSSHFS(entry, m_settings.settings().remotesPath)) {
-        Opening::openWithoutWaiting(entry.fullPath);
+        openLocalLater(entry);
         return;
     }
     openLater(entry);
+}
+
+QCoro::Task<> SearchFileActions::openLocalLater(FileEntry entry)
+{
+    // The panel is gone by the time a frozen disk is known not to answer: a notice says so, where
+    // the opening itself would only leave a line in the log.
+    QFuture<bool> looking = QtConcurrent::run(
+        &RemoteCopy::pool(), [path = FileNames::nativePath(entry.fullPath)] { return diskAnswers(path, kDiskWait); });
+    const bool answers = co_await looking;
+    if (!answers) {
+        notifyCopyFailure(QStringLiteral("Open"), QString::fromUtf8(kOpenNotAnswering).arg(entry.filename));
+        co_return;
+    }
+    Opening::openWithoutWaiting(entry.fullPath);
 }
 
 QCoro::Task<> SearchFileActions::openLater(FileEntry entry)
@@ -95,15 +114,8 @@ void SearchFileActions::revealSelected()
 
 void SearchFileActions::deleteSelected()
 {
-    const auto selected = m_index.selectedFile();
-    if (!selected)
-        return;
-    if (RemoteCopy::isOnSSHFS(*selected, m_settings.settings().remotesPath)) {
+    if (const auto selected = m_index.selectedFile())
         trashLater(*selected);
-        return;
-    }
-    if (m_fileManager.moveToTrash(selected->fullPath))
-        m_index.removeFromCurrentList(*selected);
 }
 
 QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
@@ -111,26 +123,21 @@ QCoro::Task<> SearchFileActions::trashLater(FileEntry entry)
     const QPointer<SearchFileActions> self(this);
     const QPointer<SearchIndex> index(&m_index);
     FileManager* fileManager = &m_fileManager;
-    // A thread of its own: a frozen mount may hold it until the mount answers, which may be never.
-    QPromise<QString> promise;  // the refusal's text; empty once trashed
-    QFuture<QString> trashing = promise.future();
-    promise.start();
-    std::thread([promise = std::move(promise), fileManager, url = entry.fullPath]() mutable {
-        const auto trashed = fileManager->moveToTrash(url);
-        promise.addResult(trashed ? QString() : trashed.error().text);
-        promise.finish();
-    }).detach();
-
-    const bool inTime = co_await finishedWithin(trashing, kTrashWait);
-    if (!inTime && index)
-        index->setNotice(QStringLiteral("The remote mount doesn’t answer: “%1” goes to the Trash once it does.").arg(entry.filename));
-    const QString refusal = co_await trashing;
+    QFuture<TrashOutcome> trashing =
+        QtConcurrent::run(&RemoteCopy::pool(), [fileManager, url = entry.fullPath] { return trash(*fileManager, url, kDiskWait); });
+    const TrashOutcome outcome = co_await trashing;
     if (!self || !index)
         co_return;
-    if (refusal.isEmpty())
+    switch (outcome) {
+    case TrashOutcome::Trashed:
         index->removeFromCurrentList(entry);
-    else if (!inTime)  // the panel said it would go
-        index->setNotice(refusal);
+        break;
+    case TrashOutcome::NotAnswering:
+        index->setNotice(QString::fromUtf8(kTrashNotAnswering).arg(entry.filename));
+        break;
+    case TrashOutcome::Refused:
+        break;  // a refusal leaves file and lists as they were, without a word
+    }
 }
 
 void SearchFileActions::mailSelected()
@@ -198,7 +205,12 @@ QCoro::Task<> SearchFileActions::makePdf(FileEntry entry)
     }
     job.workingFolder = job.input.left(job.input.lastIndexOf('/'));
 
-    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run([job, remote] {
+    // Not the shared workers: the application waits for those when it quits.
+    const QString notAnswering = QString::fromUtf8(kPdfNotAnswering).arg(entry.filename);
+    QFuture<std::expected<QByteArray, QString>> converting = QtConcurrent::run(&RemoteCopy::pool(), [job, remote, notAnswering] {
+        // The script would wait on the file's disk for as long as it gives a script.
+        if (!remote && !diskAnswers(job.input, kDiskWait))
+            return std::expected<QByteArray, QString>(std::unexpected(notAnswering));
         auto made = PdfExport::run(job);
         if (remote)
             RemoteCopy::removeCopy(job.input);

@@ -2,10 +2,11 @@
 // What the search panel does with a file: open it, show it in the file manager, move it to the
 // trash, attach it to a new e-mail, or turn a markdown file into a PDF in the vault's "_outbox".
 // Files on a remote mount are copied to a private temporary folder first (not for showing or
-// trashing); a copy that fails stops its action with a notice saying why. Nothing on a remote
-// mount is touched on the main thread: a remote file goes to the trash on a thread of its own, and
-// when its mount does not answer in time the panel says so. The PDF's failures post a notice each.
-// Main thread only; copying and the PDF script run on worker threads.
+// trashing); a copy that fails stops its action with a notice saying why. No file is touched on
+// the main thread, wherever it lies: any folder may hold a mount that hangs. A file goes to the
+// trash only once its disk has answered a child process in time, else the panel says so. The PDF's
+// failures post a notice each. Main thread only; copying, trashing and the PDF script run on the
+// copies' threads, which the application never waits for when it quits.
 
 #include "foundation/FileEntry.h"
 
@@ -40,7 +41,8 @@ public:
     explicit SearchFileActions(SearchIndex& index, QObject* parent = nullptr);
     SearchFileActions(SearchIndex& index, Settings& settings, Services services, QObject* parent = nullptr);
 
-    // With its default application, through a temporary copy when the file is remote.
+    // With its default application, through a temporary copy when the file is remote; a file whose
+    // disk does not answer in time is not handed over, and a notice says so.
     void openFile(const FileEntry& entry);
     // Each acts on the index's selected file and does nothing without one.
     void revealSelected();
@@ -52,12 +54,15 @@ public:
     static void notifyPdfFailure(const QString& message);
 
     static constexpr const char* kPythonMissing = "python3 not found -- install via `brew install python`";
-    // How long the panel waits for a remote mount to take a file to the trash before it says the
-    // mount does not answer (the file still goes if the mount answers later).
-    static constexpr std::chrono::milliseconds kTrashWait{std::chrono::seconds(3)};
+    // How long a file's disk may take to answer before the file is left alone (not trashed, no PDF).
+    static constexpr std::chrono::milliseconds kDiskWait{std::chrono::seconds(3)};
+    static constexpr const char* kTrashNotAnswering = "The disk “%1” is on doesn’t answer: it wasn’t moved to the Trash.";
+    static constexpr const char* kPdfNotAnswering = "The disk “%1” is on doesn’t answer: no PDF was made.";
+    static constexpr const char* kOpenNotAnswering = "The disk “%1” is on doesn’t answer: it wasn’t opened.";
 
 private:
     QCoro::Task<> openLater(FileEntry entry);
+    QCoro::Task<> openLocalLater(FileEntry entry);
     QCoro::Task<> mailLater(FileEntry entry);
     QCoro::Task<> trashLater(FileEntry entry);
     QCoro::Task<> makePdf(FileEntry entry);

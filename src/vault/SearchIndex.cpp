@@ -570,7 +570,8 @@ QCoro::Task<> SearchIndex::loadFullIndex()
 {
     const QPointer<SearchIndex> self(this);
     const FullListing listing = m_fullListing;
-    QFuture<QList<FileEntry>> future = QtConcurrent::run([listing] { return listing(); });
+    // Not the shared workers, which the application waits for when it quits: a listing may be slow.
+    QFuture<QList<FileEntry>> future = QtConcurrent::run(&RemoteCopy::pool(), [listing] { return listing(); });
     const QList<FileEntry> listed = co_await future;
     if (!self)
         co_return;
@@ -611,21 +612,11 @@ void SearchIndex::drillIntoFolder()
 
     const QByteArray nativeFile = FileNames::nativePath(selected->fullPath);
     const QByteArray nativeFolder = nativeFile.left(nativeFile.lastIndexOf('/'));
-    if (RemoteCopy::isBelowRemotes(nativeFolder, m_settings.settings().remotesPath)) {
-        m_folderFiles.clear();
-        emit changed();
-        listRemoteFolder(*selected, nativeFolder, listing);
-        return;
-    }
-
-    // By bytes: a name that is not valid UTF-8 still leads to its file.
-    const auto items = NativeFiles::regularFiles(nativeFolder);
-    if (!items) {
-        m_folderFiles.clear();
-        emit changed();
-        return;
-    }
-    showFolderFiles(folderEntries(*selected, nativeFolder, *items), *selected);
+    // Any folder may lie on a mount that hangs, not only those below the remotes folder: each is
+    // listed by a child process under a time limit, and the list stays empty until it comes.
+    m_folderFiles.clear();
+    emit changed();
+    listFolder(*selected, nativeFolder, listing);
 }
 
 QList<FileEntry> SearchIndex::folderEntries(const FileEntry& selected, const QByteArray& folder,
@@ -645,9 +636,10 @@ QList<FileEntry> SearchIndex::folderEntries(const FileEntry& selected, const QBy
     return files;
 }
 
-QCoro::Task<> SearchIndex::listRemoteFolder(FileEntry selected, QByteArray folder, int listing)
+QCoro::Task<> SearchIndex::listFolder(FileEntry selected, QByteArray folder, int listing)
 {
     const QPointer<SearchIndex> self(this);
+    const bool remote = RemoteCopy::isBelowRemotes(folder, m_settings.settings().remotesPath);
     // The copies' threads: each listing ends at its time limit, and the scanner's workers stay free.
     QFuture<std::expected<QList<RemoteFolders::FolderItem>, QString>> listed = QtConcurrent::run(
         &RemoteCopy::pool(), [folder] { return RemoteFolders::listFolder(folder, ProcessRunner::system()); });
@@ -655,7 +647,7 @@ QCoro::Task<> SearchIndex::listRemoteFolder(FileEntry selected, QByteArray folde
     if (!self || listing != m_folderListing || !m_folderPath)
         co_return;
     if (!items) {
-        m_notice = items.error();
+        m_notice = remote ? items.error() : QString::fromUtf8(kFolderNotAnswering);
         emit changed();
         co_return;
     }

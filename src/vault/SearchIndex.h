@@ -90,8 +90,8 @@ public:
 
     void moveUp();
     void moveDown();
-    // A folder on a remote mount is listed off the main thread under a time limit: the folder list
-    // stays empty until it comes, and a mount that does not answer sets the notice.
+    // The folder is listed off the main thread under a time limit: the folder list stays empty
+    // until it comes, and a disk that does not answer sets the notice.
     void drillIntoFolder();
     void exitFolderMode();
     void sortFolderFiles();
@@ -118,6 +118,8 @@ public:
 
     static constexpr qsizetype kMaxResults = 500;
     static constexpr int kFollowDelayMs = 100;
+    // The notice when a folder outside the remote mounts does not list in time.
+    static constexpr const char* kFolderNotAnswering = "The disk this folder is on doesn’t answer.";
 
 signals:
     // Any of the fields above changed.
@@ -132,7 +134,7 @@ private:
     QList<FileEntry> newestFirst(QList<FileEntry> entries) const;
     bool isHidden(const FileEntry& entry) const;
     QCoro::Task<> loadFullIndex();
-    QCoro::Task<> listRemoteFolder(FileEntry selected, QByteArray folder, int listing);
+    QCoro::Task<> listFolder(FileEntry selected, QByteArray folder, int listing);
     FileEntry folderEntry(const FileEntry& selected, const QString& folder, const QString& path) const;
     QList<FileEntry> folderEntries(const FileEntry& selected, const QByteArray& folder,
                                    const QList<NativeFiles::FileItem>& items) const;

@@ -4,7 +4,9 @@
 #include "platform/limits/ProcessLimits.h"
 #include "platform/memory/LargePages.h"
 #include "platform/syslog/SystemLog.h"
+#include "platform/walk/WatchShortage.h"
 #include "vault/FileClassifier.h"
+#include "vault/FrozenMounts.h"
 #include "vault/ListedPaths.h"
 #include "vault/ListingMemory.h"
 
@@ -34,6 +36,14 @@ WalkRules recentFileRules(const QDateTime& since, const QSet<QString>& includeEx
     rules.extensions = includeExtensions;
     rules.modifiedSince = since;
     return rules;
+}
+
+// A frozen mount below the root can be left out of the walk only by its name, before the walk
+// opens it: while it stays frozen, a folder of the same name elsewhere in the tree goes with it.
+void leaveOutFrozenMounts(WalkRules& rules, const QString& root)
+{
+    for (const QString& mount : FrozenMounts::below(root, rules.prunedNames, rules.skipHidden))
+        rules.prunedNames.insert(ListedPaths::lastComponent(mount));
 }
 
 // A file born at or before one day after the epoch has no real birth time; its modification stands in.
@@ -273,8 +283,9 @@ std::expected<ListedFiles, WalkError> SpotlightScanner::scanVault(const QString&
     const QString root = resolveSymlink(vaultPath);
     return withMemory(memory, root, [&](ListingMemory* held) -> std::expected<ListedFiles, WalkError> {
         const QDateTime deadline = QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kVaultLimit.count() * 1000, Qt::UTC);
-        const auto walked = TreeWalk::walk(root, recentFileRules(since, includeExtensions, excludeDirs), clock, deadline,
-                                           held ? &held->walk : nullptr);
+        WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
+        leaveOutFrozenMounts(rules, root);
+        const auto walked = TreeWalk::walk(root, rules, clock, deadline, held ? &held->walk : nullptr);
         if (!walked) {
             SystemLog::write(QStringLiteral("[harkwell] vault find: no output"));
             return std::unexpected(walked.error());
@@ -282,6 +293,8 @@ std::expected<ListedFiles, WalkError> SpotlightScanner::scanVault(const QString&
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] vault find timed out"));
         const bool whole = noteUnreadable(*walked, held);
+        if (held)
+            WatchShortage::shared().check(QFile::encodeName(root), held->walk);
         SystemLog::write(QStringLiteral("[harkwell] vault find returned %1 files").arg(walked->files.size()));
         EntryBuilder builder(root, FileEntry::Source::Vault, true);
         QList<FileEntry> entries = entriesFor(walked->files, builder, held);
@@ -300,6 +313,7 @@ std::expected<ListedFiles, WalkError> SpotlightScanner::scanWorkspace(
         WalkRules rules = recentFileRules(since, includeExtensions, excludeDirs);
         rules.maxFiles = kWorkspaceCap;
         rules.prunedFolders = excludeFolders;
+        leaveOutFrozenMounts(rules, root);
         const QDateTime deadline =
             QDateTime::fromMSecsSinceEpoch(clock.msecsSinceEpoch() + kWorkspaceLimit.count() * 1000, Qt::UTC);
         const auto walked = TreeWalk::walk(root, rules, clock, deadline, held ? &held->walk : nullptr);
@@ -310,6 +324,8 @@ std::expected<ListedFiles, WalkError> SpotlightScanner::scanWorkspace(
         if (walked->stoppedAtDeadline)
             SystemLog::write(QStringLiteral("[harkwell] find timed out for %1").arg(path));
         const bool whole = noteUnreadable(*walked, held);
+        if (held)
+            WatchShortage::shared().check(QFile::encodeName(root), held->walk);
         EntryBuilder builder(root, source, false);
         return ListedFiles(entriesFor(walked->files, builder, held), whole);
     });

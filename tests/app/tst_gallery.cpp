@@ -245,6 +245,7 @@ private:
         QVERIFY(shoot(window, "search", shade, scale));
         controller.searchIndex()->setSelectedIndex(0);
         controller.searchIndex()->drillIntoFolder();
+        QTRY_VERIFY(!controller.searchIndex()->folderFiles().isEmpty());
         QVERIFY(shoot(window, "search-folder", shade, scale));
         controller.orderOut();
         Opening::setWorkspace(nullptr);

@@ -154,19 +154,25 @@ private slots:
 
     void aFolderThatHangsCostsOnlyWhatLiesBelowIt()
     {
-        vault(QStringLiteral("Alpha"));
+        const QString alpha = vault(QStringLiteral("Alpha"));
         vault(QStringLiteral("Zulu/Inner"));
-        test::SlowMount mount(home(QStringLiteral("Mounts/dead")));
+        // Opening the mount, or looking up any name in it, takes half a minute.
+        test::SlowMount mount(home(QStringLiteral("Mounts/dead")), 30, test::SlowMount::Hang::ListingAndLookups);
         QVERIFY2(mount.start(), qPrintable(mount.error()));
+        // The registry names a vault on the mount too.
+        writeRegistry(QStringLiteral(".config/obsidian/obsidian.json"),
+                      QJsonObject{{"a", QJsonObject{{"path", alpha}, {"ts", 1000.0}}},
+                                  {"b", QJsonObject{{"path", home(QStringLiteral("Mounts/dead/Vault"))}, {"ts", 2000.0}}}});
         VaultDetector::Sources s = sources();
         s.searchTimeLimitMs = 2'000;
 
         QElapsedTimer timer;
         timer.start();
         const auto found = VaultDetector::detectAll(s);
-        // The mount takes a minute to open; the search ends at its limit, with the vaults beside it.
+        // The search and the registry's folders end at the limit, with the vaults beside the mount.
         QVERIFY2(timer.elapsed() < 15'000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(names(found), (QStringList{"Alpha", "Inner"}));
+        QCOMPARE(found.first().source, Source::ObsidianRegistry);
     }
 
     void registryWinsOverTheSearchAndLinksMerge()

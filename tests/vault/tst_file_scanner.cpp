@@ -73,6 +73,8 @@ public:
     {
         record(m_workspaceCalls, {folder, since, excludeDirs, std::nullopt, excludeFolders});
         QMutexLocker locker(&m_lock);
+        if (workspaceFails)
+            return std::unexpected(WalkError{QStringLiteral("no workspace")});
         return workspaceFiles;
     }
     Listing remotes(const QString& remotesFolder, const QDateTime& since, const QSet<QString>&,
@@ -117,6 +119,7 @@ public:
     bool vaultFails = false;   // the vault cannot be listed at all
     bool vaultWhole = true;    // false: the vault's listing was cut short
     bool remoteFails = false;  // nor the remotes folder
+    bool workspaceFails = false;  // nor the workspace folders
 
 private:
     void record(QList<Call>& calls, Call call)
@@ -452,24 +455,30 @@ void FileScannerTest::listingThatOutlivesTheWaitKeepsThePreviousVault()
 
 void FileScannerTest::onlyAFailedListingKeepsThePreviousEntries_data()
 {
-    QTest::addColumn<bool>("fails");
+    QTest::addColumn<bool>("fails");           // the vault and the remotes folder
+    QTest::addColumn<bool>("workspaceFails");
     QTest::addColumn<QStringList>("firstRecent");   // after the first refresh (no remote listing yet)
     QTest::addColumn<QStringList>("secondRecent");  // after the one that lists the remotes
     QTest::addColumn<QStringList>("cachedVault");
 
     // Files deleted since the last run are gone when the listings answer with nothing, also from
     // the cache, so they do not come back at the next start.
-    QTest::newRow("listings answer with nothing") << false << QStringList{"old-r.md", "new-w.md"}
+    QTest::newRow("listings answer with nothing") << false << false << QStringList{"old-r.md", "new-w.md"}
                                                   << QStringList{"new-w.md"} << QStringList{};
     // Listings that cannot read their folders keep what was known: the cached vault entries and,
     // of the last run's other entries, only the remote ones (this run's workspace entries are new).
-    QTest::newRow("listings fail") << true << QStringList{"v.md", "old-r.md", "new-w.md"}
+    QTest::newRow("listings fail") << true << false << QStringList{"v.md", "old-r.md", "new-w.md"}
                                    << QStringList{"v.md", "old-r.md", "new-w.md"} << QStringList{"v.md"};
+    // A workspace folder that cannot be listed keeps its own entries of the last run, and only
+    // those: the remote ones inside it are not taken twice.
+    QTest::newRow("the workspace listing fails too") << true << true << QStringList{"v.md", "old-w.md", "old-r.md"}
+                                                     << QStringList{"v.md", "old-w.md", "old-r.md"} << QStringList{"v.md"};
 }
 
 void FileScannerTest::onlyAFailedListingKeepsThePreviousEntries()
 {
     QFETCH(bool, fails);
+    QFETCH(bool, workspaceFails);
     QFETCH(QStringList, firstRecent);
     QFETCH(QStringList, secondRecent);
     QFETCH(QStringList, cachedVault);
@@ -483,6 +492,7 @@ void FileScannerTest::onlyAFailedListingKeepsThePreviousEntries()
         l.workspaceFiles = {entryAt(f.workspace() + QStringLiteral("/new-w.md"), FileEntry::Source::Workspace, f.daysAgo(4))};
         l.vaultFails = fails;
         l.remoteFails = fails;
+        l.workspaceFails = workspaceFails;
     });
     f.start();
     QTRY_VERIFY(f.settled());

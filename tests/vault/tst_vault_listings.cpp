@@ -6,6 +6,7 @@
 #include "platform/clock/FakeClock.h"
 #include "foundation/Settings.h"
 #include "platform/walk/TreeWalk.h"
+#include "platform/walk/WatchShortage.h"
 #include "vault/FileScanner.h"
 #include "vault/ListingMemory.h"
 #include "vault/SpecialFolders.h"
@@ -13,6 +14,7 @@
 
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 
@@ -190,6 +192,8 @@ private slots:
     void listingWithAFolderStillUnreadableIsWholeAgain();
     void frozenMountHoldsAWalkOnlyUntilItsDeadline();
     void watchesOfFoldersAWalkNeverReachedAreKept();
+    void watchesThatRunOutAreSaidOnceAndNotAskedAgain_data();
+    void watchesThatRunOutAreSaidOnceAndNotAskedAgain();
 
     void vaultEntriesCarryPathsDatesAndLabels();
     void vaultBehindASymbolicLinkIsListedAtItsTarget();
@@ -462,6 +466,66 @@ void VaultListingsTest::foldersReadAheadAreWatchedLikeTheOthers()
     QCOMPARE(relativePaths(third), expected);
     QCOMPARE(third.files.back().modified().toSecsSinceEpoch(), m_now.addSecs(-5).toSecsSinceEpoch());
     QCOMPARE(third.filesStatted, 2);
+}
+
+void VaultListingsTest::watchesThatRunOutAreSaidOnceAndNotAskedAgain_data()
+{
+    QTest::addColumn<int>("refusal");  // what asking for one more watch gives: 0 a watch, else the errno
+    QTest::addColumn<bool>("ranOut");
+
+    QTest::newRow("no watch left") << ENOSPC << true;
+    QTest::newRow("a watch is free again") << 0 << false;
+    QTest::newRow("refused for another reason") << EACCES << false;
+}
+
+void VaultListingsTest::watchesThatRunOutAreSaidOnceAndNotAskedAgain()
+{
+    QFETCH(int, refusal);
+    QFETCH(bool, ranOut);
+
+    for (const char* folder : {"a/x.md", "b/y.md", "c/z.md"})
+        VaultTree::file(m_root, QLatin1String(folder), m_now.addDays(-2));
+    ageFolders(m_root, {"", "a", "b", "c"}, m_now.addSecs(-60));
+    WalkRules rules;
+    FakeClock clock(m_now);
+    WalkMemory memory;
+    const auto walk = [&] { return TreeWalk::walk(m_root, rules, clock, QDateTime(), &memory).value_or(WalkResult{}); };
+    QCOMPARE(walk().files.size(), size_t(3));
+    // Two of the four folders lost their watches, as when the system had none left for them.
+    for (auto& [relative, folder] : memory.m_folders)
+        if (relative == "b" || relative == "c")
+            memory.forget(relative, folder);
+
+    QStringList logged;
+    QList<QByteArray> asked;
+    WatchShortage shortage(
+        [&](int, const QByteArray& path) {
+            asked.append(path);
+            errno = refusal;
+            return refusal == 0 ? 99 : -1;
+        },
+        [&](const QString& line) { logged.append(line); });
+    QCOMPARE(shortage.check(QFile::encodeName(m_root), memory), ranOut);
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked.first() == QFile::encodeName(m_root) + "/b" || asked.first() == QFile::encodeName(m_root) + "/c");
+    if (!ranOut) {
+        QVERIFY(logged.isEmpty());
+        return;
+    }
+    QVERIFY(!shortage.check(QFile::encodeName(m_root), memory));  // the memory asks for no more
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(logged.size(), 1);
+    QVERIFY2(logged.first().contains("2 folders watched and 2 not") && logged.first().contains("fs.inotify.max_user_watches"),
+             qPrintable(logged.first()));
+
+    // The walks go on without watches for those folders, and without asking for them again.
+    writeInPlace(m_root + QStringLiteral("/b/y.md"), m_now.addSecs(-5));
+    QCOMPARE(walk().files.size(), size_t(3));
+    QCOMPARE(walk().files.size(), size_t(3));
+    int unwatched = 0;
+    for (const auto& [relative, folder] : memory.m_folders)
+        unwatched += folder.watch < 0 ? 1 : 0;
+    QCOMPARE(unwatched, 2);
 }
 
 void VaultListingsTest::firstWalkKeepsItsRulesFarFromTheRoot_data()
