@@ -76,6 +76,8 @@ std::expected<void, FileError> AtomicFile::syncFolder(const QString& folder)
     return {};
 }
 
+unsigned AtomicFile::newFileMode() { return 0666 & ~processUmask(); }
+
 std::expected<void, FileError> AtomicFile::write(const QString& path, const QByteArray& content, Durability durability)
 {
     const QFileInfo target(path);
@@ -98,7 +100,7 @@ std::expected<void, FileError> AtomicFile::write(const QString& path, const QByt
     if (::stat(QFile::encodeName(path).constData(), &existing) == 0)
         mode = existing.st_mode & 07777;
     else
-        mode &= ~processUmask();
+        mode = newFileMode();
     ::fchmod(fd, mode);
 
     if (auto written = writeAll(fd, content, temporaryPath); !written) {

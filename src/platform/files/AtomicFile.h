@@ -24,6 +24,10 @@ public:
     // Syncs a folder's entry table; renames and creations inside it are durable afterwards.
     static std::expected<void, FileError> syncFolder(const QString& folder);
 
+    // The mode a new file gets: read and write for all, less the process's umask. A file made
+    // through a temporary (mkstemp's 0600) is given it by hand.
+    static unsigned newFileMode();
+
     // Writes and syncs a file descriptor's worth of bytes, retrying short writes and EINTR.
     static std::expected<void, FileError> writeAll(int fd, const QByteArray& content, const QString& pathForErrors);
 };
