@@ -103,7 +103,7 @@ bool LiveAppServices::hasEnabledWatchedFolders() { return !Settings::shared().en
 
 bool LiveAppServices::uploadEnabled() { return Settings::shared().settings().captureMirelonEnabled.value_or(false); }
 
-bool LiveAppServices::isPaired() { return Keychain::hasDeviceToken(); }
+bool LiveAppServices::isPaired() { return Keychain::isPaired(); }
 
 void LiveAppServices::startCapturePipeline() { CapturePipeline::shared().start(); }
 

@@ -25,6 +25,9 @@ struct InboxFrontmatter {
     std::optional<QString> externalId;  // the service's cache key
     std::optional<QString> mirelonJobStatus;
     std::optional<QDateTime> uploadedAt;
+    // When the transcript was first handed to the after-transcript command, so that it runs once
+    // for the capture however often the transcript is written; absent in notes from before.
+    std::optional<QDateTime> afterTranscriptAt;
     std::optional<QString> recorderSource;
     std::optional<QString> recorderMicrophone;
     std::optional<QString> recorderChannelLayout;

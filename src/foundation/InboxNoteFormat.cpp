@@ -193,6 +193,8 @@ void applySource(InboxFrontmatter& record, const QString& key, const QString& va
         record.recorderChannelLayout = nonEmpty(value);
     else if (key == QLatin1String("uploaded_at"))
         record.uploadedAt = DateForms::parseInternetDateTime(value);
+    else if (key == QLatin1String("after_transcript_at"))
+        record.afterTranscriptAt = DateForms::parseInternetDateTime(value);
 }
 
 }  // namespace
@@ -267,6 +269,8 @@ QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
         quoted("  mirelon_job_status: ", *f.mirelonJobStatus);
     if (f.uploadedAt)
         date("  uploaded_at: ", *f.uploadedAt);
+    if (f.afterTranscriptAt)
+        date("  after_transcript_at: ", *f.afterTranscriptAt);
     if (f.recorderSource)
         quoted("  app: ", *f.recorderSource);
     if (f.recorderMicrophone)

@@ -196,7 +196,8 @@ std::expected<QString, InboxError> InboxWriter::copyAudio(const QString& sourceP
         ::close(source);
         return std::unexpected(fileError(QStringLiteral("Could not create a temporary file for"), *target, error));
     }
-    ::fchmod(copy, 0644);
+    // mkostemp makes 0600; the copy is a new file like any other, so the umask decides.
+    ::fchmod(copy, mode_t(AtomicFile::newFileMode()));
 
     auto result = copyBytes(source, copy, qint64(opened.st_size), sourcePath, *target);
     if (result) {

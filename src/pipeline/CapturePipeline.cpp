@@ -123,7 +123,8 @@ CapturePipeline& CapturePipeline::shared()
         services.afterTranscript = &AfterTranscriptCommand::shared();
         services.coordinator = &CaptureCoordinator::shared();
         services.makeClient = [] { return std::make_shared<MirelonClient>(MirelonClient::fromSettings()); };
-        services.isPaired = [] { return Keychain::hasDeviceToken(); };
+        services.isPaired = [] { return Keychain::isPaired(); };
+        services.readPaired = [] { return Keychain::hasDeviceToken(); };
         return new CapturePipeline(std::move(services));
     }();
     return *pipeline;
@@ -227,7 +228,9 @@ void CapturePipeline::stop()
 
 void CapturePipeline::resumeUnfinished()
 {
-    if (!uploadsPossible())
+    // Whether the computer is paired is read with the work, off this thread: at start the flag in
+    // memory may not know yet.
+    if (!m_services.settings->settings().captureMirelonEnabled.value_or(false))
         return;
     QMetaObject::invokeMethod(this, [this] { resumeWork(); }, Qt::QueuedConnection);
 }
@@ -239,6 +242,11 @@ std::function<void()> CapturePipeline::pairingResumeHook()
 
 QCoro::Task<> CapturePipeline::resumeWork()
 {
+    QPointer<CapturePipeline> self(this);
+    auto reading = offThread(m_services.readPaired ? m_services.readPaired : m_services.isPaired);
+    const bool paired = co_await reading;
+    if (!self || !paired || !uploadsPossible())
+        co_return;
     const QString vault = inbox().vaultRoot();
     Clock* clock = m_services.clock;
     auto listing = offThread([vault, clock] { return CaptureRetry::ids(vault, &CapturePipeline::isResumable, *clock); });
@@ -248,16 +256,22 @@ QCoro::Task<> CapturePipeline::resumeWork()
     log(QStringLiteral("resuming %1 unfinished capture(s)").arg(ids.size()));
 
     const std::shared_ptr<MirelonClient> client = makeClient();
+    auto needsUpload = [](const InboxFrontmatter& note) {
+        return note.externalId.value_or(QString()).isEmpty() || note.mirelonJobStatus == QLatin1String(JobStatus::kUploadFailed);
+    };
     for (const QString& id : ids) {
+        // The note is read under the claim: the listing is a while old, and another task (or
+        // another resume pass) may have carried the capture to its end since.
+        CaptureClaims::Claim claim = m_claims.claim(id);
         const std::optional<InboxFrontmatter> note = co_await readNote(id);
-        if (!note)
+        if (!note || !isResumable(*note))
             continue;
-        if (note->externalId.value_or(QString()).isEmpty() || note->mirelonJobStatus == QLatin1String(JobStatus::kUploadFailed)) {
+        if (needsUpload(*note)) {
+            claim.release();
             log(QStringLiteral("%1 resumed (uploading again)").arg(id));
             co_await uploadExisting(id);
             continue;
         }
-        CaptureClaims::Claim claim = m_claims.claim(id);
         if (!claim)
             continue;
         log(QStringLiteral("%1 resumed (polling %2)").arg(id, *note->externalId));
@@ -298,9 +312,11 @@ QCoro::Task<QString> CapturePipeline::resolveId(FolderWatcher::NewCapture captur
     auto fits = [&](const QString& id, const Occupant& there) {
         if (there.recording)
             return false;
+        // While claimed, another file is the same capture only with the claimant's bytes (a copy,
+        // or the file renamed): it is then told "already being handled", not given an id of its own.
         if (m_claims.isClaimed(id)) {
             if (const std::optional<QString> claimed = m_claims.claimedSource(id))
-                return *claimed == source;
+                return *claimed == source || there.sameAudio;
         }
         if (there.audioExists)
             return there.sameAudio;
@@ -337,18 +353,13 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
 {
     const QString sourcePath = capture.sourceUrl.toLocalFile();
     const QString source = capture.folderId + QLatin1Char('/') + QFileInfo(sourcePath).fileName();
-    // More than the service takes: a copy in the vault would only fill the disk. The file is
-    // recorded as seen, so it is said once and not taken again at every poll.
+    // More than the service takes is still the user's audio: it is copied and noted all the same,
+    // and its note says why it was not sent.
     auto sizing = offThread([sourcePath] {
         const std::optional<FileStat> info = FileSystem::local().linkStat(sourcePath);
         return info ? info->size : qint64(0);
     });
     const qint64 audioSize = co_await sizing;
-    if (audioSize > MirelonClient::kMaxUploadBytes) {
-        log(MirelonClient::tooLargeToSend(sourcePath, audioSize) + QStringLiteral(" Not captured."));
-        co_await settleInLedger(capture, capture.canonicalId);
-        co_return;
-    }
 
     // The id is resolved and claimed in one go; when another file took the id in between, resolve again.
     QString id;
@@ -369,8 +380,12 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
                 log(QStringLiteral("%1 is already being handled; skipping").arg(id));
                 co_return;
             }
-            if (!claimant) {
-                // Its audio is this file's and a re-upload or a resumed poll carries it on.
+            bool sameCapture = !claimant;
+            if (!sameCapture)
+                sameCapture = co_await holdsSameAudio(id, sourcePath);
+            if (sameCapture) {
+                // Its audio is this file's and the claimant (a new capture, a re-upload or a
+                // resumed poll) carries it on.
                 log(QStringLiteral("%1 is already being handled; skipping").arg(id));
                 co_await settleInLedger(capture, id);
                 co_return;
@@ -423,12 +438,19 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
         voiceMemos ? QStringLiteral("voice_memo")
         : folder   ? QStringLiteral("watched_folder:") + folder->id
                    : QStringLiteral("watched_folder"));
-    stub.mirelonJobStatus = QString::fromLatin1(uploadOn ? JobStatus::kQueued : JobStatus::kSkipped);
+    const std::shared_ptr<MirelonClient> client = uploadOn ? makeClient() : nullptr;
+    QString notSent;
+    if (client && audioSize > client->limits().maxUploadBytes) {
+        notSent = MirelonClient::tooLargeToSend(QFileInfo(sourcePath).fileName(), audioSize,
+                                                client->limits().maxUploadBytes);
+    }
+    stub.mirelonJobStatus = QString::fromLatin1(uploadOn && notSent.isEmpty() ? JobStatus::kQueued : JobStatus::kSkipped);
+    const QString stubBody = notSent.isEmpty() ? QString() : QStringLiteral("Not sent to Mirelon: ") + notSent;
 
-    auto writing = offThread([writer, stub]() -> std::expected<void, InboxError> {
+    auto writing = offThread([writer, stub, stubBody]() -> std::expected<void, InboxError> {
         if (auto made = writer.ensureDirectories(); !made)
             return made;
-        return writer.writeMarkdown(stub, QString());
+        return writer.writeMarkdown(stub, stubBody);
     });
     const std::expected<void, InboxError> written = co_await writing;
     if (!written) {
@@ -443,8 +465,11 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
         log(QStringLiteral("Mirelon upload disabled; %1 remains pending in vault").arg(id));
         co_return;
     }
+    if (!notSent.isEmpty()) {
+        log(QStringLiteral("%1 not sent: %2").arg(id, notSent));
+        co_return;
+    }
 
-    const std::shared_ptr<MirelonClient> client = makeClient();
     const UploadProfile profile = UploadProfile::voiceMemo(id);
     const QUrl audioUrl = QUrl::fromLocalFile(*copied);
     const auto answer = co_await client->uploadAudio(audioUrl, profile.contentSource, std::nullopt, profile.tags,
@@ -470,6 +495,17 @@ QCoro::Task<> CapturePipeline::handle(FolderWatcher::NewCapture capture)
     }
     co_await pollUntilDone(client, id, *key);
     claim.release();
+}
+
+QCoro::Task<bool> CapturePipeline::holdsSameAudio(QString id, QString sourcePath) const
+{
+    const auto audioPath = inbox().audioCopyPath(id);
+    if (!audioPath)
+        co_return false;
+    const QString copy = *audioPath;
+    auto comparing = offThread([copy, sourcePath] { return sameBytes(copy, sourcePath); });
+    const bool same = co_await comparing;
+    co_return same;
 }
 
 QCoro::Task<> CapturePipeline::settleInLedger(FolderWatcher::NewCapture capture, QString id)
@@ -520,21 +556,40 @@ QCoro::Task<std::optional<QString>> CapturePipeline::resolvedCacheKey(MirelonCli
 {
     const QString cacheKey = answer.cache_key.value_or(QString());
     const QString taskId = answer.task_id.value_or(QString());
-    if (!cacheKey.isEmpty())
+    noteGiven(QStringLiteral("task"), taskId, id);
+    if (!cacheKey.isEmpty()) {
+        noteGiven(QStringLiteral("cache_key"), cacheKey, id);
         co_return cacheKey;
-    if (!taskId.isEmpty() && answer.status == QLatin1String("completed"))
+    }
+    if (!taskId.isEmpty() && answer.status == QLatin1String("completed")) {
+        noteGiven(QStringLiteral("cache_key"), taskId, id);
         co_return taskId;
+    }
     if (!taskId.isEmpty()) {
         log(QStringLiteral("%1 queued as task %2; resolving its cache_key").arg(id, taskId));
+        QPointer<CapturePipeline> self(this);
         std::optional<QString> key = co_await client.cacheKey(taskId, kTaskKeyTimeout);
         if (!key || key->isEmpty()) {
             log(QStringLiteral("no cache_key for task %1 (%2) within 10 minutes").arg(taskId, id));
             co_return std::nullopt;
         }
+        if (self)
+            noteGiven(QStringLiteral("cache_key"), *key, id);
         co_return key;
     }
     log(QStringLiteral("upload for %1 returned neither cache_key nor task_id (status %2)").arg(id, answer.status));
     co_return std::nullopt;
+}
+
+void CapturePipeline::noteGiven(const QString& what, const QString& value, const QString& id)
+{
+    if (value.isEmpty())
+        return;
+    const QString key = what + QLatin1Char(' ') + value;
+    const auto earlier = m_given.constFind(key);
+    if (earlier != m_given.cend() && *earlier != id)
+        log(QStringLiteral("Mirelon gave %1 %2 to %3, as it did to %4").arg(what, value, id, *earlier));
+    m_given.insert(key, id);
 }
 
 QCoro::Task<> CapturePipeline::recordUpload(QString id, QString cacheKey, UploadResult answer)
@@ -710,6 +765,22 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
         log(QStringLiteral("cache key %1 for %2 can never be asked for; giving up").arg(currentKey, id));
         co_await fail(id, JobStatus::kFailed);
     };
+    // Status answers and transcript answers that cannot be used, each counted in a row.
+    int unusableStatus = 0;
+    int unusableFetch = 0;
+    QString unusableWhy;
+    auto giveUpOnAnswers = [&]() -> QCoro::Task<> {
+        log(QStringLiteral("Mirelon's answer for %1 cannot be used (%2); giving up after %3 tries")
+                .arg(id, unusableWhy, QString::number(kMaxUnusableAnswers)));
+        co_await fail(id, JobStatus::kFailed);
+    };
+    // Whether polling ends after a fetch of the transcript.
+    auto fetchEnds = [&](FetchOutcome outcome) -> bool {
+        if (outcome == FetchOutcome::Unusable)
+            return ++unusableFetch >= kMaxUnusableAnswers;
+        unusableFetch = 0;
+        return outcome != FetchOutcome::TryAgain;
+    };
 
     if (timedOut()) {
         co_await endWithTimeout();
@@ -727,6 +798,7 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
         if (!self)
             co_return;
         if (answer) {
+            unusableStatus = 0;
             const QString text = answer->transcription ? answer->transcription->status.value_or(QStringLiteral("unknown"))
                                                        : QStringLiteral("unknown");
             // "done" goes into the note only with its transcript; until then the note stays resumable.
@@ -737,9 +809,14 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
                 co_return;
 
             if (serviceDone) {
-                const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey);
-                if (outcome != FetchOutcome::TryAgain || !self)
+                const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey, &unusableWhy);
+                if (!self)
                     co_return;
+                if (fetchEnds(outcome)) {
+                    if (outcome == FetchOutcome::Unusable)
+                        co_await giveUpOnAnswers();
+                    co_return;
+                }
             } else if (text == QLatin1String(JobStatus::kFailed)) {
                 log(QStringLiteral("Mirelon reported failed for %1").arg(id));
                 report(CaptureEvent::failed(id, text));
@@ -753,9 +830,14 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
                             .arg(id, *source->result.status)
                             .arg(source->result.word_count.value_or(0)));
                     // A fetch that fails here leaves the probe to be made again at the next poll.
-                    const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey);
-                    if (outcome != FetchOutcome::TryAgain || !self)
+                    const FetchOutcome outcome = co_await fetchTranscriptAndWrite(*client, id, currentKey, &unusableWhy);
+                    if (!self)
                         co_return;
+                    if (fetchEnds(outcome)) {
+                        if (outcome == FetchOutcome::Unusable)
+                            co_await giveUpOnAnswers();
+                        co_return;
+                    }
                 } else {
                     probed = true;
                 }
@@ -806,6 +888,11 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
         }
 
         log(QStringLiteral("status poll error for %1: %2").arg(id, error.plainDescription()));
+        if (error.isUnusableAnswer() && ++unusableStatus >= kMaxUnusableAnswers) {
+            unusableWhy = error.text();
+            co_await giveUpOnAnswers();
+            co_return;
+        }
         if (timedOut()) {
             co_await endWithTimeout();
             co_return;
@@ -814,18 +901,25 @@ QCoro::Task<> CapturePipeline::pollUntilDone(std::shared_ptr<MirelonClient> clie
 }
 
 QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWrite(MirelonClient& client, QString id,
-                                                                                     QString cacheKey)
+                                                                                     QString cacheKey, QString* unusable)
 {
     QPointer<CapturePipeline> self(this);
     auto source = co_await client.source(cacheKey);
     if (!self)
         co_return FetchOutcome::Refused;
     std::expected<void, InboxError> written;
+    // Whether the note said the after-transcript step was already taken for it (in this run or an
+    // earlier one): the command runs once for a capture, however often its transcript is written.
+    bool afterTranscriptTaken = false;
     if (source) {
         const InboxWriter writer = inbox();
         const QDateTime now = m_services.clock->now();
         const SourceDetail detail = *source;
-        auto writing = offThread([writer, id, cacheKey, detail, now]() -> std::expected<void, InboxError> {
+        struct Written {
+            std::expected<void, InboxError> result;
+            bool afterTranscriptTaken = false;
+        };
+        auto writing = offThread([writer, id, cacheKey, detail, now]() -> Written {
             InboxFrontmatter note;
             if (auto read = readFrontmatter(writer, id)) {
                 note = *read;
@@ -841,9 +935,14 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
                 note.title = detail.result.llm_title;
             if (const std::optional<int> seconds = DurationSeconds::truncated(detail.result.duration))
                 note.audioDurationSec = seconds;
-            return writer.writeMarkdown(note, detail.result.text.value_or(QString()));
+            const bool taken = note.afterTranscriptAt.has_value();
+            if (!taken)
+                note.afterTranscriptAt = now;
+            return Written{writer.writeMarkdown(note, detail.result.text.value_or(QString())), taken};
         });
-        written = co_await writing;
+        const Written outcome = co_await writing;
+        written = outcome.result;
+        afterTranscriptTaken = outcome.afterTranscriptTaken;
         if (!self)
             co_return FetchOutcome::Refused;
     }
@@ -877,12 +976,22 @@ QCoro::Task<CapturePipeline::FetchOutcome> CapturePipeline::fetchTranscriptAndWr
     if (!source || !written) {
         const QString why = source ? written.error().text : source.error().plainDescription();
         log(QStringLiteral("fetch transcript failed for %1: %2").arg(id, why));
+        if (!source && source.error().isUnusableAnswer()) {
+            if (unusable)
+                *unusable = source.error().text();
+            co_return FetchOutcome::Unusable;
+        }
         co_return FetchOutcome::TryAgain;
     }
 
-    log(QStringLiteral("transcript written for %1 (%2 words)").arg(id, QString::number(source->result.word_count.value_or(-1))));
+    if (const std::optional<int> words = source->result.word_count)
+        log(QStringLiteral("transcript written for %1 (%2 words)").arg(id, QString::number(*words)));
+    else
+        log(QStringLiteral("transcript written for %1").arg(id));
     report(CaptureEvent::transcriptReady(id));
-    if (m_services.afterTranscript)
+    if (afterTranscriptTaken)
+        log(QStringLiteral("the after-transcript command was already run for %1; not run again").arg(id));
+    else if (m_services.afterTranscript)
         m_services.afterTranscript->transcriptWritten(id);
     co_return FetchOutcome::Written;
 }

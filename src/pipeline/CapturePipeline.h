@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 #include <QFuture>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSet>
@@ -49,7 +50,9 @@ public:
         AfterTranscriptCommand* afterTranscript = nullptr;
         CaptureCoordinator* coordinator = nullptr;  // may be absent where nothing is watched
         ClientFactory makeClient;                   // one client for each use
-        std::function<bool()> isPaired;             // whether a device token is stored
+        std::function<bool()> isPaired;             // whether a device token is stored, from memory
+        std::function<bool()> readPaired;           // the same read from the store, off the main thread;
+                                                    // isPaired when absent
     };
 
     explicit CapturePipeline(Services services, QObject* parent = nullptr);
@@ -63,6 +66,9 @@ public:
     static constexpr int kMaxNotFoundPolls = 10;
     static constexpr std::chrono::seconds kTaskKeyTimeout{600};
     static constexpr int kKeySearchPages = 3;
+    // Answers in a row that can never be used (malformed, past their cap) before polling gives up:
+    // asking again gets the same answer.
+    static constexpr int kMaxUnusableAnswers = 3;
 
     // Whether a start or a pairing takes the note's capture up again.
     static bool isResumable(const InboxFrontmatter& note);
@@ -104,7 +110,8 @@ public:
     InboxWriter inbox() const;
 
 private:
-    enum class FetchOutcome { Written, Refused, TryAgain };
+    // Unusable: the answer came but can never be used as it is (malformed, past its cap).
+    enum class FetchOutcome { Written, Refused, TryAgain, Unusable };
 
     QCoro::Task<QString> resolveId(FolderWatcher::NewCapture capture, QString source);
     QCoro::Task<std::optional<QString>> resolvedCacheKey(MirelonClient& client, UploadResult answer, QString id);
@@ -114,8 +121,13 @@ private:
     // Whether an upload of the note may have reached the service without its key reaching the note.
     static bool mayHaveBeenTakenBefore(const InboxFrontmatter& note);
     QCoro::Task<> recordUpload(QString id, QString cacheKey, UploadResult answer);
+    // Says so when the service hands a task or a key to a second capture: their notes would then
+    // share one transcript's fate. Main thread only.
+    void noteGiven(const QString& what, const QString& value, const QString& id);
     QCoro::Task<> pollUntilDone(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey);
-    QCoro::Task<FetchOutcome> fetchTranscriptAndWrite(MirelonClient& client, QString id, QString cacheKey);
+    // `unusable`, when the answer cannot be used, learns why.
+    QCoro::Task<FetchOutcome> fetchTranscriptAndWrite(MirelonClient& client, QString id, QString cacheKey,
+                                                      QString* unusable);
     // Polls in a task of its own, holding the claim until polling ends.
     void startPolling(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey, CaptureClaims::Claim claim);
     QCoro::Task<> pollClaimed(std::shared_ptr<MirelonClient> client, QString id, QString cacheKey,
@@ -127,6 +139,8 @@ private:
     // literals only: g++ 12 may destroy a temporary of a co_await expression twice.)
     QCoro::Task<> fail(QString id, const char* status);
     void report(const CaptureEvent& event);
+    // Whether the audio copy under `id` holds exactly the bytes of the file at `sourcePath`.
+    QCoro::Task<bool> holdsSameAudio(QString id, QString sourcePath) const;
     // The file has its audio copy and note: recorded as seen under the id it was given.
     QCoro::Task<> settleInLedger(FolderWatcher::NewCapture capture, QString id);
     // The file could not be carried: the next poll takes it again.
@@ -143,6 +157,7 @@ private:
     std::function<void(const CaptureEvent&)> m_onCaptureEvent;
     QFuture<void> m_cleanup;
     QDateTime m_created;  // the file system's time, not the clock's: it is compared with files' times
+    QHash<QString, QString> m_given;  // "task <id>" or "cache_key <key>" → the capture it was given to
 };
 
 }  // namespace harkwell

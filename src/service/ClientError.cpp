@@ -41,6 +41,13 @@ ClientError ClientError::platform(QString text)
     return error;
 }
 
+ClientError ClientError::answerTooLarge(QString text)
+{
+    ClientError error{Kind::AnswerTooLarge};
+    error.detail = std::move(text);
+    return error;
+}
+
 QString ClientError::text() const
 {
     switch (kind) {
@@ -58,6 +65,7 @@ QString ClientError::text() const
     case Kind::MissingCredentials:
         return QStringLiteral("Not connected to Mirelon (Settings > Captures > Connect to Mirelon\u2026)");
     case Kind::Platform:
+    case Kind::AnswerTooLarge:
         return detail;
     }
     return detail;
@@ -80,6 +88,7 @@ QString ClientError::plainDescription() const
     case Kind::MissingCredentials:
         return QStringLiteral("missingCredentials");
     case Kind::Platform:
+    case Kind::AnswerTooLarge:
         return detail;
     }
     return detail;

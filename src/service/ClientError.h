@@ -17,6 +17,7 @@ struct ClientError {
         AudioFileNotReadable,  // filePath
         MissingCredentials,
         Platform,              // detail: the transport's or the file system's own text
+        AnswerTooLarge,        // detail: an answer past its cap, stopped unread
     };
 
     Kind kind = Kind::Platform;
@@ -33,11 +34,15 @@ struct ClientError {
     static ClientError audioFileNotReadable(QString filePath);
     static ClientError missingCredentials();
     static ClientError platform(QString text);
+    static ClientError answerTooLarge(QString text);
 
     // The user-facing text.
     QString text() const;
     // The case and its payload, for log lines that name the error as a value.
     QString plainDescription() const;
+
+    // An answer came but can never be used as it is: asking again gets the same answer.
+    bool isUnusableAnswer() const { return kind == Kind::MalformedResponse || kind == Kind::AnswerTooLarge; }
 
     bool operator==(const ClientError&) const = default;
 };

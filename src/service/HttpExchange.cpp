@@ -7,6 +7,7 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace harkwell {
@@ -28,55 +29,88 @@ QCoro::Task<std::expected<HttpAnswer, ClientError>> exchange(QNetworkReply* raw,
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(raw, [](QNetworkReply* r) { r->deleteLater(); });
     QNetworkReply* const r = reply.get();
 
-    enum class Stop { None, TooLarge, TooLong };
+    enum class Stop { None, TooLarge, TooLong, Idle };
     auto stop = std::make_shared<Stop>(Stop::None);
     auto body = std::make_shared<QByteArray>();
+    auto end = [r, stop, body](Stop why) {
+        if (*stop != Stop::None || r->isFinished())
+            return;
+        *stop = why;
+        body->clear();
+        r->abort();
+    };
 
-    // The answer is taken as it arrives, so that an answer past the cap is stopped at the cap
-    // instead of being held whole first.
-    auto take = [r, stop, body, limits] {
+    // Qt holds no more than this unread, whatever the server sends; the rest waits in the socket.
+    r->setReadBufferSize(HttpExchange::kReadBufferBytes);
+
+    // The answer is taken as it arrives, straight into the body, so that an answer past the cap is
+    // stopped at the cap instead of being held whole first.
+    auto take = [r, stop, body, limits, end] {
         if (*stop != Stop::None)
             return;
-        if (body->size() + r->bytesAvailable() > limits.maxAnswerBytes) {
-            *stop = Stop::TooLarge;
-            body->clear();
-            r->abort();
+        const qint64 available = r->bytesAvailable();
+        if (available <= 0)
+            return;
+        if (body->size() + available > limits.maxAnswerBytes) {
+            end(Stop::TooLarge);
             return;
         }
-        body->append(r->readAll());
+        const qsizetype at = body->size();
+        body->resize(at + available);
+        const qint64 got = r->read(body->data() + at, available);
+        body->resize(at + std::max<qint64>(got, 0));
     };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, r, [r, stop, body, limits] {
+    QObject::connect(r, &QNetworkReply::metaDataChanged, r, [r, stop, body, limits, end] {
         const QVariant announced = r->header(QNetworkRequest::ContentLengthHeader);
-        if (*stop == Stop::None && announced.isValid() && announced.toLongLong() > limits.maxAnswerBytes) {
-            *stop = Stop::TooLarge;
-            body->clear();
-            r->abort();
-        }
+        if (*stop != Stop::None || !announced.isValid())
+            return;
+        // Refused before a byte of it is read.
+        if (announced.toLongLong() > limits.maxAnswerBytes)
+            end(Stop::TooLarge);
+        else if (announced.toLongLong() > 0)
+            body->reserve(announced.toLongLong());
     });
     QObject::connect(r, &QIODevice::readyRead, r, take);
 
     // Owned by the reply: the abort below finishes the reply and resumes this coroutine from
-    // inside the timer's own signal, so the timer must not live in the coroutine's frame.
+    // inside the timer's own signal, so the timers must not live in the coroutine's frame.
     auto* deadline = new QTimer(r);
     deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, r, [r, stop, body] {
-        if (*stop != Stop::None || r->isFinished())
-            return;
-        *stop = Stop::TooLong;
-        body->clear();
-        r->abort();
-    });
-    deadline->start(limits.total);
+    QObject::connect(deadline, &QTimer::timeout, r, [end] { end(Stop::TooLong); });
+    if (!limits.totalAfterBody)
+        deadline->start(limits.total);
+
+    // Qt's own transfer time-out does not see a streamed body stall, so the idle limit is kept
+    // here as well: every byte taken by the server or sent by it starts it again.
+    auto* idle = new QTimer(r);
+    idle->setSingleShot(true);
+    QObject::connect(idle, &QTimer::timeout, r, [end] { end(Stop::Idle); });
+    if (limits.idle.count() > 0) {
+        idle->start(limits.idle);
+        auto stir = [idle] { idle->start(); };
+        QObject::connect(r, &QIODevice::readyRead, idle, stir);
+        QObject::connect(r, &QNetworkReply::downloadProgress, idle, stir);
+        QObject::connect(r, &QNetworkReply::uploadProgress, idle, stir);
+    }
+    if (limits.totalAfterBody) {
+        QObject::connect(r, &QNetworkReply::uploadProgress, deadline, [deadline, limits](qint64 sent, qint64 total) {
+            if (total > 0 && sent >= total && !deadline->isActive())
+                deadline->start(limits.total);
+        });
+    }
 
     if (started)
         started(r);
     if (!r->isFinished())
         co_await qCoro(r).waitForFinished();
     deadline->stop();
+    idle->stop();
 
     switch (*stop) {
     case Stop::TooLarge:
-        co_return std::unexpected(ClientError::platform(HttpExchange::answerTooLarge(limits.maxAnswerBytes)));
+        co_return std::unexpected(ClientError::answerTooLarge(HttpExchange::answerTooLarge(limits.maxAnswerBytes)));
+    case Stop::Idle:
+        co_return std::unexpected(ClientError::platform(HttpExchange::timedOut()));
     case Stop::TooLong:
         co_return std::unexpected(ClientError::platform(HttpExchange::tookTooLong(limits.total)));
     case Stop::None:
@@ -93,13 +127,13 @@ QCoro::Task<std::expected<HttpAnswer, ClientError>> exchange(QNetworkReply* raw,
         }
         take();
         if (*stop == Stop::TooLarge)
-            co_return std::unexpected(ClientError::platform(HttpExchange::answerTooLarge(limits.maxAnswerBytes)));
+            co_return std::unexpected(ClientError::answerTooLarge(HttpExchange::answerTooLarge(limits.maxAnswerBytes)));
         co_return HttpAnswer{code, std::move(*body)};
     }
 
     // The idle time-out aborts the reply, which Qt reports as a cancellation.
     if (r->error() == QNetworkReply::OperationCanceledError)
-        co_return std::unexpected(ClientError::platform(QStringLiteral("The request timed out.")));
+        co_return std::unexpected(ClientError::platform(HttpExchange::timedOut()));
     if (r->error() != QNetworkReply::NoError)
         co_return std::unexpected(ClientError::platform(r->errorString()));
     co_return std::unexpected(ClientError::malformedResponse(QStringLiteral("no HTTP response")));
@@ -136,6 +170,8 @@ QString HttpExchange::answerTooLarge(qint64 maxBytes)
 {
     return QStringLiteral("Mirelon's answer was larger than %1 and was not read.").arg(sizeText(maxBytes));
 }
+
+QString HttpExchange::timedOut() { return QStringLiteral("The request timed out."); }
 
 QString HttpExchange::tookTooLong(std::chrono::milliseconds total)
 {

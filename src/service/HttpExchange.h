@@ -32,10 +32,17 @@ struct HttpLimits {
     qint64 maxAnswerBytes = 0;        // the body of any answer, error answers included
     std::chrono::milliseconds idle{}; // no byte moving either way for this long ends the request
     std::chrono::milliseconds total{};// the whole exchange, however busy
+    // An upload's sending takes as long as the link needs, held only to the idle limit; the whole
+    // limit then counts from the moment its body has gone out, for the answer alone.
+    bool totalAfterBody = false;
 };
 
 class HttpExchange {
 public:
+    // What a reply may hold unread: past it Qt stops taking bytes off the socket until they are
+    // read, so a server that sends faster than the answer is taken cannot fill memory.
+    static constexpr qint64 kReadBufferBytes = 1024 * 1024;
+
     // Sends `method` with `body` (none when empty and the method is GET). `started`, when given,
     // learns the reply while it is in flight, so that its owner can abort it.
     static QCoro::Task<std::expected<HttpAnswer, ClientError>> send(
@@ -53,6 +60,8 @@ public:
     static QString redirectRefused(int status, const QUrl& target);
     static QString answerTooLarge(qint64 maxBytes);
     static QString tookTooLong(std::chrono::milliseconds total);
+    // No byte moved either way for the idle limit.
+    static QString timedOut();
 };
 
 }  // namespace harkwell

@@ -175,10 +175,9 @@ QByteArray MirelonClient::multipartTail(const QString& boundary)
     return kCrlf + "--" + boundary.toUtf8() + "--" + kCrlf;
 }
 
-HttpLimits MirelonClient::uploadLimits(qint64 fileBytes) const
+HttpLimits MirelonClient::uploadLimits() const
 {
-    const std::chrono::milliseconds sending(fileBytes * 1000 / m_limits.uploadBytesPerSecond);
-    return HttpLimits{m_limits.json.maxAnswerBytes, m_limits.uploadIdle, m_limits.uploadIdle + sending};
+    return HttpLimits{m_limits.json.maxAnswerBytes, m_limits.uploadIdle, m_limits.json.total, true};
 }
 
 QString MirelonClient::tooLargeToSend(const QString& path, qint64 bytes, qint64 maxBytes)
@@ -251,7 +250,7 @@ QCoro::Task<MirelonClient::Result<UploadResult>> MirelonClient::uploadAudio(QUrl
 
     const QString boundary =
         QStringLiteral("----HarkwellBoundary") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const HttpLimits limits = uploadLimits(start.size);
+    const HttpLimits limits = uploadLimits();
     QNetworkRequest request = authorisedRequest(address(m_baseUrl, {QStringLiteral("sources")}), *start.authorization,
                                                 limits.idle);
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
@@ -267,6 +266,9 @@ QCoro::Task<MirelonClient::Result<UploadResult>> MirelonClient::uploadAudio(QUrl
     if (!body.open(QIODevice::ReadOnly))
         co_return std::unexpected(ClientError::audioFileNotReadable(path));
     auto answer = co_await HttpExchange::send(*m_session, request, "POST", &body, limits);
+    // The transport knows only that the body stopped; the body knows why (a file cut short).
+    if (const QString failure = body.failure(); !answer && !failure.isEmpty())
+        co_return std::unexpected(ClientError::platform(failure));
     if (!answer)
         co_return std::unexpected(answer.error());
     if (auto ok = checkOk(*answer); !ok)

@@ -41,10 +41,10 @@ public:
     static constexpr std::chrono::seconds kRequestTimeout{60};
     static constexpr std::chrono::seconds kUploadTimeout{900};
     // Whole-request limits, so that an answer fed a byte at a time cannot hold a request (or the
-    // upload gate) for good. An upload gets its idle limit plus the time its file takes at 128 KiB/s.
+    // upload gate) for good. An upload's sending is held to its idle limit only, however slow the
+    // link; its answer, once the body is out, gets the ordinary whole limit.
     static constexpr std::chrono::seconds kRequestDeadline{120};
     static constexpr std::chrono::seconds kTranscriptDeadline{600};
-    static constexpr qint64 kUploadDeadlineBytesPerSecond = 128 * 1024;
     // Answer caps: far above what the service sends, far below what could exhaust memory.
     static constexpr qint64 kMaxJsonAnswerBytes = 1024 * 1024;         // upload, task and status answers
     static constexpr qint64 kMaxTranscriptAnswerBytes = 64 * 1024 * 1024;  // a source with its transcript
@@ -61,7 +61,6 @@ public:
         HttpLimits transcript{kMaxTranscriptAnswerBytes, kRequestTimeout, kTranscriptDeadline};
         HttpLimits page{kMaxPageAnswerBytes, kRequestTimeout, kRequestDeadline};
         std::chrono::milliseconds uploadIdle{kUploadTimeout};
-        qint64 uploadBytesPerSecond = kUploadDeadlineBytesPerSecond;
         qint64 maxUploadBytes = kMaxUploadBytes;
     };
 
@@ -73,6 +72,7 @@ public:
 
     const QUrl& baseUrl() const { return m_baseUrl; }
     void setLimits(const Limits& limits) { m_limits = limits; }
+    const Limits& limits() const { return m_limits; }
 
     QCoro::Task<Result<UploadResult>> uploadAudio(QUrl fileUrl, QString contentSource, std::optional<QString> language,
                                                   QStringList tags, QMap<QString, QString> sourceMetadata);
@@ -100,8 +100,8 @@ public:
                                     const QMap<QString, QString>& sourceMetadata, const QString& fileName,
                                     const QString& mimeType);
     static QByteArray multipartTail(const QString& boundary);
-    // The idle limit, and as the whole limit the idle one plus the file's time at the slowest rate.
-    HttpLimits uploadLimits(qint64 fileBytes) const;
+    // The upload's idle limit while the body goes out, then the answers' whole limit.
+    HttpLimits uploadLimits() const;
     // "… is larger than the … that can be sent", for the pipeline's log as well.
     static QString tooLargeToSend(const QString& path, qint64 bytes, qint64 maxBytes = kMaxUploadBytes);
     // The response check: 402 → planRequired, 2xx → success, anything else → requestFailed.

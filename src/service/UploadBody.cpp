@@ -62,6 +62,12 @@ bool UploadBody::seek(qint64 pos)
     return true;
 }
 
+QString UploadBody::failure() const
+{
+    std::lock_guard locker(m_lock);
+    return m_error;
+}
+
 void UploadBody::restartAt(qint64 fileOffset)
 {
     {

@@ -30,6 +30,8 @@ public:
     bool isSequential() const override { return false; }
     qint64 size() const override { return m_head.size() + m_fileSize + m_tail.size(); }
     bool seek(qint64 pos) override;
+    // Why the file's bytes stopped coming (unreadable, cut short); empty while they flow.
+    QString failure() const;
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;
@@ -51,7 +53,7 @@ private:
     const QByteArray m_tail;
 
     std::thread m_reader;
-    std::mutex m_lock;  // guards every field below
+    mutable std::mutex m_lock;  // guards every field below
     std::condition_variable m_wake;
     std::deque<Chunk> m_chunks;
     qint64 m_buffered = 0;

@@ -33,7 +33,7 @@ QString CaptureJobs::savedVaultRoot() const
 bool CaptureJobs::syncEnabled(const SettingsEditingCopy& copy) const
 {
     // A sync writes into the saved vault, so an edited path alone (never saved) is not enough.
-    return copy.captureMirelon && Keychain::hasDeviceToken() &&
+    return copy.captureMirelon && Keychain::isPaired() &&
            !SettingsEditingCopy::trimBlanks(copy.vaultPath).isEmpty() &&
            !m_services.settings->settings().vaultPath.trimmed().isEmpty() && !m_activeSync;
 }

@@ -39,6 +39,11 @@ PipelineFixture::PipelineFixture(bool uploads)
     coordinator = std::make_unique<CaptureCoordinator>(
         *ledger, CaptureProbes{FileSystem::local(), durations, coordinatorClock},
         [this] { return settings->enabledWatchedFolders(); });
+    makePipeline();
+}
+
+void PipelineFixture::makePipeline()
+{
     command = std::make_unique<AfterTranscriptCommand>(commandClock, [this] {
         return AfterTranscriptCommand::Setup{settings->afterTranscriptCommand().value_or(QString()), settings->settings().vaultPath};
     });
@@ -49,10 +54,22 @@ PipelineFixture::PipelineFixture(bool uploads)
     services.seenLedger = ledger.get();
     services.afterTranscript = command.get();
     services.coordinator = coordinator.get();
-    services.makeClient = [this] { return std::make_shared<MirelonClient>(service.baseUrl(), network, clock); };
+    services.makeClient = [this] {
+        auto client = std::make_shared<MirelonClient>(service.baseUrl(), network, clock);
+        if (clientLimits)
+            client->setLimits(*clientLimits);
+        return client;
+    };
     services.isPaired = [] { return Keychain::hasDeviceToken(); };
     pipeline = std::make_unique<CapturePipeline>(std::move(services));
     pipeline->setOnCaptureEvent([this](const CaptureEvent& event) { events.append(event); });
+}
+
+void PipelineFixture::restart()
+{
+    pipeline.reset();
+    command.reset();
+    makePipeline();
 }
 
 PipelineFixture::~PipelineFixture()

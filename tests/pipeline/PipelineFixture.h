@@ -46,6 +46,9 @@ public:
     QStringList eventNames() const;
     static QString logText();
     bool isPaired(bool paired);
+    // A new pipeline and after-transcript command over the same home, as a restart of the process
+    // leaves them; the events heard so far are kept.
+    void restart();
 
     TempHome home;
     FakeClock clock;
@@ -61,8 +64,13 @@ public:
     std::unique_ptr<AfterTranscriptCommand> command;
     std::unique_ptr<CapturePipeline> pipeline;
     QList<CaptureEvent> events;
+    // Limits for every client the pipeline makes; the client's own when absent.
+    std::optional<MirelonClient::Limits> clientLimits;
 
     static constexpr char kFolderId[] = "memos";
+
+private:
+    void makePipeline();
 };
 
 }  // namespace harkwell::test

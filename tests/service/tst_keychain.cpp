@@ -52,6 +52,21 @@ private slots:
         QVERIFY(Keychain::hasDeviceToken());
     }
 
+    // Whether the computer is paired is answered from memory: a store that takes its time is read
+    // in the background, and pairing or disconnecting sets the answer at once.
+    void thePairedFlagIsAnsweredFromMemory()
+    {
+        QVERIFY(m_store->write(Keychain::deviceTokenService(), kAccount, "t").has_value());
+        m_store->setReadDelay(std::chrono::milliseconds(1500));
+        QVERIFY(!Keychain::isPaired());  // not known yet: answered without reading
+        QTRY_VERIFY_WITH_TIMEOUT(Keychain::isPaired(), 10000);
+        m_store->setReadDelay(std::chrono::milliseconds(0));
+        QVERIFY(Keychain::write(kAccount, std::nullopt, Keychain::deviceTokenService()));
+        QVERIFY(!Keychain::isPaired());
+        QVERIFY(Keychain::write(kAccount, QString("u"), Keychain::deviceTokenService()));
+        QVERIFY(Keychain::isPaired());
+    }
+
     void anEmptyOrAbsentValueDeletes()
     {
         QVERIFY(Keychain::write(kAccount, QString("t"), Keychain::deviceTokenService()));

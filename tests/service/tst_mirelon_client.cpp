@@ -11,7 +11,9 @@
 #include "support/FakeMirelonService.h"
 #include "support/TempHome.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QNetworkReply>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +26,9 @@
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -32,6 +37,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <sys/types.h>
 
 using namespace harkwell;
 using namespace harkwell::test;
@@ -163,6 +169,160 @@ private:
     std::atomic<qint64> m_bodyBytes{0};
     std::atomic<qint64> m_announced{-1};
 };
+
+// A service on its own thread that takes an upload's head and then, as told, stops reading, reads
+// the whole body and never answers, or reads until the client goes; it never answers. `atHead`
+// runs on its thread once the request's head is in. It lets go when destroyed.
+class SilentUploadSink {
+public:
+    enum class After { StopReading, ReadBodyThenWait, ReadUntilClosed };
+
+    explicit SilentUploadSink(After after, std::function<void()> atHead = {})
+        : m_after(after), m_atHead(std::move(atHead))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~SilentUploadSink()
+    {
+        {
+            std::lock_guard locker(m_lock);
+            m_closing = true;
+        }
+        m_wake.notify_all();
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (const int connection = m_connection.load(); connection >= 0)
+            ::shutdown(connection, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    QUrl baseUrl() const { return QUrl(QString("http://127.0.0.1:%1/api/v1").arg(m_port)); }
+
+private:
+    void serve()
+    {
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            return;
+        m_connection = connection;
+        QByteArray head;
+        std::vector<char> buffer(1 << 16);
+        qint64 announced = -1;
+        qint64 body = 0;
+        while (announced < 0) {
+            const ssize_t n = ::recv(connection, buffer.data(), buffer.size(), 0);
+            if (n <= 0)
+                break;
+            head.append(buffer.data(), n);
+            const qsizetype end = head.indexOf("\r\n\r\n");
+            if (end < 0)
+                continue;
+            for (const QByteArray& line : head.left(end).split('\n')) {
+                if (line.toLower().startsWith("content-length:"))
+                    announced = line.mid(15).trimmed().toLongLong();
+            }
+            body = head.size() - (end + 4);
+        }
+        if (m_atHead)
+            m_atHead();
+        while (m_after != After::StopReading && (m_after == After::ReadUntilClosed || body < announced)) {
+            const ssize_t n = ::recv(connection, buffer.data(), buffer.size(), 0);
+            if (n <= 0)
+                break;
+            body += n;
+        }
+        std::unique_lock locker(m_lock);
+        m_wake.wait(locker, [this] { return m_closing; });
+        locker.unlock();
+        m_connection = -1;
+        ::close(connection);
+    }
+
+    const After m_after;
+    const std::function<void()> m_atHead;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<int> m_connection{-1};
+    std::mutex m_lock;  // guards m_closing
+    std::condition_variable m_wake;
+    bool m_closing = false;
+    std::thread m_thread;
+};
+
+// A service on its own thread that answers every request with a body that never ends, counting
+// what it managed to send.
+class EndlessAnswer {
+public:
+    explicit EndlessAnswer(bool announceLength) : m_announce(announceLength)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~EndlessAnswer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (const int connection = m_connection.load(); connection >= 0)
+            ::shutdown(connection, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    QUrl baseUrl() const { return QUrl(QString("http://127.0.0.1:%1/api/v1").arg(m_port)); }
+    qint64 sent() const { return m_sent; }
+
+private:
+    void serve()
+    {
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            return;
+        m_connection = connection;
+        std::vector<char> buffer(1 << 16);
+        (void)::recv(connection, buffer.data(), buffer.size(), 0);
+        QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        head += m_announce ? "Content-Length: 1073741824\r\n\r\n" : "Connection: close\r\n\r\n";
+        head += "{\"success\":true,\"cache_key\":\"k1\",\"result\":{\"text\":\"";
+        if (::send(connection, head.constData(), size_t(head.size()), MSG_NOSIGNAL) > 0) {
+            std::fill(buffer.begin(), buffer.end(), 'x');
+            for (ssize_t n; (n = ::send(connection, buffer.data(), buffer.size(), MSG_NOSIGNAL)) > 0;)
+                m_sent += n;
+        }
+        m_connection = -1;
+        ::close(connection);
+    }
+
+    const bool m_announce;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<int> m_connection{-1};
+    std::atomic<qint64> m_sent{0};
+    std::thread m_thread;
+};
+
+// A sparse file of `bytes`, read as zeros.
+QString sparseFile(const QString& folder, const QString& name, qint64 bytes)
+{
+    QDir().mkpath(folder);
+    QFile file(folder + "/" + name);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(bytes))
+        return QString();
+    return file.fileName();
+}
 
 }  // namespace
 
@@ -541,7 +701,6 @@ private slots:
         MirelonClient::Limits limits;
         limits.json.total = 800ms;
         limits.uploadIdle = 800ms;
-        limits.uploadBytesPerSecond = 1LL << 40;
         m_client->setLimits(limits);
         FakeReply drip{200, QByteArray(500, ' ') + R"({"status":{}})"};
         drip.dripMs = 20;
@@ -562,8 +721,8 @@ private slots:
     }
 
     // What each kind of request is held to by default: a minute without a byte moving, and as a
-    // whole two minutes for the service's answers, ten for a source with its transcript, and for
-    // an upload a quarter of an hour idle plus its file's time at 128 KiB/s.
+    // whole two minutes for the service's answers, ten for a source with its transcript; an upload
+    // a quarter of an hour without a byte taken, and once its body is out two minutes for the answer.
     void theDefaultLimits()
     {
         const MirelonClient::Limits limits;
@@ -574,18 +733,15 @@ private slots:
         QCOMPARE(limits.page.total, milliseconds(120'000));
         QCOMPARE(limits.transcript.idle, milliseconds(60'000));
         QCOMPARE(limits.transcript.total, milliseconds(600'000));
-        const HttpLimits empty = m_client->uploadLimits(0);
-        QCOMPARE(empty.idle, milliseconds(900'000));
-        QCOMPARE(empty.total, milliseconds(900'000));
-        const HttpLimits hundredSeconds = m_client->uploadLimits(100 * 128 * 1024);
-        QCOMPARE(hundredSeconds.idle, milliseconds(900'000));
-        QCOMPARE(hundredSeconds.total, milliseconds(1'000'000));
-        QCOMPARE(m_client->uploadLimits(MirelonClient::kMaxUploadBytes).total, milliseconds(900'000 + 16'384'000));
+        const HttpLimits upload = m_client->uploadLimits();
+        QCOMPARE(upload.idle, milliseconds(900'000));
+        QCOMPARE(upload.total, milliseconds(120'000));
+        QVERIFY(upload.totalAfterBody);
     }
 
     // Each kind of request keeps to its own limits, the others left at their minutes: a service
     // that goes silent meets the idle limit, one that feeds its answer a byte at a time the whole
-    // one; an upload's whole limit counts its file's time on top of the idle one.
+    // one; an upload's answer is held to the answers' whole limit.
     void eachRequestKeepsToItsOwnLimits_data()
     {
         QTest::addColumn<QString>("which");
@@ -609,9 +765,7 @@ private slots:
         else if (which == "list")
             limits.page = tight;
         else
-            limits.uploadIdle = tight.idle;
-        // 1000 bytes at 500 bytes/s: 2 s on top of the idle one.
-        limits.uploadBytesPerSecond = 500;
+            limits.uploadIdle = tight.idle, limits.json.total = tight.total;
         m_client->setLimits(limits);
 
         FakeReply reply{200, QByteArray(200, ' ') + "{}"};
@@ -640,6 +794,108 @@ private slots:
         QVERIFY2(error, qPrintable(QString("no limit ended it after %1 ms").arg(clock.elapsed())));
         QCOMPARE(error->text(), silent ? QString("The request timed out.") : HttpExchange::tookTooLong(3000ms));
         QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
+    // An upload the server stops taking ends at the idle limit however large its file is, and one it
+    // takes whole without answering at the answers' whole limit; either way the gate comes free.
+    void anUploadTheServerStopsTakingEnds_data()
+    {
+        QTest::addColumn<int>("after");
+        QTest::addColumn<qint64>("fileBytes");
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("totalMs");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("stops reading mid-upload") << int(SilentUploadSink::After::StopReading) << qint64(64 << 20)
+                                                  << 1000 << 120'000 << HttpExchange::timedOut();
+        QTest::newRow("takes it all, never answers") << int(SilentUploadSink::After::ReadBodyThenWait) << qint64(4096)
+                                                     << 60'000 << 1000 << HttpExchange::tookTooLong(1000ms);
+    }
+    void anUploadTheServerStopsTakingEnds()
+    {
+        QFETCH(int, after);
+        QFETCH(qint64, fileBytes);
+        QFETCH(int, idleMs);
+        QFETCH(int, totalMs);
+        QFETCH(QString, expected);
+        SilentUploadSink sink{SilentUploadSink::After(after)};
+        MirelonClient client(sink.baseUrl(), *m_session, *m_clock);
+        MirelonClient::Limits limits;
+        limits.uploadIdle = std::chrono::milliseconds(idleMs);
+        limits.json.total = std::chrono::milliseconds(totalMs);
+        client.setLimits(limits);
+        const QString path = sparseFile(m_home->path() + "/audio", "a.wav", fileBytes);
+        const auto result = QCoro::waitFor(client.uploadAudio(QUrl::fromLocalFile(path), "x", {}, {}, {}));
+        QVERIFY(!result);
+        QCOMPARE(result.error().text(), expected);
+        QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
+    // A file cut short while it is sent says so, not what the transport makes of the broken body.
+    void aFileCutShortWhileSentSaysSo()
+    {
+        const QString path = sparseFile(m_home->path() + "/audio", "cut.wav", 64 << 20);
+        SilentUploadSink sink(SilentUploadSink::After::ReadUntilClosed,
+                              [path] { QVERIFY(::truncate(QFile::encodeName(path).constData(), 0) == 0); });
+        MirelonClient client(sink.baseUrl(), *m_session, *m_clock);
+        const auto result = QCoro::waitFor(client.uploadAudio(QUrl::fromLocalFile(path), "x", {}, {}, {}));
+        QVERIFY(!result);
+        QCOMPARE(result.error().text(), path + " became shorter while it was being sent.");
+        QTRY_VERIFY(!MirelonClient::uploadGate().isBusy());
+    }
+
+    // Every reply holds a bounded amount unread, so that a server sending faster than the answer is
+    // taken cannot fill memory.
+    void everyReplyHoldsABoundedAmountUnread_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<bool>("streamed");
+        QTest::newRow("GET") << QByteArray("GET") << false;
+        QTest::newRow("POST from memory") << QByteArray("POST") << false;
+        QTest::newRow("POST streamed") << QByteArray("POST") << true;
+    }
+    void everyReplyHoldsABoundedAmountUnread()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(bool, streamed);
+        m_service->script(method, "sources", {{200, "{}"}});
+        QNetworkRequest request(QUrl(m_service->baseUrl().toString() + "/sources"));
+        const HttpLimits limits{1024, 5000ms, 10'000ms};
+        qint64 bound = -1;
+        auto started = [&bound](QNetworkReply* reply) { bound = reply->readBufferSize(); };
+        QBuffer body;
+        body.setData("payload");
+        QVERIFY(body.open(QIODevice::ReadOnly));
+        if (streamed)
+            request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+        const auto answer = streamed
+            ? QCoro::waitFor(HttpExchange::send(*m_session, request, method, &body, limits, started))
+            : QCoro::waitFor(HttpExchange::send(*m_session, request, method, method == "GET" ? QByteArray() : body.data(), limits, started));
+        QVERIFY(answer.has_value());
+        QCOMPARE(answer->body, "{}");
+        QVERIFY2(bound > 0 && bound <= 4 * 1024 * 1024, qPrintable(QString("read buffer: %1").arg(bound)));
+    }
+
+    // An answer that never ends stops at its cap (a transcript's, 64 MiB), told as an answer too
+    // large whether it said its length or not.
+    void anEndlessAnswerStopsAtItsCap_data()
+    {
+        QTest::addColumn<bool>("announced");
+        QTest::newRow("length announced") << true;
+        QTest::newRow("no length") << false;
+    }
+    void anEndlessAnswerStopsAtItsCap()
+    {
+        QFETCH(bool, announced);
+        EndlessAnswer server(announced);
+        MirelonClient client(server.baseUrl(), *m_session, *m_clock);
+        const qint64 before = residentBytes();
+        LoopWatch watch;
+        const auto result = QCoro::waitFor(client.source("k1"));
+        QVERIFY(!result);
+        QCOMPARE(result.error().kind, ClientError::Kind::AnswerTooLarge);
+        QCOMPARE(result.error().text(), HttpExchange::answerTooLarge(MirelonClient::kMaxTranscriptAnswerBytes));
+        qInfo() << "server sent" << server.sent() / 1024 << "KiB; memory peaked" << (watch.peakResident() - before) / 1024
+                << "KiB above the start";
     }
 
     // Past the size limit an audio file is not sent at all, and the gate stays free.

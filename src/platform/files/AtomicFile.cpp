@@ -120,6 +120,8 @@ std::optional<QString> AtomicFile::keepAside(const QString& path)
     return std::nullopt;
 }
 
+unsigned AtomicFile::newFileMode() { return 0666 & ~processUmask(); }
+
 std::expected<void, FileError> AtomicFile::write(const QString& path, const QByteArray& content, Durability durability)
 {
     const QFileInfo target(path);
@@ -142,7 +144,7 @@ std::expected<void, FileError> AtomicFile::write(const QString& path, const QByt
     if (::stat(QFile::encodeName(path).constData(), &existing) == 0)
         mode = existing.st_mode & 07777;
     else
-        mode &= ~processUmask();
+        mode = newFileMode();
     ::fchmod(fd, mode);
 
     if (auto written = writeAll(fd, content, temporaryPath); !written) {

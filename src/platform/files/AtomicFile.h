@@ -34,6 +34,10 @@ public:
     // Returns the name it now has, or nothing when it could not be moved.
     static std::optional<QString> keepAside(const QString& path);
 
+    // The mode a new file gets: read and write for all, less the process's umask. A file made
+    // through a temporary (mkstemp's 0600) is given it by hand.
+    static unsigned newFileMode();
+
     // Writes and syncs a file descriptor's worth of bytes, retrying short writes and EINTR.
     static std::expected<void, FileError> writeAll(int fd, const QByteArray& content, const QString& pathForErrors);
 };
