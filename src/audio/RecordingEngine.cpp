@@ -366,12 +366,15 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
         std::array<InputBuffer, kMaxInputBuffers> input;
         const size_t count = std::min(buffers.size(), input.size());
         int64_t lost = 0;
+        int64_t padded = 0;
         for (size_t i = 0; i < count; ++i) {
             input[i] = InputBuffer{buffers[i].channels, buffers[i].byteSize, buffers[i].data};
             lost = std::max(lost, buffers[i].lostFrames);
+            padded = std::max(padded, buffers[i].paddedFrames);
         }
-        if (lost > 0)
-            meter->droppedFrames.fetch_add(lost, std::memory_order_relaxed);
+        // The skipped cycles came before this buffer's audio.
+        IORender::renderLost(lost, *ring, meter, scratch);
+        IORender::countPadded(padded, meter);
         IORender::render(std::span<const InputBuffer>(input.data(), count), copy, *ring, meter, scratch);
     });
     if (!proc)
@@ -525,6 +528,12 @@ bool RecordingEngine::levelTick(quint64 generation)
     return true;
 }
 
+double RecordingEngine::lostSeconds() const
+{
+    const int64_t uncounted = m_meter->lostFrames.load() - m_lastCountedLost;
+    return m_lostSeconds + double(std::max<int64_t>(uncounted, 0)) / (m_graph ? m_graph->sampleRate : m_sampleRate);
+}
+
 void RecordingEngine::publishLevels()
 {
     MeterState& meter = *m_meter;
@@ -559,6 +568,18 @@ void RecordingEngine::publishLevels()
 
     const int64_t dropped = meter.droppedFrames.load();
     const QDateTime now = m_clock.now();
+    const int64_t lost = meter.lostFrames.load();
+    if (lost > m_lastCountedLost) {
+        m_lostSeconds += double(lost - m_lastCountedLost) / (m_graph ? m_graph->sampleRate : m_sampleRate);
+        m_lastCountedLost = lost;
+    }
+    if (lost > m_lastLoggedLost && (m_lastLostLog.isNull()
+                                    || m_lastLostLog.msecsTo(now) >= std::chrono::milliseconds(kDropLogInterval).count())) {
+        log(QStringLiteral("the audio server skipped cycles: %1 frame(s) (%2 s) lost so far, recorded as silence")
+                .arg(QString::number(lost), QString::number(m_lostSeconds, 'f', 2)));
+        m_lastLoggedLost = lost;
+        m_lastLostLog = now;
+    }
     if (dropped > m_lastLoggedDrops && (m_lastDropLog.isNull()
                                           || m_lastDropLog.msecsTo(now) >= std::chrono::milliseconds(kDropLogInterval).count())) {
         log(QStringLiteral("ring full, %1 frame(s) dropped so far (the writer is not keeping up)").arg(dropped));

@@ -80,6 +80,9 @@ public:
     // Not AirPlay and at most kEchoLatencyLimit late.
     bool outputIsEchoUsable() const { return !m_outputIsAirPlay && m_outputLatency <= kEchoLatencyLimit; }
     double sampleRate() const { return m_sampleRate; }
+    // Audio the server never delivered (skipped cycles), recorded as silence; counted at each
+    // level tick, on the main thread.
+    double lostSeconds() const;
     std::optional<QString> microphoneName() const { return m_microphoneName; }
     const std::shared_ptr<AudioRingBuffer>& ring() const { return m_ring; }
     // The session stores `paused` here; the IO callback reads it.
@@ -190,6 +193,10 @@ private:
     int64_t m_lastCallbackCount = 0;
     int64_t m_lastLoggedDrops = 0;
     QDateTime m_lastDropLog;  // null: never
+    int64_t m_lastCountedLost = 0;
+    int64_t m_lastLoggedLost = 0;
+    QDateTime m_lastLostLog;  // null: never
+    double m_lostSeconds = 0;
     int64_t m_mismatchRebuilds = 0;
     int64_t m_cleanTicks = 0;
     bool m_relaxLayoutCheck = false;

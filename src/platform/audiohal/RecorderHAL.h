@@ -160,6 +160,9 @@ public:
         // Frames the system lost since the previous call (a late callback whose audio was
         // dropped); they are not in this buffer.
         int64_t lostFrames = 0;
+        // Frames of silence in this buffer standing in for audio the system lost on this side
+        // alone (a stream of the aggregate that missed cycles the clock did not).
+        int64_t paddedFrames = 0;
     };
     using IOProcId = quint64;  // 0: none
     // Runs on the "harkwell.recorder.io" thread, one call at a time.
