@@ -175,6 +175,8 @@ void RecordingEngine::stop()
     m_pendingDeviceCheck = false;
     ++m_processRefreshGeneration;
     m_pendingProcessRefresh = false;
+    ++m_restartGeneration;
+    m_restartSince.reset();
     removeSystemListeners();
     if (m_graph) {
         teardown(*m_graph);
@@ -713,6 +715,8 @@ void RecordingEngine::rebuild(const QString& reason)
 {
     if (m_phase != Phase::Running)
         return;
+    if (m_restartSince)
+        return;  // the restarted service is awaited; its rebuild takes every change in
     log(QStringLiteral("rebuilding the audio graph: %1").arg(reason));
     const AudioOutputKind kindBefore = m_outputKind;
     const bool usableBefore = outputIsEchoUsable();
@@ -776,14 +780,43 @@ void RecordingEngine::serviceRestarted()
 {
     if (m_phase != Phase::Running)
         return;
-    log(QStringLiteral("the audio service restarted; recreating the tap and the device"));
     ++m_deviceCheckGeneration;
     m_pendingDeviceCheck = false;
+    // A restart comes with several notices (the connection closing, the new server's first
+    // devices): they are one restart, and the rebuild waits for the server to be back.
+    if (m_restartSince) {
+        log(QStringLiteral("the audio service restarted again; still waiting for it"));
+        return;
+    }
+    log(QStringLiteral("the audio service restarted; recreating the tap and the device"));
+    m_restartSince = m_clock.now();
     if (m_graph) {
         teardown(*m_graph);
         m_graph.reset();
     }
     destroyTap();
+    const quint64 generation = ++m_restartGeneration;
+    after(kRestartSettle, [this, generation] { awaitRestartedService(generation); });
+}
+
+void RecordingEngine::awaitRestartedService(quint64 generation)
+{
+    if (generation != m_restartGeneration || m_phase != Phase::Running || !m_restartSince)
+        return;
+    // While the server comes back it has no default output, or only a placeholder the backend
+    // does not report: building then would record nothing, without the microphone.
+    const auto output = m_hal.readUInt32(RecorderHAL::kSystemObject, AudioProperty::DefaultOutputDevice);
+    const bool outputBack = output && *output != RecorderHAL::kNoObject;
+    const bool waitedEnough = m_restartSince->msecsTo(m_clock.now()) >= std::chrono::milliseconds(kRestartWait).count();
+    if (!outputBack && !waitedEnough) {
+        after(kRestartPoll, [this, generation] { awaitRestartedService(generation); });
+        return;
+    }
+    if (!outputBack)
+        log(QStringLiteral("the audio service has no output %1 s after restarting; rebuilding anyway")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(kRestartWait).count()));
+    m_restartSince.reset();
+    m_rebuildFailures = 0;
     rebuild(QStringLiteral("audio service restarted"));
 }
 

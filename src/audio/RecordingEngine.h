@@ -47,6 +47,11 @@ public:
     static constexpr int64_t kScratchSamples = 8'192;
     static constexpr std::chrono::milliseconds kLevelInterval{100};
     static constexpr std::chrono::milliseconds kDeviceCheckDelay{750};
+    // After a restart notice: notices within kRestartSettle are one restart; then the default
+    // output is looked for every kRestartPoll, for up to kRestartWait, before rebuilding.
+    static constexpr std::chrono::milliseconds kRestartSettle{500};
+    static constexpr std::chrono::milliseconds kRestartPoll{250};
+    static constexpr std::chrono::milliseconds kRestartWait{30'000};
     static constexpr std::chrono::milliseconds kProcessRefreshDelay{500};
     static constexpr std::chrono::milliseconds kWakeCheckDelay{2500};
     static constexpr int64_t kRebuildAttempts = 4;
@@ -149,6 +154,7 @@ private:
     void checkDevices(const QString& reason, bool force);
     void rebuild(const QString& reason);
     void serviceRestarted();
+    void awaitRestartedService(quint64 generation);
     void scheduleProcessRefresh();
     void refreshTappedProcesses();
     void aggregateRateChanged(quint64 graphSerial);
@@ -190,6 +196,8 @@ private:
     quint64 m_processRefreshGeneration = 0;
     bool m_pendingProcessRefresh = false;
     int64_t m_rebuildFailures = 0;
+    std::optional<QDateTime> m_restartSince;  // set while a restarted service is awaited
+    quint64 m_restartGeneration = 0;
     int64_t m_lastCallbackCount = 0;
     int64_t m_lastLoggedDrops = 0;
     QDateTime m_lastDropLog;  // null: never
