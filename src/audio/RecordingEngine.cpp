@@ -285,6 +285,7 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
     graph.outputDeviceId = *output;
     graph.outputUid = *outputUid;
     m_outputKind = outputKind(m_hal, graph.outputDeviceId);
+    m_outputSharesMicrophone = false;
     const QString outputName = deviceName(graph.outputDeviceId, graph.outputUid);
     log(QStringLiteral("output %1 is %2").arg(outputName, toRawValue(m_outputKind)));
 
@@ -293,6 +294,8 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
             graph.micDeviceId = microphone->id;
             graph.micUid = microphone->uid;
             graph.micName = deviceName(microphone->id, microphone->uid);
+            const auto outputModel = m_hal.string(graph.outputDeviceId, AudioProperty::ModelUid);
+            m_outputSharesMicrophone = outputModel && outputModel == m_hal.string(microphone->id, AudioProperty::ModelUid);
         } else {
             log(QStringLiteral("no input device found; recording system audio only"));
         }

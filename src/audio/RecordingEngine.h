@@ -82,6 +82,8 @@ public:
     AudioOutputKind outputKind() const { return m_outputKind; }
     double outputLatency() const { return m_outputLatency; }
     bool outputIsAirPlay() const { return m_outputIsAirPlay; }
+    // Whether the output and the microphone are one device (a headset), as far as can be told.
+    bool outputSharesMicrophone() const { return m_outputSharesMicrophone; }
     // Not AirPlay and at most kEchoLatencyLimit late.
     bool outputIsEchoUsable() const { return !m_outputIsAirPlay && m_outputLatency <= kEchoLatencyLimit; }
     double sampleRate() const { return m_sampleRate; }
@@ -180,6 +182,7 @@ private:
     AudioOutputKind m_outputKind = AudioOutputKind::Unknown;
     double m_outputLatency = 0;
     bool m_outputIsAirPlay = false;
+    bool m_outputSharesMicrophone = false;
     double m_sampleRate = 48000.0;
     std::optional<QString> m_microphoneName;
     std::shared_ptr<AudioRingBuffer> m_ring;

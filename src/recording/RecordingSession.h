@@ -90,6 +90,8 @@ public:
     const QList<RecordingSidecar>& pendingRecovery() const { return m_pendingRecovery; }
     const QSet<QString>& recoveriesInFlight() const { return m_recoveriesInFlight; }
     AudioOutputKind outputKind() const { return m_outputKind; }
+    // The output could not tell its kind and is the microphone's own headset.
+    bool outputIsHeadset() const { return m_outputIsHeadset; }
     bool echoCancellationActive() const { return m_echoCancellationActive; }
     const std::optional<QString>& consentReminder() const { return m_consentReminder; }
     bool consentNotified() const { return m_consentNotified; }
@@ -154,6 +156,7 @@ private:
     bool isOnBattery();
     void checkSilentCapture(const QDateTime& now);
     bool micSideSilent(const RecordingSidecar& live) const;
+    static bool outputCountsAsSpeakers(const RecordingEngine& engine);
     void recordLostAudio();
     bool sourceIsPlaying();
     void checkAutoStop(const QDateTime& now);
@@ -205,6 +208,7 @@ private:
     QList<RecordingSidecar> m_pendingRecovery;
     QSet<QString> m_recoveriesInFlight;
     AudioOutputKind m_outputKind = AudioOutputKind::Unknown;
+    bool m_outputIsHeadset = false;
     bool m_echoCancellationActive = false;
     float m_cleanMicPeak = 0;
     std::optional<QString> m_consentReminder;

@@ -437,9 +437,20 @@ bool RecordingSession::echoCancellationWanted(const RecordingEngine& engine) con
     case EchoCancellationMode::Automatic:
         break;
     }
+    return outputCountsAsSpeakers(engine) && !engine.outputIsAirPlay()
+           && engine.outputLatency() <= RecordingEngine::kEchoLatencyLimit;
+}
+
+bool RecordingSession::outputCountsAsSpeakers(const RecordingEngine& engine)
+{
     const AudioOutputKind kind = engine.outputKind();
-    return (kind == AudioOutputKind::BuiltInSpeakers || kind == AudioOutputKind::ExternalSpeakers)
-           && !engine.outputIsAirPlay() && engine.outputLatency() <= RecordingEngine::kEchoLatencyLimit;
+    if (kind == AudioOutputKind::BuiltInSpeakers || kind == AudioOutputKind::ExternalSpeakers)
+        return true;
+    // Many outputs cannot tell what they are (null, network, USB, route-less cards). The
+    // canceller leaves a near end without echo untouched, while echo left in from speakers can
+    // never be taken out later: such an output counts as speakers, unless it is the headset the
+    // microphone belongs to.
+    return kind == AudioOutputKind::Unknown && !engine.outputSharesMicrophone();
 }
 
 void RecordingSession::settingsChanged()
@@ -456,8 +467,10 @@ void RecordingSession::applyEchoCancellation(bool cutSegment)
     const bool wanted = echoCancellationWanted(engine);
     const AudioOutputKind kind = engine.outputKind();
     const bool changedDecision = wanted != m_echoCancellationActive || wanted != m_writer->echoSwitch();
-    if (m_outputKind != kind) {
+    const bool headset = kind == AudioOutputKind::Unknown && engine.outputSharesMicrophone();
+    if (m_outputKind != kind || m_outputIsHeadset != headset) {
         m_outputKind = kind;
+        m_outputIsHeadset = headset;
         emit changed();
     }
     if (changedDecision) {

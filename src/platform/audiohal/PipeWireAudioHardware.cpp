@@ -1077,6 +1077,10 @@ RecorderHAL::Result<QString> PipeWireAudioHardware::readString(AudioObjectId obj
         return std::unexpected(HalError::kBadObject);
     switch (property) {
     case AudioProperty::DeviceUid: return n->name;
+    case AudioProperty::ModelUid:
+        if (n->deviceId == 0)
+            return std::unexpected(HalError::kUnknownProperty);
+        return QStringLiteral("pipewire-device-%1").arg(n->deviceId);
     case AudioProperty::Name:
         if (n->description.isEmpty())
             return std::unexpected(HalError::kUnknownProperty);

@@ -49,6 +49,9 @@ enum class AudioProperty : quint32 {
     SafetyOffset = fourCharCode("saft"),
     BufferFrameSize = fourCharCode("fsiz"),
     Streams = fourCharCode("stm#"),
+    // The physical device a node belongs to: an output and an input with the same one are one
+    // piece of hardware (a headset). Unreadable for a node of no device.
+    ModelUid = fourCharCode("muid"),
     // On a process object.
     ProcessPid = fourCharCode("ppid"),
     ProcessBundleId = fourCharCode("pbid"),

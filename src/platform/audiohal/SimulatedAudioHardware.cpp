@@ -455,6 +455,10 @@ RecorderHAL::Result<QString> SimulatedAudioHardware::readString(AudioObjectId ob
         return std::unexpected(HalError::kBadObject);
     switch (property) {
     case AudioProperty::DeviceUid: return real->uid;
+    case AudioProperty::ModelUid:
+        if (real->modelUid.isEmpty())
+            return std::unexpected(HalError::kUnknownProperty);
+        return real->modelUid;
     case AudioProperty::Name:
         if (real->name.isEmpty())
             return std::unexpected(HalError::kUnknownProperty);

@@ -44,6 +44,7 @@ public:
         quint32 bufferFrameSize = 512;
         quint32 streamLatencyFrames = 0;
         QList<Tone> input;  // one per input channel, in order; channels without one are silent
+        QString modelUid;   // empty: cannot be read
     };
 
     struct Process {
