@@ -286,6 +286,37 @@ private slots:
         QVERIFY(others < 0.001);
     }
 
+    // Two processes of one program: one plays into the sink, the other feeds a virtual
+    // microphone. Only the first is the app's sound; the feed is the user's voice path.
+    void oneAppLeavesAStreamIntoASourceAlone()
+    {
+        constexpr double kFeedTone = 350;
+        QVERIFY(rig->feedMicrophone(kFeedTone, 0.25f, 4, false));
+        const qint64 player = rig->play(PipeWireRig::Client::Native, 440, 0.3f, 4);
+        QVERIFY(player);
+        AudioProcessCatalog catalog(*hal);
+        std::optional<AudioApp> app;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     for (const AudioApp& candidate : catalog.audioApps())
+                                         if (candidate.bundleId == "pw-cat" && candidate.isPlaying)
+                                             app = candidate;
+                                     return app.has_value();
+                                 }()),
+                                 3000);
+        Recording recording(*hal, {RecordingSource::app(app->bundleId, app->name), false, std::nullopt}, "app-feed");
+        QVERIFY2(recording.start(), "start");
+        QTest::qWait(1500);
+        const Take take = recording.finish();
+        rig->stopPlayer(player);
+
+        const double own = take.at(0, 440, 0.2, 1.3), feed = take.at(0, kFeedTone, 0.2, 1.3);
+        report("one app, a second process feeding a source", take,
+               {figure("played 440 Hz (0.3)", own), figure("fed into the source 350 Hz (0.25)", feed)});
+        QVERIFY(take.errors.isEmpty());
+        QVERIFY(std::abs(own - 0.3) < 0.01);
+        QVERIFY(feed < 0.001);
+    }
+
     // The recorded app's stream ends: its channel falls silent and never carries the
     // microphone, while the microphone and the time go on.
     void theRecordedAppsStreamEnds()

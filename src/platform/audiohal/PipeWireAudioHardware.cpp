@@ -163,6 +163,12 @@ struct PipeWireAudioHardware::Server {
     QMap<quint32, Node*> nodes;
     QMap<quint32, ClientProxy*> clients;
     QMap<quint32, Device*> devices;
+    // Links by id: the node whose output feeds the other node's input.
+    struct Link {
+        quint32 outputNode = 0;
+        quint32 inputNode = 0;
+    };
+    QMap<quint32, Link> links;
     QString defaultSink;
     QString defaultSource;
     QMap<AudioObjectId, Tap> taps;
@@ -241,7 +247,22 @@ struct PipeWireAudioHardware::Server {
                 return candidate;
         return {};
     }
-    bool isPlayback(const Node& n) const { return n.isStream() && application(n).pid > 0; }
+    // An application's stream that plays for the user: not one that feeds a source (a virtual
+    // microphone of a soundboard or a voice changer), which is the user's own voice path.
+    bool isPlayback(const Node& n) const { return n.isStream() && application(n).pid > 0 && !feedsSourcesOnly(n); }
+    bool feedsSourcesOnly(const Node& n) const
+    {
+        bool intoSource = false;
+        for (const Link& link : links) {
+            if (link.outputNode != n.id)
+                continue;
+            const Node* target = nodes.value(link.inputNode, nullptr);
+            if (target && target->isSink())
+                return false;
+            intoSource = intoSource || (target && target->isSource());
+        }
+        return intoSource;
+    }
 
     static Client clientFrom(const spa_dict* props)
     {
@@ -407,6 +428,13 @@ struct PipeWireAudioHardware::Server {
             }
             return;
         }
+        if (std::strcmp(type, PW_TYPE_INTERFACE_Link) == 0) {
+            const Link link{prop(props, PW_KEY_LINK_OUTPUT_NODE).toUInt(), prop(props, PW_KEY_LINK_INPUT_NODE).toUInt()};
+            server->links.insert(id, link);
+            if (const Node* from = server->nodes.value(link.outputNode, nullptr); from && from->isStream())
+                server->notify(RecorderHAL::kSystemObject, AudioProperty::ProcessObjectList);
+            return;
+        }
         if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0)
             return;
         auto* n = new Node;
@@ -444,6 +472,13 @@ struct PipeWireAudioHardware::Server {
             server->drop(d);
         if (ClientProxy* c = server->clients.take(id))
             server->drop(c);
+        if (const auto link = server->links.constFind(id); link != server->links.cend()) {
+            const Node* from = server->nodes.value(link->outputNode, nullptr);
+            server->links.erase(link);
+            if (from && from->isStream())
+                server->notify(RecorderHAL::kSystemObject, AudioProperty::ProcessObjectList);
+            return;
+        }
         Node* n = server->nodes.take(id);
         if (!n)
             return;
@@ -568,6 +603,7 @@ struct PipeWireAudioHardware::Server {
         nodes.clear();
         clients.clear();
         devices.clear();
+        links.clear();
         if (metadata) {
             spa_hook_remove(&metadataListener);
             pw_proxy_destroy(reinterpret_cast<pw_proxy*>(metadata));
