@@ -28,7 +28,8 @@ namespace {
 constexpr double kMicTone = 300;
 constexpr float kMicLevel = 0.25f;
 
-constexpr qint64 kBlock = 480;
+// A tenth of a second: every tone the cases play fits whole cycles into it.
+constexpr qint64 kBlock = 4800;
 
 // Whether a block of interleaved stereo holds a cycle the server skipped: the recorder writes
 // silence in both channels there, where no tone stays near zero for more than a sample.
@@ -43,26 +44,28 @@ bool holdsSkippedCycle(const std::vector<float>& samples, qint64 first, qint64 l
     return false;
 }
 
-// The amplitude of one frequency in one channel of interleaved stereo, over [from, to) seconds,
-// taken over the blocks without skipped cycles: the level is the tone's, the loss is counted apart.
+// The amplitude of one frequency in one channel of interleaved stereo, over [from, to) seconds:
+// the mean of its amplitude in each block without a skipped cycle. Block by block, since the
+// players' audio resumes after a skipped cycle where it stopped, a phase away from before; the
+// level is the tone's, the loss is counted apart.
 double level(const std::vector<float>& samples, int channel, double frequency, double from, double to)
 {
     const qint64 first = std::max<qint64>(0, qint64(from * 48000)), last = std::min<qint64>(qint64(to * 48000), qint64(samples.size() / 2));
-    double re = 0, im = 0;
-    qint64 counted = 0;
+    double sum = 0;
+    int blocks = 0;
     for (qint64 block = first; block + kBlock <= last; block += kBlock) {
         if (holdsSkippedCycle(samples, std::max(first, block - 32), std::min(last, block + kBlock + 32)))
             continue;
+        double re = 0, im = 0;
         for (qint64 i = block; i < block + kBlock; ++i) {
             const double phase = 2 * M_PI * frequency * double(i) / 48000;
             re += samples[size_t(2 * i + channel)] * std::cos(phase);
             im += samples[size_t(2 * i + channel)] * std::sin(phase);
         }
-        counted += kBlock;
+        sum += 2 * std::hypot(re, im) / double(kBlock);
+        ++blocks;
     }
-    if (counted < 4800)
-        return -1;
-    return 2 * std::hypot(re, im) / double(counted);
+    return blocks > 0 ? sum / blocks : -1;
 }
 
 struct Take {
