@@ -52,11 +52,9 @@ bool fits(const ChannelPick& pick, std::span<const InputBuffer> input)
 void IORender::renderLost(int64_t frames, AudioRingBuffer& ring, MeterState* meter, float* scratch)
 {
     frames = std::min(frames, kLostFramesLimit);
-    if (frames <= 0)
-        return;
+    if (frames <= 0 || meter->paused.load(kRelaxed) != 0)
+        return;  // paused, nothing was being recorded to lose
     meter->lostFrames.store(meter->lostFrames.load(kRelaxed) + frames, kRelaxed);
-    if (meter->paused.load(kRelaxed) != 0)
-        return;
     std::fill_n(scratch, kScratchSamples, 0.0f);
     for (int64_t done = 0; done < frames;) {
         const int64_t piece = std::min(kPieceFrames, frames - done);
@@ -69,7 +67,7 @@ void IORender::renderLost(int64_t frames, AudioRingBuffer& ring, MeterState* met
 
 void IORender::countPadded(int64_t frames, MeterState* meter)
 {
-    if (frames > 0)
+    if (frames > 0 && meter->paused.load(kRelaxed) == 0)
         meter->lostFrames.store(meter->lostFrames.load(kRelaxed) + std::min(frames, kLostFramesLimit), kRelaxed);
 }
 

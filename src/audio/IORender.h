@@ -23,7 +23,7 @@ public:
     static void render(std::span<const InputBuffer> input, const IOLayout& layout, AudioRingBuffer& ring,
                        MeterState* meter, float* scratch);
 
-    // Counts frames the audio server never delivered and, unless paused, writes as much silence
+    // Unless paused, counts frames the audio server never delivered and writes as much silence
     // in their place so both channels keep to the wall clock. At most kLostFramesLimit are
     // filled in: a longer gap is a clock that started again, not cycles skipped.
     static void renderLost(int64_t frames, AudioRingBuffer& ring, MeterState* meter, float* scratch);
