@@ -207,13 +207,17 @@ QCoro::Task<> RecordingSession::recoverSend(QString id)
     }
 
     if (RecordingRecovery::flaggedSilent(*sidecar)) {
-        // The flags were written while the recording ran; what is sent is the audio.
+        // The flags were written while the recording ran; what is sent is the audio. Held as in
+        // flight meanwhile, so a second press waits for this one.
+        m_recoveriesInFlight.insert(id);
         QFuture<RecordingSidecar> measuring =
             QtConcurrent::run([flagged = *sidecar] { return RecordingRecovery::remeasureSilence(flagged); });
         sidecar = co_await measuring;
+        m_recoveriesInFlight.remove(id);
         for (RecordingSidecar& offered : m_pendingRecovery)
             if (offered.id == id)
                 offered = *sidecar;
+        emit changed();
     }
     if (RecordingRecovery::flaggedSilent(*sidecar)) {
         log(QStringLiteral("recovery: %1 is digital silence on every side; not sending").arg(id));
