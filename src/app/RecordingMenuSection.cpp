@@ -1,6 +1,7 @@
 #include "app/RecordingMenuSection.h"
 
 #include "recording/RecorderView.h"
+#include "recording/RecordingRecovery.h"
 
 #include <algorithm>
 
@@ -95,7 +96,7 @@ MenuRow recoveryRow(const RecordingSidecar& sidecar, const RecordingMenuSection:
     if (inputs.recoveriesInFlight.contains(id))
         return MenuRow::caption(QStringLiteral("Sending recording %1\u2026").arg(id));
 
-    const bool silent = sidecar.systemSideSilent && (!sidecar.microphoneName || sidecar.micSideSilent);
+    const bool silent = RecordingRecovery::flaggedSilent(sidecar);
     const auto discardRow = [&](const QString& message, const QString& detail) {
         return MenuRow::button(QStringLiteral("Discard"), [actions, id, message, detail] {
             call(actions.confirmDiscard, message, detail, [actions, id] { call(actions.recoverDiscard, id); });

@@ -49,6 +49,28 @@ bool fits(const ChannelPick& pick, std::span<const InputBuffer> input)
 
 }  // namespace
 
+void IORender::renderLost(int64_t frames, AudioRingBuffer& ring, MeterState* meter, float* scratch)
+{
+    frames = std::min(frames, kLostFramesLimit);
+    if (frames <= 0 || meter->paused.load(kRelaxed) != 0)
+        return;  // paused, nothing was being recorded to lose
+    meter->lostFrames.store(meter->lostFrames.load(kRelaxed) + frames, kRelaxed);
+    std::fill_n(scratch, kScratchSamples, 0.0f);
+    for (int64_t done = 0; done < frames;) {
+        const int64_t piece = std::min(kPieceFrames, frames - done);
+        const int64_t stored = ring.write(scratch, piece);
+        if (stored < piece)
+            meter->droppedFrames.store(meter->droppedFrames.load(kRelaxed) + (piece - stored), kRelaxed);
+        done += piece;
+    }
+}
+
+void IORender::countPadded(int64_t frames, MeterState* meter)
+{
+    if (frames > 0 && meter->paused.load(kRelaxed) == 0)
+        meter->lostFrames.store(meter->lostFrames.load(kRelaxed) + std::min(frames, kLostFramesLimit), kRelaxed);
+}
+
 void IORender::render(std::span<const InputBuffer> input, const IOLayout& layout, AudioRingBuffer& ring,
                       MeterState* meter, float* scratch)
 {

@@ -22,6 +22,15 @@ public:
 
     static void render(std::span<const InputBuffer> input, const IOLayout& layout, AudioRingBuffer& ring,
                        MeterState* meter, float* scratch);
+
+    // Unless paused, counts frames the audio server never delivered and writes as much silence
+    // in their place so both channels keep to the wall clock. At most kLostFramesLimit are
+    // filled in: a longer gap is a clock that started again, not cycles skipped.
+    static void renderLost(int64_t frames, AudioRingBuffer& ring, MeterState* meter, float* scratch);
+    // Counts frames of one side that arrive as silence in the buffer itself.
+    static void countPadded(int64_t frames, MeterState* meter);
+
+    static constexpr int64_t kLostFramesLimit = 10 * 48000;
 };
 
 }  // namespace harkwell

@@ -17,7 +17,8 @@ struct MeterState {
     std::atomic<int64_t> frames{0};
     // Written by the IO callback, never reset.
     std::atomic<int64_t> callbacks{0};
-    std::atomic<int64_t> droppedFrames{0};
+    std::atomic<int64_t> droppedFrames{0};  // the ring was full: the writer fell behind
+    std::atomic<int64_t> lostFrames{0};     // the audio server skipped cycles; silence stands in
     // Set to 1 by the level tick; the IO callback clears it when it zeroes the sums.
     std::atomic<int32_t> resetRequested{0};
     // Set by the session: 1 on pause, 0 on resume. While 1 nothing goes into the ring.

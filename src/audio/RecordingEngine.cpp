@@ -175,6 +175,8 @@ void RecordingEngine::stop()
     m_pendingDeviceCheck = false;
     ++m_processRefreshGeneration;
     m_pendingProcessRefresh = false;
+    ++m_restartGeneration;
+    m_restartSince.reset();
     removeSystemListeners();
     if (m_graph) {
         teardown(*m_graph);
@@ -283,6 +285,7 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
     graph.outputDeviceId = *output;
     graph.outputUid = *outputUid;
     m_outputKind = outputKind(m_hal, graph.outputDeviceId);
+    m_outputSharesMicrophone = false;
     const QString outputName = deviceName(graph.outputDeviceId, graph.outputUid);
     log(QStringLiteral("output %1 is %2").arg(outputName, toRawValue(m_outputKind)));
 
@@ -291,6 +294,8 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
             graph.micDeviceId = microphone->id;
             graph.micUid = microphone->uid;
             graph.micName = deviceName(microphone->id, microphone->uid);
+            const auto outputModel = m_hal.string(graph.outputDeviceId, AudioProperty::ModelUid);
+            m_outputSharesMicrophone = outputModel && outputModel == m_hal.string(microphone->id, AudioProperty::ModelUid);
         } else {
             log(QStringLiteral("no input device found; recording system audio only"));
         }
@@ -366,12 +371,15 @@ std::expected<void, RecordingEngine::EngineError> RecordingEngine::assemble(Grap
         std::array<InputBuffer, kMaxInputBuffers> input;
         const size_t count = std::min(buffers.size(), input.size());
         int64_t lost = 0;
+        int64_t padded = 0;
         for (size_t i = 0; i < count; ++i) {
             input[i] = InputBuffer{buffers[i].channels, buffers[i].byteSize, buffers[i].data};
             lost = std::max(lost, buffers[i].lostFrames);
+            padded = std::max(padded, buffers[i].paddedFrames);
         }
-        if (lost > 0)
-            meter->droppedFrames.fetch_add(lost, std::memory_order_relaxed);
+        // The skipped cycles came before this buffer's audio.
+        IORender::renderLost(lost, *ring, meter, scratch);
+        IORender::countPadded(padded, meter);
         IORender::render(std::span<const InputBuffer>(input.data(), count), copy, *ring, meter, scratch);
     });
     if (!proc)
@@ -525,6 +533,12 @@ bool RecordingEngine::levelTick(quint64 generation)
     return true;
 }
 
+double RecordingEngine::lostSeconds() const
+{
+    const int64_t uncounted = m_meter->lostFrames.load() - m_lastCountedLost;
+    return m_lostSeconds + double(std::max<int64_t>(uncounted, 0)) / (m_graph ? m_graph->sampleRate : m_sampleRate);
+}
+
 void RecordingEngine::publishLevels()
 {
     MeterState& meter = *m_meter;
@@ -559,6 +573,18 @@ void RecordingEngine::publishLevels()
 
     const int64_t dropped = meter.droppedFrames.load();
     const QDateTime now = m_clock.now();
+    const int64_t lost = meter.lostFrames.load();
+    if (lost > m_lastCountedLost) {
+        m_lostSeconds += double(lost - m_lastCountedLost) / (m_graph ? m_graph->sampleRate : m_sampleRate);
+        m_lastCountedLost = lost;
+    }
+    if (lost > m_lastLoggedLost && (m_lastLostLog.isNull()
+                                    || m_lastLostLog.msecsTo(now) >= std::chrono::milliseconds(kDropLogInterval).count())) {
+        log(QStringLiteral("the audio server skipped cycles: %1 frame(s) (%2 s) lost so far, recorded as silence")
+                .arg(QString::number(lost), QString::number(m_lostSeconds, 'f', 2)));
+        m_lastLoggedLost = lost;
+        m_lastLostLog = now;
+    }
     if (dropped > m_lastLoggedDrops && (m_lastDropLog.isNull()
                                           || m_lastDropLog.msecsTo(now) >= std::chrono::milliseconds(kDropLogInterval).count())) {
         log(QStringLiteral("ring full, %1 frame(s) dropped so far (the writer is not keeping up)").arg(dropped));
@@ -692,6 +718,8 @@ void RecordingEngine::rebuild(const QString& reason)
 {
     if (m_phase != Phase::Running)
         return;
+    if (m_restartSince)
+        return;  // the restarted service is awaited; its rebuild takes every change in
     log(QStringLiteral("rebuilding the audio graph: %1").arg(reason));
     const AudioOutputKind kindBefore = m_outputKind;
     const bool usableBefore = outputIsEchoUsable();
@@ -755,14 +783,43 @@ void RecordingEngine::serviceRestarted()
 {
     if (m_phase != Phase::Running)
         return;
-    log(QStringLiteral("the audio service restarted; recreating the tap and the device"));
     ++m_deviceCheckGeneration;
     m_pendingDeviceCheck = false;
+    // A restart comes with several notices (the connection closing, the new server's first
+    // devices): they are one restart, and the rebuild waits for the server to be back.
+    if (m_restartSince) {
+        log(QStringLiteral("the audio service restarted again; still waiting for it"));
+        return;
+    }
+    log(QStringLiteral("the audio service restarted; recreating the tap and the device"));
+    m_restartSince = m_clock.now();
     if (m_graph) {
         teardown(*m_graph);
         m_graph.reset();
     }
     destroyTap();
+    const quint64 generation = ++m_restartGeneration;
+    after(kRestartSettle, [this, generation] { awaitRestartedService(generation); });
+}
+
+void RecordingEngine::awaitRestartedService(quint64 generation)
+{
+    if (generation != m_restartGeneration || m_phase != Phase::Running || !m_restartSince)
+        return;
+    // While the server comes back it has no default output, or only a placeholder the backend
+    // does not report: building then would record nothing, without the microphone.
+    const auto output = m_hal.readUInt32(RecorderHAL::kSystemObject, AudioProperty::DefaultOutputDevice);
+    const bool outputBack = output && *output != RecorderHAL::kNoObject;
+    const bool waitedEnough = m_restartSince->msecsTo(m_clock.now()) >= std::chrono::milliseconds(kRestartWait).count();
+    if (!outputBack && !waitedEnough) {
+        after(kRestartPoll, [this, generation] { awaitRestartedService(generation); });
+        return;
+    }
+    if (!outputBack)
+        log(QStringLiteral("the audio service has no output %1 s after restarting; rebuilding anyway")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(kRestartWait).count()));
+    m_restartSince.reset();
+    m_rebuildFailures = 0;
     rebuild(QStringLiteral("audio service restarted"));
 }
 

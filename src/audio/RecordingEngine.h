@@ -47,6 +47,11 @@ public:
     static constexpr int64_t kScratchSamples = 8'192;
     static constexpr std::chrono::milliseconds kLevelInterval{100};
     static constexpr std::chrono::milliseconds kDeviceCheckDelay{750};
+    // After a restart notice: notices within kRestartSettle are one restart; then the default
+    // output is looked for every kRestartPoll, for up to kRestartWait, before rebuilding.
+    static constexpr std::chrono::milliseconds kRestartSettle{500};
+    static constexpr std::chrono::milliseconds kRestartPoll{250};
+    static constexpr std::chrono::milliseconds kRestartWait{30'000};
     static constexpr std::chrono::milliseconds kProcessRefreshDelay{500};
     static constexpr std::chrono::milliseconds kWakeCheckDelay{2500};
     static constexpr int64_t kRebuildAttempts = 4;
@@ -77,9 +82,14 @@ public:
     AudioOutputKind outputKind() const { return m_outputKind; }
     double outputLatency() const { return m_outputLatency; }
     bool outputIsAirPlay() const { return m_outputIsAirPlay; }
+    // Whether the output and the microphone are one device (a headset), as far as can be told.
+    bool outputSharesMicrophone() const { return m_outputSharesMicrophone; }
     // Not AirPlay and at most kEchoLatencyLimit late.
     bool outputIsEchoUsable() const { return !m_outputIsAirPlay && m_outputLatency <= kEchoLatencyLimit; }
     double sampleRate() const { return m_sampleRate; }
+    // Audio the server never delivered (skipped cycles), recorded as silence; counted at each
+    // level tick, on the main thread.
+    double lostSeconds() const;
     std::optional<QString> microphoneName() const { return m_microphoneName; }
     const std::shared_ptr<AudioRingBuffer>& ring() const { return m_ring; }
     // The session stores `paused` here; the IO callback reads it.
@@ -146,6 +156,7 @@ private:
     void checkDevices(const QString& reason, bool force);
     void rebuild(const QString& reason);
     void serviceRestarted();
+    void awaitRestartedService(quint64 generation);
     void scheduleProcessRefresh();
     void refreshTappedProcesses();
     void aggregateRateChanged(quint64 graphSerial);
@@ -171,6 +182,7 @@ private:
     AudioOutputKind m_outputKind = AudioOutputKind::Unknown;
     double m_outputLatency = 0;
     bool m_outputIsAirPlay = false;
+    bool m_outputSharesMicrophone = false;
     double m_sampleRate = 48000.0;
     std::optional<QString> m_microphoneName;
     std::shared_ptr<AudioRingBuffer> m_ring;
@@ -187,9 +199,15 @@ private:
     quint64 m_processRefreshGeneration = 0;
     bool m_pendingProcessRefresh = false;
     int64_t m_rebuildFailures = 0;
+    std::optional<QDateTime> m_restartSince;  // set while a restarted service is awaited
+    quint64 m_restartGeneration = 0;
     int64_t m_lastCallbackCount = 0;
     int64_t m_lastLoggedDrops = 0;
     QDateTime m_lastDropLog;  // null: never
+    int64_t m_lastCountedLost = 0;
+    int64_t m_lastLoggedLost = 0;
+    QDateTime m_lastLostLog;  // null: never
+    double m_lostSeconds = 0;
     int64_t m_mismatchRebuilds = 0;
     int64_t m_cleanTicks = 0;
     bool m_relaxLayoutCheck = false;

@@ -31,6 +31,7 @@ struct InboxFrontmatter {
     std::optional<QString> recorderSource;
     std::optional<QString> recorderMicrophone;
     std::optional<QString> recorderChannelLayout;
+    std::optional<double> recorderLostSeconds;  // audio the server skipped, recorded as silence
     std::optional<QString> targetSkill = QStringLiteral("/transcript");
     std::optional<QString> targetFolder;
     std::optional<QString> title;

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <cmath>
+
 namespace harkwell {
 
 namespace {
@@ -191,6 +193,11 @@ void applySource(InboxFrontmatter& record, const QString& key, const QString& va
         record.recorderMicrophone = nonEmpty(value);
     else if (key == QLatin1String("channel_layout"))
         record.recorderChannelLayout = nonEmpty(value);
+    else if (key == QLatin1String("lost_audio_sec")) {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        record.recorderLostSeconds = ok && std::isfinite(seconds) ? std::optional(seconds) : std::nullopt;
+    }
     else if (key == QLatin1String("uploaded_at"))
         record.uploadedAt = DateForms::parseInternetDateTime(value);
     else if (key == QLatin1String("after_transcript_at"))
@@ -277,6 +284,8 @@ QString InboxNoteFormat::render(const InboxFrontmatter& f, const QString& body)
         quoted("  microphone: ", *f.recorderMicrophone);
     if (f.recorderChannelLayout)
         quoted("  channel_layout: ", *f.recorderChannelLayout);
+    if (f.recorderLostSeconds)
+        lines.append(QStringLiteral("  lost_audio_sec: %1").arg(QString::number(*f.recorderLostSeconds, 'f', 1)));
     // Absent is written as empty: left out, the key would read back as its default "/transcript".
     quoted("target_skill: ", f.targetSkill.value_or(QString()));
     if (f.targetFolder)

@@ -278,6 +278,8 @@ QJsonObject RecordingSidecar::toJson() const
         object.insert(QStringLiteral("echoCancellation"), *echoCancellation);
     if (outputKind)
         object.insert(QStringLiteral("outputKind"), *outputKind);
+    if (lostSeconds)
+        object.insert(QStringLiteral("lostSeconds"), *lostSeconds);
     return object;
 }
 
@@ -329,6 +331,7 @@ std::expected<RecordingSidecar, DecodeError> RecordingSidecar::fromJson(const QJ
     sidecar.reconstructed = fields.optionalBoolean(QStringLiteral("reconstructed"));
     sidecar.echoCancellation = fields.optionalString(QStringLiteral("echoCancellation"));
     sidecar.outputKind = fields.optionalString(QStringLiteral("outputKind"));
+    sidecar.lostSeconds = fields.optionalNumber(QStringLiteral("lostSeconds"));
     sidecar.appVersion = fields.string(QStringLiteral("appVersion"));
     if (!fields.ok())
         return std::unexpected(*fields.error());

@@ -165,6 +165,8 @@ struct RecordingSidecar {
     std::optional<bool> reconstructed;
     std::optional<QString> echoCancellation;  // an EchoCancellationMode raw value
     std::optional<QString> outputKind;        // an AudioOutputKind raw value
+    // Audio the server never delivered (cycles it skipped), recorded as silence; absent when none.
+    std::optional<double> lostSeconds;
     QString appVersion = defaultAppVersion();
 
     static QString defaultAppVersion();

@@ -165,6 +165,7 @@ RecordingSubmission::Placement RecordingSubmission::place(const QList<QUrl>& par
         stub.recorderSource = sourceText;
         stub.recorderMicrophone = sidecar.microphoneName.value_or(QStringLiteral("off"));
         stub.recorderChannelLayout = sidecar.channelLayout;
+        stub.recorderLostSeconds = sidecar.lostSeconds;
         stub.tags = {QStringLiteral("meeting"), QStringLiteral("recording")};
         auto written = inbox.ensureDirectories();
         if (written)

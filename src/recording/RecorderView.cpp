@@ -211,11 +211,20 @@ std::optional<QString> RecorderView::echoCaption() const
 {
     if (!m_session.isActive() || !m_session.options().includeMicrophone)
         return std::nullopt;
-    if (m_session.echoCancellationActive())
-        return isSpeakers(m_session.outputKind()) ? QStringLiteral("Echo cancellation on (speakers)")
-                                                  : QStringLiteral("Echo cancellation on");
+    // An output that cannot tell its kind is taken as speakers unless it is the microphone's
+    // headset; the caption says which way that went.
+    const bool untold = m_session.outputKind() == AudioOutputKind::Unknown;
+    if (m_session.echoCancellationActive()) {
+        if (isSpeakers(m_session.outputKind()))
+            return QStringLiteral("Echo cancellation on (speakers)");
+        if (untold && !m_session.outputIsHeadset())
+            return QStringLiteral("Echo cancellation on (output taken as speakers)");
+        return QStringLiteral("Echo cancellation on");
+    }
     if (m_session.outputKind() == AudioOutputKind::Headphones)
         return QStringLiteral("Headphones: no echo");
+    if (untold && m_session.outputIsHeadset())
+        return QStringLiteral("Headset: no echo");
     const QList<RecordingWarning>& warnings = m_session.warnings();
     for (qsizetype i = 0; i < warnings.size(); ++i)
         if (warnings[i].kind == RecordingWarning::Kind::SpeakerEcho)
@@ -335,7 +344,8 @@ void RecorderView::refresh()
                              ? QStringLiteral("background: rgb(255, 59, 48); border-radius: 5px;")
                              : QStringLiteral("background: gray; border-radius: 5px;"));
     m_title->setText(stateTitle(state));
-    m_elapsed->setText(formatElapsed(m_session.elapsedClock().elapsed()));
+    // Idle, the clock still holds the last take's time; the panel waits for the next one.
+    m_elapsed->setText(formatElapsed(state.kind == RecordingState::Kind::Idle ? 0 : m_session.elapsedClock().elapsed()));
     m_sourcePicker->setEnabled(!busy);
     if (!m_appsLoaded && m_sourcePicker->count() == 0)
         fillSourcePicker();

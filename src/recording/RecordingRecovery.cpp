@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 #include <limits>
 
 namespace harkwell {
@@ -32,7 +34,84 @@ std::optional<QDateTime> validTime(const QDateTime& time)
     return time.isValid() ? std::optional(time) : std::nullopt;
 }
 
+struct Heard {
+    bool microphone = false;
+    bool system = false;
+};
+
+// Reads the segment until each side its layout names has been heard, or to its end.
+void listen(const QString& path, const QString& layout, Heard& heard)
+{
+    auto reader = AudioFileReader::open(path);
+    if (!reader)
+        return;
+    const int channels = (*reader)->format().channels;
+    if (channels <= 0)
+        return;
+    const bool split = layout == QLatin1String(ChannelLayout::kMicrophoneSystem) && channels == 2;
+    const bool systemOnly = layout == QLatin1String(ChannelLayout::kSystemStereo);
+    constexpr qint64 kFrames = 4096;
+    std::vector<std::vector<float>> buffers(static_cast<size_t>(channels), std::vector<float>(kFrames));
+    std::vector<float*> pointers;
+    for (auto& buffer : buffers)
+        pointers.push_back(buffer.data());
+    const bool tellsMicrophone = !systemOnly;
+    while (!(heard.system && (heard.microphone || !tellsMicrophone))) {
+        const auto read = (*reader)->read(pointers.data(), kFrames);
+        if (!read || *read <= 0)
+            return;
+        for (int ch = 0; ch < channels; ++ch) {
+            const auto& samples = buffers[size_t(ch)];
+            const bool loud = std::any_of(samples.begin(), samples.begin() + *read,
+                                          [](float v) { return std::abs(v) > RecordingRecovery::kHeardFloor; });
+            if (!loud)
+                continue;
+            if (split)
+                (ch == 0 ? heard.microphone : heard.system) = true;
+            else if (systemOnly)
+                heard.system = true;
+            else  // a layout this build cannot place: sound anywhere counts for both sides
+                heard.microphone = heard.system = true;
+        }
+    }
+}
+
 }  // namespace
+
+bool RecordingRecovery::flaggedSilent(const RecordingSidecar& sidecar)
+{
+    return sidecar.systemSideSilent && (!sidecar.microphoneName || sidecar.micSideSilent);
+}
+
+RecordingSidecar RecordingRecovery::remeasureSilence(RecordingSidecar sidecar)
+{
+    if (!sidecar.systemSideSilent && !sidecar.micSideSilent)
+        return sidecar;
+    if (!RecordingPaths::isWorkFolderName(sidecar.id) || isLink(sidecar.id))
+        return sidecar;
+    const QDir folder(RecordingPaths::workFolder(sidecar.id));
+    Heard heard;
+    for (const RecordingSidecar::Segment& segment : sidecar.segments) {
+        if (heard.microphone && heard.system)
+            break;
+        // A segment name is one file of this folder; anything else is not read.
+        if (segment.file.contains(QLatin1Char('/')) || segment.file.startsWith(QLatin1Char('.')))
+            continue;
+        listen(folder.filePath(segment.file), segment.channelLayout.value_or(sidecar.channelLayout), heard);
+    }
+    const bool systemSilent = sidecar.systemSideSilent && !heard.system;
+    const bool micSilent = sidecar.micSideSilent && !heard.microphone;
+    if (systemSilent == sidecar.systemSideSilent && micSilent == sidecar.micSideSilent)
+        return sidecar;
+    log(QStringLiteral("recovery: %1 was marked silent (system %2, microphone %3) but its audio holds sound; "
+                       "marked heard")
+            .arg(sidecar.id, sidecar.systemSideSilent ? QStringLiteral("silent") : QStringLiteral("heard"),
+                 sidecar.micSideSilent ? QStringLiteral("silent") : QStringLiteral("heard")));
+    sidecar.systemSideSilent = systemSilent;
+    sidecar.micSideSilent = micSilent;
+    saveSidecar(sidecar);
+    return sidecar;
+}
 
 const QSet<QString>& RecordingRecovery::unfinishedStatuses()
 {
@@ -49,11 +128,17 @@ QList<RecordingSidecar> RecordingRecovery::scan(const std::optional<QString>& ex
     const QDir root(Paths::recordingsFolder());
     if (!root.exists())
         return result;
-    // Hidden entries are left out, and links are not followed out of the recordings folder.
-    const QFileInfoList entries = root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    // Hidden entries are left out. Links are listed (System brings dangling ones too) only to be
+    // named in the log: one pointing outside would otherwise be offered, and emptied on Discard.
+    const QFileInfoList entries =
+        root.entryInfoList(QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& entry : entries) {
         const QString id = entry.fileName();
-        if (excluding && *excluding == id)
+        if (entry.isSymLink()) {
+            log(QStringLiteral("recovery: %1 is a symbolic link; ignored").arg(id));
+            continue;
+        }
+        if (!entry.isDir() || (excluding && *excluding == id))
             continue;
         std::optional<RecordingSidecar> sidecar = loadSidecar(id);
         if (!sidecar)
@@ -63,10 +148,10 @@ QList<RecordingSidecar> RecordingRecovery::scan(const std::optional<QString>& ex
             continue;
         }
         if (unfinishedStatuses().contains(sidecar->status)) {
-            result.append(*sidecar);
+            result.append(flaggedSilent(*sidecar) ? remeasureSilence(*sidecar) : *sidecar);
         } else if (sidecar->status == QLatin1String(RecordingStatus::kSent)
                    || sidecar->status == QLatin1String(RecordingStatus::kDiscarded)) {
-            QDir(entry.filePath()).removeRecursively();
+            removeWorkFolder(id);
             log(QStringLiteral("recovery: removed leftover %1 folder (%2)").arg(id, sidecar->status));
         }
     }
@@ -74,9 +159,11 @@ QList<RecordingSidecar> RecordingRecovery::scan(const std::optional<QString>& ex
     return result;
 }
 
+bool RecordingRecovery::isLink(const QString& id) { return QFileInfo(RecordingPaths::workFolder(id)).isSymLink(); }
+
 std::optional<RecordingSidecar> RecordingRecovery::loadSidecar(const QString& id)
 {
-    if (!RecordingPaths::isWorkFolderName(id))
+    if (!RecordingPaths::isWorkFolderName(id) || isLink(id))
         return std::nullopt;
     QFile file(RecordingSidecarStore::path(id));
     if (!file.open(QIODevice::ReadOnly))
@@ -113,7 +200,7 @@ std::optional<QDateTime> RecordingRecovery::startFromId(const QString& id)
 
 std::optional<RecordingSidecar> RecordingRecovery::reconstructSidecar(const QString& id)
 {
-    if (!RecordingPaths::isWorkFolderName(id))
+    if (!RecordingPaths::isWorkFolderName(id) || isLink(id))
         return std::nullopt;
     const QDir folder(RecordingPaths::workFolder(id));
     if (!folder.exists())
@@ -191,12 +278,32 @@ void RecordingRecovery::saveSidecar(const RecordingSidecar& sidecar) { Recording
 
 void RecordingRecovery::removeEncodedParts(const QString& id)
 {
-    if (!RecordingPaths::isWorkFolderName(id))
+    if (!RecordingPaths::isWorkFolderName(id) || isLink(id))
         return;
     const QDir folder(RecordingPaths::workFolder(id));
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
         if (name.endsWith(QLatin1String(".m4a")))
             QFile::remove(folder.filePath(name));
+}
+
+bool RecordingRecovery::removeWorkFolder(const QString& id)
+{
+    if (!RecordingPaths::isWorkFolderName(id)) {
+        log(QStringLiteral("not removing the work folder of “%1”: not a recording id").arg(id));
+        return false;
+    }
+    if (isLink(id)) {
+        log(QStringLiteral("not removing %1: it is a symbolic link").arg(id));
+        return false;
+    }
+    // removeRecursively() unlinks the links it meets inside and does not descend into them.
+    QDir folder(RecordingPaths::workFolder(id));
+    if (!folder.exists())
+        return true;
+    if (folder.removeRecursively())
+        return true;
+    log(QStringLiteral("could not remove %1: %2").arg(folder.path(), QStringLiteral("some files could not be deleted")));
+    return false;
 }
 
 int RecordingRecovery::destroyLeftoverAggregates(RecorderHAL& hal)

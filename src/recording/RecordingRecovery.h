@@ -19,6 +19,17 @@ class RecordingRecovery {
 public:
     RecordingRecovery() = delete;
 
+    // A side whose peak stays at or below this is digital silence.
+    static constexpr float kHeardFloor = 1e-6f;
+
+    // Whether the recording is taken as digital silence on every side, by its flags.
+    static bool flaggedSilent(const RecordingSidecar& sidecar);
+
+    // The sidecar with its silence flags cleared for every side whose audio in the segment files
+    // rises above kHeardFloor, saved when that changed anything. The flags only say what the
+    // session heard while it ran; the audio is what will be sent.
+    static RecordingSidecar remeasureSilence(RecordingSidecar sidecar);
+
     // The statuses of a recording that is offered again.
     static const QSet<QString>& unfinishedStatuses();
 
@@ -41,6 +52,14 @@ public:
 
     // Deletes every ".m4a" file of the work folder.
     static void removeEncodedParts(const QString& id);
+
+    // Deletes the work folder and what it holds, never what a symbolic link points at: a work
+    // folder that is itself a link is left alone (and logged). False when anything stayed.
+    static bool removeWorkFolder(const QString& id);
+
+    // Whether <recordings folder>/<id> is a symbolic link: such an entry is never read, offered
+    // or removed through, since whatever it points at lies outside the recordings folder.
+    static bool isLink(const QString& id);
 
     // Destroys every aggregate device the recorder made and left behind; returns how many.
     static int destroyLeftoverAggregates(RecorderHAL& hal);

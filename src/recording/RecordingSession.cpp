@@ -335,6 +335,8 @@ QCoro::Task<> RecordingSession::start(RecordingOptions options)
     m_levelSquaresMic = m_levelSquaresSystem = 0;
     m_levelTicks = 0;
     m_systemHeardSound = m_micHeardSound = m_micEverHeard = false;
+    m_micOnSince = 0;
+    m_lostRecorded = 0;
     m_systemGuardWarned = m_micGuardWarned = false;
     m_lastGuardCheck = QDateTime();
     m_lastSoundAt = now;
@@ -370,6 +372,7 @@ QCoro::Task<> RecordingSession::stopAndSend()
     stopClock();
     if (m_engine)
         m_engine->stop();
+    recordLostAudio();
     m_engine.reset();
     std::unique_ptr<RecordingWriter> writer = std::move(m_writer);
     m_levels = {};
@@ -390,7 +393,7 @@ QCoro::Task<> RecordingSession::stopAndSend()
         QMutexLocker locker(&writer->lock());
         RecordingSidecar& live = writer->stateLocked();
         live.systemSideSilent = systemSilent;
-        live.micSideSilent = micSilent;
+        live.micSideSilent = micSideSilent(live);
         live.levels = levelSummary();
         if (!live.endedAt)
             live.endedAt = m_services.clock->now();
@@ -580,7 +583,9 @@ QCoro::Task<> RecordingSession::change(RecordingOptions requested)
     if (microphoneTurnedOn) {
         m_micHeardSound = false;
         m_micGuardWarned = false;
-        if (m_writer) {
+        m_micOnSince = m_elapsed;
+        // What was heard before it went off stays heard: the flag speaks for the whole recording.
+        if (m_writer && !m_micEverHeard) {
             QMutexLocker locker(&m_writer->lock());
             m_writer->stateLocked().micSideSilent = true;
             m_writer->persistLocked();

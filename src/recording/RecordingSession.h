@@ -11,6 +11,7 @@
 #include "audio/SegmentFile.h"
 #include "foundation/RecordingTypes.h"
 #include "pipeline/RecordingSubmitOutcome.h"
+#include "recording/RecordingRecovery.h"
 #include "recording/RecordingWarning.h"
 
 #include <QDateTime>
@@ -60,7 +61,7 @@ public:
     static constexpr double kGuardDelay = 6.0;
     static constexpr double kConsentMenuSeconds = 60.0;
     static constexpr float kAutoStopFloor = 0.001f;
-    static constexpr float kHeardFloor = 1e-6f;
+    static constexpr float kHeardFloor = RecordingRecovery::kHeardFloor;
     static constexpr qint64 kImportantUsageFloor = 1'073'741'824;
     static constexpr qint64 kAvailableFloor = 268'435'456;
     static constexpr char kDefaultConsentText[] = "Recording. Remember to tell the others you are recording.";
@@ -89,6 +90,8 @@ public:
     const QList<RecordingSidecar>& pendingRecovery() const { return m_pendingRecovery; }
     const QSet<QString>& recoveriesInFlight() const { return m_recoveriesInFlight; }
     AudioOutputKind outputKind() const { return m_outputKind; }
+    // The output could not tell its kind and is the microphone's own headset.
+    bool outputIsHeadset() const { return m_outputIsHeadset; }
     bool echoCancellationActive() const { return m_echoCancellationActive; }
     const std::optional<QString>& consentReminder() const { return m_consentReminder; }
     bool consentNotified() const { return m_consentNotified; }
@@ -152,6 +155,9 @@ private:
     void checkPower();
     bool isOnBattery();
     void checkSilentCapture(const QDateTime& now);
+    bool micSideSilent(const RecordingSidecar& live) const;
+    static bool outputCountsAsSpeakers(const RecordingEngine& engine);
+    void recordLostAudio();
     bool sourceIsPlaying();
     void checkAutoStop(const QDateTime& now);
     void showConsentReminder();
@@ -202,6 +208,7 @@ private:
     QList<RecordingSidecar> m_pendingRecovery;
     QSet<QString> m_recoveriesInFlight;
     AudioOutputKind m_outputKind = AudioOutputKind::Unknown;
+    bool m_outputIsHeadset = false;
     bool m_echoCancellationActive = false;
     float m_cleanMicPeak = 0;
     std::optional<QString> m_consentReminder;
@@ -220,6 +227,8 @@ private:
     // Whether this recording holds microphone sound at all: turning the microphone off, or on
     // again, resets the guard's flag but not what is already in the segments.
     bool m_micEverHeard = false;
+    double m_micOnSince = 0;  // m_elapsed when the microphone last came on
+    double m_lostRecorded = 0;  // the engine's lost seconds last written into recording.json
     bool m_systemGuardWarned = false;
     bool m_micGuardWarned = false;
     QDateTime m_lastGuardCheck;  // invalid: the distant past

@@ -84,10 +84,24 @@ void RecordingSession::tick()
             return;
         checkPower();
     }
+    recordLostAudio();
     if (m_state.kind == RecordingState::Kind::Recording) {
         checkSilentCapture(now);
         checkAutoStop(now);
     }
+}
+
+void RecordingSession::recordLostAudio()
+{
+    if (!m_engine || !m_writer)
+        return;
+    const double lost = m_engine->lostSeconds();
+    if (lost <= m_lostRecorded)
+        return;
+    m_lostRecorded = lost;
+    QMutexLocker locker(&m_writer->lock());
+    m_writer->stateLocked().lostSeconds = lost;
+    m_writer->persistLocked();
 }
 
 bool RecordingSession::checkWriteFailure()
@@ -158,15 +172,23 @@ void RecordingSession::checkSilentCapture(const QDateTime& now)
                                   "PipeWire runs and the sound plays on the default output, then restart harkwell."),
                    RecordingWarning::Kind::SystemAudio);
     }
-    if (m_options.includeMicrophone && !m_micHeardSound && !m_micGuardWarned) {
+    // Counted from when the microphone came on: turned on late, it gets the same grace.
+    const double micOnFor = m_elapsed - m_micOnSince;
+    if (m_options.includeMicrophone && !m_micHeardSound && !m_micGuardWarned && micOnFor >= kGuardDelay) {
         m_micGuardWarned = true;
-        log(QStringLiteral("microphone side digitally silent after %1 s").arg(QString::number(m_elapsed, 'f', 0)));
+        log(QStringLiteral("microphone side digitally silent after %1 s").arg(QString::number(micOnFor, 'f', 0)));
         const QString name =
             m_engine ? m_engine->microphoneName().value_or(QStringLiteral("the default input")) : QStringLiteral("the default input");
         addWarning(QStringLiteral("No sound is reaching harkwell from the microphone (") + name
                        + QStringLiteral("). Check that it is not muted, or pick another microphone in Settings > Recording."),
                    RecordingWarning::Kind::MicrophoneSilent);
     }
+}
+
+bool RecordingSession::micSideSilent(const RecordingSidecar& live) const
+{
+    // Silent only when a microphone took part and was never heard, whatever it does now.
+    return live.microphoneName.has_value() && !m_micEverHeard;
 }
 
 bool RecordingSession::sourceIsPlaying()
@@ -256,13 +278,14 @@ void RecordingSession::closeForTermination()
     stopClock();
     if (m_engine)
         m_engine->stop();
+    recordLostAudio();
     m_engine.reset();
     m_writer->finish();
     {
         QMutexLocker locker(&m_writer->lock());
         RecordingSidecar& live = m_writer->stateLocked();
         live.systemSideSilent = !m_systemHeardSound;
-        live.micSideSilent = m_options.includeMicrophone ? !m_micHeardSound : false;
+        live.micSideSilent = micSideSilent(live);
         live.levels = levelSummary();
         if (!live.endedAt)
             live.endedAt = m_services.clock->now();
@@ -414,9 +437,20 @@ bool RecordingSession::echoCancellationWanted(const RecordingEngine& engine) con
     case EchoCancellationMode::Automatic:
         break;
     }
+    return outputCountsAsSpeakers(engine) && !engine.outputIsAirPlay()
+           && engine.outputLatency() <= RecordingEngine::kEchoLatencyLimit;
+}
+
+bool RecordingSession::outputCountsAsSpeakers(const RecordingEngine& engine)
+{
     const AudioOutputKind kind = engine.outputKind();
-    return (kind == AudioOutputKind::BuiltInSpeakers || kind == AudioOutputKind::ExternalSpeakers)
-           && !engine.outputIsAirPlay() && engine.outputLatency() <= RecordingEngine::kEchoLatencyLimit;
+    if (kind == AudioOutputKind::BuiltInSpeakers || kind == AudioOutputKind::ExternalSpeakers)
+        return true;
+    // Many outputs cannot tell what they are (null, network, USB, route-less cards). The
+    // canceller leaves a near end without echo untouched, while echo left in from speakers can
+    // never be taken out later: such an output counts as speakers, unless it is the headset the
+    // microphone belongs to.
+    return kind == AudioOutputKind::Unknown && !engine.outputSharesMicrophone();
 }
 
 void RecordingSession::settingsChanged()
@@ -433,8 +467,10 @@ void RecordingSession::applyEchoCancellation(bool cutSegment)
     const bool wanted = echoCancellationWanted(engine);
     const AudioOutputKind kind = engine.outputKind();
     const bool changedDecision = wanted != m_echoCancellationActive || wanted != m_writer->echoSwitch();
-    if (m_outputKind != kind) {
+    const bool headset = kind == AudioOutputKind::Unknown && engine.outputSharesMicrophone();
+    if (m_outputKind != kind || m_outputIsHeadset != headset) {
         m_outputKind = kind;
+        m_outputIsHeadset = headset;
         emit changed();
     }
     if (changedDecision) {

@@ -156,18 +156,7 @@ QString RecordingSession::withNotes(const QString& line) const
     return notes.isEmpty() ? line : line + QStringLiteral(". ") + notes.join(QLatin1Char(' '));
 }
 
-void RecordingSession::removeWorkFolder(const QString& id)
-{
-    if (!RecordingPaths::isWorkFolderName(id)) {
-        log(QStringLiteral("not removing the work folder of “%1”: not a recording id").arg(id));
-        return;
-    }
-    QDir folder(RecordingPaths::workFolder(id));
-    if (!folder.exists())
-        return;
-    if (!folder.removeRecursively())
-        log(QStringLiteral("could not remove %1: %2").arg(folder.path(), QStringLiteral("some files could not be deleted")));
-}
+void RecordingSession::removeWorkFolder(const QString& id) { RecordingRecovery::removeWorkFolder(id); }
 
 // ---- unfinished recordings --------------------------------------------------------------------
 
@@ -217,7 +206,20 @@ QCoro::Task<> RecordingSession::recoverSend(QString id)
         co_return;
     }
 
-    if (sidecar->systemSideSilent && (!sidecar->microphoneName || sidecar->micSideSilent)) {
+    if (RecordingRecovery::flaggedSilent(*sidecar)) {
+        // The flags were written while the recording ran; what is sent is the audio. Held as in
+        // flight meanwhile, so a second press waits for this one.
+        m_recoveriesInFlight.insert(id);
+        QFuture<RecordingSidecar> measuring =
+            QtConcurrent::run([flagged = *sidecar] { return RecordingRecovery::remeasureSilence(flagged); });
+        sidecar = co_await measuring;
+        m_recoveriesInFlight.remove(id);
+        for (RecordingSidecar& offered : m_pendingRecovery)
+            if (offered.id == id)
+                offered = *sidecar;
+        emit changed();
+    }
+    if (RecordingRecovery::flaggedSilent(*sidecar)) {
         log(QStringLiteral("recovery: %1 is digital silence on every side; not sending").arg(id));
         const QString text = QStringLiteral("Recording ") + id
                              + QStringLiteral(" is silent: no audio reached harkwell, so there is nothing to transcribe. "

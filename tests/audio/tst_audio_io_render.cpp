@@ -7,6 +7,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -192,6 +193,45 @@ private slots:
         QCOMPARE(meter.systemSumSquares.load(), 2.5);
         QCOMPARE(meter.callbacks.load(), 7);
         QCOMPARE(meter.droppedFrames.load(), 3);
+    }
+
+    // Frames the server skipped become silence in the ring and are counted apart from the ring's
+    // overflow; while paused nothing is lost.
+    void skippedFramesAreSilenceCountedApart_data()
+    {
+        QTest::addColumn<int64_t>("lost");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int64_t>("ringCapacity");
+        QTest::addColumn<int64_t>("written");
+        QTest::addColumn<int64_t>("dropped");
+        QTest::newRow("a few frames") << int64_t(100) << false << int64_t(1 << 15) << int64_t(100) << int64_t(0);
+        QTest::newRow("more than a piece") << IORender::kPieceFrames + 7 << false << int64_t(1 << 15)
+                                           << IORender::kPieceFrames + 7 << int64_t(0);
+        QTest::newRow("more than the ring holds") << int64_t(5000) << false << int64_t(4096) << int64_t(4096) << int64_t(904);
+        QTest::newRow("a restarted clock is not filled") << IORender::kLostFramesLimit * 2 << false << int64_t(1 << 20)
+                                                         << IORender::kLostFramesLimit << int64_t(0);
+        QTest::newRow("paused") << int64_t(100) << true << int64_t(1 << 15) << int64_t(0) << int64_t(0);
+    }
+    void skippedFramesAreSilenceCountedApart()
+    {
+        QFETCH(int64_t, lost);
+        QFETCH(bool, paused);
+        QFETCH(int64_t, ringCapacity);
+        QFETCH(int64_t, written);
+        QFETCH(int64_t, dropped);
+        AudioRingBuffer ring(ringCapacity, 2);
+        MeterState meter;
+        meter.paused = paused ? 1 : 0;
+        std::vector<float> scratch(size_t(IORender::kScratchSamples), 0.7f);
+
+        IORender::renderLost(lost, ring, &meter, scratch.data());
+
+        QCOMPARE(ring.writeCount(), written);
+        QCOMPARE(meter.lostFrames.load(), paused ? 0 : std::min(lost, IORender::kLostFramesLimit));
+        QCOMPARE(meter.droppedFrames.load(), dropped);
+        std::vector<float> out(size_t(2 * std::max<int64_t>(written, 1)), 1.0f);
+        QCOMPARE(ring.read(out.data(), written), written);
+        QVERIFY(std::all_of(out.begin(), out.begin() + 2 * written, [](float v) { return v == 0.0f; }));
     }
 
     void emptyCallbackMetersNothing_data()

@@ -28,26 +28,52 @@ namespace {
 constexpr double kMicTone = 300;
 constexpr float kMicLevel = 0.25f;
 
-// The amplitude of one frequency in one channel of interleaved stereo, over [from, to) seconds.
+// A tenth of a second: every tone the cases play fits whole cycles into it.
+constexpr qint64 kBlock = 4800;
+
+// Whether a block of interleaved stereo holds a cycle the server skipped: the recorder writes
+// silence in both channels there, where no tone stays near zero for more than a sample.
+bool holdsSkippedCycle(const std::vector<float>& samples, qint64 first, qint64 last)
+{
+    int run = 0;
+    for (qint64 i = first; i < last; ++i) {
+        run = std::abs(samples[size_t(2 * i)]) < 1e-6f && std::abs(samples[size_t(2 * i + 1)]) < 1e-6f ? run + 1 : 0;
+        if (run >= 32)
+            return true;
+    }
+    return false;
+}
+
+// The amplitude of one frequency in one channel of interleaved stereo, over [from, to) seconds:
+// the mean of its amplitude in each block without a skipped cycle. Block by block, since the
+// players' audio resumes after a skipped cycle where it stopped, a phase away from before; the
+// level is the tone's, the loss is counted apart.
 double level(const std::vector<float>& samples, int channel, double frequency, double from, double to)
 {
     const qint64 first = std::max<qint64>(0, qint64(from * 48000)), last = std::min<qint64>(qint64(to * 48000), qint64(samples.size() / 2));
-    if (last - first < 4800)
-        return -1;
-    double re = 0, im = 0;
-    for (qint64 i = first; i < last; ++i) {
-        const double phase = 2 * M_PI * frequency * double(i) / 48000;
-        re += samples[size_t(2 * i + channel)] * std::cos(phase);
-        im += samples[size_t(2 * i + channel)] * std::sin(phase);
+    double sum = 0;
+    int blocks = 0;
+    for (qint64 block = first; block + kBlock <= last; block += kBlock) {
+        if (holdsSkippedCycle(samples, std::max(first, block - 32), std::min(last, block + kBlock + 32)))
+            continue;
+        double re = 0, im = 0;
+        for (qint64 i = block; i < block + kBlock; ++i) {
+            const double phase = 2 * M_PI * frequency * double(i) / 48000;
+            re += samples[size_t(2 * i + channel)] * std::cos(phase);
+            im += samples[size_t(2 * i + channel)] * std::sin(phase);
+        }
+        sum += 2 * std::hypot(re, im) / double(kBlock);
+        ++blocks;
     }
-    return 2 * std::hypot(re, im) / double(last - first);
+    return blocks > 0 ? sum / blocks : -1;
 }
 
 struct Take {
     std::vector<float> samples;  // interleaved stereo, all segments in order
     qint64 frames = 0;
     double wallSeconds = 0;
-    int64_t dropped = 0;
+    int64_t dropped = 0;  // the ring was full
+    int64_t lost = 0;     // the server skipped cycles; silence in the take
     int segments = 0;
     QStringList errors;
 
@@ -97,6 +123,7 @@ public:
     {
         m_take.wallSeconds = double(m_timer.nsecsElapsed()) / 1e9;
         m_take.dropped = m_engine.meter().droppedFrames.load();
+        m_take.lost = m_engine.meter().lostFrames.load();
         m_engine.stop();
         const RecordingSidecar sidecar = m_writer->finish();
         for (const auto& segment : sidecar.segments) {
@@ -126,10 +153,15 @@ private:
 
 void report(const char* name, const Take& take, const QStringList& levels)
 {
-    qInfo("%s: %lld frames written over %.3f s of wall time (%.0f frames), %d segment(s), %lld lost; %s", name,
-          take.frames, take.wallSeconds, take.wallSeconds * 48000, take.segments, qint64(take.dropped),
-          qPrintable(levels.join(", ")));
+    qInfo("%s: %lld frames written over %.3f s of wall time (%.0f frames), %d segment(s), %lld dropped, %lld lost "
+          "to skipped cycles; %s",
+          name, take.frames, take.wallSeconds, take.wallSeconds * 48000, take.segments, qint64(take.dropped),
+          qint64(take.lost), qPrintable(levels.join(", ")));
 }
+
+// A loaded machine makes the server skip cycles now and then; the take keeps them as silence
+// and counts them. More than a tenth of the take lost would be a fault of the recorder's own.
+bool lossIsBounded(const Take& take) { return double(take.lost) <= 0.1 * take.seconds() * 48000; }
 
 QString figure(const char* what, double value) { return QStringLiteral("%1 %2").arg(QLatin1String(what)).arg(value, 0, 'f', 4); }
 
@@ -203,6 +235,7 @@ private slots:
                 figure("440 Hz in the microphone channel", micLeak)});
         QVERIFY(take.errors.isEmpty());
         QCOMPARE(take.dropped, 0);
+        QVERIFY2(lossIsBounded(take), "skipped cycles stay a small part of the take");
         QVERIFY2(std::abs(take.seconds() - take.wallSeconds) < 0.15, "frames written follow wall time");
         QVERIFY(std::abs(system - 0.3) < 0.01);
         if (microphone) {
@@ -250,9 +283,41 @@ private slots:
                {figure("recorded app 440 Hz (played 0.3)", own), figure("other app 660 Hz (played 0.2)", others)});
         QVERIFY(take.errors.isEmpty());
         QCOMPARE(take.dropped, 0);
+        QVERIFY2(lossIsBounded(take), "skipped cycles stay a small part of the take");
         QVERIFY(std::abs(take.seconds() - take.wallSeconds) < 0.15);
         QVERIFY(std::abs(own - 0.3) < 0.01);
         QVERIFY(others < 0.001);
+    }
+
+    // Two processes of one program: one plays into the sink, the other feeds a virtual
+    // microphone. Only the first is the app's sound; the feed is the user's voice path.
+    void oneAppLeavesAStreamIntoASourceAlone()
+    {
+        constexpr double kFeedTone = 350;
+        QVERIFY(rig->feedMicrophone(kFeedTone, 0.25f, 4, false));
+        const qint64 player = rig->play(PipeWireRig::Client::Native, 440, 0.3f, 4);
+        QVERIFY(player);
+        AudioProcessCatalog catalog(*hal);
+        std::optional<AudioApp> app;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     for (const AudioApp& candidate : catalog.audioApps())
+                                         if (candidate.bundleId == "pw-cat" && candidate.isPlaying)
+                                             app = candidate;
+                                     return app.has_value();
+                                 }()),
+                                 3000);
+        Recording recording(*hal, {RecordingSource::app(app->bundleId, app->name), false, std::nullopt}, "app-feed");
+        QVERIFY2(recording.start(), "start");
+        QTest::qWait(1500);
+        const Take take = recording.finish();
+        rig->stopPlayer(player);
+
+        const double own = take.at(0, 440, 0.2, 1.3), feed = take.at(0, kFeedTone, 0.2, 1.3);
+        report("one app, a second process feeding a source", take,
+               {figure("played 440 Hz (0.3)", own), figure("fed into the source 350 Hz (0.25)", feed)});
+        QVERIFY(take.errors.isEmpty());
+        QVERIFY(std::abs(own - 0.3) < 0.01);
+        QVERIFY(feed < 0.001);
     }
 
     // The recorded app's stream ends: its channel falls silent and never carries the
@@ -356,8 +421,8 @@ private slots:
         QVERIFY(std::abs(after - 0.2) < 0.01);
     }
 
-    // The server restarts under a recording: it carries on or ends with a message, and the next
-    // recording starts on the same backend.
+    // The server restarts under a recording: the recording carries on once the server is back,
+    // and the next recording starts on the same backend.
     void theServerRestarts()
     {
         Recording recording(*hal, {RecordingSource::allAudio(), false, std::nullopt}, "restart");
@@ -367,11 +432,13 @@ private slots:
         restart.start();
         QVERIFY(rig->restartServer());
         const double restartSeconds = double(restart.elapsed()) / 1000;
+        const int64_t callbacksBefore = recording.engine().meter().callbacks.load();
         QVERIFY(rig->feedMicrophone(kMicTone, kMicLevel, 120));
         const qint64 player = rig->play(PipeWireRig::Client::Native, 440, 0.3f, 6);
+        // The engine waits up to 30 s for the restarted server's output before it rebuilds.
         QTRY_VERIFY_WITH_TIMEOUT(recording.engine().phase() != RecordingEngine::Phase::Running
-                                     || recording.engine().meter().callbacks.load() > 0,
-                                 8000);
+                                     || recording.engine().meter().callbacks.load() > callbacksBefore + 5,
+                                 35000);
         QTest::qWait(1500);
         const RecordingEngine::Phase phase = recording.engine().phase();
         const Take take = recording.finish();
@@ -380,8 +447,9 @@ private slots:
                {QStringLiteral("restart took %1 s").arg(restartSeconds, 0, 'f', 2),
                 QStringLiteral("engine %1").arg(phase == RecordingEngine::Phase::Running ? "carried on" : "ended"),
                 figure("440 Hz played after the restart (0.3)", after), take.errors.join(" ")});
-        QVERIFY(phase == RecordingEngine::Phase::Running ? take.errors.isEmpty() && std::abs(after - 0.3) < 0.01
-                                                         : !take.errors.isEmpty());
+        QCOMPARE(phase, RecordingEngine::Phase::Running);
+        QVERIFY2(take.errors.isEmpty(), qPrintable(take.errors.join(" ")));
+        QVERIFY(std::abs(after - 0.3) < 0.01);
 
         Recording next(*hal, {RecordingSource::allAudio(), true, std::nullopt}, "after-restart");
         const auto started = next.start();

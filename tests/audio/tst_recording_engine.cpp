@@ -625,7 +625,7 @@ private slots:
         QVERIFY(engine.start());
         const QString tapBefore = f.hal.taps()[0].uuid;
         f.hal.restartService();
-        f.pass();
+        f.pass(RecordingEngine::kRestartSettle);
         QVERIFY(logText().contains("the audio service restarted; recreating the tap and the device"));
         QVERIFY(logText().contains("rebuilding the audio graph: audio service restarted"));
         QCOMPARE(f.hal.taps().size(), 1);
@@ -633,6 +633,50 @@ private slots:
         QCOMPARE(f.hal.aggregates().size(), 1);
         QCOMPARE(f.hal.deliver(480), 1);
         QCOMPARE(engine.phase(), RecordingEngine::Phase::Running);
+    }
+
+    // Notices of one restart coalesce, and the rebuild waits (attempts uncounted) for the server's
+    // output to come back rather than failing or building on nothing.
+    void aRestartWaitsForTheServersOutput_data()
+    {
+        QTest::addColumn<int>("outputAfterSeconds");
+        QTest::addColumn<bool>("carriesOn");
+        QTest::newRow("back after 8 s") << 8 << true;
+        QTest::newRow("back after 29 s") << 29 << true;
+        QTest::newRow("never back") << 60 << false;
+    }
+    void aRestartWaitsForTheServersOutput()
+    {
+        QFETCH(int, outputAfterSeconds);
+        QFETCH(bool, carriesOn);
+        Fixture f;
+        RecordingEngine& engine = f.make(allAudio(true));
+        QVERIFY(engine.start());
+        f.hal.setDefaultOutput(QString());
+        f.hal.restartService();
+        f.pass(300ms);
+        f.hal.restartService();
+        for (int second = 0; second < std::min(outputAfterSeconds, 40); ++second)
+            f.pass(1s);
+        if (carriesOn) {
+            QCOMPARE(logCount("rebuilding the audio graph"), 0);
+            f.hal.setDefaultOutput(test::SimulatedAudioRig::kSpeakersUid);
+            f.pass(RecordingEngine::kRestartPoll);
+        }
+        f.pass(5s);
+
+        QCOMPARE(logCount("the audio service restarted; recreating the tap and the device"), 1);
+        if (carriesOn) {
+            QCOMPARE(engine.phase(), RecordingEngine::Phase::Running);
+            QVERIFY2(f.errors.isEmpty(), qPrintable(f.errors.join(" ")));
+            QCOMPARE(logCount("rebuilding the audio graph: audio service restarted"), 1);
+            QCOMPARE(logCount("rebuild failed"), 0);
+            QCOMPARE(f.hal.deliver(480), 1);
+            QCOMPARE(engine.microphoneName(), std::optional<QString>(test::SimulatedAudioRig::kMicrophoneName));
+        } else {
+            QVERIFY(logText().contains("the audio service has no output 30 s after restarting; rebuilding anyway"));
+            QCOMPARE(f.errors.size(), 1);
+        }
     }
 
     void newProcessesOfTheAppJoinTheTap()

@@ -309,6 +309,65 @@ private slots:
         w.f.session->discard();
     }
 
+    // Automatic echo cancelling on an output that cannot tell its kind: on as for speakers, unless
+    // the output is the microphone's own headset; the caption says which.
+    void anUntoldOutputCountsAsSpeakers_data()
+    {
+        QTest::addColumn<QString>("outputName");
+        QTest::addColumn<quint32>("transport");
+        QTest::addColumn<bool>("headset");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("a null sink") << "Null Output" << AudioTransport::kVirtual << false << true
+                                     << "Echo cancellation on (output taken as speakers)";
+        QTest::newRow("a USB card without routes") << "USB Audio" << AudioTransport::kUsb << false << true
+                                                   << "Echo cancellation on (output taken as speakers)";
+        QTest::newRow("the microphone's USB headset") << "USB Audio" << AudioTransport::kUsb << true << false
+                                                      << "Headset: no echo";
+    }
+    void anUntoldOutputCountsAsSpeakers()
+    {
+        QFETCH(QString, outputName);
+        QFETCH(quint32, transport);
+        QFETCH(bool, headset);
+        QFETCH(bool, active);
+        QFETCH(QString, caption);
+        Window w;
+        SimulatedAudioHardware::Device output{"out", outputName, {}, {2}, 48000, transport};
+        output.modelUid = "card-1";
+        SimulatedAudioHardware::Device mic{"usb-mic", "USB Audio", {1}, {}, 48000, AudioTransport::kUsb};
+        mic.modelUid = headset ? "card-1" : "card-2";
+        mic.input = {{440, 0.2f}};
+        w.f.hal.addDevice(output);
+        w.f.hal.addDevice(mic);
+        w.f.hal.setDefaultOutput("out");
+        w.f.hal.setDefaultInput("usb-mic");
+        RecorderView view(*w.f.session, w.f.settings, [](const QPalette& p) { return p.color(QPalette::Highlight); });
+
+        w.f.start();
+
+        QCOMPARE(w.f.session->outputKind(), AudioOutputKind::Unknown);
+        QCOMPARE(w.f.session->echoCancellationActive(), active);
+        QCOMPARE(view.echoCaption(), std::optional<QString>(caption));
+        w.f.session->discard();
+    }
+
+    void theIdlePanelShowsNoTime()
+    {
+        Window w;
+        RecorderView view(*w.f.session, w.f.settings, [](const QPalette& p) { return p.color(QPalette::Highlight); });
+        w.f.start();
+        w.f.play(3.0);
+        w.f.stopAndSend();
+        QCOMPARE(w.f.session->state().kind, Kind::Idle);
+
+        QStringList texts;
+        for (const QLabel* label : view.findChildren<QLabel*>())
+            texts.append(label->text());
+        QVERIFY(texts.contains(RecorderView::formatElapsed(0)));
+        QVERIFY(!texts.contains(RecorderView::formatElapsed(3)));
+    }
+
     void sourceChoicesKeepTheSelection()
     {
         Window w;

@@ -223,6 +223,70 @@ private slots:
             QStringLiteral("[harkwell] recorder: recovery: %1 had no readable recording.json; rebuilt it from 5 segment(s)").arg(id)));
     }
 
+    // The flags were written while the recording ran; a segment that holds sound is never offered
+    // as silent, and one that holds none still is.
+    void theAudioDecidesWhetherARecordingIsSilent_data()
+    {
+        QTest::addColumn<float>("amplitude");
+        QTest::addColumn<bool>("offeredSilent");
+        QTest::newRow("speech under a stale silent flag") << 0.2f << false;
+        QTest::newRow("digital silence") << 0.0f << true;
+    }
+    void theAudioDecidesWhetherARecordingIsSilent()
+    {
+        QFETCH(float, amplitude);
+        QFETCH(bool, offeredSilent);
+        test::TempHome home;
+        RecordingSidecar record = sidecar();
+        record.status = QString::fromLatin1(RecordingStatus::kStopped);
+        record.systemSideSilent = record.micSideSilent = true;
+        record.segments.append(record.segments.first());
+        record.segments[1].file = QStringLiteral("segment-002.caf");
+        QVERIFY(QDir().mkpath(Paths::recordingFolder(record.id)));
+        RecordingRecovery::saveSidecar(record);
+        QVERIFY(test::writeSegment(segmentPath(record.id, "segment-001.caf"), {{1.0, 0.0f}}));
+        QVERIFY(test::writeSegment(segmentPath(record.id, "segment-002.caf"), {{0.5, 0.0f}, {0.5, amplitude}}));
+
+        const auto offered = RecordingRecovery::scan();
+
+        QCOMPARE(offered.size(), 1);
+        QCOMPARE(RecordingRecovery::flaggedSilent(offered.first()), offeredSilent);
+        QCOMPARE(RecordingRecovery::flaggedSilent(*RecordingRecovery::loadSidecar(record.id)), offeredSilent);
+    }
+
+    // A link in the recordings folder leads outside it: never read, offered or removed through.
+    void aSymbolicLinkIsNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::newRow("an unfinished recording behind it") << "stopped";
+        QTest::newRow("a sent recording behind it") << "sent";
+    }
+    void aSymbolicLinkIsNeverFollowed()
+    {
+        QFETCH(QString, status);
+        test::TempHome home;
+        const QString id = QStringLiteral("260304-090000");
+        const QString outside = home.make("Elsewhere/" + id);
+        RecordingSidecar record = sidecar();
+        record.status = status;
+        home.writeFile("Elsewhere/" + id + "/recording.json", record.encode());
+        home.writeFile("Elsewhere/" + id + "/260304-090000.m4a", "x");
+        QVERIFY(test::writeSegment(outside + "/segment-001.caf", {{0.2, 0.1f}}));
+        QVERIFY(QDir().mkpath(Paths::recordingsFolder()));
+        QVERIFY(QFile::link(outside, Paths::recordingFolder(id)));
+
+        QVERIFY(RecordingRecovery::scan().isEmpty());
+        QVERIFY(!RecordingRecovery::loadSidecar(id));
+        QVERIFY(!RecordingRecovery::reconstructSidecar(id));
+        RecordingRecovery::removeEncodedParts(id);
+        QVERIFY(!RecordingRecovery::removeWorkFolder(id));
+
+        QCOMPARE(QDir(outside).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"260304-090000.m4a", "recording.json", "segment-001.caf"}));
+        QVERIFY(QFileInfo(Paths::recordingFolder(id)).isSymLink());
+        QCOMPARE(logText().count("[harkwell] recorder: recovery: 260304-090000 is a symbolic link; ignored"), 1);
+    }
+
     void aFolderWithNeitherSidecarNorAudioIsLeftAlone()
     {
         test::TempHome home;

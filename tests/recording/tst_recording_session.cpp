@@ -5,6 +5,7 @@
 #include "SessionFixture.h"
 
 #include "foundation/HarkwellLog.h"
+#include "platform/media/AudioFileReader.h"
 #include "platform/paths/Paths.h"
 #include "support/LogFile.h"
 
@@ -12,6 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 using namespace harkwell;
 using Kind = RecordingState::Kind;
@@ -180,6 +185,100 @@ private slots:
         QCOMPARE(f.session->state().kind, Kind::Idle);
         QVERIFY(f.notSent.isEmpty());
         QVERIFY(QFileInfo(f.inbox() + "/" + id + ".md").isFile());
+    }
+
+    // Heard, turned off, turned on again silent, then a crash: the recording holds speech and is
+    // offered to be sent.
+    void aMicrophoneHeardEarlierKeepsTheRecordingAudible()
+    {
+        test::SessionFixture f;
+        f.hal.setPlaying(f.zoom, false);
+        f.start(true);
+        f.play(3.0);
+        QCoro::waitFor(f.session->change(f.options(false)));
+        f.play(1.0);
+        f.hal.removeDevice("mic");
+        f.hal.addDevice({"mic2", "Silent Microphone", {1}, {}, 48000, AudioTransport::kBuiltIn});
+        f.hal.setDefaultInput("mic2");
+        QCoro::waitFor(f.session->change(f.options(true)));
+        f.play(2.0);
+        const QString id = f.id();
+        QVERIFY(!f.sidecarOnDisk(id)->micSideSilent);
+
+        f.session->closeForTermination();
+        QVERIFY(!f.sidecarOnDisk(id)->micSideSilent);
+        f.makeSession();
+        f.session->launchCheck();
+        QCOMPARE(f.session->pendingRecovery().size(), 1);
+        QVERIFY(!RecordingRecovery::flaggedSilent(f.session->pendingRecovery().first()));
+        QCoro::waitFor(f.session->recoverSend(id));
+
+        QCOMPARE(f.session->state().kind, Kind::Idle);
+        QVERIFY(QFileInfo(f.inbox() + "/.audio/" + id + ".m4a").isFile());
+    }
+
+    // The microphone turned on late gets the same grace before it is called silent.
+    void theSilentMicrophoneWarningCountsFromWhenItCameOn()
+    {
+        test::SessionFixture f;
+        f.hal.removeDevice("mic");
+        f.hal.addDevice({"mic2", "USB Microphone", {1}, {}, 48000, AudioTransport::kUsb});
+        f.hal.setDefaultInput("mic2");
+        f.start(false);
+        f.play(10.0);
+        QCoro::waitFor(f.session->change(f.options(true)));
+
+        f.play(3.0);
+        QVERIFY(f.warningTexts().isEmpty());
+        f.play(5.0);
+        QCOMPARE(f.warningTexts().size(), 1);
+    }
+
+    // Cycles the audio server skips are silence in the file, so the timeline keeps to the wall
+    // clock, and their total is kept in recording.json and the note.
+    void skippedCyclesAreSilenceAndCounted()
+    {
+        test::SessionFixture f;
+        f.start();
+        f.play(1.0);
+        f.hal.skipCycles(24000);
+        f.play(1.0);
+        const QString id = f.id();
+        QCOMPARE(f.sidecarOnDisk(id)->lostSeconds, std::optional(0.5));
+
+        f.session->closeForTermination();
+
+        const auto kept = f.sidecarOnDisk(id);
+        QCOMPARE(kept->lostSeconds, std::optional(0.5));
+        const auto reader = AudioFileReader::open(f.workFolder(id) + "/" + kept->segments.first().file);
+        QVERIFY(reader);
+        std::vector<float> left(200'000), right(200'000);
+        float* channels[] = {left.data(), right.data()};
+        qint64 frames = 0;
+        while (const auto read = (*reader)->read(channels, 200'000 - frames))
+            if (*read > 0) {
+                channels[0] += *read;
+                channels[1] += *read;
+                frames += *read;
+            } else {
+                break;
+            }
+        QCOMPARE(frames, qint64(2.5 * 48000));
+        // The microphone's filters ring out for a few samples into the gap.
+        const auto quiet = [&](const std::vector<float>& side) {
+            return std::all_of(side.begin() + 48000, side.begin() + 72000, [](float v) { return std::abs(v) < 1e-4f; });
+        };
+        QVERIFY(quiet(left) && quiet(right));
+        QVERIFY(logText().contains("the audio server skipped cycles: 24000 frame(s) (0.50 s) lost so far, recorded as "
+                                   "silence"));
+        QVERIFY(!logText().contains("ring full"));
+
+        f.makeSession();
+        f.session->launchCheck();
+        QCoro::waitFor(f.session->recoverSend(id));
+        QFile note(f.inbox() + "/" + id + ".md");
+        QVERIFY(note.open(QIODevice::ReadOnly));
+        QVERIFY(note.readAll().contains("\n  lost_audio_sec: 0.5\n"));
     }
 
     void aStartThatCannotRunFails_data()
@@ -548,6 +647,30 @@ private slots:
         QVERIFY(QFileInfo::exists(f.workFolder(id) + "/recording.json"));
         QCOMPARE(f.session->pendingRecovery().size(), 1);
         QCOMPARE(f.session->pendingRecovery().first().id, id);
+    }
+
+    // A link in the recordings folder is not offered, and neither Discard nor Send reaches
+    // through it.
+    void aLinkedFolderIsNeitherOfferedNorDeleted()
+    {
+        test::SessionFixture f;
+        f.start();
+        f.play(1.0);
+        const QString id = f.id();
+        f.session->closeForTermination();
+        const QString outside = f.home.make("Elsewhere") + "/" + id;
+        QVERIFY(QDir().rename(f.workFolder(id), outside));
+        QVERIFY(QFile::link(outside, f.workFolder(id)));
+        const QStringList held = QDir(outside).entryList(QDir::Files, QDir::Name);
+        f.makeSession();
+
+        f.session->launchCheck();
+        f.session->recoverDiscard(id);
+        QCoro::waitFor(f.session->recoverSend(id));
+
+        QVERIFY(f.session->pendingRecovery().isEmpty());
+        QCOMPARE(QDir(outside).entryList(QDir::Files, QDir::Name), held);
+        QVERIFY(!QFileInfo::exists(f.inbox() + "/.audio/" + id + ".m4a"));
     }
 
     void anIdThatIsNotAFolderNameRemovesNothing_data()

@@ -212,17 +212,16 @@ qint64 PipeWireRig::play(Client client, double frequency, float amplitude, doubl
     return player ? player->processId() : 0;
 }
 
-bool PipeWireRig::feedMicrophone(double frequency, float amplitude, double seconds)
+bool PipeWireRig::feedMicrophone(double frequency, float amplitude, double seconds, bool ownApplication)
 {
     const QString feed = QStringLiteral("harkwell-mic-feed-%1").arg(m_files + 1);
     const QString file = toneFile(frequency, amplitude, seconds, 1);
-    // An application of its own, so that recording one player's app never takes the feed along.
-    if (!spawn(QStringLiteral("pw-play"),
-               {QStringLiteral("--target=0"),
-                QStringLiteral("--properties={ node.name=%1 node.autoconnect=false application.name=%1 "
-                               "application.process.binary=%1 }")
-                    .arg(feed),
-                file}))
+    const QString properties =
+        ownApplication ? QStringLiteral("{ node.name=%1 node.autoconnect=false application.name=%1 "
+                                        "application.process.binary=%1 }")
+                             .arg(feed)
+                       : QStringLiteral("{ node.name=%1 node.autoconnect=false }").arg(feed);
+    if (!spawn(QStringLiteral("pw-play"), {QStringLiteral("--target=0"), QStringLiteral("--properties=") + properties, file}))
         return false;
     return waitFor([&] {
         return run(QStringLiteral("pw-link"), {feed + QStringLiteral(":output_MONO"),

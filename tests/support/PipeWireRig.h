@@ -38,7 +38,9 @@ public:
     // process id, 0 when it did not start.
     qint64 play(Client client, double frequency, float amplitude, double seconds, const QString& sink = kSinkName);
     // Feeds the virtual microphone a mono tone, linked with pw-link; false when the link failed.
-    bool feedMicrophone(double frequency, float amplitude, double seconds);
+    // The feeder is an application of its own unless told to be pw-play as the players are (a
+    // soundboard feeding a virtual microphone from the same program that plays elsewhere).
+    bool feedMicrophone(double frequency, float amplitude, double seconds, bool ownApplication = true);
     // Stops one player (by the id play() returned).
     void stopPlayer(qint64 pid);
 

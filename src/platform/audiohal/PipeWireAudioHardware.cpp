@@ -19,8 +19,10 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,9 @@ struct PipeWireAudioHardware::Server {
                    || mediaClass == QLatin1String("Audio/Source/Virtual");
         }
         bool isStream() const { return mediaClass == QLatin1String("Stream/Output/Audio"); }
+        // What stands in for an output while the session manager has none (or is not back yet
+        // after a restart): nothing a user hears.
+        bool isPlaceholder() const { return name == QLatin1String("auto_null") || description == QLatin1String("Dummy Output"); }
     };
     struct ClientProxy {
         quint32 id = 0;
@@ -120,9 +125,11 @@ struct PipeWireAudioHardware::Server {
         std::vector<float> fifo;
         size_t readFrame = 0;
         size_t writeFrame = 0;
-        // The clock's graph position after its last buffer, to see cycles it missed.
+        // The graph position after its last buffer, to see cycles it missed.
         uint64_t nextTicks = 0;
         bool hasTicks = false;
+        // A side's missed frames, not yet reported.
+        int64_t paddedPending = 0;
     };
     struct Aggregate {
         AggregateDescription description;
@@ -156,6 +163,12 @@ struct PipeWireAudioHardware::Server {
     QMap<quint32, Node*> nodes;
     QMap<quint32, ClientProxy*> clients;
     QMap<quint32, Device*> devices;
+    // Links by id: the node whose output feeds the other node's input.
+    struct Link {
+        quint32 outputNode = 0;
+        quint32 inputNode = 0;
+    };
+    QMap<quint32, Link> links;
     QString defaultSink;
     QString defaultSource;
     QMap<AudioObjectId, Tap> taps;
@@ -234,7 +247,22 @@ struct PipeWireAudioHardware::Server {
                 return candidate;
         return {};
     }
-    bool isPlayback(const Node& n) const { return n.isStream() && application(n).pid > 0; }
+    // An application's stream that plays for the user: not one that feeds a source (a virtual
+    // microphone of a soundboard or a voice changer), which is the user's own voice path.
+    bool isPlayback(const Node& n) const { return n.isStream() && application(n).pid > 0 && !feedsSourcesOnly(n); }
+    bool feedsSourcesOnly(const Node& n) const
+    {
+        bool intoSource = false;
+        for (const Link& link : links) {
+            if (link.outputNode != n.id)
+                continue;
+            const Node* target = nodes.value(link.inputNode, nullptr);
+            if (target && target->isSink())
+                return false;
+            intoSource = intoSource || (target && target->isSource());
+        }
+        return intoSource;
+    }
 
     static Client clientFrom(const spa_dict* props)
     {
@@ -400,6 +428,13 @@ struct PipeWireAudioHardware::Server {
             }
             return;
         }
+        if (std::strcmp(type, PW_TYPE_INTERFACE_Link) == 0) {
+            const Link link{prop(props, PW_KEY_LINK_OUTPUT_NODE).toUInt(), prop(props, PW_KEY_LINK_INPUT_NODE).toUInt()};
+            server->links.insert(id, link);
+            if (const Node* from = server->nodes.value(link.outputNode, nullptr); from && from->isStream())
+                server->notify(RecorderHAL::kSystemObject, AudioProperty::ProcessObjectList);
+            return;
+        }
         if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0)
             return;
         auto* n = new Node;
@@ -437,6 +472,13 @@ struct PipeWireAudioHardware::Server {
             server->drop(d);
         if (ClientProxy* c = server->clients.take(id))
             server->drop(c);
+        if (const auto link = server->links.constFind(id); link != server->links.cend()) {
+            const Node* from = server->nodes.value(link->outputNode, nullptr);
+            server->links.erase(link);
+            if (from && from->isStream())
+                server->notify(RecorderHAL::kSystemObject, AudioProperty::ProcessObjectList);
+            return;
+        }
         Node* n = server->nodes.take(id);
         if (!n)
             return;
@@ -561,6 +603,7 @@ struct PipeWireAudioHardware::Server {
         nodes.clear();
         clients.clear();
         devices.clear();
+        links.clear();
         if (metadata) {
             spa_hook_remove(&metadataListener);
             pw_proxy_destroy(reinterpret_cast<pw_proxy*>(metadata));
@@ -632,8 +675,8 @@ struct PipeWireAudioHardware::Server {
             return;
         int64_t lost = 0;
         pw_time time{};
-        const bool timed = capture->isClock && pw_stream_get_time_n(capture->stream, &time, sizeof(time)) == 0
-                           && time.rate.num > 0 && time.rate.denom > 0;
+        const bool timed = pw_stream_get_time_n(capture->stream, &time, sizeof(time)) == 0 && time.rate.num > 0
+                           && time.rate.denom > 0;
         const double ticksPerFrame = timed ? double(time.rate.denom) / (double(time.rate.num) * kRate) : 0;
         if (timed && capture->hasTicks && time.ticks > capture->nextTicks) {
             lost = int64_t(double(time.ticks - capture->nextTicks) / ticksPerFrame);
@@ -662,6 +705,9 @@ struct PipeWireAudioHardware::Server {
         const size_t capacity = kFifoFrames;
         if (!capture.isClock) {
             const size_t channels = size_t(capture.channels);
+            // Cycles this side missed: the clock's next cycles find its fifo short and pad it
+            // with silence; they are counted there.
+            capture.paddedPending += std::max<int64_t>(lost, 0);
             for (uint32_t f = 0; f < frames; ++f) {
                 if (capture.writeFrame - capture.readFrame >= capacity)
                     ++capture.readFrame;  // a side that runs ahead loses its oldest audio
@@ -691,15 +737,19 @@ struct PipeWireAudioHardware::Server {
                 }
         };
         add(capture, samples, frames);
+        int64_t padded = 0;
         for (Capture* other : aggregate.sides) {
             const size_t available = other->writeFrame - other->readFrame;
             add(*other, nullptr, available);
             other->readFrame += std::min<size_t>(available, frames);
+            padded = std::max(padded, std::exchange(other->paddedPending, 0));
         }
+        // Cycles the whole graph skipped are the clock's to report; a side counts what it alone missed.
+        padded = std::max<int64_t>(padded - lost, 0);
         for (qsizetype b = 0; b < aggregate.inputBuffers.size(); ++b)
             aggregate.buffers[size_t(b)] = Buffer{aggregate.inputBuffers[b],
                                                  int64_t(frames) * aggregate.inputBuffers[b] * int64_t(sizeof(float)),
-                                                 aggregate.scratch[size_t(b)].data(), lost};
+                                                 aggregate.scratch[size_t(b)].data(), lost, padded};
         aggregate.callback(std::span<const Buffer>(aggregate.buffers));
     }
 
@@ -998,8 +1048,10 @@ RecorderHAL::Result<quint32> PipeWireAudioHardware::readUInt32(AudioObjectId obj
 {
     HARKWELL_REQUIRE_SERVER(std::unexpected(HalError::kNotRunning))
     if (object == kSystemObject) {
-        if (property == AudioProperty::DefaultOutputDevice)
-            return d->deviceObject(d->defaultSink);
+        if (property == AudioProperty::DefaultOutputDevice) {
+            const Server::Node* sink = d->nodeNamed(d->defaultSink);
+            return sink && sink->isPlaceholder() ? AudioObjectId(0) : d->deviceObject(d->defaultSink);
+        }
         if (property == AudioProperty::DefaultInputDevice)
             return d->deviceObject(d->defaultSource);
         return std::unexpected(HalError::kUnknownProperty);
@@ -1061,6 +1113,10 @@ RecorderHAL::Result<QString> PipeWireAudioHardware::readString(AudioObjectId obj
         return std::unexpected(HalError::kBadObject);
     switch (property) {
     case AudioProperty::DeviceUid: return n->name;
+    case AudioProperty::ModelUid:
+        if (n->deviceId == 0)
+            return std::unexpected(HalError::kUnknownProperty);
+        return QStringLiteral("pipewire-device-%1").arg(n->deviceId);
     case AudioProperty::Name:
         if (n->description.isEmpty())
             return std::unexpected(HalError::kUnknownProperty);

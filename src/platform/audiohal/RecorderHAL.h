@@ -49,6 +49,9 @@ enum class AudioProperty : quint32 {
     SafetyOffset = fourCharCode("saft"),
     BufferFrameSize = fourCharCode("fsiz"),
     Streams = fourCharCode("stm#"),
+    // The physical device a node belongs to: an output and an input with the same one are one
+    // piece of hardware (a headset). Unreadable for a node of no device.
+    ModelUid = fourCharCode("muid"),
     // On a process object.
     ProcessPid = fourCharCode("ppid"),
     ProcessBundleId = fourCharCode("pbid"),
@@ -160,6 +163,9 @@ public:
         // Frames the system lost since the previous call (a late callback whose audio was
         // dropped); they are not in this buffer.
         int64_t lostFrames = 0;
+        // Frames of silence in this buffer standing in for audio the system lost on this side
+        // alone (a stream of the aggregate that missed cycles the clock did not).
+        int64_t paddedFrames = 0;
     };
     using IOProcId = quint64;  // 0: none
     // Runs on the "harkwell.recorder.io" thread, one call at a time.

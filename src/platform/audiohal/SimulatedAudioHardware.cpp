@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace harkwell {
 
@@ -246,6 +247,8 @@ int SimulatedAudioHardware::deliver(qint64 frames)
         std::vector<Buffer> buffers;
     };
     std::vector<Call> calls;
+    const qint64 lost = std::exchange(m_skipped, 0);
+    m_position += lost;
     for (const IOProc& proc : m_procs) {
         const auto aggregate = m_aggregates.constFind(proc.device);
         if (!proc.started || aggregate == m_aggregates.cend())
@@ -266,7 +269,7 @@ int SimulatedAudioHardware::deliver(qint64 frames)
         }
         for (qsizetype b = 0; b < shape.size(); ++b)
             call.buffers.push_back({shape[b], int64_t(call.storage[size_t(b)].size() * sizeof(float)),
-                                    call.storage[size_t(b)].data()});
+                                    call.storage[size_t(b)].data(), lost});
         calls.push_back(std::move(call));
     }
     m_position += frames;
@@ -452,6 +455,10 @@ RecorderHAL::Result<QString> SimulatedAudioHardware::readString(AudioObjectId ob
         return std::unexpected(HalError::kBadObject);
     switch (property) {
     case AudioProperty::DeviceUid: return real->uid;
+    case AudioProperty::ModelUid:
+        if (real->modelUid.isEmpty())
+            return std::unexpected(HalError::kUnknownProperty);
+        return real->modelUid;
     case AudioProperty::Name:
         if (real->name.isEmpty())
             return std::unexpected(HalError::kUnknownProperty);

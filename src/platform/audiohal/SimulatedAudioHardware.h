@@ -44,6 +44,7 @@ public:
         quint32 bufferFrameSize = 512;
         quint32 streamLatencyFrames = 0;
         QList<Tone> input;  // one per input channel, in order; channels without one are silent
+        QString modelUid;   // empty: cannot be read
     };
 
     struct Process {
@@ -111,6 +112,9 @@ public:
 
     // Runs every started IO proc once with `frames` frames; returns how many procs ran.
     int deliver(qint64 frames);
+    // The graph skips `frames` frames of cycles: the next deliver() starts that much later and
+    // reports them lost, as a data loop stalled under load does.
+    void skipCycles(qint64 frames) { m_skipped += frames; }
     // The frame the next deliver() starts at; tones are sampled at it.
     qint64 position() const { return m_position; }
 
@@ -215,6 +219,7 @@ private:
     QMap<QPair<AudioObjectId, AudioProperty>, HalStatus> m_readFailures;
     std::optional<QList<int>> m_aggregateInputs;
     std::optional<QList<int>> m_deliveredBuffers;
+    qint64 m_skipped = 0;
     std::optional<TapFormat> m_tapFormat;
     bool m_ioProcWithoutId = false;
     IOProcId m_nextProc = 1;
