@@ -22,7 +22,7 @@ public:
     virtual std::expected<void, AutostartError> unregisterItem() = 0;
 };
 
-// The XDG autostart entry ~/.config/autostart/app.harkwell.Harkwell.desktop: enabled while it exists
+// The XDG autostart entry $XDG_CONFIG_HOME/autostart/app.harkwell.Harkwell.desktop: enabled while it exists
 // and is not marked Hidden=true. The desktop never asks for approval.
 class XdgAutostart final : public Autostart {
 public:
@@ -35,6 +35,9 @@ public:
     // The Exec= value that starts the executable: one quoted argument, so that blanks, quotation
     // marks, dollar signs, backquotes, backslashes and percent signs all reach the program as they are.
     static QString execLine(const QString& executablePath);
+    // The Exec= value of the entry: the bare command name when `harkwell` on the PATH is this very
+    // executable (so a reinstalled or moved copy keeps starting), else the executable's path.
+    static QString execValue(const QString& executablePath, const QString& onPath);
 
 private:
     QString m_executablePath;

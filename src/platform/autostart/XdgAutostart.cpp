@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTextStream>
 
 namespace harkwell {
@@ -68,6 +69,14 @@ QString XdgAutostart::execLine(const QString& executablePath)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString XdgAutostart::execValue(const QString& executablePath, const QString& onPath)
+{
+    const QString self = QFileInfo(executablePath).canonicalFilePath();
+    if (!onPath.isEmpty() && !self.isEmpty() && QFileInfo(onPath).canonicalFilePath() == self)
+        return QFileInfo(onPath).fileName();
+    return execLine(executablePath);
+}
+
 std::expected<void, AutostartError> XdgAutostart::registerItem()
 {
     if (!QDir().mkpath(Paths::autostartFolder()))
@@ -78,7 +87,8 @@ std::expected<void, AutostartError> XdgAutostart::registerItem()
                                          "Exec=%2\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(QLatin1String(identity::kApplicationName), execLine(m_executablePath));
+                              .arg(QLatin1String(identity::kApplicationName),
+                                   execValue(m_executablePath, QStandardPaths::findExecutable(QStringLiteral("harkwell"))));
     const auto written = AtomicFile::write(Paths::autostartFile(), entry.toUtf8());
     if (!written)
         return std::unexpected(AutostartError{written.error().text});
