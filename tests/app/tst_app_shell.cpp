@@ -204,6 +204,38 @@ private slots:
                  exec.contains("%1") ? exec.arg(home.path()) : exec);
     }
 
+    // An entry a build tree wrote is taken over by the installed copy the PATH finds, and by
+    // nothing else.
+    void loginItemFollowsTheInstalledCopy_data()
+    {
+        QTest::addColumn<bool>("runningTheInstalledCopy");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("the installed copy") << true << "Exec=harkwell\n";
+        QTest::newRow("another copy") << false << "Exec=\"/src/build/harkwell\"\n";
+    }
+    void loginItemFollowsTheInstalledCopy()
+    {
+        QFETCH(bool, runningTheInstalledCopy);
+        QFETCH(QString, exec);
+        test::TempHome home;
+        const QString installed = home.writeFile("usr/bin/harkwell", "binary");
+        QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString copy = home.writeFile("copy/harkwell", "another binary");
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(home.path() + "/usr/bin"));
+        home.writeFile(Paths::autostartFile(), "[Desktop Entry]\nType=Application\nExec=\"/src/build/harkwell\"\nTerminal=false\n");
+
+        Defaults defaults = Defaults::standard();
+        defaults.setBool(LoginItem::kChosenKey, true);
+        XdgAutostart autostart(runningTheInstalledCopy ? installed : copy);
+        LoginItem(autostart, defaults, true).enableByDefaultOnce();
+        qputenv("PATH", oldPath);
+        const QString entry = readFile(Paths::autostartFile());
+        QVERIFY2(entry.contains(exec), qPrintable(entry));
+        QVERIFY(entry.contains("Terminal=false\n"));
+        QCOMPARE(logText().contains("[harkwell] login item: now starts the installed copy\n"), runningTheInstalledCopy);
+    }
+
     void loginItemExecLineQuotesEveryReservedCharacter()
     {
         QCOMPARE(XdgAutostart::execLine(R"(/a b/"q"/$x/`c`/back\slash/100%)"),

@@ -95,6 +95,37 @@ std::expected<void, AutostartError> XdgAutostart::registerItem()
     return {};
 }
 
+std::expected<bool, AutostartError> XdgAutostart::follow()
+{
+    const QString wanted = execValue(m_executablePath, QStandardPaths::findExecutable(QStringLiteral("harkwell")));
+    // Only the copy the PATH finds takes the entry over; a build tree or a copy started by hand
+    // leaves it to whichever it names.
+    if (wanted != QLatin1String("harkwell") || status() != AutostartStatus::Enabled)
+        return false;
+    QFile file(Paths::autostartFile());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::unexpected(AutostartError{QStringLiteral("Could not read %1: %2").arg(file.fileName(), file.errorString())});
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    file.close();
+    bool inEntry = false;
+    bool changed = false;
+    for (QString& line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1Char('[')))
+            inEntry = trimmed == QLatin1String("[Desktop Entry]");
+        else if (inEntry && trimmed.startsWith(QLatin1String("Exec=")) && trimmed != QLatin1String("Exec=") + wanted) {
+            line = QLatin1String("Exec=") + wanted;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return false;
+    const auto written = AtomicFile::write(Paths::autostartFile(), lines.join(QLatin1Char('\n')).toUtf8());
+    if (!written)
+        return std::unexpected(AutostartError{written.error().text});
+    return true;
+}
+
 std::expected<void, AutostartError> XdgAutostart::unregisterItem()
 {
     QFile file(Paths::autostartFile());
