@@ -34,15 +34,16 @@ std::expected<MediaCodecs*, QString> MediaCodecs::load(const QString& modulePath
 
 QStringList MediaCodecs::modulePaths(const QString& executable)
 {
+    // What runs from the build tree uses the module built with it, even where another build is
+    // installed; an installed copy never depends on the tree it was built in.
+    const QString buildTree = QFileInfo(QStringLiteral(HARKWELL_BUILD_TREE)).canonicalFilePath();
+    if (!buildTree.isEmpty() && executable.startsWith(buildTree + QLatin1Char('/')))
+        return {QStringLiteral(HARKWELL_CODECS_MODULE)};
     const QString name = QStringLiteral(HARKWELL_CODECS_FILE_NAME);
     QStringList paths{
         QDir::cleanPath(QFileInfo(executable).absolutePath() + QStringLiteral("/" HARKWELL_CODECS_FROM_BINARY "/") + name),
         QStringLiteral(HARKWELL_CODECS_INSTALLED "/") + name,
     };
-    // Only what runs from the build tree uses the module built there, so an installed copy never
-    // depends on the tree it was built in.
-    if (executable.startsWith(QStringLiteral(HARKWELL_BUILD_TREE "/")))
-        paths.append(QStringLiteral(HARKWELL_CODECS_MODULE));
     paths.removeDuplicates();
     return paths;
 }
