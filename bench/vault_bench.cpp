@@ -312,13 +312,16 @@ Idle watchApplication(const QString& binary, const QString& home, const QString&
         ::dup2(devnull, 2);
         ::setenv("HOME", QFile::encodeName(home).constData(), 1);
         ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime).constData(), 1);
+        // The home's own fallbacks, which the paths below are built from.
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            ::unsetenv(variable);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         const QByteArray program = QFile::encodeName(binary);
         ::execl(program.constData(), program.constData(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::sleep(unsigned(settleSeconds));
-    const QString cache = home + QStringLiteral("/Library/Caches/harkwell/scan-cache.json");
+    const QString cache = home + QStringLiteral("/.cache/harkwell/scan-cache.json");
     const QDateTime cacheBefore = QFileInfo(cache).lastModified();
     const double cpuBefore = cpuSeconds(pid);
     const qint64 writtenBefore = procField(pid, "io", "write_bytes:");
@@ -536,7 +539,7 @@ int main(int argc, char** argv)
         values.additionalPaths = {};
         values.remotesPath = std::nullopt;
         values.searchDays = 45;
-        const QString folder = appHome.path() + QStringLiteral("/Library/Application Support/harkwell");
+        const QString folder = appHome.path() + QStringLiteral("/.config/harkwell");
         QDir().mkpath(folder);
         QFile settings(folder + QStringLiteral("/settings.json"));
         if (!settings.open(QIODevice::WriteOnly) || settings.write(QJsonDocument(values.toJson()).toJson()) < 0)

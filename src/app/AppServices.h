@@ -56,6 +56,8 @@ public:
     virtual void applyQuickKey() = 0;
     // Brings the recorder panel to the front, built when there is none; starts nothing.
     virtual void bringRecorderForward() = 0;
+    // What the quick-record key does: starts a recording, or brings a running one forward.
+    virtual void quickRecord() = 0;
     // Asks later, with "Discard" and "Keep"; onConfirm runs only for "Discard".
     virtual void confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm) = 0;
 

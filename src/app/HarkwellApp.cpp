@@ -248,6 +248,18 @@ ContentView::Actions HarkwellApp::menuActions()
     return actions;
 }
 
+void HarkwellApp::perform(AppAction action)
+{
+    HarkwellLog::log(QStringLiteral("[harkwell] launch: asked for \"%1\"").arg(AppActions::name(action)));
+    AppActions::dispatch(action, {
+                                     .toggleSearch = [this] { m_services.toggleSearch(); },
+                                     .quickRecord = [this] { m_services.quickRecord(); },
+                                     .showSettings = [this] { m_services.showSettings(); },
+                                     .showMenu = [this] { m_menu->popup(QCursor::pos()); },
+                                     .quit = [] { QCoreApplication::quit(); },
+                                 });
+}
+
 MenuRows HarkwellApp::menuRows()
 {
     ContentView::Inputs inputs;

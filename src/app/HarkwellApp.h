@@ -4,6 +4,7 @@
 // (rebuilding its rows, installing the notification-click handling, the search key and, until the
 // user has settings, the welcome window).
 
+#include "app/AppAction.h"
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
 #include "app/MenuBarLabel.h"
@@ -35,6 +36,9 @@ public:
 
     // Makes the scanner, shows the tray icon, runs the launch sequence, then the menu's first appear work.
     void start();
+
+    // What another launch asked for (a command-line flag, a desktop-entry action), done here.
+    void perform(AppAction action);
 
     MenuRows menuRows();
     MenuBarLabel::Content labelContent() const;

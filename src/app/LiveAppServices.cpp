@@ -138,6 +138,8 @@ void LiveAppServices::applyQuickKey() { RecorderWindowController::applyQuickKey(
 
 void LiveAppServices::bringRecorderForward() { RecorderWindowController::shared().bringForward(); }
 
+void LiveAppServices::quickRecord() { RecorderWindowController::shared().quickRecord(); }
+
 void LiveAppServices::confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm)
 {
     RecorderUI::confirmDiscard(nullptr, message, detail, std::move(onConfirm));

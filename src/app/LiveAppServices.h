@@ -45,6 +45,7 @@ public:
     void installRecorderWindow() override;
     void applyQuickKey() override;
     void bringRecorderForward() override;
+    void quickRecord() override;
     void confirmDiscard(const QString& message, const QString& detail, std::function<void()> onConfirm) override;
     void registerSearchKey(FileScanner& scanner) override;
     void toggleSearch() override;

@@ -48,6 +48,10 @@ void LoginItem::enableByDefaultOnce()
 
     const AutostartStatus status = m_autostart.status();
     HarkwellLog::log(QStringLiteral("[harkwell] login item: %1").arg(describe(status)));
+    if (const auto followed = m_autostart.follow(); !followed)
+        HarkwellLog::log(QStringLiteral("[harkwell] login item: could not point it at this copy -- %1").arg(followed.error().text));
+    else if (*followed)
+        HarkwellLog::log(QStringLiteral("[harkwell] login item: now starts the installed copy"));
     if (m_defaults.boolValue(QLatin1String(kChosenKey)))
         return;
 

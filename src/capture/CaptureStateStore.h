@@ -62,7 +62,7 @@ public:
     CaptureStateStore(const CaptureStateStore&) = delete;
     CaptureStateStore& operator=(const CaptureStateStore&) = delete;
 
-    // The ledger at ~/Library/Application Support/harkwell/state.json, loaded on first use.
+    // The ledger at $XDG_DATA_HOME/harkwell/state.json, loaded on first use.
     static CaptureStateStore& shared();
 
     // True for recorded names and for names held in this run.

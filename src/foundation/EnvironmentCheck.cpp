@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThreadPool>
 #include <QStringDecoder>
 
 namespace harkwell {
@@ -28,14 +29,23 @@ void EnvironmentCheck::notifyOnce(const QString& id, const QString& title, const
     request.body = body;
     request.sound = false;
 
+    // A notice nobody saw (no notification service, or one that refused it) is owed still: its
+    // flag goes again, off the main thread as the defaults file is written.
+    const auto unsent = [key] {
+        QThreadPool::globalInstance()->start([key] { Defaults::standard().remove(key); });
+    };
     // Callers run on worker queues; the centre is asked on its own thread.
     QPointer<Notifications> centre = &Notifications::current();
-    QMetaObject::invokeMethod(centre, [centre, request] {
+    QMetaObject::invokeMethod(centre, [centre, request, unsent] {
         if (!centre)
             return;
-        centre->requestAuthorization([centre, request](bool) {
-            if (centre)
-                centre->add(request);
+        centre->requestAuthorization([centre, request, unsent](bool granted) {
+            if (!centre || !granted)
+                return unsent();
+            centre->add(request, [unsent](std::expected<void, NotificationError> added) {
+                if (!added)
+                    unsent();
+            });
         });
     });
 }

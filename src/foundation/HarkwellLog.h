@@ -1,5 +1,5 @@
 #pragma once
-// Harkwell's own log file, ~/Library/Logs/harkwell/harkwell.log, which the user can open and send
+// Harkwell's own log file, $XDG_STATE_HOME/harkwell/harkwell.log, which the user can open and send
 // along. Writing never blocks the caller and never fails loudly.
 
 #include <QString>

@@ -188,7 +188,7 @@ struct RecordingSidecar {
 
 class RecordingPaths {
 public:
-    // ~/Library/Application Support/harkwell/Recordings/<id>/; only forms the path.
+    // $XDG_DATA_HOME/harkwell/Recordings/<id>/; only forms the path.
     static QString workFolder(const QString& id);
 
     // Whether `id` names one folder directly under the recordings folder, nothing above or beside

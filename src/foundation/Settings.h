@@ -29,7 +29,7 @@ public:
 
     // The process's settings, created by the first reader with the home's settings.json.
     static Settings& shared();
-    // ~/Library/Application Support/harkwell/settings.json
+    // $XDG_CONFIG_HOME/harkwell/settings.json
     static QString fileUrl();
     static const QStringList& defaultExcludeFilePatterns();
 

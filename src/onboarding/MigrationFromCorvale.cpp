@@ -69,9 +69,9 @@ bool fileAt(const QString& path)
 
 QString MigrationFromCorvale::oldSettings() { return underHome(QStringLiteral(".corvale.json")); }
 QString MigrationFromCorvale::oldScanCache() { return underHome(QStringLiteral(".corvale-cache.json")); }
-QString MigrationFromCorvale::oldSupport() { return underHome(QStringLiteral("Library/Application Support/Corvale")); }
+QString MigrationFromCorvale::oldSupport() { return Paths::predecessorSupport(); }
 QString MigrationFromCorvale::newSupport() { return Paths::applicationSupport(); }
-QString MigrationFromCorvale::oldLogs() { return underHome(QStringLiteral("Library/Logs/Corvale")); }
+QString MigrationFromCorvale::oldLogs() { return Paths::predecessorLogs(); }
 QString MigrationFromCorvale::newLogs() { return Paths::logsFolder(); }
 
 const QStringList& MigrationFromCorvale::oldKeychainAccounts()

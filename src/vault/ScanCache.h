@@ -1,5 +1,5 @@
 #pragma once
-// The last listings, kept at ~/Library/Caches/harkwell/scan-cache.json so that the menu shows
+// The last listings, kept at $XDG_CACHE_HOME/harkwell/scan-cache.json so that the menu shows
 // today's and recent files the moment the application starts. Only the file scanner reads and
 // writes it; a damaged file is simply replaced by the next save.
 

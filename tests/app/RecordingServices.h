@@ -112,6 +112,7 @@ public:
     void installRecorderWindow() override { calls << "recorder.install"; }
     void applyQuickKey() override { calls << "recorder.applyQuickKey"; }
     void bringRecorderForward() override { calls << "recorder.front"; }
+    void quickRecord() override { calls << "recorder.quickRecord"; }
     void confirmDiscard(const QString& message, const QString&, std::function<void()> onConfirm) override
     {
         calls << "confirm:" + message;

@@ -169,11 +169,71 @@ private slots:
     void loginItemEntryHiddenCountsAsOff()
     {
         test::TempHome home;
-        home.writeFile(".config/autostart/app.harkwell.Harkwell.desktop", "[Desktop Entry]\nType=Application\nHidden=true\n");
+        home.writeFile(Paths::autostartFile(), "[Desktop Entry]\nType=Application\nHidden=true\n");
         XdgAutostart autostart("/usr/bin/harkwell");
         QCOMPARE(autostart.status(), AutostartStatus::NotRegistered);
         QVERIFY(autostart.registerItem().has_value());
         QCOMPARE(autostart.status(), AutostartStatus::Enabled);
+    }
+
+    // Installed on the PATH, the entry names the command, so the login start follows the installed
+    // copy; any other binary (a build tree, a copy elsewhere) is named by its path.
+    void loginItemNamesTheCommandOnlyWhenThePathFindsThisBinary_data()
+    {
+        QTest::addColumn<QString>("onPath");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("this binary") << "bin/harkwell" << "harkwell";
+        QTest::newRow("a link to this binary") << "links/harkwell" << "harkwell";
+        QTest::newRow("another binary") << "other/harkwell" << "\"%1/build/harkwell\"";
+        QTest::newRow("none on the path") << "" << "\"%1/build/harkwell\"";
+    }
+    void loginItemNamesTheCommandOnlyWhenThePathFindsThisBinary()
+    {
+        QFETCH(QString, onPath);
+        QFETCH(QString, exec);
+        test::TempHome home;
+        const QString self = home.writeFile("build/harkwell", "binary");
+        QDir().mkpath(home.path() + "/bin");
+        QVERIFY(QFile::link(self, home.path() + "/bin/harkwell"));
+        QDir().mkpath(home.path() + "/links");
+        QVERIFY(QFile::link(home.path() + "/bin/harkwell", home.path() + "/links/harkwell"));
+        home.writeFile("other/harkwell", "another binary");
+        // "bin/harkwell" stands for the installed binary itself, reached through its own link.
+        const QString executable = onPath == "bin/harkwell" ? home.path() + "/bin/harkwell" : self;
+        QCOMPARE(XdgAutostart::execValue(executable, onPath.isEmpty() ? QString() : home.path() + "/" + onPath),
+                 exec.contains("%1") ? exec.arg(home.path()) : exec);
+    }
+
+    // An entry a build tree wrote is taken over by the installed copy the PATH finds, and by
+    // nothing else.
+    void loginItemFollowsTheInstalledCopy_data()
+    {
+        QTest::addColumn<bool>("runningTheInstalledCopy");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("the installed copy") << true << "Exec=harkwell\n";
+        QTest::newRow("another copy") << false << "Exec=\"/src/build/harkwell\"\n";
+    }
+    void loginItemFollowsTheInstalledCopy()
+    {
+        QFETCH(bool, runningTheInstalledCopy);
+        QFETCH(QString, exec);
+        test::TempHome home;
+        const QString installed = home.writeFile("usr/bin/harkwell", "binary");
+        QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString copy = home.writeFile("copy/harkwell", "another binary");
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(home.path() + "/usr/bin"));
+        home.writeFile(Paths::autostartFile(), "[Desktop Entry]\nType=Application\nExec=\"/src/build/harkwell\"\nTerminal=false\n");
+
+        Defaults defaults = Defaults::standard();
+        defaults.setBool(LoginItem::kChosenKey, true);
+        XdgAutostart autostart(runningTheInstalledCopy ? installed : copy);
+        LoginItem(autostart, defaults, true).enableByDefaultOnce();
+        qputenv("PATH", oldPath);
+        const QString entry = readFile(Paths::autostartFile());
+        QVERIFY2(entry.contains(exec), qPrintable(entry));
+        QVERIFY(entry.contains("Terminal=false\n"));
+        QCOMPARE(logText().contains("[harkwell] login item: now starts the installed copy\n"), runningTheInstalledCopy);
     }
 
     void loginItemExecLineQuotesEveryReservedCharacter()

@@ -297,7 +297,7 @@ private slots:
     void sidecarWriteFailureIsLoggedAndRetried()
     {
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/Recordings/blocked/recording.json/x", "x");
+        home.writeFile(Paths::recordingsFolder() + "/blocked/recording.json/x", "x");
         RecordingWriter writer(RecordingPaths::workFolder("blocked"), sidecarFor("blocked"));
         QVERIFY(logText().contains("[harkwell] recorder: sidecar write failed: rename: "));
 
@@ -396,7 +396,7 @@ private slots:
         RecordingWriter writer(RecordingPaths::workFolder("fail"), sidecarFor("fail"));
         QVERIFY(writer.beginSegment(kRate, std::nullopt, "start"));
         // A stale file under the next name is replaced, not appended to.
-        home.writeFile("Library/Application Support/harkwell/Recordings/fail/segment-002.caf", "junk");
+        home.writeFile(Paths::recordingsFolder() + "/fail/segment-002.caf", "junk");
         const auto failed = writer.beginSegment(0, std::nullopt, "wake");
         QVERIFY(!failed);
         QVERIFY(logText().contains("[harkwell] recorder: cannot create segment-002.caf: "));

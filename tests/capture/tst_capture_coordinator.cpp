@@ -216,6 +216,34 @@ private slots:
         Notifications::setCurrent(nullptr);
     }
 
+    // With no service to show it, or one that refuses it, the notice is still owed.
+    void aNoticeNotSentIsOwedStill_data()
+    {
+        QTest::addColumn<bool>("serviceAnswers");
+        QTest::newRow("no notification service") << false;
+        QTest::newRow("the service refuses it") << true;
+    }
+    void aNoticeNotSentIsOwedStill()
+    {
+        QFETCH(bool, serviceAnswers);
+        test::TempHome home;
+        FakeNotifications notifications;
+        Notifications::setCurrent(&notifications);
+        notifications.setAuthorization(serviceAnswers ? NotificationAuthorization::Authorized
+                                                      : NotificationAuthorization::NotDetermined);
+        if (serviceAnswers)
+            notifications.setAddError(QStringLiteral("refused"));
+        EnvironmentCheck::notifyOnce("probe", "Title", "Body");
+        QTRY_VERIFY(!Defaults::standard().boolValue("harkwell.envNotified.probe"));
+
+        notifications.setAuthorization(NotificationAuthorization::Authorized);
+        notifications.setAddError(std::nullopt);
+        EnvironmentCheck::notifyOnce("probe", "Title", "Body");
+        QTRY_COMPARE(notifications.posted().size(), 1);
+        QVERIFY(Defaults::standard().boolValue("harkwell.envNotified.probe"));
+        Notifications::setCurrent(nullptr);
+    }
+
     void withNoFolderItStaysIdle()
     {
         CoordinatorFixture f;

@@ -155,7 +155,7 @@ private slots:
     void datesAtTheEdgesOfTimeKeepTheLedgerReadable()
     {
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/state.json",
+        home.writeFile(Paths::stateFile(),
                        R"({"version": 2, "seenByFolder": {"f": {"old.m4a": {"canonicalId": "", )"
                        R"("firstSeen": "0001-01-01T00:00:00+05:00"}}}, "voiceMemosSeen": {}})");
         {
@@ -267,7 +267,7 @@ private slots:
         QFETCH(QString, logLine);
         QFETCH(bool, rewritten);
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/state.json", file);
+        home.writeFile(Paths::stateFile(), file);
 
         CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
         const CaptureStateStore::State state = store.snapshot();
@@ -348,7 +348,7 @@ private slots:
     {
         test::TempHome home;
         // A folder in the way of the file makes every write fail.
-        home.make("Library/Application Support/harkwell/state.json");
+        home.make(Paths::stateFile());
         CaptureStateStore store(Paths::stateFile(), Paths::legacyWatcherStateFile());
         store.markSeen("a.m4a", "", "f", QDateTime::currentDateTimeUtc());
         QVERIFY(store.hasSeen("a.m4a", "f"));

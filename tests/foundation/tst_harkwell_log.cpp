@@ -145,8 +145,8 @@ private slots:
         QFETCH(qint64, size);
         QFETCH(bool, rotates);
         test::TempHome home;
-        home.writeFile("Library/Logs/harkwell/harkwell.1.log", "older rotation");
-        home.writeFile("Library/Logs/harkwell/harkwell.log", QByteArray(size, 'x'));
+        home.writeFile(Paths::logsFolder() + "/harkwell.1.log", "older rotation");
+        home.writeFile(Paths::logsFolder() + "/harkwell.log", QByteArray(size, 'x'));
         HarkwellLog::write("[harkwell] launch: next");
         HarkwellLog::waitUntilWritten();
         const QByteArray current = readAll(Paths::logFile());

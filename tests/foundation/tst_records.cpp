@@ -165,7 +165,7 @@ private slots:
     {
         test::TempHome home;
         QCOMPARE(RecordingPaths::workFolder("250102-030405"),
-                 home.path() + "/Library/Application Support/harkwell/Recordings/250102-030405");
+                 home.path() + "/xdg/data/harkwell/Recordings/250102-030405");
         QVERIFY(!QFileInfo::exists(RecordingPaths::workFolder("250102-030405")));
     }
 

@@ -62,13 +62,13 @@ private slots:
         QCOMPARE(s.excludeDirs.size(), 20);
         QCOMPARE(s.excludeDirs.last(), QStringLiteral(".swiftpm"));
         QVERIFY(!QFile::exists(Paths::settingsFile()));
-        QCOMPARE(settings.configPath(), home.path() + QStringLiteral("/Library/Application Support/harkwell/settings.json"));
+        QCOMPARE(settings.configPath(), home.path() + QStringLiteral("/xdg/config/harkwell/settings.json"));
     }
 
     void requiredOnlyFileLeavesEveryOptionalUnset()
     {
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/settings.json", kRequiredOnly);
+        home.writeFile(Paths::settingsFile(), kRequiredOnly);
         Settings settings(Settings::fileUrl());
         AppSettings expected;
         expected.vaultPath = QStringLiteral("~/Notes");
@@ -119,10 +119,10 @@ private slots:
     {
         QFETCH(QByteArray, content);
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/settings.json", kRequiredOnly);
+        home.writeFile(Paths::settingsFile(), kRequiredOnly);
         Settings settings(Settings::fileUrl());
         const AppSettings before = settings.settings();
-        home.writeFile("Library/Application Support/harkwell/settings.json", content);
+        home.writeFile(Paths::settingsFile(), content);
         QSignalSpy changed(&settings, &Settings::changed);
         settings.load();
         QVERIFY(settings.settings() == before);
@@ -221,7 +221,7 @@ private slots:
         test::TempHome home;
         Settings settings(Settings::fileUrl());
         QSignalSpy changed(&settings, &Settings::changed);
-        home.writeFile("Library/Application Support/harkwell/settings.json", kRequiredOnly);
+        home.writeFile(Paths::settingsFile(), kRequiredOnly);
         settings.load();
         QCOMPARE(changed.count(), 1);
         QCOMPARE(settings.settings().vaultName, QStringLiteral("Notes"));
@@ -304,7 +304,7 @@ private slots:
     {
         test::TempHome home;
         const QByteArray broken = requiredWith("timeBasis", "weekly");
-        const QString path = home.writeFile("Library/Application Support/harkwell/settings.json", broken);
+        const QString path = home.writeFile(Paths::settingsFile(), broken);
         Settings settings(Settings::fileUrl());
         QCOMPARE(readAll(path), broken);  // load() leaves it alone
 
@@ -327,14 +327,14 @@ private slots:
         Settings settings(Settings::fileUrl());
         QVERIFY(settings.save().has_value());
         QVERIFY(settings.save().has_value());
-        QDir folder(Paths::applicationSupport());
+        QDir folder(QFileInfo(Paths::settingsFile()).absolutePath());
         QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), QStringList{"settings.json"});
     }
 
     void sharedFollowsTheHomeAfterRestart()
     {
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/settings.json", kRequiredOnly);
+        home.writeFile(Paths::settingsFile(), kRequiredOnly);
         Settings::shared().restart();
         QCOMPARE(Settings::shared().configPath(), Paths::settingsFile());
         QCOMPARE(Settings::shared().settings().vaultName, QStringLiteral("Notes"));

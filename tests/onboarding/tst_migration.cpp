@@ -114,7 +114,7 @@ private slots:
     {
         QFETCH(QByteArray, suite);
         if (!suite.isEmpty())
-            m_home->writeFile(QStringLiteral("Library/Preferences/app.corvale.Corvale.json"), suite);
+            m_home->writeFile(Paths::preferencesFolder() + QStringLiteral("/app.corvale.Corvale.json"), suite);
         m_apps->addInstance(kCorvale, FakeRunningApplications::kNever);
 
         QCOMPARE(run(), QStringList());
@@ -163,7 +163,7 @@ private slots:
             AppSettings mine;
             mine.vaultName = QStringLiteral("Mine");
             ours = mine.encode();
-            m_home->writeFile(QStringLiteral("Library/Application Support/harkwell/settings.json"), ours);
+            m_home->writeFile(Paths::settingsFile(), ours);
             Settings::shared().restart();
         }
 
@@ -284,9 +284,9 @@ private slots:
         QFETCH(QJsonObject, standardAfter);
         QFETCH(QStringList, lines);
 
-        m_home->writeFile(QStringLiteral("Library/Preferences/app.corvale.Corvale.json"), json(suite));
+        m_home->writeFile(Paths::preferencesFolder() + QStringLiteral("/app.corvale.Corvale.json"), json(suite));
         if (!standardBefore.isEmpty())
-            m_home->writeFile(QStringLiteral("Library/Preferences/app.harkwell.Harkwell.json"), json(standardBefore));
+            m_home->writeFile(Paths::preferencesFolder() + QStringLiteral("/app.harkwell.Harkwell.json"), json(standardBefore));
 
         const QStringList messages = run();
         QCOMPARE(messages.mid(1, messages.size() - 2), lines);
@@ -310,7 +310,7 @@ private slots:
     void anUnreadableSuiteIsLeftAlone()
     {
         const QByteArray garbled("{\"corvale.captureRetry.watermark\": ");
-        const QString suite = m_home->writeFile(QStringLiteral("Library/Preferences/app.corvale.Corvale.json"), garbled);
+        const QString suite = m_home->writeFile(Paths::preferencesFolder() + QStringLiteral("/app.corvale.Corvale.json"), garbled);
         m_home->writeFile(QStringLiteral(".corvale-cache.json"), "{}");
 
         QCOMPARE(run(), (QStringList{"starting", "removed the old scan cache (rebuilt in ~/Library/Caches/harkwell)", "done"}));
@@ -329,16 +329,16 @@ private slots:
     {
         QFETCH(int, looksUntilGone);
         QFETCH(bool, foldersMove);
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/Recordings/rec-1/segment-001.caf"), "audio");
-        m_home->writeFile(QStringLiteral("Library/Logs/Corvale/corvale.log"), "old log");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/Recordings/rec-1/segment-001.caf"), "audio");
+        m_home->writeFile(Paths::predecessorLogs() + QStringLiteral("/corvale.log"), "old log");
         const RunningProcess corvale = m_apps->addInstance(kCorvale, looksUntilGone);
         const QDateTime start = m_clock->now();
 
         const QStringList messages = run();
         QCOMPARE(m_apps->quitRequests(), QList<RunningProcess>{corvale});
         QCOMPARE(messages.at(1), QStringLiteral("asking the running Corvale to quit"));
-        QCOMPARE(exists(home("Library/Application Support/harkwell/Recordings/rec-1/segment-001.caf")), foldersMove);
-        QCOMPARE(exists(home("Library/Logs/harkwell/from-corvale.log")), foldersMove);
+        QCOMPARE(exists((Paths::recordingsFolder() + "/rec-1/segment-001.caf")), foldersMove);
+        QCOMPARE(exists((Paths::logsFolder() + "/from-corvale.log")), foldersMove);
         if (foldersMove) {
             QVERIFY(m_clock->now() < start.addSecs(4));
             QCOMPARE(messages.last(), QStringLiteral("done"));
@@ -348,22 +348,22 @@ private slots:
             QCOMPARE(m_clock->requestedSleeps().first(), std::chrono::milliseconds(200));
             QVERIFY(messages.contains("Corvale is still running; state, recordings and logs move at the next launch"));
             QCOMPARE(messages.last(), QStringLiteral("partly done, continues at the next launch"));
-            QVERIFY(exists(home("Library/Application Support/Corvale/Recordings/rec-1")));
+            QVERIFY(exists(Paths::predecessorSupport() + QStringLiteral("/Recordings/rec-1")));
         }
     }
 
     void supportFolderMovesWhatHarkwellLacks()
     {
-        const QString oldSupport = home("Library/Application Support/Corvale");
+        const QString oldSupport = Paths::predecessorSupport();
         const QString newSupport = Paths::applicationSupport();
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/.DS_Store"), "x");
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/state.json"), R"({"version": 2, "seenByFolder": {}})");
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/Recordings/a/recording.json"), "{}");
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/Recordings/b/recording.json"), "{\"old\":1}");
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/notes.txt"), "old");
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/secrets.json"), "old");
-        m_home->writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/b/recording.json"), "{\"new\":1}");
-        m_home->writeFile(QStringLiteral("Library/Application Support/harkwell/secrets.json"), "new");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/.DS_Store"), "x");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/state.json"), R"({"version": 2, "seenByFolder": {}})");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/Recordings/a/recording.json"), "{}");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/Recordings/b/recording.json"), "{\"old\":1}");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/notes.txt"), "old");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/secrets.json"), "old");
+        m_home->writeFile(Paths::recordingsFolder() + QStringLiteral("/b/recording.json"), "{\"new\":1}");
+        m_home->writeFile(newSupport + "/secrets.json", "new");
 
         QStringList messages = run();
         QVERIFY(messages.contains(QStringLiteral("moved %1/state.json -> %2/state.json").arg(oldSupport, newSupport)));
@@ -436,8 +436,8 @@ private slots:
         QFETCH(QByteArray, merged);
         QFETCH(QStringList, lines);
 
-        const QString oldPath = m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/state.json"), oldState);
-        m_home->writeFile(QStringLiteral("Library/Application Support/harkwell/state.json"), newState);
+        const QString oldPath = m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/state.json"), oldState);
+        m_home->writeFile(Paths::stateFile(), newState);
 
         const QStringList messages = run();
         qsizetype at = 0;
@@ -464,24 +464,24 @@ private slots:
 
     void logsMoveUnderNamesOfTheirOwn()
     {
-        m_home->writeFile(QStringLiteral("Library/Logs/Corvale/corvale.log"), "newest");
-        m_home->writeFile(QStringLiteral("Library/Logs/Corvale/.DS_Store"), "x");
-        m_home->writeFile(QStringLiteral("Library/Logs/harkwell/from-corvale.log"), "first");
-        m_home->writeFile(QStringLiteral("Library/Logs/harkwell/from-2-corvale.log"), "second");
+        m_home->writeFile(Paths::predecessorLogs() + QStringLiteral("/corvale.log"), "newest");
+        m_home->writeFile(Paths::predecessorLogs() + QStringLiteral("/.DS_Store"), "x");
+        m_home->writeFile(Paths::logsFolder() + QStringLiteral("/from-corvale.log"), "first");
+        m_home->writeFile(Paths::logsFolder() + QStringLiteral("/from-2-corvale.log"), "second");
 
         const QStringList messages = run();
-        QCOMPARE(readAll(home("Library/Logs/harkwell/from-3-corvale.log")), QByteArray("newest"));
-        QCOMPARE(readAll(home("Library/Logs/harkwell/from-corvale.log")), QByteArray("first"));
-        QCOMPARE(readAll(home("Library/Logs/harkwell/from-.DS_Store")), QByteArray("x"));
-        QVERIFY(messages.contains(QStringLiteral("removed %1").arg(home("Library/Logs/Corvale"))));
-        QVERIFY(!exists(home("Library/Logs/Corvale")));
+        QCOMPARE(readAll((Paths::logsFolder() + "/from-3-corvale.log")), QByteArray("newest"));
+        QCOMPARE(readAll((Paths::logsFolder() + "/from-corvale.log")), QByteArray("first"));
+        QCOMPARE(readAll((Paths::logsFolder() + "/from-.DS_Store")), QByteArray("x"));
+        QVERIFY(messages.contains(QStringLiteral("removed %1").arg(Paths::predecessorLogs())));
+        QVERIFY(!exists(Paths::predecessorLogs()));
         QCOMPARE(messages.last(), QStringLiteral("done"));
     }
 
     void aFolderThatCannotBeListedIsKeptAndSaysWhy()
     {
         // Something at the old log folder's place that is no folder: it cannot be listed or removed.
-        const QString oldLogs = m_home->writeFile(QStringLiteral("Library/Logs/Corvale"), "not a folder");
+        const QString oldLogs = m_home->writeFile(Paths::predecessorLogs(), "not a folder");
         const QStringList messages = run();
         QVERIFY2(!messages.contains(QStringLiteral("removed %1").arg(oldLogs)), qPrintable(messages.join(" | ")));
         QVERIFY2(std::any_of(messages.begin(), messages.end(),
@@ -497,9 +497,9 @@ private slots:
         settings.insert(QStringLiteral("vaultPath"), QStringLiteral("/v"));
         m_home->writeFile(QStringLiteral(".corvale.json"), json(settings));
         m_home->writeFile(QStringLiteral(".corvale-cache.json"), "{}");
-        m_home->writeFile(QStringLiteral("Library/Application Support/Corvale/state.json"), "{}");
-        m_home->writeFile(QStringLiteral("Library/Logs/Corvale/corvale.log"), "log");
-        m_home->writeFile(QStringLiteral("Library/Preferences/app.corvale.Corvale.json"), R"({"corvale.envNotified.x": true})");
+        m_home->writeFile(Paths::predecessorSupport() + QStringLiteral("/state.json"), "{}");
+        m_home->writeFile(Paths::predecessorLogs() + QStringLiteral("/corvale.log"), "log");
+        m_home->writeFile(Paths::preferencesFolder() + QStringLiteral("/app.corvale.Corvale.json"), R"({"corvale.envNotified.x": true})");
         m_secrets->write(kOldService, QStringLiteral("mirelon_device_token"), "token");
 
         QCOMPARE(run().last(), QStringLiteral("done"));

@@ -83,7 +83,7 @@ private slots:
     {
         QTest::addColumn<QString>("registry");
         QTest::newRow("the Mac path") << "Library/Application Support/obsidian/obsidian.json";
-        QTest::newRow("XDG config") << ".config/obsidian/obsidian.json";
+        QTest::newRow("XDG config") << "xdg/config/obsidian/obsidian.json";
         QTest::newRow("Flatpak") << ".var/app/md.obsidian.Obsidian/config/obsidian/obsidian.json";
     }
     void everyRegistryLocationIsRead()
@@ -179,7 +179,7 @@ private slots:
     {
         const QString real = vault(QStringLiteral("Vaults/Real"));
         QFile::link(real, home("RealLink"));
-        writeRegistry(QStringLiteral(".config/obsidian/obsidian.json"),
+        writeRegistry(QStringLiteral("xdg/config/obsidian/obsidian.json"),
                       QJsonObject{{"a", QJsonObject{{"path", home("RealLink")}, {"ts", 1000.0}}},
                                   {"b", QJsonObject{{"path", real}, {"ts", 2000.0}}}});
 

@@ -88,7 +88,7 @@ struct Fixture {
         QList<QUrl> urls;
         for (qsizetype i = 0; i < seconds.size(); ++i) {
             const QString name = i == 0 ? QString(kId) : QStringLiteral("%1_%2").arg(kId).arg(i + 1);
-            const QString path = home.writeFile("Library/Application Support/harkwell/Recordings/" + QString(kId) + "/" + name
+            const QString path = home.writeFile(Paths::recordingsFolder() + "/" + QString(kId) + "/" + name
                                                     + ".m4a",
                                                 "audio of part " + QByteArray::number(i + 1));
             durations.setDuration(path, seconds[i]);
@@ -472,7 +472,7 @@ private slots:
         Fixture f;
         f.home.writeFile("Vault/_inbox", "a file where the inbox should be");
         const QByteArray sidecarBefore = "{\"untouched\": true}";
-        f.home.writeFile("Library/Application Support/harkwell/Recordings/" + QString(kId) + "/recording.json", sidecarBefore);
+        f.home.writeFile(Paths::recordingsFolder() + "/" + QString(kId) + "/recording.json", sidecarBefore);
 
         const RecordingSubmitOutcome outcome = f.submit(f.parts({60, 60}));
 

@@ -157,7 +157,10 @@ private slots:
 
         const QList<QVariantList> calls = bus.notifyCalls();
         QCOMPARE(calls.size(), 3);
-        QCOMPARE(calls[0].at(0).toString(), QString("app.harkwell.Harkwell"));
+        // The sender reads as the application, with its icon and desktop entry.
+        QCOMPARE(calls[0].at(0).toString(), QString("Harkwell"));
+        QCOMPARE(calls[0].at(2).toString(), QString("app.harkwell.Harkwell"));
+        QCOMPARE(qdbus_cast<QVariantMap>(calls[0].at(6)).value("desktop-entry").toString(), QString("app.harkwell.Harkwell"));
         QCOMPARE(replacesId(calls[0]), 0u);
         QCOMPARE(calls[0].at(3).toString(), QString("Sending to Mirelon"));
         QVERIFY(calls[0].at(5).toStringList().contains("default"));

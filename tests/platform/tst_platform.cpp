@@ -12,6 +12,7 @@
 #include "platform/media/AudioFileReader.h"
 #include "platform/media/MediaCodecs.h"
 #include "platform/moves/ItemMove.h"
+#include "platform/paths/LayoutMove.h"
 #include "platform/paths/Paths.h"
 #include "platform/process/SpawnProcessRunner.h"
 #include "platform/queue/SerialQueue.h"
@@ -20,6 +21,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QLibraryInfo>
 #include <QSet>
 #include <QTemporaryDir>
@@ -40,6 +43,12 @@ using namespace harkwell;
 using namespace std::chrono_literals;
 
 namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
 
 bool processRuns(qint64 pid)
 {
@@ -84,12 +93,123 @@ private:
 class PlatformTest : public QObject {
     Q_OBJECT
 private slots:
+    void pathsFollowTheBaseFolders_data()
+    {
+        QTest::addColumn<bool>("variablesSet");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        const std::pair<const char*, const char*> bases[] = {{"xdg/config", ".config"},
+                                                             {"xdg/data", ".local/share"},
+                                                             {"xdg/state", ".local/state"},
+                                                             {"xdg/cache", ".cache"}};
+        const struct {
+            const char* name;
+            int base;
+            const char* rest;
+        } rows[] = {
+            {"settings", 0, "harkwell/settings.json"},
+            {"secrets", 0, "harkwell/secrets.json"},
+            {"defaults", 0, "harkwell/app.harkwell.Harkwell.json"},
+            {"autostart", 0, "autostart/app.harkwell.Harkwell.desktop"},
+            {"ledger", 1, "harkwell/state.json"},
+            {"recording", 1, "harkwell/Recordings/id"},
+            {"predecessor support", 1, "Corvale"},
+            {"log", 2, "harkwell/harkwell.log"},
+            {"predecessor logs", 2, "Corvale"},
+            {"scan cache", 3, "harkwell/scan-cache.json"},
+        };
+        for (const bool set : {true, false})
+            for (const auto& row : rows)
+                QTest::addRow("%s, %s", row.name, set ? "variables set" : "fallbacks")
+                    << set << QString(row.name)
+                    << QStringLiteral("%1/%2").arg(set ? bases[row.base].first : bases[row.base].second, row.rest);
+    }
+    void pathsFollowTheBaseFolders()
+    {
+        QFETCH(bool, variablesSet);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        test::TempHome home;
+        if (!variablesSet) {
+            // A relative value counts as unset, as an empty one does.
+            qputenv("XDG_CONFIG_HOME", "relative/ignored");
+            qputenv("XDG_DATA_HOME", "");
+            qunsetenv("XDG_STATE_HOME");
+            qunsetenv("XDG_CACHE_HOME");
+        }
+        const QMap<QString, QString> paths{
+            {"settings", Paths::settingsFile()},
+            {"secrets", Paths::secretsFile()},
+            {"defaults", Paths::defaultsFile("app.harkwell.Harkwell")},
+            {"autostart", Paths::autostartFile()},
+            {"ledger", Paths::stateFile()},
+            {"recording", Paths::recordingFolder("id")},
+            {"predecessor support", Paths::predecessorSupport()},
+            {"log", Paths::logFile()},
+            {"predecessor logs", Paths::predecessorLogs()},
+            {"scan cache", Paths::scanCacheFile()},
+        };
+        QCOMPARE(paths.value(path), home.path() + QLatin1Char('/') + expected);
+        QCOMPARE(Paths::instanceLockFile(), home.path() + "/.runtime/harkwell/harkwell.lock");
+    }
+
+    // An earlier build's ~/Library layout, moved where it belongs now. A move cut short left a copy
+    // in place with its source still there, and a file that took a name since is never replaced.
+    void theLibraryLayoutIsMovedOnce_data()
+    {
+        QTest::addColumn<QByteArray>("alreadyAtSettings");
+        QTest::addColumn<QByteArray>("settingsAfter");
+        QTest::addColumn<bool>("sourceKept");
+        QTest::newRow("fresh") << QByteArray() << QByteArray("old settings") << false;
+        QTest::newRow("resumed after its copy was in place") << QByteArray("old settings") << QByteArray("old settings") << false;
+        QTest::newRow("a newer file took the name") << QByteArray("newer") << QByteArray("newer") << true;
+    }
+    void theLibraryLayoutIsMovedOnce()
+    {
+        QFETCH(QByteArray, alreadyAtSettings);
+        QFETCH(QByteArray, settingsAfter);
+        QFETCH(bool, sourceKept);
+        test::TempHome home;
+        const QString support = "Library/Application Support/harkwell/";
+        const QString oldSettings = home.writeFile(support + "settings.json", "old settings");
+        home.writeFile(support + "secrets.json", "token");
+        home.writeFile(support + "state.json", "ledger");
+        home.writeFile(support + "Recordings/260304-090000/segment-001.caf", "audio");
+        home.writeFile("Library/Logs/harkwell/harkwell.log", "log");
+        home.writeFile("Library/Caches/harkwell/scan-cache.json", "cache");
+        home.writeFile("Library/Preferences/app.harkwell.Harkwell.json", "{}");
+        home.writeFile("Library/Application Support/Corvale/state.json", "old ledger");
+        QVERIFY(QFile::setPermissions(home.path() + "/" + support + "secrets.json", QFile::ReadOwner | QFile::WriteOwner));
+        if (!alreadyAtSettings.isEmpty())
+            home.writeFile(Paths::settingsFile(), alreadyAtSettings);
+
+        const LayoutMove::Outcome outcome = LayoutMove::run(Paths::libraryLayout());
+        QCOMPARE(outcome.kept.size(), sourceKept ? 1 : 0);
+        QCOMPARE(readFile(Paths::settingsFile()), settingsAfter);
+        QCOMPARE(readFile(Paths::secretsFile()), QByteArray("token"));
+        struct stat secrets {};
+        QCOMPARE(::stat(QFile::encodeName(Paths::secretsFile()).constData(), &secrets), 0);
+        QCOMPARE(secrets.st_mode & 0777, 0600u);
+        QCOMPARE(readFile(Paths::stateFile()), QByteArray("ledger"));
+        QCOMPARE(readFile(Paths::recordingFolder("260304-090000") + "/segment-001.caf"), QByteArray("audio"));
+        QCOMPARE(readFile(Paths::logFile()), QByteArray("log"));
+        QCOMPARE(readFile(Paths::scanCacheFile()), QByteArray("cache"));
+        QCOMPARE(readFile(Paths::defaultsFile("app.harkwell.Harkwell")), QByteArray("{}"));
+        QCOMPARE(readFile(Paths::predecessorSupport() + "/state.json"), QByteArray("old ledger"));
+        QCOMPARE(QFileInfo::exists(oldSettings), sourceKept);
+        QCOMPARE(QFileInfo::exists(home.path() + "/" + support), sourceKept);
+        QVERIFY(!QFileInfo::exists(home.path() + "/Library/Logs/harkwell"));
+
+        // Again: nothing more to move, and nothing changes.
+        const LayoutMove::Outcome again = LayoutMove::run(Paths::libraryLayout());
+        QCOMPARE(again.moved, 0);
+        QCOMPARE(again.kept, outcome.kept);
+        QCOMPARE(readFile(Paths::settingsFile()), settingsAfter);
+    }
+
     void pathsFollowHome()
     {
         test::TempHome home;
-        QCOMPARE(Paths::settingsFile(), home.path() + "/Library/Application Support/harkwell/settings.json");
-        QCOMPARE(Paths::logFile(), home.path() + "/Library/Logs/harkwell/harkwell.log");
-        QCOMPARE(Paths::defaultsFile("app.harkwell.Harkwell"), home.path() + "/Library/Preferences/app.harkwell.Harkwell.json");
         QCOMPARE(Paths::expandTilde("~/Notes"), home.path() + "/Notes");
         QCOMPARE(Paths::expandTilde("/abs/~/x"), QString("/abs/~/x"));
 
@@ -199,7 +319,7 @@ private slots:
         QVERIFY(!defaults.contains("a.one"));
         QVERIFY(defaults.contains("flag"));
 
-        home.writeFile("Library/Preferences/app.broken.json", "{not json");
+        home.writeFile(Paths::preferencesFolder() + "/app.broken.json", "{not json");
         Defaults broken("app.broken");
         QVERIFY(broken.cannotBeOpened());
         // What a damaged file still holds is never written over: the first write keeps it aside.

@@ -29,7 +29,7 @@ using test::logText;
 
 struct Fixture {
     test::TempHome home;
-    QString folder = home.make(QStringLiteral("Library/Application Support/harkwell/Recordings/") + kId);
+    QString folder = home.make(Paths::recordingsFolder() + QStringLiteral("/") + kId);
     RecordingSidecar sidecar;
 
     Fixture() { sidecar.id = kId; }
@@ -235,7 +235,7 @@ private slots:
             QVERIFY(QFile(f.folder + "/segment-002.caf").open(QIODevice::WriteOnly));
             f.list("segment-002.caf");
         } else if (setup == "garbage") {
-            f.home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/segment-001.caf").arg(kId),
+            f.home.writeFile(Paths::recordingsFolder() + QStringLiteral("/%1/segment-001.caf").arg(kId),
                              "this is not audio at all");
             f.list("segment-001.caf");
         } else if (setup == "folder") {

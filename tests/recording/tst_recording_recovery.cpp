@@ -90,7 +90,7 @@ private slots:
         leave("260304-050000", "archived", at(5));
         leave("260304-110000", "recording", at(11));  // the recording under way
         QVERIFY(QDir().mkpath(Paths::recordingFolder(".hidden")));
-        home.writeFile("Library/Application Support/harkwell/Recordings/stray-file", "x");
+        home.writeFile(Paths::recordingsFolder() + "/stray-file", "x");
 
         const auto offered = RecordingRecovery::scan(QStringLiteral("260304-110000"));
 
@@ -118,7 +118,7 @@ private slots:
         QByteArray climbing = readAll(sidecarPath("climber"));
         climbing.replace("\"id\": \"climber\"", "\"id\": \"..\"");
         QVERIFY(climbing.contains("\"id\": \"..\""));
-        home.writeFile("Library/Application Support/harkwell/Recordings/climber/recording.json", climbing);
+        home.writeFile(Paths::recordingsFolder() + "/climber/recording.json", climbing);
 
         const auto offered = RecordingRecovery::scan();
 
@@ -146,10 +146,10 @@ private slots:
         QFETCH(QString, id);
         test::TempHome home;
         leave("260304-090000", "stopped", at(9));
-        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/260304-090000.m4a", "x");
-        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/segments/segment-001.caf", "x");
-        home.writeFile("Library/Application Support/harkwell/260304-090000.m4a", "x");
-        home.writeFile("Library/Application Support/harkwell/segment-001.caf", "x");
+        home.writeFile(Paths::recordingsFolder() + "/260304-090000/260304-090000.m4a", "x");
+        home.writeFile(Paths::recordingsFolder() + "/260304-090000/segments/segment-001.caf", "x");
+        home.writeFile(Paths::applicationSupport() + "/260304-090000.m4a", "x");
+        home.writeFile(Paths::applicationSupport() + "/segment-001.caf", "x");
 
         QVERIFY(!RecordingPaths::isWorkFolderName(id));
         QVERIFY(!RecordingRecovery::loadSidecar(id));
@@ -186,9 +186,9 @@ private slots:
         QVERIFY(test::writeSegment(segmentPath(id, "segment-002.caf"), {{0.2, 0.1f}}, 44100));
         QVERIFY(test::writeSegment(segmentPath(id, "segment-001.caf"), {{0.2, 0.1f}}));
         for (const char* name : {"segment-010.caf", "segment-1000.caf", "segment-101.caf"})
-            home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/%2").arg(id, name), "not audio");
+            home.writeFile(Paths::recordingsFolder() + QStringLiteral("/%1/%2").arg(id, name), "not audio");
         if (!sidecarBytes.isEmpty())
-            home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/%1/recording.json").arg(id),
+            home.writeFile(Paths::recordingsFolder() + QStringLiteral("/%1/recording.json").arg(id),
                            sidecarBytes.toUtf8());
 
         const auto offered = RecordingRecovery::scan();
@@ -290,7 +290,7 @@ private slots:
     void aFolderWithNeitherSidecarNorAudioIsLeftAlone()
     {
         test::TempHome home;
-        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/notes.txt", "x");
+        home.writeFile(Paths::recordingsFolder() + "/260304-090000/notes.txt", "x");
 
         QVERIFY(RecordingRecovery::scan().isEmpty());
 
@@ -316,7 +316,7 @@ private slots:
         QJsonObject object = record.toJson();
         object.insert("startedAt", startedAt);
         QVERIFY(QDir().mkpath(Paths::recordingFolder(record.id)));
-        home.writeFile("Library/Application Support/harkwell/Recordings/260304-090000/recording.json",
+        home.writeFile(Paths::recordingsFolder() + "/260304-090000/recording.json",
                        QJsonDocument(object).toJson());
 
         const auto loaded = RecordingRecovery::loadSidecar(record.id);
@@ -380,7 +380,7 @@ private slots:
     {
         test::TempHome home;
         for (const char* name : {"260304-090000.m4a", "260304-090000_2.m4a", "other.m4a", "segment-001.caf", "recording.json"})
-            home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/260304-090000/") + name, "x");
+            home.writeFile(Paths::recordingsFolder() + QStringLiteral("/260304-090000/") + name, "x");
 
         RecordingRecovery::removeEncodedParts("260304-090000");
 
@@ -420,7 +420,7 @@ private slots:
         test::TempHome home;
         const RecordingSidecar record = sidecar();
         QVERIFY(QDir().mkpath(Paths::recordingFolder(record.id)));
-        home.writeFile(QStringLiteral("Library/Application Support/harkwell/Recordings/260304-090000/recording.json"),
+        home.writeFile(Paths::recordingsFolder() + QStringLiteral("/260304-090000/recording.json"),
                        "{\"old\": true}");
 
         RecordingRecovery::saveSidecar(record);

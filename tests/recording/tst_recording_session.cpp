@@ -298,7 +298,7 @@ private slots:
         if (fault == "output")
             f.hal.setDefaultOutput(QString());
         else
-            f.home.writeFile("Library/Application Support/harkwell/Recordings", "a file");
+            f.home.writeFile(Paths::recordingsFolder(), "a file");
 
         f.start();
 
@@ -685,8 +685,8 @@ private slots:
     {
         QFETCH(QString, id);
         test::SessionFixture f;
-        f.home.writeFile("Library/Application Support/harkwell/Recordings/260304-080000/recording.json", "{}");
-        f.home.writeFile("Library/Application Support/harkwell/ledger.json", "{}");
+        f.home.writeFile(Paths::recordingsFolder() + "/260304-080000/recording.json", "{}");
+        f.home.writeFile(Paths::applicationSupport() + "/ledger.json", "{}");
 
         f.session->recoverDiscard(id);
         QCoro::waitFor(f.session->recoverSend(id));

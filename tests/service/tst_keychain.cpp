@@ -136,7 +136,7 @@ private slots:
     void aFileOthersCanReadIsMadePrivateWhenRead()
     {
         test::TempHome home;
-        const QString path = home.writeFile("Library/Application Support/harkwell/secrets.json",
+        const QString path = home.writeFile(Paths::secretsFile(),
                                             R"({"s": {"a": "t"}})");
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         QStringList lines;
@@ -164,7 +164,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, damage);
         test::TempHome home;
-        const QString path = home.writeFile("Library/Application Support/harkwell/secrets.json", content);
+        const QString path = home.writeFile(Paths::secretsFile(), content);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         QStringList lines;
         FileSecretStore store(path, [&](const QString& line) { lines << line; });

@@ -6,37 +6,58 @@
 
 namespace harkwell::test {
 
-TempHome::TempHome() : m_oldHome(qgetenv("HOME")), m_oldRuntime(qgetenv("XDG_RUNTIME_DIR"))
+namespace {
+
+constexpr std::pair<const char*, const char*> kFolders[] = {
+    {"XDG_CONFIG_HOME", "/xdg/config"}, {"XDG_DATA_HOME", "/xdg/data"},   {"XDG_STATE_HOME", "/xdg/state"},
+    {"XDG_CACHE_HOME", "/xdg/cache"},   {"XDG_RUNTIME_DIR", "/.runtime"},
+};
+
+}  // namespace
+
+TempHome::TempHome()
 {
+    m_saved.append({"HOME", qgetenv("HOME")});
     qputenv("HOME", QFile::encodeName(m_dir.path()));
-    const QString runtime = m_dir.path() + QStringLiteral("/.runtime");
-    QDir().mkpath(runtime);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    for (const auto& [variable, folder] : kFolders) {
+        m_saved.append({variable, qgetenv(variable)});
+        const QString path = m_dir.path() + QLatin1String(folder);
+        QDir().mkpath(path);
+        // As the desktop makes them: the runtime folder has to be private, or Qt complains.
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv(variable, QFile::encodeName(path));
+    }
 }
 
 TempHome::~TempHome()
 {
-    qputenv("HOME", m_oldHome);
-    if (m_oldRuntime.isEmpty())
-        qunsetenv("XDG_RUNTIME_DIR");
-    else
-        qputenv("XDG_RUNTIME_DIR", m_oldRuntime);
+    for (const auto& [variable, value] : m_saved) {
+        if (value.isEmpty())
+            qunsetenv(variable);
+        else
+            qputenv(variable, value);
+    }
 }
 
-QString TempHome::make(const QString& relativeFolder) const
+QString TempHome::absolute(const QString& path) const
 {
-    const QString full = m_dir.path() + QLatin1Char('/') + relativeFolder;
+    return QDir::isAbsolutePath(path) ? path : m_dir.path() + QLatin1Char('/') + path;
+}
+
+QString TempHome::make(const QString& folder) const
+{
+    const QString full = absolute(folder);
     QDir().mkpath(full);
     return full;
 }
 
-QString TempHome::writeFile(const QString& relative, const QByteArray& content) const
+QString TempHome::writeFile(const QString& file, const QByteArray& content) const
 {
-    const QString full = m_dir.path() + QLatin1Char('/') + relative;
+    const QString full = absolute(file);
     QDir().mkpath(QFileInfo(full).absolutePath());
-    QFile file(full);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
+    QFile out(full);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(content);
     return full;
 }
 

@@ -1,9 +1,14 @@
 #pragma once
-// Points HOME (and the runtime folder) at a fresh temporary folder for the fixture's lifetime.
+// Points HOME, the XDG base folders and the runtime folder at a fresh temporary folder for the
+// fixture's lifetime. The base folders are set away from their fallbacks under the home, so that
+// a path built without its variable lands in the wrong place and shows.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <utility>
 
 namespace harkwell::test {
 
@@ -15,15 +20,17 @@ public:
     TempHome& operator=(const TempHome&) = delete;
 
     QString path() const { return m_dir.path(); }
-    // A path under the home; folders on the way are created.
-    QString make(const QString& relativeFolder) const;
-    // Writes a file under the home (folders created) and returns its absolute path.
-    QString writeFile(const QString& relative, const QByteArray& content) const;
+    // A folder under the home (or an absolute path), created with the folders on the way.
+    QString make(const QString& folder) const;
+    // Writes a file under the home (or at an absolute path), folders created, and returns its
+    // absolute path.
+    QString writeFile(const QString& file, const QByteArray& content) const;
 
 private:
+    QString absolute(const QString& path) const;
+
     QTemporaryDir m_dir;
-    QByteArray m_oldHome;
-    QByteArray m_oldRuntime;
+    QList<std::pair<const char*, QByteArray>> m_saved;
 };
 
 }  // namespace harkwell::test

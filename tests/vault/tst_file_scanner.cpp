@@ -733,7 +733,7 @@ void FileScannerTest::cacheThatCannotBeReadIsNoCache()
     if (content.isEmpty())
         QDir().mkpath(Paths::scanCacheFile());
     else
-        f.home.writeFile(QStringLiteral("Library/Caches/harkwell/scan-cache.json"), content);
+        f.home.writeFile(Paths::scanCacheFile(), content);
     QVERIFY(!ScanCache::load());
 
     f.listers->holdVault();

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTextStream>
 
 namespace harkwell {
@@ -68,6 +69,14 @@ QString XdgAutostart::execLine(const QString& executablePath)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString XdgAutostart::execValue(const QString& executablePath, const QString& onPath)
+{
+    const QString self = QFileInfo(executablePath).canonicalFilePath();
+    if (!onPath.isEmpty() && !self.isEmpty() && QFileInfo(onPath).canonicalFilePath() == self)
+        return QFileInfo(onPath).fileName();
+    return execLine(executablePath);
+}
+
 std::expected<void, AutostartError> XdgAutostart::registerItem()
 {
     if (!QDir().mkpath(Paths::autostartFolder()))
@@ -78,11 +87,43 @@ std::expected<void, AutostartError> XdgAutostart::registerItem()
                                          "Exec=%2\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
-                              .arg(QLatin1String(identity::kApplicationName), execLine(m_executablePath));
+                              .arg(QLatin1String(identity::kApplicationName),
+                                   execValue(m_executablePath, QStandardPaths::findExecutable(QStringLiteral("harkwell"))));
     const auto written = AtomicFile::write(Paths::autostartFile(), entry.toUtf8());
     if (!written)
         return std::unexpected(AutostartError{written.error().text});
     return {};
+}
+
+std::expected<bool, AutostartError> XdgAutostart::follow()
+{
+    const QString wanted = execValue(m_executablePath, QStandardPaths::findExecutable(QStringLiteral("harkwell")));
+    // Only the copy the PATH finds takes the entry over; a build tree or a copy started by hand
+    // leaves it to whichever it names.
+    if (wanted != QLatin1String("harkwell") || status() != AutostartStatus::Enabled)
+        return false;
+    QFile file(Paths::autostartFile());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::unexpected(AutostartError{QStringLiteral("Could not read %1: %2").arg(file.fileName(), file.errorString())});
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    file.close();
+    bool inEntry = false;
+    bool changed = false;
+    for (QString& line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1Char('[')))
+            inEntry = trimmed == QLatin1String("[Desktop Entry]");
+        else if (inEntry && trimmed.startsWith(QLatin1String("Exec=")) && trimmed != QLatin1String("Exec=") + wanted) {
+            line = QLatin1String("Exec=") + wanted;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return false;
+    const auto written = AtomicFile::write(Paths::autostartFile(), lines.join(QLatin1Char('\n')).toUtf8());
+    if (!written)
+        return std::unexpected(AutostartError{written.error().text});
+    return true;
 }
 
 std::expected<void, AutostartError> XdgAutostart::unregisterItem()

@@ -1,5 +1,5 @@
 #pragma once
-// User defaults of one domain, kept as a JSON object in ~/Library/Preferences/<domain>.json.
+// User defaults of one domain, kept as a JSON object in $XDG_CONFIG_HOME/harkwell/<domain>.json.
 // Every read looks at the file and every write replaces it atomically, so two instances of one
 // domain (or two processes) never work from stale copies. A file that is not a JSON object reads
 // as empty and is never written over: the first write moves it aside to <file>.invalid.

@@ -1,6 +1,7 @@
 #include "platform/filemanager/DesktopFileManager.h"
 
 #include "platform/files/FileNames.h"
+#include "platform/paths/Paths.h"
 #include "platform/workspace/Workspace.h"
 
 #include <QDBusMessage>
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <cerrno>
@@ -28,7 +28,7 @@ QString reason(int error) { return QString::fromLocal8Bit(std::strerror(error));
 // trash's own disk is taken (a rename); others are refused.
 std::expected<void, QString> trashByBytes(const QByteArray& path)
 {
-    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+    const QString trash = Paths::trashFolder();
     const QByteArray files = QFile::encodeName(trash + QStringLiteral("/files"));
     const QByteArray info = QFile::encodeName(trash + QStringLiteral("/info"));
     if (!QDir().mkpath(QFile::decodeName(files)) || !QDir().mkpath(QFile::decodeName(info)))

@@ -1,6 +1,6 @@
 #pragma once
-// Keeps one Harkwell per user: the first process holds a lock file in the application-support
-// folder for its lifetime; a lock left by a process that is gone is taken over.
+// Keeps one Harkwell per user: the first process holds a lock file in the runtime folder (the
+// data folder without one) for its lifetime; a lock left by a process that is gone is taken over.
 
 #include <QLockFile>
 #include <QString>

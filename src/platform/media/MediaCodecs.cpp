@@ -1,6 +1,8 @@
 #include "platform/media/MediaCodecs.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <dlfcn.h>
 
@@ -30,9 +32,32 @@ std::expected<MediaCodecs*, QString> MediaCodecs::load(const QString& modulePath
     return entry();
 }
 
+QStringList MediaCodecs::modulePaths(const QString& executable)
+{
+    // What runs from the build tree uses the module built with it, even where another build is
+    // installed; an installed copy never depends on the tree it was built in.
+    const QString buildTree = QFileInfo(QStringLiteral(HARKWELL_BUILD_TREE)).canonicalFilePath();
+    if (!buildTree.isEmpty() && executable.startsWith(buildTree + QLatin1Char('/')))
+        return {QStringLiteral(HARKWELL_CODECS_MODULE)};
+    const QString name = QStringLiteral(HARKWELL_CODECS_FILE_NAME);
+    QStringList paths{
+        QDir::cleanPath(QFileInfo(executable).absolutePath() + QStringLiteral("/" HARKWELL_CODECS_FROM_BINARY "/") + name),
+        QStringLiteral(HARKWELL_CODECS_INSTALLED "/") + name,
+    };
+    paths.removeDuplicates();
+    return paths;
+}
+
 std::expected<MediaCodecs*, QString> MediaCodecs::load()
 {
-    static const std::expected<MediaCodecs*, QString> loaded = load(QStringLiteral(HARKWELL_CODECS_MODULE));
+    static const std::expected<MediaCodecs*, QString> loaded = [] {
+        const QStringList paths = modulePaths(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+        for (const QString& path : paths)
+            if (QFileInfo::exists(path))
+                return load(path);
+        return std::expected<MediaCodecs*, QString>(std::unexpect,
+            QStringLiteral("Harkwell's audio codecs could not be loaded: none at %1").arg(paths.join(QStringLiteral(", "))));
+    }();
     return loaded;
 }
 

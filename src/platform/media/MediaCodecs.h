@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <expected>
 #include <memory>
@@ -60,6 +61,8 @@ public:
     static std::expected<MediaCodecs*, QString> load();
     // The module at `modulePath`.
     static std::expected<MediaCodecs*, QString> load(const QString& modulePath);
+    // Where the module is looked for, first found first, for a program at `executable`.
+    static QStringList modulePaths(const QString& executable);
 };
 
 }  // namespace harkwell

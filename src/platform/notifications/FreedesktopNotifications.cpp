@@ -132,7 +132,10 @@ void FreedesktopNotifications::send(Pending pending)
         hints.insert(QStringLiteral("suppress-sound"), true);
 
     QDBusMessage notify = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    notify << QString::fromLatin1(identity::kBundleIdentifier) << slot.serverId << QString()
+    // The desktop entry gives the sender its name and icon where the service looks it up; the name
+    // and icon sent along are for those that do not.
+    hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(identity::kBundleIdentifier));
+    notify << QString::fromLatin1(identity::kApplicationName) << slot.serverId << QString::fromLatin1(identity::kBundleIdentifier)
            << pending.request.title << bodyText(pending.request.body)
            << QStringList{kDefaultAction, QStringLiteral("Open")} << hints << qint32(-1);
 

@@ -1,5 +1,7 @@
 #include "platform/secrets/SecretServiceStore.h"
 
+#include "platform/identity/Identity.h"
+
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #pragma push_macro("signals")
 #undef signals
@@ -180,7 +182,9 @@ std::expected<void, SecretError> SecretServiceStore::writeOnce(const QString& se
 {
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();
-    const QByteArray label = (service + QLatin1Char('/') + account).toUtf8();
+    // What a keyring manager lists: whose item it is, then which.
+    const QByteArray label =
+        QStringLiteral("%1 (%2)").arg(QLatin1String(identity::kApplicationName), account).toUtf8();
     SecretValue* value = secret_value_new(secret.constData(), secret.size(), "application/octet-stream");
     GError* error = nullptr;
     // Storing under the same attributes replaces the item's secret; no second item is made.

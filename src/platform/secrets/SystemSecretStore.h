@@ -1,6 +1,6 @@
 #pragma once
 // The store the application uses: one token, wherever it lives. The Secret Service is asked first
-// whenever it answers, the 0600 file ~/Library/Application Support/harkwell/secrets.json otherwise.
+// whenever it answers, the 0600 file $XDG_CONFIG_HOME/harkwell/secrets.json otherwise.
 // A secret the file holds while the Secret Service answers was written while it was away, so it is
 // the newer one: it is moved into the Secret Service and taken out of the file. A write goes to the
 // Secret Service when it answers and to the file when it does not, so the next start reads what
