@@ -21,6 +21,9 @@ std::mutex& fftwPlannerLock()
     return lock;
 }
 
+// The background filter's normalised step.
+constexpr float kStep = 0.3f;
+
 constexpr std::array<double, 11> kBandEdgesHz{300, 600, 1000, 1500, 2000, 3000, 4000, 5500, 7000, 9000, 12000};
 
 // Summed in single precision, as the vector library would.
@@ -55,8 +58,9 @@ void copyFinite(const float* from, float* to, int64_t count)
 
 }  // namespace
 
-EchoCanceller::EchoCanceller(double sampleRate)
+EchoCanceller::EchoCanceller(double sampleRate, bool residualSuppression)
     : m_sampleRate(sampleRate)
+    , m_residualSuppression(residualSuppression)
 {
     const double r = (std::isfinite(sampleRate) && sampleRate >= 4000) ? sampleRate : 48000;
 
@@ -117,18 +121,12 @@ EchoCanceller::EchoCanceller(double sampleRate)
     m_stepScale = allocate(bins);
     m_binA = allocate(bins);
     m_binB = allocate(bins);
-    m_pyBg = allocate(bins);
-    m_peBg = allocate(bins);
     m_ramp = allocate(n);
     m_window = allocate(m);
     m_bandBins = allocate(B);
     m_bandE = allocate(B);
     m_bandY = allocate(B);
     m_bandLeak = allocate(B);
-    m_bandStep = allocate(B);
-    m_sumA = allocate(B);
-    m_sumB = allocate(B);
-    m_sumC = allocate(B);
     m_bandSey = allocate(B);
     m_bandSyy = allocate(B);
     m_bandSee = allocate(B);
@@ -545,22 +543,18 @@ void EchoCanceller::adaptBackground()
     forward(m_timeA, m_errRe, m_errIm);
 
     if (m_adapted) {
+        // Whether the background's error is still mostly its own echo estimate (a filter that
+        // has stopped following the path): the re-learning rule reads it.
         clear(m_timeA, n);
         copy(m_yBg, m_timeA + n, n);
         forward(m_timeA, m_gradRe, m_gradIm);
         powers(m_gradRe, m_gradIm, m_binA);
         powers(m_errRe, m_errIm, m_binB);
-        for (int64_t k = 0; k < bins; ++k) {
-            m_pyBg[k] += 0.3f * (m_binA[k] - m_pyBg[k]);
-            m_peBg[k] += 0.3f * (m_binB[k] - m_peBg[k]);
-        }
         float num = 0, den = 0;
         for (int64_t b = 0; b < B; ++b) {
             const int64_t first = m_bandFirst[size_t(b)], last = m_bandFirst[size_t(b + 1)];
-            float sA = 0, sB = 0, sC = 0, a = 0, c = 0;
+            float sC = 0, a = 0, c = 0;
             for (int64_t k = first; k < last; ++k) {
-                sA += m_pyBg[k];
-                sB += m_peBg[k];
                 a += m_binA[k];
                 c += m_binB[k];
                 if (k == 0)
@@ -570,35 +564,30 @@ void EchoCanceller::adaptBackground()
                 else
                     sC += m_errRe[k] * m_gradRe[k] + m_errIm[k] * m_gradIm[k];
             }
-            m_sumA[b] = sA;
-            m_sumB[b] = sB;
-            m_sumC[b] = sC;
             m_bandSey[b] += m_correlationSmoothing * (sC - m_bandSey[b]);
             m_bandSyy[b] += m_correlationSmoothing * (a - m_bandSyy[b]);
             m_bandSee[b] += m_correlationSmoothing * (c - m_bandSee[b]);
             if (m_bandSyy[b] > 0)
                 num += m_bandSey[b] * m_bandSey[b] / m_bandSyy[b];
             den += m_bandSee[b];
-            m_bandStep[b] = std::min(0.3f, m_bandLeak[b] * sA / (sB + 1e-20f));
         }
         m_errorFollowsEstimate = num > 0.85f * den && den > m_estimateFloor;
     } else {
-        fillWith(m_bandStep, B, 0.3f);
         clear(m_bandSey, B);
         clear(m_bandSyy, B);
         clear(m_bandSee, B);
         m_errorFollowsEstimate = false;
     }
 
+    // One normalised step, adapted or not. A step tied to the leakage estimate slowed the filter
+    // wherever that estimate sat low (it falls at once and rises slowly), which on speech is
+    // most of the time. Double talk is left to the two filters: the foreground, which never
+    // adapts, gives way only to a background that does clearly better.
     const float meanNorm = sum(m_norm, bins) / float(bins);
     const float base = float(P) * float(n) * 1e-8f + 0.01f * meanNorm;
-    float stepSum = 0;
-    for (int64_t k = 0; k < bins; ++k) {
-        const float s = m_bandStep[m_bandOf[size_t(k)]];
-        stepSum += s;
-        m_stepScale[k] = s / (base + m_norm[k]);
-    }
-    const float lambda = 1.0f - 1e-5f * (stepSum / float(bins));
+    for (int64_t k = 0; k < bins; ++k)
+        m_stepScale[k] = kStep / (base + m_norm[k]);
+    const float lambda = 1.0f - 1e-5f * kStep;
 
     for (int64_t p = 0; p < P; ++p) {
         const int64_t q = ((m_head - p) % P + P) % P;
@@ -629,13 +618,16 @@ void EchoCanceller::suppressResidual()
     const float b = (m_backOffBlock + m_backOffBlockPrev) * 0.5f;
     constexpr float kKeep = 0.9f;
     constexpr float kTake = 1.0f - kKeep;  // 0.100000024 in single precision
+    // The leakage estimate follows the lowest values (it falls at once and rises slowly), so it
+    // sits at or below the echo actually left; the margin covers that bias.
+    constexpr float kResidualMargin = 16.0f;
     for (int64_t k = 0; k < bins; ++k) {
-        const float est = m_pwY[k] * (b + (1 - b) * 4 * m_bandLeak[m_bandOf[size_t(k)]]);
+        const float est = m_pwY[k] * (b + (1 - b) * kResidualMargin * m_bandLeak[m_bandOf[size_t(k)]]);
         m_residual[k] = std::max(m_residualDecay * m_residual[k], est);
         const float xi = (kKeep * m_pePrev[k] * m_gainPrev[k] * m_gainPrev[k]
                           + kTake * std::max(m_pwE[k] - m_residual[k], 0.0f))
                          / (m_residual[k] + 1e-20f);
-        m_binA[k] = std::clamp(xi / (xi + 1), 0.1f, 1.0f);
+        m_binA[k] = m_residualSuppression ? std::clamp(xi / (xi + 1), 0.1f, 1.0f) : 1.0f;
     }
 
     m_gain[0] = 0.75f * m_binA[0] + 0.25f * m_binA[1];
@@ -689,8 +681,6 @@ void EchoCanceller::resetState()
     clear(m_norm, bins);
     for (float* x : {m_fgRe, m_fgIm, m_bgRe, m_bgIm})
         clear(x, P * n);
-    clear(m_pyBg, bins);
-    clear(m_peBg, bins);
     clear(m_bandSey, B);
     clear(m_bandSyy, B);
     clear(m_bandSee, B);
