@@ -49,6 +49,60 @@ void copy(const float* from, float* to, int64_t count) { std::memcpy(to, from, s
 
 void fillWith(float* x, int64_t count, float value) { std::fill(x, x + count, value); }
 
+// The per-bin kernels of the hot loops take restrict parameters so that they vectorise; bins
+// 1 … n − 1 of packed spectra (DC and Nyquist are real and handled by the callers).
+
+// acc += f × x
+void multiplyAccumulate(float* __restrict accRe, float* __restrict accIm, const float* __restrict fRe,
+                        const float* __restrict fIm, const float* __restrict xRe, const float* __restrict xIm,
+                        int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        accRe[k] += fRe[k] * xRe[k] - fIm[k] * xIm[k];
+        accIm[k] += fRe[k] * xIm[k] + fIm[k] * xRe[k];
+    }
+}
+
+// g = conj(x) × e × step
+void conjugateMultiplyScaled(float* __restrict gRe, float* __restrict gIm, const float* __restrict xRe,
+                             const float* __restrict xIm, const float* __restrict eRe, const float* __restrict eIm,
+                             const float* __restrict step, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        gRe[k] = (xRe[k] * eRe[k] + xIm[k] * eIm[k]) * step[k];
+        gIm[k] = (xRe[k] * eIm[k] - xIm[k] * eRe[k]) * step[k];
+    }
+}
+
+// f = λ f + g over all n values
+void leakyAdd(float* __restrict f, const float* __restrict g, float lambda, int64_t n)
+{
+    for (int64_t k = 0; k < n; ++k)
+        f[k] = lambda * f[k] + g[k];
+}
+
+void deinterleave(const float* __restrict pairs, float* __restrict re, float* __restrict im, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        re[k] = pairs[2 * k];
+        im[k] = pairs[2 * k + 1];
+    }
+}
+
+void interleave(const float* __restrict re, const float* __restrict im, float* __restrict pairs, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        pairs[2 * k] = re[k];
+        pairs[2 * k + 1] = im[k];
+    }
+}
+
+void scale(float* __restrict x, float factor, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i)
+        x[i] *= factor;
+}
+
 // Non-finite samples become silence: whatever leaves the canceller must stay encodable.
 void copyFinite(const float* from, float* to, int64_t count)
 {
@@ -245,19 +299,18 @@ void EchoCanceller::reset() { resetState(); }
 // Spectra are packed: re[0] is DC, im[0] the Nyquist value, re[k]/im[k] the bins between. The
 // forward transform is the plain DFT and the inverse divides by m, so inverse(forward(x)) = x.
 
+// Frames are the canceller's own work buffers, allocated by FFTW with the alignment the plans
+// were made for, so the plans run on them directly (an out-of-place real transform keeps its
+// input).
 void EchoCanceller::forward(const float* frame, float* re, float* im)
 {
     if (!m_forwardPlan)
         return;
-    copy(frame, m_fftTime, m_m);
-    fftwf_execute(m_forwardPlan);
-    const float* s = m_fftSpectrum;
-    re[0] = s[0];
-    im[0] = s[2 * m_n];
-    for (int64_t k = 1; k < m_n; ++k) {
-        re[k] = s[2 * k];
-        im[k] = s[2 * k + 1];
-    }
+    fftwf_execute_dft_r2c(m_forwardPlan, const_cast<float*>(frame),
+                          reinterpret_cast<fftwf_complex*>(m_fftSpectrum));
+    re[0] = m_fftSpectrum[0];
+    im[0] = m_fftSpectrum[2 * m_n];
+    deinterleave(m_fftSpectrum, re, im, m_n);
 }
 
 void EchoCanceller::inverse(float* re, float* im, float* frame)
@@ -269,14 +322,9 @@ void EchoCanceller::inverse(float* re, float* im, float* frame)
     s[1] = 0;
     s[2 * m_n] = im[0];
     s[2 * m_n + 1] = 0;
-    for (int64_t k = 1; k < m_n; ++k) {
-        s[2 * k] = re[k];
-        s[2 * k + 1] = im[k];
-    }
-    fftwf_execute(m_inversePlan);
-    const float scale = 1.0f / float(m_m);
-    for (int64_t i = 0; i < m_m; ++i)
-        frame[i] = m_fftTime[i] * scale;
+    interleave(re, im, s, m_n);
+    fftwf_execute_dft_c2r(m_inversePlan, reinterpret_cast<fftwf_complex*>(s), frame);
+    scale(frame, 1.0f / float(m_m), m_m);
 }
 
 void EchoCanceller::powers(const float* re, const float* im, float* into) const
@@ -310,10 +358,7 @@ void EchoCanceller::echoEstimate(const float* fRe, const float* fIm, float* y)
         const float* xi = m_xIm + q * n;
         m_accRe[0] += fr[0] * xr[0];
         m_accIm[0] += fi[0] * xi[0];
-        for (int64_t k = 1; k < n; ++k) {
-            m_accRe[k] += fr[k] * xr[k] - fi[k] * xi[k];
-            m_accIm[k] += fr[k] * xi[k] + fi[k] * xr[k];
-        }
+        multiplyAccumulate(m_accRe, m_accIm, fr, fi, xr, xi, n);
     }
     inverse(m_accRe, m_accIm, m_timeB);
     copy(m_timeB + n, y, n);
@@ -595,20 +640,13 @@ void EchoCanceller::adaptBackground()
         const float* xi = m_xIm + q * n;
         m_gradRe[0] = xr[0] * m_errRe[0] * m_stepScale[0];
         m_gradIm[0] = xi[0] * m_errIm[0] * m_stepScale[n];
-        for (int64_t k = 1; k < n; ++k) {
-            m_gradRe[k] = (xr[k] * m_errRe[k] + xi[k] * m_errIm[k]) * m_stepScale[k];
-            m_gradIm[k] = (xr[k] * m_errIm[k] - xi[k] * m_errRe[k]) * m_stepScale[k];
-        }
+        conjugateMultiplyScaled(m_gradRe, m_gradIm, xr, xi, m_errRe, m_errIm, m_stepScale, n);
         // Keep every partition's filter n taps long.
         inverse(m_gradRe, m_gradIm, m_timeB);
         clear(m_timeB + n, m - n);
         forward(m_timeB, m_gradRe, m_gradIm);
-        float* br = m_bgRe + p * n;
-        float* bi = m_bgIm + p * n;
-        for (int64_t k = 0; k < n; ++k) {
-            br[k] = lambda * br[k] + m_gradRe[k];
-            bi[k] = lambda * bi[k] + m_gradIm[k];
-        }
+        leakyAdd(m_bgRe + p * n, m_gradRe, lambda, n);
+        leakyAdd(m_bgIm + p * n, m_gradIm, lambda, n);
     }
 }
 
