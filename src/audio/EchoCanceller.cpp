@@ -63,22 +63,24 @@ void multiplyAccumulate(float* __restrict accRe, float* __restrict accIm, const 
     }
 }
 
-// g = conj(x) × e × step
-void conjugateMultiplyScaled(float* __restrict gRe, float* __restrict gIm, const float* __restrict xRe,
-                             const float* __restrict xIm, const float* __restrict eRe, const float* __restrict eIm,
+// g = conj(x) × e × step, written as the transform's interleaved pairs
+void conjugateMultiplyScaled(float* __restrict pairs, const float* __restrict xRe, const float* __restrict xIm,
+                             const float* __restrict eRe, const float* __restrict eIm,
                              const float* __restrict step, int64_t n)
 {
     for (int64_t k = 1; k < n; ++k) {
-        gRe[k] = (xRe[k] * eRe[k] + xIm[k] * eIm[k]) * step[k];
-        gIm[k] = (xRe[k] * eIm[k] - xIm[k] * eRe[k]) * step[k];
+        pairs[2 * k] = (xRe[k] * eRe[k] + xIm[k] * eIm[k]) * step[k];
+        pairs[2 * k + 1] = (xRe[k] * eIm[k] - xIm[k] * eRe[k]) * step[k];
     }
 }
 
-// f = λ f + g over all n values
-void leakyAdd(float* __restrict f, const float* __restrict g, float lambda, int64_t n)
+// f = λ f + g, g given as the transform's interleaved pairs
+void leakyAdd(float* __restrict fRe, float* __restrict fIm, const float* __restrict pairs, float lambda, int64_t n)
 {
-    for (int64_t k = 0; k < n; ++k)
-        f[k] = lambda * f[k] + g[k];
+    for (int64_t k = 1; k < n; ++k) {
+        fRe[k] = lambda * fRe[k] + pairs[2 * k];
+        fIm[k] = lambda * fIm[k] + pairs[2 * k + 1];
+    }
 }
 
 void deinterleave(const float* __restrict pairs, float* __restrict re, float* __restrict im, int64_t n)
@@ -630,23 +632,33 @@ void EchoCanceller::adaptBackground()
     // adapts, gives way only to a background that does clearly better.
     const float meanNorm = sum(m_norm, bins) / float(bins);
     const float base = float(P) * float(n) * 1e-8f + 0.01f * meanNorm;
+    // The constraint's inverse transform leaves out its 1/m: the step carries it.
+    const float stepOverM = kStep / float(m);
     for (int64_t k = 0; k < bins; ++k)
-        m_stepScale[k] = kStep / (base + m_norm[k]);
+        m_stepScale[k] = stepOverM / (base + m_norm[k]);
     const float lambda = 1.0f - 1e-5f * kStep;
 
     for (int64_t p = 0; p < P; ++p) {
         const int64_t q = ((m_head - p) % P + P) % P;
         const float* xr = m_xRe + q * n;
         const float* xi = m_xIm + q * n;
-        m_gradRe[0] = xr[0] * m_errRe[0] * m_stepScale[0];
-        m_gradIm[0] = xi[0] * m_errIm[0] * m_stepScale[n];
-        conjugateMultiplyScaled(m_gradRe, m_gradIm, xr, xi, m_errRe, m_errIm, m_stepScale, n);
+        // The gradient goes straight into the transform's buffer and comes back from it: one
+        // pass each way over the partition, no packing.
+        float* pairs = m_fftSpectrum;
+        pairs[0] = xr[0] * m_errRe[0] * m_stepScale[0];
+        pairs[1] = 0;
+        pairs[2 * n] = xi[0] * m_errIm[0] * m_stepScale[n];
+        pairs[2 * n + 1] = 0;
+        conjugateMultiplyScaled(pairs, xr, xi, m_errRe, m_errIm, m_stepScale, n);
         // Keep every partition's filter n taps long.
-        inverse(m_gradRe, m_gradIm, m_timeB);
+        fftwf_execute_dft_c2r(m_inversePlan, reinterpret_cast<fftwf_complex*>(pairs), m_timeB);
         clear(m_timeB + n, m - n);
-        forward(m_timeB, m_gradRe, m_gradIm);
-        leakyAdd(m_bgRe + p * n, m_gradRe, lambda, n);
-        leakyAdd(m_bgIm + p * n, m_gradIm, lambda, n);
+        fftwf_execute_dft_r2c(m_forwardPlan, m_timeB, reinterpret_cast<fftwf_complex*>(pairs));
+        float* fr = m_bgRe + p * n;
+        float* fi = m_bgIm + p * n;
+        fr[0] = lambda * fr[0] + pairs[0];
+        fi[0] = lambda * fi[0] + pairs[2 * n];
+        leakyAdd(fr, fi, pairs, lambda, n);
     }
 }
 
