@@ -139,6 +139,7 @@ EchoCanceller::EchoCanceller(double sampleRate, bool residualSuppression)
     m_energyFloor = float(n) * 1e-10f;
     m_levelRelease = float(1.0 - std::exp(-T / 3.0));
     m_leakageRise = float(std::pow(10.0, 0.3 * T));
+    m_leakageFall = float(std::pow(10.0, -0.9 * T));
 
     std::vector<double> edges;
     for (double edge : kBandEdgesHz)
@@ -571,9 +572,14 @@ void EchoCanceller::updateLeakage()
         totalYb += Y;
         m_bandE[b] += 0.3f * (A - m_bandE[b]);
         m_bandY[b] += 0.3f * (Y - m_bandY[b]);
-        // A leak estimate falls at once but rises only slowly.
-        if (m_bandY[b] > float(n) * 1e-8f * m_bandBins[b])
-            m_bandLeak[b] = std::clamp(std::min(m_bandLeak[b] * m_leakageRise, m_bandE[b] / m_bandY[b]), 1e-4f, 1.0f);
+        // A band's leak estimate rises slowly (double talk must not raise it) and falls three
+        // times as fast, but not at once: one that fell to each block's lowest ratio sat below
+        // the echo actually left, and the suppressor let that echo through.
+        if (m_bandY[b] > float(n) * 1e-8f * m_bandBins[b]) {
+            const float ratio = m_bandE[b] / m_bandY[b];
+            m_bandLeak[b] = std::clamp(std::max(m_bandLeak[b] * m_leakageFall, std::min(m_bandLeak[b] * m_leakageRise, ratio)),
+                                       1e-4f, 1.0f);
+        }
     }
     m_totalE += 0.3f * (totalA - m_totalE);
     m_totalY += 0.3f * (totalYb - m_totalY);
@@ -668,9 +674,7 @@ void EchoCanceller::suppressResidual()
     const float b = (m_backOffBlock + m_backOffBlockPrev) * 0.5f;
     constexpr float kKeep = 0.9f;
     constexpr float kTake = 1.0f - kKeep;  // 0.100000024 in single precision
-    // The leakage estimate follows the lowest values (it falls at once and rises slowly), so it
-    // sits at or below the echo actually left; the margin covers that bias.
-    constexpr float kResidualMargin = 16.0f;
+    constexpr float kResidualMargin = 4.0f;
     for (int64_t k = 0; k < bins; ++k) {
         const float est = m_pwY[k] * (b + (1 - b) * kResidualMargin * m_bandLeak[m_bandOf[size_t(k)]]);
         m_residual[k] = std::max(m_residualDecay * m_residual[k], est);

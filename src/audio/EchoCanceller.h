@@ -88,6 +88,7 @@ private:
     float m_energyFloor = 0;
     float m_levelRelease = 0;
     float m_leakageRise = 0;
+    float m_leakageFall = 0;
     int64_t m_bandCount = 0;
 
     std::vector<float*> m_buffers;  // every buffer below, zero-filled at construction, for freeing
