@@ -1,6 +1,7 @@
-// Echo canceller benchmark: Harkwell's canceller next to speexdsp (echo canceller plus its
-// preprocessor's residual suppression) and webrtc-audio-processing, on one minute of call audio
-// per rate. Usage: aec_bench [seconds [rounds]]  (defaults 60 and 5)
+// Echo canceller benchmark: Harkwell's canceller (whole, and its linear stage alone) next to
+// speexdsp (its echo canceller alone, and with its preprocessor's residual suppression) and
+// webrtc-audio-processing, on one minute of call audio per rate, pinned to one core.
+// Usage: aec_bench [seconds [rounds]]  (defaults 60 and 5)
 //
 // Far end: sentences spoken by espeak-ng (rendered at run time; its spectrum is printed against
 // the long-term speech spectrum), played through an echo path (a bulk delay and a decaying random
@@ -30,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -377,21 +379,27 @@ struct Canceller {
 };
 
 struct Harkwell final : Canceller {
-    explicit Harkwell(double rate) : canceller(rate) {}
-    const char* name() const override { return "harkwell"; }
+    Harkwell(double rate, bool suppression) : canceller(rate, suppression), suppression(suppression) {}
+    const char* name() const override { return suppression ? "harkwell" : "harkwell linear stage"; }
     void process(const float* mic, const float* reference, float* out, int frames) override
     {
         canceller.process(mic, reference, out, frames);
     }
     harkwell::EchoCanceller canceller;
+    bool suppression;
 };
 
 struct Speex final : Canceller {
-    Speex(double rate, int frame)
+    Speex(double rate, int frame, bool preprocess)
     {
         int sampleRate = int(rate);
         echo = speex_echo_state_init(frame, int(0.3 * rate));
         speex_echo_ctl(echo, SPEEX_ECHO_SET_SAMPLING_RATE, &sampleRate);
+        in.resize(size_t(frame));
+        ref.resize(size_t(frame));
+        res.resize(size_t(frame));
+        if (!preprocess)
+            return;
         pre = speex_preprocess_state_init(frame, sampleRate);
         speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_ECHO_STATE, echo);
         // The residual echo suppression only runs with the denoiser on; its noise floor at 0 dB
@@ -401,16 +409,14 @@ struct Speex final : Canceller {
         speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &noiseFloor);
         speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_ECHO_SUPPRESS, &echoFloor);
         speex_preprocess_ctl(pre, SPEEX_PREPROCESS_SET_ECHO_SUPPRESS_ACTIVE, &echoFloor);
-        in.resize(size_t(frame));
-        ref.resize(size_t(frame));
-        res.resize(size_t(frame));
     }
     ~Speex() override
     {
-        speex_preprocess_state_destroy(pre);
+        if (pre)
+            speex_preprocess_state_destroy(pre);
         speex_echo_state_destroy(echo);
     }
-    const char* name() const override { return "speexdsp + preprocess"; }
+    const char* name() const override { return pre ? "speexdsp + preprocess" : "speexdsp echo only"; }
     void process(const float* mic, const float* reference, float* out, int frames) override
     {
         for (int i = 0; i < frames; ++i) {
@@ -418,7 +424,8 @@ struct Speex final : Canceller {
             ref[size_t(i)] = toShort(reference[i]);
         }
         speex_echo_cancellation(echo, in.data(), ref.data(), res.data());
-        speex_preprocess_run(pre, res.data());
+        if (pre)
+            speex_preprocess_run(pre, res.data());
         for (int i = 0; i < frames; ++i)
             out[i] = float(res[size_t(i)]) / 32768.0f;
     }
@@ -512,6 +519,7 @@ double percentile(std::vector<double> values, double p)
 }
 
 constexpr double kTargets[] = {10, 20, 30};  // dB of ERLE a convergence time is given for
+constexpr double kDoubleTalkSpanDb = 15;     // double-talk windows count with echo and near end this close
 
 // How the near end comes through in one kind of stretch: the loss of its gain (the output
 // projected on the near end) and its distortion (what else the output holds, against the kept
@@ -525,6 +533,7 @@ struct Report {
     double erleMedian = NAN, erleP10 = NAN;
     std::optional<double> convergence[3], reconvergence[3];
     NearEnd nearOnly, doubleTalk;
+    int doubleTalkWindows = 0, doubleTalkKept = 0;
 };
 
 Report measure(const Scenario& s, const Signal& out, int64_t delay)
@@ -556,6 +565,15 @@ Report measure(const Scenario& s, const Signal& out, int64_t delay)
             const double nearE = energy(s.nearEnd, from, to);
             if (nearE < 1e4 * noiseE)
                 continue;
+            if (talk == Talk::doubleTalk) {
+                // Where one side drowns the other the window says little about double talk: only
+                // echo within 15 dB of the near end counts.
+                ++r.doubleTalkWindows;
+                const double echoE = energy(s.echo, from, to);
+                if (std::abs(10 * std::log10((echoE + noiseE) / nearE)) > kDoubleTalkSpanDb)
+                    continue;
+                ++r.doubleTalkKept;
+            }
             double dot = 0;
             for (int64_t i = from; i < to; ++i)
                 dot += double(s.nearEnd[size_t(i)]) * out[size_t(i + r.delay)];
@@ -655,8 +673,10 @@ void run(const Voices& voices, double rate, double seconds, int rounds)
     printSpectrum(voices, rate);
 
     const std::function<std::unique_ptr<Canceller>()> makers[] = {
-        [&] { return std::make_unique<Harkwell>(rate); },
-        [&] { return std::make_unique<Speex>(rate, chunk); },
+        [&] { return std::make_unique<Harkwell>(rate, true); },
+        [&] { return std::make_unique<Harkwell>(rate, false); },
+        [&] { return std::make_unique<Speex>(rate, chunk, false); },
+        [&] { return std::make_unique<Speex>(rate, chunk, true); },
         [&] { return std::make_unique<WebRtc>(rate); },
     };
     constexpr size_t kCancellers = std::size(makers);
@@ -701,7 +721,9 @@ void run(const Voices& voices, double rate, double seconds, int rounds)
         std::printf("\n");
     }
     std::printf("near end: loss = -20 log10 of the output's gain on the near-end talker; distortion = what else the "
-                "output holds against the kept near end (double talk: the leftover echo too); median and worst 10 %%\n");
+                "output holds against the kept near end (double talk: the leftover echo too); median and worst 10 %%; "
+                "double talk only where the echo is within %.0f dB of the near end (%d of %d windows)\n",
+                kDoubleTalkSpanDb, reports[0].doubleTalkKept, reports[0].doubleTalkWindows);
     std::printf("%-24s %22s %24s %22s %24s\n", "canceller", "near only: loss", "distortion", "double talk: loss",
                 "distortion");
     for (size_t c = 0; c < kCancellers; ++c) {
@@ -728,6 +750,24 @@ int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::max(10.0, std::atof(argv[1])) : 60.0;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    // One core for the whole run (the first the process may use, so `taskset -c N` picks it): a
+    // thread that migrates between cores would time its cache misses, not the cancellers.
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    int core = -1;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        for (int c = 0; c < CPU_SETSIZE && core < 0; ++c)
+            if (CPU_ISSET(c, &allowed))
+                core = c;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    if (core >= 0)
+        CPU_SET(core, &one);
+    if (core < 0 || sched_setaffinity(0, sizeof one, &one) != 0) {
+        std::fprintf(stderr, "aec_bench: could not pin the run to one core\n");
+        return 1;
+    }
+    std::printf("pinned to core %d\n", core);
     std::printf("aec_bench: far end a male and near end a female espeak-ng voice; echo path a bulk delay and a decaying\n"
                 "150 ms response at -6 dB; noise -90 dBFS. Echo floor %d dB for harkwell and speexdsp, webrtc at "
                 "\"moderate\".\n",

@@ -21,6 +21,9 @@ std::mutex& fftwPlannerLock()
     return lock;
 }
 
+// The background filter's normalised step.
+constexpr float kStep = 0.3f;
+
 constexpr std::array<double, 11> kBandEdgesHz{300, 600, 1000, 1500, 2000, 3000, 4000, 5500, 7000, 9000, 12000};
 
 // Summed in single precision, as the vector library would.
@@ -46,6 +49,62 @@ void copy(const float* from, float* to, int64_t count) { std::memcpy(to, from, s
 
 void fillWith(float* x, int64_t count, float value) { std::fill(x, x + count, value); }
 
+// The per-bin kernels of the hot loops take restrict parameters so that they vectorise; bins
+// 1 … n − 1 of packed spectra (DC and Nyquist are real and handled by the callers).
+
+// acc += f × x
+void multiplyAccumulate(float* __restrict accRe, float* __restrict accIm, const float* __restrict fRe,
+                        const float* __restrict fIm, const float* __restrict xRe, const float* __restrict xIm,
+                        int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        accRe[k] += fRe[k] * xRe[k] - fIm[k] * xIm[k];
+        accIm[k] += fRe[k] * xIm[k] + fIm[k] * xRe[k];
+    }
+}
+
+// g = conj(x) × e × step, written as the transform's interleaved pairs
+void conjugateMultiplyScaled(float* __restrict pairs, const float* __restrict xRe, const float* __restrict xIm,
+                             const float* __restrict eRe, const float* __restrict eIm,
+                             const float* __restrict step, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        pairs[2 * k] = (xRe[k] * eRe[k] + xIm[k] * eIm[k]) * step[k];
+        pairs[2 * k + 1] = (xRe[k] * eIm[k] - xIm[k] * eRe[k]) * step[k];
+    }
+}
+
+// f = λ f + g, g given as the transform's interleaved pairs
+void leakyAdd(float* __restrict fRe, float* __restrict fIm, const float* __restrict pairs, float lambda, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        fRe[k] = lambda * fRe[k] + pairs[2 * k];
+        fIm[k] = lambda * fIm[k] + pairs[2 * k + 1];
+    }
+}
+
+void deinterleave(const float* __restrict pairs, float* __restrict re, float* __restrict im, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        re[k] = pairs[2 * k];
+        im[k] = pairs[2 * k + 1];
+    }
+}
+
+void interleave(const float* __restrict re, const float* __restrict im, float* __restrict pairs, int64_t n)
+{
+    for (int64_t k = 1; k < n; ++k) {
+        pairs[2 * k] = re[k];
+        pairs[2 * k + 1] = im[k];
+    }
+}
+
+void scale(float* __restrict x, float factor, int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i)
+        x[i] *= factor;
+}
+
 // Non-finite samples become silence: whatever leaves the canceller must stay encodable.
 void copyFinite(const float* from, float* to, int64_t count)
 {
@@ -55,8 +114,9 @@ void copyFinite(const float* from, float* to, int64_t count)
 
 }  // namespace
 
-EchoCanceller::EchoCanceller(double sampleRate)
+EchoCanceller::EchoCanceller(double sampleRate, bool residualSuppression)
     : m_sampleRate(sampleRate)
+    , m_residualSuppression(residualSuppression)
 {
     const double r = (std::isfinite(sampleRate) && sampleRate >= 4000) ? sampleRate : 48000;
 
@@ -79,6 +139,7 @@ EchoCanceller::EchoCanceller(double sampleRate)
     m_energyFloor = float(n) * 1e-10f;
     m_levelRelease = float(1.0 - std::exp(-T / 3.0));
     m_leakageRise = float(std::pow(10.0, 0.3 * T));
+    m_leakageFall = float(std::pow(10.0, -0.9 * T));
 
     std::vector<double> edges;
     for (double edge : kBandEdgesHz)
@@ -117,18 +178,12 @@ EchoCanceller::EchoCanceller(double sampleRate)
     m_stepScale = allocate(bins);
     m_binA = allocate(bins);
     m_binB = allocate(bins);
-    m_pyBg = allocate(bins);
-    m_peBg = allocate(bins);
     m_ramp = allocate(n);
     m_window = allocate(m);
     m_bandBins = allocate(B);
     m_bandE = allocate(B);
     m_bandY = allocate(B);
     m_bandLeak = allocate(B);
-    m_bandStep = allocate(B);
-    m_sumA = allocate(B);
-    m_sumB = allocate(B);
-    m_sumC = allocate(B);
     m_bandSey = allocate(B);
     m_bandSyy = allocate(B);
     m_bandSee = allocate(B);
@@ -247,19 +302,18 @@ void EchoCanceller::reset() { resetState(); }
 // Spectra are packed: re[0] is DC, im[0] the Nyquist value, re[k]/im[k] the bins between. The
 // forward transform is the plain DFT and the inverse divides by m, so inverse(forward(x)) = x.
 
+// Frames are the canceller's own work buffers, allocated by FFTW with the alignment the plans
+// were made for, so the plans run on them directly (an out-of-place real transform keeps its
+// input).
 void EchoCanceller::forward(const float* frame, float* re, float* im)
 {
     if (!m_forwardPlan)
         return;
-    copy(frame, m_fftTime, m_m);
-    fftwf_execute(m_forwardPlan);
-    const float* s = m_fftSpectrum;
-    re[0] = s[0];
-    im[0] = s[2 * m_n];
-    for (int64_t k = 1; k < m_n; ++k) {
-        re[k] = s[2 * k];
-        im[k] = s[2 * k + 1];
-    }
+    fftwf_execute_dft_r2c(m_forwardPlan, const_cast<float*>(frame),
+                          reinterpret_cast<fftwf_complex*>(m_fftSpectrum));
+    re[0] = m_fftSpectrum[0];
+    im[0] = m_fftSpectrum[2 * m_n];
+    deinterleave(m_fftSpectrum, re, im, m_n);
 }
 
 void EchoCanceller::inverse(float* re, float* im, float* frame)
@@ -271,14 +325,9 @@ void EchoCanceller::inverse(float* re, float* im, float* frame)
     s[1] = 0;
     s[2 * m_n] = im[0];
     s[2 * m_n + 1] = 0;
-    for (int64_t k = 1; k < m_n; ++k) {
-        s[2 * k] = re[k];
-        s[2 * k + 1] = im[k];
-    }
-    fftwf_execute(m_inversePlan);
-    const float scale = 1.0f / float(m_m);
-    for (int64_t i = 0; i < m_m; ++i)
-        frame[i] = m_fftTime[i] * scale;
+    interleave(re, im, s, m_n);
+    fftwf_execute_dft_c2r(m_inversePlan, reinterpret_cast<fftwf_complex*>(s), frame);
+    scale(frame, 1.0f / float(m_m), m_m);
 }
 
 void EchoCanceller::powers(const float* re, const float* im, float* into) const
@@ -312,10 +361,7 @@ void EchoCanceller::echoEstimate(const float* fRe, const float* fIm, float* y)
         const float* xi = m_xIm + q * n;
         m_accRe[0] += fr[0] * xr[0];
         m_accIm[0] += fi[0] * xi[0];
-        for (int64_t k = 1; k < n; ++k) {
-            m_accRe[k] += fr[k] * xr[k] - fi[k] * xi[k];
-            m_accIm[k] += fr[k] * xi[k] + fi[k] * xr[k];
-        }
+        multiplyAccumulate(m_accRe, m_accIm, fr, fi, xr, xi, n);
     }
     inverse(m_accRe, m_accIm, m_timeB);
     copy(m_timeB + n, y, n);
@@ -526,9 +572,14 @@ void EchoCanceller::updateLeakage()
         totalYb += Y;
         m_bandE[b] += 0.3f * (A - m_bandE[b]);
         m_bandY[b] += 0.3f * (Y - m_bandY[b]);
-        // A leak estimate falls at once but rises only slowly.
-        if (m_bandY[b] > float(n) * 1e-8f * m_bandBins[b])
-            m_bandLeak[b] = std::clamp(std::min(m_bandLeak[b] * m_leakageRise, m_bandE[b] / m_bandY[b]), 1e-4f, 1.0f);
+        // A band's leak estimate rises slowly (double talk must not raise it) and falls three
+        // times as fast, but not at once: one that fell to each block's lowest ratio sat below
+        // the echo actually left, and the suppressor let that echo through.
+        if (m_bandY[b] > float(n) * 1e-8f * m_bandBins[b]) {
+            const float ratio = m_bandE[b] / m_bandY[b];
+            m_bandLeak[b] = std::clamp(std::max(m_bandLeak[b] * m_leakageFall, std::min(m_bandLeak[b] * m_leakageRise, ratio)),
+                                       1e-4f, 1.0f);
+        }
     }
     m_totalE += 0.3f * (totalA - m_totalE);
     m_totalY += 0.3f * (totalYb - m_totalY);
@@ -545,22 +596,18 @@ void EchoCanceller::adaptBackground()
     forward(m_timeA, m_errRe, m_errIm);
 
     if (m_adapted) {
+        // Whether the background's error is still mostly its own echo estimate (a filter that
+        // has stopped following the path): the re-learning rule reads it.
         clear(m_timeA, n);
         copy(m_yBg, m_timeA + n, n);
         forward(m_timeA, m_gradRe, m_gradIm);
         powers(m_gradRe, m_gradIm, m_binA);
         powers(m_errRe, m_errIm, m_binB);
-        for (int64_t k = 0; k < bins; ++k) {
-            m_pyBg[k] += 0.3f * (m_binA[k] - m_pyBg[k]);
-            m_peBg[k] += 0.3f * (m_binB[k] - m_peBg[k]);
-        }
         float num = 0, den = 0;
         for (int64_t b = 0; b < B; ++b) {
             const int64_t first = m_bandFirst[size_t(b)], last = m_bandFirst[size_t(b + 1)];
-            float sA = 0, sB = 0, sC = 0, a = 0, c = 0;
+            float sC = 0, a = 0, c = 0;
             for (int64_t k = first; k < last; ++k) {
-                sA += m_pyBg[k];
-                sB += m_peBg[k];
                 a += m_binA[k];
                 c += m_binB[k];
                 if (k == 0)
@@ -570,56 +617,54 @@ void EchoCanceller::adaptBackground()
                 else
                     sC += m_errRe[k] * m_gradRe[k] + m_errIm[k] * m_gradIm[k];
             }
-            m_sumA[b] = sA;
-            m_sumB[b] = sB;
-            m_sumC[b] = sC;
             m_bandSey[b] += m_correlationSmoothing * (sC - m_bandSey[b]);
             m_bandSyy[b] += m_correlationSmoothing * (a - m_bandSyy[b]);
             m_bandSee[b] += m_correlationSmoothing * (c - m_bandSee[b]);
             if (m_bandSyy[b] > 0)
                 num += m_bandSey[b] * m_bandSey[b] / m_bandSyy[b];
             den += m_bandSee[b];
-            m_bandStep[b] = std::min(0.3f, m_bandLeak[b] * sA / (sB + 1e-20f));
         }
         m_errorFollowsEstimate = num > 0.85f * den && den > m_estimateFloor;
     } else {
-        fillWith(m_bandStep, B, 0.3f);
         clear(m_bandSey, B);
         clear(m_bandSyy, B);
         clear(m_bandSee, B);
         m_errorFollowsEstimate = false;
     }
 
+    // One normalised step, adapted or not. A step tied to the leakage estimate slowed the filter
+    // wherever that estimate sat low (it falls at once and rises slowly), which on speech is
+    // most of the time. Double talk is left to the two filters: the foreground, which never
+    // adapts, gives way only to a background that does clearly better.
     const float meanNorm = sum(m_norm, bins) / float(bins);
     const float base = float(P) * float(n) * 1e-8f + 0.01f * meanNorm;
-    float stepSum = 0;
-    for (int64_t k = 0; k < bins; ++k) {
-        const float s = m_bandStep[m_bandOf[size_t(k)]];
-        stepSum += s;
-        m_stepScale[k] = s / (base + m_norm[k]);
-    }
-    const float lambda = 1.0f - 1e-5f * (stepSum / float(bins));
+    // The constraint's inverse transform leaves out its 1/m: the step carries it.
+    const float stepOverM = kStep / float(m);
+    for (int64_t k = 0; k < bins; ++k)
+        m_stepScale[k] = stepOverM / (base + m_norm[k]);
+    const float lambda = 1.0f - 1e-5f * kStep;
 
     for (int64_t p = 0; p < P; ++p) {
         const int64_t q = ((m_head - p) % P + P) % P;
         const float* xr = m_xRe + q * n;
         const float* xi = m_xIm + q * n;
-        m_gradRe[0] = xr[0] * m_errRe[0] * m_stepScale[0];
-        m_gradIm[0] = xi[0] * m_errIm[0] * m_stepScale[n];
-        for (int64_t k = 1; k < n; ++k) {
-            m_gradRe[k] = (xr[k] * m_errRe[k] + xi[k] * m_errIm[k]) * m_stepScale[k];
-            m_gradIm[k] = (xr[k] * m_errIm[k] - xi[k] * m_errRe[k]) * m_stepScale[k];
-        }
+        // The gradient goes straight into the transform's buffer and comes back from it: one
+        // pass each way over the partition, no packing.
+        float* pairs = m_fftSpectrum;
+        pairs[0] = xr[0] * m_errRe[0] * m_stepScale[0];
+        pairs[1] = 0;
+        pairs[2 * n] = xi[0] * m_errIm[0] * m_stepScale[n];
+        pairs[2 * n + 1] = 0;
+        conjugateMultiplyScaled(pairs, xr, xi, m_errRe, m_errIm, m_stepScale, n);
         // Keep every partition's filter n taps long.
-        inverse(m_gradRe, m_gradIm, m_timeB);
+        fftwf_execute_dft_c2r(m_inversePlan, reinterpret_cast<fftwf_complex*>(pairs), m_timeB);
         clear(m_timeB + n, m - n);
-        forward(m_timeB, m_gradRe, m_gradIm);
-        float* br = m_bgRe + p * n;
-        float* bi = m_bgIm + p * n;
-        for (int64_t k = 0; k < n; ++k) {
-            br[k] = lambda * br[k] + m_gradRe[k];
-            bi[k] = lambda * bi[k] + m_gradIm[k];
-        }
+        fftwf_execute_dft_r2c(m_forwardPlan, m_timeB, reinterpret_cast<fftwf_complex*>(pairs));
+        float* fr = m_bgRe + p * n;
+        float* fi = m_bgIm + p * n;
+        fr[0] = lambda * fr[0] + pairs[0];
+        fi[0] = lambda * fi[0] + pairs[2 * n];
+        leakyAdd(fr, fi, pairs, lambda, n);
     }
 }
 
@@ -629,13 +674,14 @@ void EchoCanceller::suppressResidual()
     const float b = (m_backOffBlock + m_backOffBlockPrev) * 0.5f;
     constexpr float kKeep = 0.9f;
     constexpr float kTake = 1.0f - kKeep;  // 0.100000024 in single precision
+    constexpr float kResidualMargin = 4.0f;
     for (int64_t k = 0; k < bins; ++k) {
-        const float est = m_pwY[k] * (b + (1 - b) * 4 * m_bandLeak[m_bandOf[size_t(k)]]);
+        const float est = m_pwY[k] * (b + (1 - b) * kResidualMargin * m_bandLeak[m_bandOf[size_t(k)]]);
         m_residual[k] = std::max(m_residualDecay * m_residual[k], est);
         const float xi = (kKeep * m_pePrev[k] * m_gainPrev[k] * m_gainPrev[k]
                           + kTake * std::max(m_pwE[k] - m_residual[k], 0.0f))
                          / (m_residual[k] + 1e-20f);
-        m_binA[k] = std::clamp(xi / (xi + 1), 0.1f, 1.0f);
+        m_binA[k] = m_residualSuppression ? std::clamp(xi / (xi + 1), 0.1f, 1.0f) : 1.0f;
     }
 
     m_gain[0] = 0.75f * m_binA[0] + 0.25f * m_binA[1];
@@ -689,8 +735,6 @@ void EchoCanceller::resetState()
     clear(m_norm, bins);
     for (float* x : {m_fgRe, m_fgIm, m_bgRe, m_bgIm})
         clear(x, P * n);
-    clear(m_pyBg, bins);
-    clear(m_peBg, bins);
     clear(m_bandSey, B);
     clear(m_bandSyy, B);
     clear(m_bandSee, B);

@@ -27,7 +27,9 @@ public:
         bool adapted = false;
     };
 
-    explicit EchoCanceller(double sampleRate);
+    // `residualSuppression` off leaves the linear stage alone (the output is then its error,
+    // resynthesised with the same delay): for measuring the adaptive filter on its own.
+    explicit EchoCanceller(double sampleRate, bool residualSuppression = true);
     ~EchoCanceller();
     EchoCanceller(const EchoCanceller&) = delete;
     EchoCanceller& operator=(const EchoCanceller&) = delete;
@@ -64,6 +66,7 @@ private:
     void suppressResidual();
 
     const double m_sampleRate;
+    const bool m_residualSuppression;
     int64_t m_blockSize = 0;
     int64_t m_partitions = 0;
     Diagnostics m_diagnostics;
@@ -85,6 +88,7 @@ private:
     float m_energyFloor = 0;
     float m_levelRelease = 0;
     float m_leakageRise = 0;
+    float m_leakageFall = 0;
     int64_t m_bandCount = 0;
 
     std::vector<float*> m_buffers;  // every buffer below, zero-filled at construction, for freeing
@@ -103,12 +107,10 @@ private:
     float *m_yFg = nullptr, *m_yBg = nullptr, *m_eFg = nullptr, *m_eBg = nullptr;
     float *m_eOut = nullptr, *m_yOut = nullptr;
     float *m_stepScale = nullptr, *m_binA = nullptr, *m_binB = nullptr;
-    float *m_pyBg = nullptr, *m_peBg = nullptr;
     float *m_ramp = nullptr, *m_window = nullptr;
     std::vector<int64_t> m_bandOf;
     float* m_bandBins = nullptr;
-    float *m_bandE = nullptr, *m_bandY = nullptr, *m_bandLeak = nullptr, *m_bandStep = nullptr;
-    float *m_sumA = nullptr, *m_sumB = nullptr, *m_sumC = nullptr;
+    float *m_bandE = nullptr, *m_bandY = nullptr, *m_bandLeak = nullptr;
     std::vector<int64_t> m_bandFirst;
     float *m_bandSey = nullptr, *m_bandSyy = nullptr, *m_bandSee = nullptr;
     bool m_errorFollowsEstimate = false;

@@ -1,5 +1,6 @@
-// The echo canceller: its sizes per rate, exact delay, convergence on an echo path, keeping a
-// near-end talker, recovery from non-finite input and reset.
+// The echo canceller: its sizes per rate, exact delay, convergence on an echo path, the linear
+// stage on a fixed path, an echo path that vanishes, keeping a near-end talker, recovery from
+// non-finite input and reset.
 
 #include "audio/EchoCanceller.h"
 
@@ -186,6 +187,61 @@ private slots:
         QVERIFY(d.erleDB > 0);
         QVERIFY(d.leakage < 1);
         QVERIFY(d.farEndActiveBlocks > 0);
+        QVERIFY(allFinite(out));
+    }
+
+    // The adaptive filter alone on the easiest case: white noise through a fixed path, nothing
+    // else at the microphone.
+    void linearStageLearnsAFixedPath_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("16 kHz") << 16000.0;
+        QTest::newRow("44.1 kHz") << 44100.0;
+        QTest::newRow("48 kHz") << 48000.0;
+    }
+    void linearStageLearnsAFixedPath()
+    {
+        QFETCH(double, rate);
+        EchoCanceller canceller(rate);
+        const auto total = int64_t(6 * rate);
+        const auto reference = whiteNoise(total, 0.5f, 10);
+        run(canceller, echoOf(reference, rate, 0.03, 0.5), reference);
+
+        const float erle = canceller.diagnostics().erleDB;
+        QVERIFY2(erle > 40, qPrintable(QString("ERLE %1 dB").arg(erle)));
+    }
+
+    // The loudspeaker goes quiet mid-call while the reference plays on (muted, unplugged) and
+    // someone talks in the room. Subtracting the learnt echo would now add it: the output falls
+    // back to the microphone at once, and the filters that no longer fit are dropped, so the
+    // talker then comes through untouched.
+    void aVanishedEchoPathNeitherAddsEchoNorStays_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("16 kHz") << 16000.0;
+        QTest::newRow("48 kHz") << 48000.0;
+    }
+    void aVanishedEchoPathNeitherAddsEchoNorStays()
+    {
+        QFETCH(double, rate);
+        EchoCanceller canceller(rate);
+        const int64_t n = canceller.blockSize();
+        const auto cut = int64_t(3 * rate), total = int64_t(4 * rate);
+        const auto reference = talker(total, rate, 0.5f, 11);
+        const auto echo = echoOf(reference, rate, 0.03, 0.5);
+        const auto nearEnd = talker(total, rate, 0.05f, 12);
+        const auto noise = whiteNoise(total, 0.001f, 13);
+        std::vector<float> mic(static_cast<size_t>(total));
+        for (int64_t i = 0; i < total; ++i)
+            mic[size_t(i)] = (i < cut ? echo[size_t(i)] : nearEnd[size_t(i)]) + noise[size_t(i)];
+        const auto out = run(canceller, mic, reference);
+
+        // The blocks the cut falls in are crossfaded; from the third on nothing is added.
+        const double first = lossDB(mic, out, 2 * n, cut + 3 * n, cut + int64_t(0.2 * rate));
+        QVERIFY2(first > -1, qPrintable(QString("output over microphone after the cut: %1 dB").arg(-first)));
+        QVERIFY(canceller.diagnostics().divergenceResets >= 1);
+        const double later = lossDB(mic, out, 2 * n, cut + int64_t(0.5 * rate), total - 2 * n);
+        QVERIFY2(std::abs(later) < 1, qPrintable(QString("near-end loss %1 dB").arg(later)));
         QVERIFY(allFinite(out));
     }
 

@@ -42,7 +42,7 @@ std::optional<Probe> ffprobe(const QString& path)
     QProcess process;
     process.start(QStringLiteral("ffprobe"),
                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                   QStringLiteral("stream=codec_name,sample_rate,channels:format=duration"), QStringLiteral("-of"),
+                   QStringLiteral("stream=codec_name,sample_rate,channels:format=duration:format_tags=major_brand"), QStringLiteral("-of"),
                    QStringLiteral("json"), path});
     if (!process.waitForFinished(60'000) || process.exitCode() != 0)
         return std::nullopt;
@@ -51,10 +51,12 @@ std::optional<Probe> ffprobe(const QString& path)
     if (streams.isEmpty())
         return std::nullopt;
     const QJsonObject stream = streams.first().toObject();
+    const QJsonObject format = root.value(QStringLiteral("format")).toObject();
     return Probe{stream.value(QStringLiteral("codec_name")).toString(),
                  stream.value(QStringLiteral("sample_rate")).toString().toInt(),
                  stream.value(QStringLiteral("channels")).toInt(),
-                 root.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble()};
+                 format.value(QStringLiteral("duration")).toString().toDouble(),
+                 format.value(QStringLiteral("tags")).toObject().value(QStringLiteral("major_brand")).toString()};
 }
 
 }  // namespace harkwell::test

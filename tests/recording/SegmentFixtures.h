@@ -25,6 +25,7 @@ struct Probe {
     int sampleRate = 0;
     int channels = 0;
     double duration = 0;
+    QString majorBrand;  // of the container, "" when it has none
 };
 std::optional<Probe> ffprobe(const QString& path);
 

@@ -126,6 +126,8 @@ private slots:
         QCOMPARE(probe->codec, QStringLiteral("aac"));
         QCOMPARE(probe->sampleRate, 48000);
         QCOMPARE(probe->channels, 2);
+        // What players and the service take an .m4a for: the iTunes-style brand, not plain MP4's.
+        QCOMPARE(probe->majorBrand, QStringLiteral("M4A "));
         QVERIFY2(std::abs(probe->duration - 3.5) < 0.05, qPrintable(QString::number(probe->duration)));
         const QString log = logText();
         QVERIFY(log.contains("[harkwell] recorder: skipping empty or missing segment-002.caf"));

@@ -368,9 +368,10 @@ private slots:
         QTest::addColumn<qint64>("important");
         QTest::addColumn<qint64>("available");
         QTest::addColumn<bool>("stops");
-        QTest::newRow("exactly 1 GiB for important usage") << qint64(1'073'741'824) << qint64(1) << false;
+        QTest::newRow("exactly 1 GiB for important usage") << qint64(1'073'741'824) << qint64(-1) << false;
         QTest::newRow("one byte less") << qint64(1'073'741'823) << qint64(1'073'741'823) << true;
         QTest::newRow("under 256 MiB available") << qint64(-1) << qint64(268'435'455) << true;
+        QTest::newRow("exactly 256 MiB available") << qint64(-1) << qint64(268'435'456) << false;
     }
     void theDiskFloorStopsAndSends()
     {
@@ -378,10 +379,8 @@ private slots:
         QFETCH(qint64, available);
         QFETCH(bool, stops);
         test::SessionFixture f;
-        f.disk.setCapacity({important < 0 ? std::nullopt : std::optional(important),
-                            available < 0 ? std::nullopt : std::optional(available)});
-        if (important == 1'073'741'824)
-            f.disk.setCapacity({important, std::nullopt});
+        f.disk.setCapacity({.available = available < 0 ? std::nullopt : std::optional(available),
+                            .importantUsage = important < 0 ? std::nullopt : std::optional(important)});
         f.start();
 
         f.play(1.0);
@@ -393,6 +392,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.session->state().kind, Kind::Idle, 20000);
         QVERIFY2(f.session->lastResult()->endsWith("; Mirelon upload is off. Recording stopped: the disk is nearly full."),
                  qPrintable(*f.session->lastResult()));
+    }
+
+    // The floor is read against what this user may still write: the blocks kept for root count
+    // as full.
+    void theDiskFloorReadsTheUsersShare_data()
+    {
+        QTest::addColumn<qint64>("userBlocks");  // f_bavail, of 4 KiB
+        QTest::addColumn<qint64>("freeBlocks");  // f_bfree, root's reserve included
+        QTest::addColumn<bool>("stops");
+        constexpr qint64 oneGiB = 262'144;
+        QTest::newRow("exactly 1 GiB for the user") << oneGiB << oneGiB + 13'107 << false;
+        QTest::newRow("free only within root's reserve") << oneGiB - 1 << 5 * oneGiB << true;
+    }
+    void theDiskFloorReadsTheUsersShare()
+    {
+        QFETCH(qint64, userBlocks);
+        QFETCH(qint64, freeBlocks);
+        QFETCH(bool, stops);
+        test::SessionFixture f;
+        struct statvfs volume {};
+        volume.f_bsize = volume.f_frsize = 4096;
+        volume.f_blocks = fsblkcnt_t(8 * freeBlocks);
+        volume.f_bavail = fsblkcnt_t(userBlocks);
+        volume.f_bfree = fsblkcnt_t(freeBlocks);
+        f.disk.setFileSystem(volume);
+        f.start();
+
+        f.play(1.0);
+
+        if (!stops) {
+            QCOMPARE(f.session->state().kind, Kind::Recording);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.session->state().kind, Kind::Idle, 20000);
+        QVERIFY(f.session->lastResult()->endsWith("Recording stopped: the disk is nearly full."));
     }
 
     // A disk that stops taking the audio ends the recording, and what reached it is still sent.

@@ -1,7 +1,11 @@
 #pragma once
-// Disk capacities that tests set, or a volume that cannot be asked.
+// Disk capacities that tests set (directly, or as a volume's statvfs figures read the way the
+// Linux backend reads them), or a volume that cannot be asked.
 
 #include "platform/disk/DiskSpace.h"
+#include "platform/disk/StatvfsDiskSpace.h"
+
+#include <sys/statvfs.h>
 
 #include <QStringList>
 
@@ -18,6 +22,7 @@ public:
     }
 
     void setCapacity(DiskCapacity capacity) { m_capacity = capacity; }
+    void setFileSystem(const struct statvfs& info) { m_capacity = StatvfsDiskSpace::capacityOf(info); }
     void setFailure(std::optional<QString> text) { m_failure = std::move(text); }
     const QStringList& asked() const { return m_asked; }
 

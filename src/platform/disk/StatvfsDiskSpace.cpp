@@ -14,6 +14,11 @@ std::expected<DiskCapacity, DiskSpaceError> StatvfsDiskSpace::capacity(const QSt
     struct statvfs info {};
     if (statvfs(QFile::encodeName(folder).constData(), &info) != 0)
         return std::unexpected(DiskSpaceError{QString::fromLocal8Bit(std::strerror(errno))});
+    return capacityOf(info);
+}
+
+DiskCapacity StatvfsDiskSpace::capacityOf(const struct statvfs& info)
+{
     const qint64 available = qint64(info.f_bavail) * qint64(info.f_frsize);
     return DiskCapacity{available, available};
 }

@@ -53,7 +53,8 @@ std::expected<std::unique_ptr<AacEncoding>, QString> FfmpegAacEncoding::create(c
     quietFfmpeg();
     auto c = std::make_unique<Context>();
     const QByteArray file = QFile::encodeName(path);
-    int status = avformat_alloc_output_context2(&c->format, nullptr, "mp4", file.constData());
+    // The ipod muxer writes what an .m4a file is taken for: MP4 with the "M4A " brand.
+    int status = avformat_alloc_output_context2(&c->format, nullptr, "ipod", file.constData());
     if (status < 0 || !c->format)
         return std::unexpected(ffmpegError(status < 0 ? status : AVERROR(ENOMEM)));
     const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
