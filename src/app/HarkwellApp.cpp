@@ -3,6 +3,7 @@
 #include "app/AppRelaunch.h"
 #include "app/AppServices.h"
 #include "app/MenuRenderer.h"
+#include "app/MenuWindow.h"
 #include "app/NotificationDelegate.h"
 #include "audio/RecordingPermissions.h"
 #include "capture/CaptureAccess.h"
@@ -13,6 +14,7 @@
 #include "foundation/Settings.h"
 #include "pipeline/CaptureStatus.h"
 #include "platform/apps/ApplicationLauncher.h"
+#include "platform/defaults/Defaults.h"
 #include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
@@ -64,9 +66,11 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setContextMenu(m_menu.get());
     connect(m_menu.get(), &QMenu::aboutToShow, this, &HarkwellApp::appear);
-    // A left click opens the same menu, as the menu bar's status item does.
+    // A left click opens the same menu, as the menu bar's status item does. A panel that draws the
+    // menu from its D-Bus export opens it by the icon itself; a popup of ours would float wherever
+    // the pointer is thought to be, which on Wayland is nowhere near the panel.
     connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
+        if (reason == QSystemTrayIcon::Trigger && !m_menu->platformMenu())
             m_menu->popup(QCursor::pos());
     });
     // New counts while the menu is open show at once.
@@ -84,13 +88,46 @@ void HarkwellApp::start()
     });
     followRecorder();
     refreshLabel();
+    // Asked before the icon goes up, as a panel starts reading the new icon's menu at once.
+    const bool tray = trayAvailable();
     m_tray->show();
     m_delegate.applicationDidFinishLaunching();
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; capture runs without the menu"));
     // The desktop raises no appear event until the menu first opens; clicks on notifications, the
     // search key and a first launch's welcome window must not wait for that.
     appear();
+    if (!tray) {
+        HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; the menu opens in a window"));
+        showMenuWindow();
+        sayHowToReachOnce();
+    }
+}
+
+bool HarkwellApp::trayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void HarkwellApp::showMenuWindow()
+{
+    if (!m_menuWindow)
+        m_menuWindow = std::make_unique<MenuWindow>();
+    appear();
+    m_menuWindow->render(menuRows());
+    m_menuWindow->show();
+    m_menuWindow->raise();
+    m_menuWindow->activateWindow();
+}
+
+void HarkwellApp::sayHowToReachOnce()
+{
+    static constexpr char kKey[] = "noTrayNoticeShown";
+    Defaults defaults = Defaults::standard();
+    if (defaults.boolValue(QString::fromLatin1(kKey)))
+        return;
+    defaults.setBool(QString::fromLatin1(kKey), true);
+    NotificationRequest request;
+    request.identifier = QStringLiteral("harkwell.no-tray");
+    request.title = QStringLiteral("Harkwell is running");
+    request.body = QString::fromUtf8(kNoTrayNotice);
+    request.sound = false;
+    m_notifications.add(request);
 }
 
 void HarkwellApp::followRecorder()
@@ -265,6 +302,8 @@ void HarkwellApp::updateMenuIfOpen()
     // In place: an open submenu stays open, and a new shape waits until the menu closes.
     if (m_menu->isVisible())
         rebuildMenu();
+    if (m_menuWindow && m_menuWindow->isVisible())
+        m_menuWindow->render(menuRows());
 }
 
 }  // namespace harkwell

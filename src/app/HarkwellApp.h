@@ -20,6 +20,7 @@ namespace harkwell {
 class AppServices;
 class FileScanner;
 class MenuRenderer;
+class MenuWindow;
 class NotificationDelegate;
 class Notifications;
 class SchemeHandlers;
@@ -38,7 +39,19 @@ public:
 
     MenuRows menuRows();
     MenuBarLabel::Content labelContent() const;
+    // Said once, on the first start without a tray.
+    static constexpr const char* kNoTrayNotice =
+        "This desktop shows no tray icons, so Harkwell's menu opens in a window: start Harkwell again from "
+        "the applications menu, or run harkwell --menu, to bring it back.";
+
+    // Where no tray shows the icon, the way in: the menu's rows in a window of their own, brought
+    // forward. Launching the application again, or asking it for its menu, lands here.
+    void showMenuWindow();
+    // Whether a panel shows the tray icon, asked afresh: a panel may have started since.
+    static bool trayAvailable();
+
     QMenu* menu() const { return m_menu.get(); }
+    MenuWindow* menuWindow() const { return m_menuWindow.get(); }
     QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
     AppDelegate& delegate() { return m_delegate; }
     FileScanner* scanner() const { return m_scanner.get(); }
@@ -49,6 +62,7 @@ private:
     void setupNotificationHandling();
     void setupHotkey();
     void maybeShowWelcome();
+    void sayHowToReachOnce();
     void showWelcome();
     void refreshScanner();
 
@@ -69,6 +83,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     MenuRenderer* m_renderer = nullptr;  // a child of this
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<MenuWindow> m_menuWindow;  // made when first shown
     std::unique_ptr<NotificationDelegate> m_notificationDelegate;
 };
 
