@@ -23,6 +23,7 @@ class MenuRenderer;
 class MenuWindow;
 class NotificationDelegate;
 class Notifications;
+class TrayHosts;
 class SchemeHandlers;
 
 class HarkwellApp final : public QObject {
@@ -47,11 +48,10 @@ public:
     // Where no tray shows the icon, the way in: the menu's rows in a window of their own, brought
     // forward. Launching the application again, or asking it for its menu, lands here.
     void showMenuWindow();
-    // Whether a panel shows the tray icon, asked afresh: a panel may have started since.
-    static bool trayAvailable();
 
     QMenu* menu() const { return m_menu.get(); }
     MenuWindow* menuWindow() const { return m_menuWindow.get(); }
+    // None until a panel that shows tray icons is known to be there.
     QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
     AppDelegate& delegate() { return m_delegate; }
     FileScanner* scanner() const { return m_scanner.get(); }
@@ -62,7 +62,10 @@ private:
     void setupNotificationHandling();
     void setupHotkey();
     void maybeShowWelcome();
+    void presentMenuWindow();
     void sayHowToReachOnce();
+    void trayAnswered(bool present);
+    void makeTray();
     void showWelcome();
     void refreshScanner();
 
@@ -82,6 +85,7 @@ private:
     std::unique_ptr<FileScanner> m_scanner;
     std::unique_ptr<QMenu> m_menu;
     MenuRenderer* m_renderer = nullptr;  // a child of this
+    TrayHosts* m_trayHosts = nullptr;  // a child of this
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<MenuWindow> m_menuWindow;  // made when first shown
     std::unique_ptr<NotificationDelegate> m_notificationDelegate;

@@ -1,11 +1,14 @@
 // The tray menu as a panel receives it over StatusNotifierItem and dbusmenu, against a fake panel
 // (tests/support/tray_host.py) on a private session bus: the item registers, every row reads as the
 // menu shows it (status lines and section titles as text, underscores and ampersands kept), a
-// click on an exported row runs it, and a left click leaves the menu to the panel.
+// click on an exported row runs it, a left click leaves the menu to the panel, and a panel that
+// starts after the application still gets its icon.
 
 #include "RecordingServices.h"
 #include "app/HarkwellApp.h"
+#include "app/MenuBarLabel.h"
 #include "app/MenuRenderer.h"
+#include "app/MenuWindow.h"
 #include "platform/notifications/FakeNotifications.h"
 #include "platform/schemes/SchemeHandlers.h"
 #include "support/PrivateSessionBus.h"
@@ -113,7 +116,25 @@ int idOf(const QJsonArray& rows, const QString& label)
 class TrayExportTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY2(m_host.start(), "the fake panel (python3-dbus, python3-gi) did not start"); }
+    // First, while no panel runs: Qt decides once per process whether there is one.
+    void aPanelStartedLaterGetsTheIcon()
+    {
+        test::TempHome home;
+        FakeNotifications notifications;
+        FakeSchemeHandlers schemes;
+        test::RecordingServices services;
+        HarkwellApp app(services, notifications, schemes);
+        app.start();
+        QTRY_VERIFY(app.menuWindow() && app.menuWindow()->isVisible());
+        QVERIFY(!app.trayIcon());
+
+        QVERIFY2(m_host.start(), "the fake panel (python3-dbus, python3-gi) did not start");
+        const QJsonObject reading = m_host.next("rows");
+        QVERIFY2(drawn(reading.value("rows").toArray()).contains("Quit"), qPrintable(QJsonDocument(reading).toJson()));
+        QVERIFY(app.trayIcon());
+        QVERIFY(!app.trayIcon()->icon().isNull());
+        QCOMPARE(app.trayIcon()->toolTip(), MenuBarLabel::toolTip(app.labelContent()));
+    }
 
     void exportedRowsReadAsTheMenuShowsThem()
     {
@@ -154,6 +175,7 @@ private slots:
         services.watching = true;
         HarkwellApp app(services, notifications, schemes);
         app.start();
+        QTRY_VERIFY(app.trayIcon());
         QVERIFY(!app.menuWindow());  // a panel shows the icon: no window of our own
 
         const QJsonObject reading = m_host.next("rows");
