@@ -1,5 +1,6 @@
 #include "settings/RecordingTab.h"
 
+#include "foundation/HotkeyNames.h"
 #include "settings/FormSection.h"
 #include "settings/NumberField.h"
 #include "settings/SettingsEditingCopy.h"
@@ -139,7 +140,7 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
     auto* consent = new FormSection(QStringLiteral("Consent"), this);
     consent->addRow(toggle(QStringLiteral("Show the recorder window while recording"), copy.recordingShowWindow,
                            QStringLiteral("recordingShowWindow"), consent));
-    consent->addRow(toggle(QStringLiteral("Start recording from anywhere with Ctrl+Alt+Super+R"), copy.recordingQuickKey,
+    consent->addRow(toggle(QStringLiteral("Start recording from anywhere with %1").arg(HotkeyNames::shared().record()), copy.recordingQuickKey,
                            QStringLiteral("recordingQuickKey"), consent));
     auto* reminder = toggle(QStringLiteral("Remind me to tell the others when a recording starts"),
                             copy.recordingConsentReminder, QStringLiteral("recordingConsentReminder"), consent);

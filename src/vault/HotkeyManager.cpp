@@ -1,6 +1,7 @@
 #include "vault/HotkeyManager.h"
 
 #include "foundation/HarkwellLog.h"
+#include "foundation/HotkeyNames.h"
 #include "platform/hotkeys/PortalGlobalKeys.h"
 #include "platform/hotkeys/XcbGlobalKeys.h"
 
@@ -20,7 +21,13 @@ HotkeyManager& HotkeyManager::shared()
             keys = std::make_unique<PortalGlobalKeys>();
         else
             keys = std::make_unique<XcbGlobalKeys>();
-        return new HotkeyManager(std::move(keys));
+        auto* made = new HotkeyManager(std::move(keys));
+        // The process's keys are the ones its windows name.
+        QObject::connect(made, &HotkeyManager::changed, made, [made] {
+            HotkeyNames::shared().set(made->keyText(kSearchKeyId), made->keyText(kRecordKeyId),
+                                      made->unavailableText().isEmpty());
+        });
+        return made;
     }();
     return *manager;
 }

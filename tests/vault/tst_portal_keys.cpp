@@ -4,6 +4,7 @@
 // the ones shown, presses run search and record, a cancelled bind or a missing portal leaves the
 // keys unregistered with a text that points at the command-line actions.
 
+#include "foundation/HotkeyNames.h"
 #include "platform/hotkeys/PortalGlobalKeys.h"
 #include "support/PrivateSessionBus.h"
 #include "support/TempHome.h"
@@ -164,6 +165,20 @@ private slots:
         rig.backend().send("change harkwell-1 Ctrl+Shift+F");
         QTRY_COMPARE(keys.manager.keyText(HotkeyManager::kSearchKeyId), QString("Ctrl+Shift+F"));
         QVERIFY(changed.count() > 0);
+    }
+
+    // What windows say of the keys: the desktop's names, or the command-line actions.
+    void windowsNameTheKeysTheyHave()
+    {
+        HotkeyNames& names = HotkeyNames::shared();
+        QCOMPARE(names.search(), QString("Super+Shift+V"));
+        QCOMPARE(names.record(), QString("Ctrl+Alt+Super+R"));
+        names.set("Shift+Logo+V", "Ctrl+Alt+Logo+R", true);
+        QCOMPARE(names.search(), QString("Shift+Logo+V"));
+        names.set("Shift+Logo+V", "Ctrl+Alt+Logo+R", false);
+        QCOMPARE(names.search(), QString("harkwell --search"));
+        QCOMPARE(names.record(), QString("harkwell --record"));
+        names.set("Super+Shift+V", "Ctrl+Alt+Super+R", true);
     }
 
     void refusedKeysAreUnregisteredAndSaySo_data()
