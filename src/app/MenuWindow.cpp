@@ -41,9 +41,37 @@ MenuWindow::MenuWindow(QWidget* parent) : QWidget(parent, Qt::Window), m_layout(
     m_layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+QString MenuWindow::buttonText(const MenuRow& row)
+{
+    QString text = literal(row.text);
+    if (!row.trailing.isEmpty())
+        text += QStringLiteral("  ") + row.trailing;
+    return text;
+}
+
 void MenuWindow::render(const MenuRows& rows)
 {
+    // The same rows with new texts (a recording's clock, a count) change in place, so that a
+    // submenu open from this window stays open.
+    bool sameShape = m_content && rows.size() == m_rows.size();
+    for (qsizetype i = 0; sameShape && i < rows.size(); ++i)
+        sameShape = rows[i].kind == m_rows[i].kind && (rows[i].kind != MenuRow::Kind::Submenu || rows[i].text == m_rows[i].text);
+    if (sameShape) {
+        m_rows = rows;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const MenuRow& row = rows[i];
+            if (auto* label = qobject_cast<QLabel*>(m_widgets[i])) {
+                label->setText(row.text);
+            } else if (auto* button = qobject_cast<QPushButton*>(m_widgets[i]); button && !button->menu()) {
+                button->setText(buttonText(row));
+                button->setEnabled(row.enabled);
+                button->setShortcut(row.shortcut);
+            }
+        }
+        return;
+    }
     m_rows = rows;
+    m_widgets.clear();
     // The old widgets may be running the click that asked for this; they go once it returns.
     if (m_content) {
         m_content->hide();
@@ -53,8 +81,10 @@ void MenuWindow::render(const MenuRows& rows)
     auto* column = new QVBoxLayout(m_content);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(2);
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        column->addWidget(rowWidget(i, m_content));
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        m_widgets << rowWidget(i, m_content);
+        column->addWidget(m_widgets.last());
+    }
     m_layout->addWidget(m_content);
 }
 
@@ -73,10 +103,7 @@ QWidget* MenuWindow::rowWidget(qsizetype index, QWidget* parent)
     case MenuRow::Kind::Text:
         return line(row.text, false, parent);
     case MenuRow::Kind::Button: {
-        QString text = literal(row.text);
-        if (!row.trailing.isEmpty())
-            text += QStringLiteral("  ") + row.trailing;
-        auto* button = new QPushButton(text, parent);
+        auto* button = new QPushButton(buttonText(row), parent);
         button->setFlat(true);
         button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px 8px;"));
         button->setEnabled(row.enabled);
@@ -96,7 +123,7 @@ QWidget* MenuWindow::rowWidget(qsizetype index, QWidget* parent)
         auto* menu = new QMenu(button);
         auto* renderer = new MenuRenderer(menu, menu);
         // Filled as it opens, as the tray's submenus are.
-        connect(menu, &QMenu::aboutToShow, renderer, [renderer, row = m_rows[index]] { renderer->render(row.content()); });
+        connect(menu, &QMenu::aboutToShow, renderer, [this, renderer, index] { renderer->render(m_rows.value(index).content()); });
         button->setMenu(menu);
         return button;
     }

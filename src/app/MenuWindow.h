@@ -21,10 +21,12 @@ public:
 
 private:
     QWidget* rowWidget(qsizetype index, QWidget* parent);
+    static QString buttonText(const MenuRow& row);
 
     QVBoxLayout* m_layout;
     QWidget* m_content = nullptr;
     MenuRows m_rows;
+    QList<QWidget*> m_widgets;  // one per row shown
 };
 
 }  // namespace harkwell

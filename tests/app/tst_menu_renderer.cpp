@@ -6,6 +6,7 @@
 #include "app/Brand.h"
 #include "app/MenuBarLabel.h"
 #include "app/MenuRenderer.h"
+#include "app/MenuWindow.h"
 #include "app/VaultMenu.h"
 #include "foundation/Contrast.h"
 
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QWidgetAction>
 
@@ -209,6 +211,46 @@ private slots:
         }
         QVERIFY2(root.width() <= MenuRenderer::kMaxTextWidth + 120, qPrintable(QString::number(root.width())));
         root.close();
+    }
+
+    // The window that stands in for the tray: a ticking clock or a new count changes its rows in
+    // place, so a submenu opened from it stays open; a new shape makes its rows afresh.
+    void menuWindowKeepsOpenSubmenusAcrossRefreshes()
+    {
+        const auto rows = [](const QString& clock, bool extra) {
+            MenuRows rows{MenuRow::button("Recording", {}), MenuRow::caption("1 pending"),
+                          MenuRow::submenu("Vault", {MenuRow::button("a_b.md", {})})};
+            rows[0].trailing = clock;
+            if (extra)
+                rows << MenuRow::button("Quit", {});
+            return rows;
+        };
+        MenuWindow window;
+        window.render(rows("0:01", false));
+        window.show();
+        QPushButton* vault = nullptr;
+        for (QPushButton* button : window.findChildren<QPushButton*>())
+            if (button->text() == "Vault")
+                vault = button;
+        QVERIFY(vault && vault->menu());
+        QPointer<QMenu> open = vault->menu();
+        open->popup(QPoint(200, 20));
+        QTRY_VERIFY(open->isVisible());
+        QCOMPARE(texts(open), QStringList{"a_b.md"});
+
+        window.render(rows("0:02", false));
+        settle();
+        QVERIFY(open && open->isVisible());
+        QStringList shown;
+        for (const QPushButton* button : window.findChildren<QPushButton*>())
+            shown << button->text();
+        QVERIFY2(shown.contains("Recording  0:02"), qPrintable(shown.join(" | ")));
+
+        open->close();
+        window.render(rows("0:03", true));
+        settle();
+        QVERIFY(!open);  // made afresh
+        QCOMPARE(window.findChildren<QPushButton*>().size(), 3);
     }
 
     void shortcutsWorkWhileTheMenuIsOpen_data()
