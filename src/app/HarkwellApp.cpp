@@ -148,7 +148,7 @@ void HarkwellApp::sayHowToReachOnce()
     defaults.setBool(QString::fromLatin1(kKey), true);
     NotificationRequest request;
     request.identifier = QStringLiteral("harkwell.no-tray");
-    request.title = QStringLiteral("Harkwell is running");
+    request.title = QStringLiteral("harkwell is running");
     request.body = QString::fromUtf8(kNoTrayNotice);
     request.sound = false;
     m_notifications.add(request);

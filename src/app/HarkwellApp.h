@@ -42,7 +42,7 @@ public:
     MenuBarLabel::Content labelContent() const;
     // Said once, on the first start without a tray.
     static constexpr const char* kNoTrayNotice =
-        "This desktop shows no tray icons, so Harkwell's menu opens in a window: start Harkwell again from "
+        "This desktop shows no tray icons, so harkwell's menu opens in a window: start harkwell again from "
         "the applications menu, or run harkwell --menu, to bring it back.";
 
     // Where no tray shows the icon, the way in: the menu's rows in a window of their own, brought

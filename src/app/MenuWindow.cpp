@@ -37,7 +37,7 @@ QLabel* line(const QString& text, bool title, QWidget* parent)
 
 MenuWindow::MenuWindow(QWidget* parent) : QWidget(parent, Qt::Window), m_layout(new QVBoxLayout(this))
 {
-    setWindowTitle(QStringLiteral("Harkwell"));
+    setWindowTitle(QStringLiteral("harkwell"));
     m_layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
