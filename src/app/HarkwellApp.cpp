@@ -3,6 +3,7 @@
 #include "app/AppRelaunch.h"
 #include "app/AppServices.h"
 #include "app/MenuRenderer.h"
+#include "app/MenuWindow.h"
 #include "app/NotificationDelegate.h"
 #include "audio/RecordingPermissions.h"
 #include "capture/CaptureAccess.h"
@@ -13,9 +14,11 @@
 #include "foundation/Settings.h"
 #include "pipeline/CaptureStatus.h"
 #include "platform/apps/ApplicationLauncher.h"
+#include "platform/defaults/Defaults.h"
 #include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
+#include "platform/tray/TrayHosts.h"
 #include "recording/RecordingSession.h"
 #include "vault/FileScanner.h"
 
@@ -61,14 +64,7 @@ HarkwellApp::HarkwellApp(AppServices& services, Notifications& notifications, co
 
     m_menu = std::make_unique<QMenu>();
     m_renderer = new MenuRenderer(m_menu.get(), this);
-    m_tray = std::make_unique<QSystemTrayIcon>();
-    m_tray->setContextMenu(m_menu.get());
     connect(m_menu.get(), &QMenu::aboutToShow, this, &HarkwellApp::appear);
-    // A left click opens the same menu, as the menu bar's status item does.
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            m_menu->popup(QCursor::pos());
-    });
     // New counts while the menu is open show at once.
     connect(&CaptureStatus::shared(), &CaptureStatus::changed, this, &HarkwellApp::updateMenuIfOpen);
 }
@@ -83,14 +79,79 @@ void HarkwellApp::start()
         updateMenuIfOpen();
     });
     followRecorder();
-    refreshLabel();
-    m_tray->show();
     m_delegate.applicationDidFinishLaunching();
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; capture runs without the menu"));
     // The desktop raises no appear event until the menu first opens; clicks on notifications, the
     // search key and a first launch's welcome window must not wait for that.
     appear();
+    m_trayHosts = new TrayHosts(qgetenv("DISPLAY"), this);
+    connect(m_trayHosts, &TrayHosts::answered, this, &HarkwellApp::trayAnswered);
+    connect(m_trayHosts, &TrayHosts::appeared, this, [this] {
+        HarkwellLog::log(QStringLiteral("[harkwell] launch: a system tray appeared; the icon goes there"));
+        makeTray();
+    });
+}
+
+void HarkwellApp::trayAnswered(bool present)
+{
+    if (present) {
+        makeTray();
+        return;
+    }
+    HarkwellLog::log(QStringLiteral("[harkwell] launch: no system tray on this display; the menu opens in a window"));
+    // Start-up has run the appear work already.
+    presentMenuWindow();
+    sayHowToReachOnce();
+}
+
+void HarkwellApp::makeTray()
+{
+    if (m_tray)
+        return;
+    m_tray = std::make_unique<QSystemTrayIcon>();
+    m_tray->setContextMenu(m_menu.get());
+    // A left click opens the same menu, as the menu bar's status item does. A panel that draws the
+    // menu from its D-Bus export opens it by the icon itself; a popup of ours would float wherever
+    // the pointer is thought to be, which on Wayland is nowhere near the panel.
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && !m_menu->platformMenu())
+            m_menu->popup(QCursor::pos());
+    });
+    refreshLabel();
+    // The menu the panel reads as soon as the icon goes up.
+    rebuildMenu();
+    m_tray->show();
+}
+
+void HarkwellApp::showMenuWindow()
+{
+    // As the menu opening would.
+    appear();
+    presentMenuWindow();
+}
+
+void HarkwellApp::presentMenuWindow()
+{
+    if (!m_menuWindow)
+        m_menuWindow = std::make_unique<MenuWindow>();
+    m_menuWindow->render(menuRows());
+    m_menuWindow->show();
+    m_menuWindow->raise();
+    m_menuWindow->activateWindow();
+}
+
+void HarkwellApp::sayHowToReachOnce()
+{
+    static constexpr char kKey[] = "noTrayNoticeShown";
+    Defaults defaults = Defaults::standard();
+    if (defaults.boolValue(QString::fromLatin1(kKey)))
+        return;
+    defaults.setBool(QString::fromLatin1(kKey), true);
+    NotificationRequest request;
+    request.identifier = QStringLiteral("harkwell.no-tray");
+    request.title = QStringLiteral("harkwell is running");
+    request.body = QString::fromUtf8(kNoTrayNotice);
+    request.sound = false;
+    m_notifications.add(request);
 }
 
 void HarkwellApp::followRecorder()
@@ -160,6 +221,8 @@ MenuBarLabel::Content HarkwellApp::labelContent() const
 
 void HarkwellApp::refreshLabel()
 {
+    if (!m_tray)
+        return;
     const MenuBarLabel::Content content = labelContent();
     // Drawn for the panel, never in the window palette's colours.
     m_tray->setIcon(MenuBarLabel::icon(content));
@@ -277,6 +340,8 @@ void HarkwellApp::updateMenuIfOpen()
     // In place: an open submenu stays open, and a new shape waits until the menu closes.
     if (m_menu->isVisible())
         rebuildMenu();
+    if (m_menuWindow && m_menuWindow->isVisible())
+        m_menuWindow->render(menuRows());
 }
 
 }  // namespace harkwell

@@ -21,8 +21,10 @@ namespace harkwell {
 class AppServices;
 class FileScanner;
 class MenuRenderer;
+class MenuWindow;
 class NotificationDelegate;
 class Notifications;
+class TrayHosts;
 class SchemeHandlers;
 
 class HarkwellApp final : public QObject {
@@ -42,7 +44,18 @@ public:
 
     MenuRows menuRows();
     MenuBarLabel::Content labelContent() const;
+    // Said once, on the first start without a tray.
+    static constexpr const char* kNoTrayNotice =
+        "This desktop shows no tray icons, so harkwell's menu opens in a window: start harkwell again from "
+        "the applications menu, or run harkwell --menu, to bring it back.";
+
+    // Where no tray shows the icon, the way in: the menu's rows in a window of their own, brought
+    // forward. Launching the application again, or asking it for its menu, lands here.
+    void showMenuWindow();
+
     QMenu* menu() const { return m_menu.get(); }
+    MenuWindow* menuWindow() const { return m_menuWindow.get(); }
+    // None until a panel that shows tray icons is known to be there.
     QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
     AppDelegate& delegate() { return m_delegate; }
     FileScanner* scanner() const { return m_scanner.get(); }
@@ -53,6 +66,10 @@ private:
     void setupNotificationHandling();
     void setupHotkey();
     void maybeShowWelcome();
+    void presentMenuWindow();
+    void sayHowToReachOnce();
+    void trayAnswered(bool present);
+    void makeTray();
     void showWelcome();
     void refreshScanner();
 
@@ -72,7 +89,9 @@ private:
     std::unique_ptr<FileScanner> m_scanner;
     std::unique_ptr<QMenu> m_menu;
     MenuRenderer* m_renderer = nullptr;  // a child of this
+    TrayHosts* m_trayHosts = nullptr;  // a child of this
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::unique_ptr<MenuWindow> m_menuWindow;  // made when first shown
     std::unique_ptr<NotificationDelegate> m_notificationDelegate;
 };
 

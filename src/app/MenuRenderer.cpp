@@ -1,26 +1,26 @@
 #include "app/MenuRenderer.h"
 
-#include "foundation/Contrast.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QPointer>
-#include <QStyle>
 #include <QTimer>
-#include <QWidgetAction>
 
 namespace harkwell {
 
 namespace {
 
-// A single "&" would mark a keyboard mnemonic; the rows' texts are meant literally.
-QString literal(const QString& text)
+// A single "&" would mark a keyboard mnemonic; the rows' texts are meant literally. A menu the tray
+// hands to the panel over D-Bus goes out in dbusmenu's words, where "_" marks the mnemonic and only
+// "__" shows an underscore; Qt turns the first "&" into that "_" on the way.
+QString literal(const QString& text, bool exported)
 {
     QString escaped = text;
-    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    if (exported)
+        escaped.replace(QLatin1Char('_'), QStringLiteral("__"));
+    return escaped;
 }
 
 bool sameShape(const MenuRows& a, const MenuRows& b)
@@ -31,37 +31,6 @@ bool sameShape(const MenuRows& a, const MenuRows& b)
         if (a[i].kind != b[i].kind)
             return false;
     return true;
-}
-
-// A status line: a label rather than a disabled action, so it reads in the quieter text colour
-// instead of the faint grey of an unavailable command, and wraps rather than widening the menu.
-QLabel* captionLabel(QMenu* menu)
-{
-    auto* label = new QLabel;
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    QFont font = menu->font();
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * 0.9);
-    label->setFont(font);
-    QPalette palette = menu->palette();
-    palette.setColor(QPalette::WindowText, Contrast::secondaryText(menu->palette()));
-    label->setPalette(palette);
-    // In line with the text of the rows around it, past the column kept for check marks and icons.
-    const int indent = menu->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, menu) + 12;
-    label->setContentsMargins(indent, 3, 12, 3);
-    return label;
-}
-
-// As wide as its text up to the widest a row may be, and as tall as the lines it then takes.
-void setCaption(QLabel* label, const QString& text)
-{
-    label->setText(text);
-    const QMargins margins = label->contentsMargins();
-    const int natural = label->fontMetrics().horizontalAdvance(text) + margins.left() + margins.right() + 2;
-    const int width = std::min(natural, MenuRenderer::kMaxTextWidth);
-    label->setFixedWidth(width);
-    label->setFixedHeight(label->heightForWidth(width));
 }
 
 }  // namespace
@@ -127,12 +96,28 @@ private:
         return [children = row.children] { return children; };
     }
 
+    // Whether the panel draws this menu from its export rather than Qt from its actions.
+    bool exported() const { return m_menu->platformMenu() != nullptr; }
+
     QString fitted(const QString& text, QAction* action) const
     {
         const QFontMetrics metrics(m_menu->font());
         const QString shown = metrics.elidedText(text, Qt::ElideMiddle, MenuRenderer::kMaxTextWidth);
         action->setToolTip(shown == text ? QString() : text);
-        return literal(shown);
+        return literal(shown, exported());
+    }
+
+    // Status lines and section titles are disabled plain actions: a panel that draws the menu from
+    // its D-Bus export shows nothing of a widget action and only a line for a section.
+    void applyLine(QAction* action, const MenuRow& row) const
+    {
+        action->setText(fitted(row.text, action));
+        action->setEnabled(false);
+        if (row.kind == MenuRow::Kind::Header) {
+            QFont font = action->font();
+            font.setBold(true);
+            action->setFont(font);
+        }
     }
 
     void applyButton(QAction* action, const MenuRow& row) const
@@ -165,17 +150,10 @@ private:
                 action = m_menu->addSeparator();
                 break;
             case MenuRow::Kind::Header:
-                action = m_menu->addSection(literal(row.text));
+            case MenuRow::Kind::Text:
+                action = m_menu->addAction(QString());
+                applyLine(action, row);
                 break;
-            case MenuRow::Kind::Text: {
-                auto* widgetAction = new QWidgetAction(m_menu);
-                QLabel* label = captionLabel(m_menu);
-                setCaption(label, row.text);
-                widgetAction->setDefaultWidget(label);
-                m_menu->addAction(widgetAction);
-                action = widgetAction;
-                break;
-            }
             case MenuRow::Kind::Button:
                 action = m_menu->addAction(QString());
                 applyButton(action, row);
@@ -209,12 +187,8 @@ private:
             case MenuRow::Kind::Separator:
                 break;
             case MenuRow::Kind::Header:
-                action->setText(literal(row.text));
-                break;
             case MenuRow::Kind::Text:
-                if (auto* label = qobject_cast<QLabel*>(static_cast<QWidgetAction*>(action)->defaultWidget()))
-                    if (label->text() != row.text)
-                        setCaption(label, row.text);
+                applyLine(action, row);
                 break;
             case MenuRow::Kind::Button:
                 applyButton(action, row);

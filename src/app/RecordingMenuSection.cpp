@@ -21,10 +21,8 @@ void call(const F& function, Args&&... args)
 
 MenuRows systemAudioButtons(const RecordingMenuSection::Inputs& inputs, const Actions& actions)
 {
+    // No settings pane grants system audio here, so no row offers to open one.
     MenuRows rows;
-    rows << MenuRow::button(QStringLiteral("Open System Audio settings\u2026"), [actions] {
-        call(actions.openPrivacySettings, QString::fromLatin1(RecordingMenuSection::kSystemAudioLink));
-    });
     // Restarting in the middle of a recording would cut it short.
     if (!inputs.state.isActive() && inputs.state.kind != Kind::Starting)
         rows << MenuRow::button(QStringLiteral("Restart harkwell"), [actions] {
@@ -39,9 +37,8 @@ MenuRows warningButtons(const RecordingWarning& warning, const RecordingMenuSect
     case RecordingWarning::Kind::SystemAudio:
         return systemAudioButtons(inputs, actions);
     case RecordingWarning::Kind::MicrophoneAccess:
-        return {MenuRow::button(QStringLiteral("Open Microphone settings\u2026"), [actions] {
-            call(actions.openPrivacySettings, QString::fromLatin1(RecordingMenuSection::kMicrophoneLink));
-        })};
+        // No settings pane holds the microphone's permission here: the warning says what to do.
+        return {};
     case RecordingWarning::Kind::MicrophoneSilent:
     case RecordingWarning::Kind::SpeakerEcho:
         return {MenuRow::button(QStringLiteral("Recording settings\u2026"), [actions] { call(actions.showSettings); })};

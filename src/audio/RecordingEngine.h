@@ -41,6 +41,14 @@ public:
         QString message;
         std::optional<HalStatus> status;
         static EngineError from(const RecorderHAL::Failure& failure) { return {failure.text(), failure.status}; }
+        // The message in plain words where the status has some; the message itself stays for the log.
+        QString userText() const
+        {
+            if (status)
+                if (auto plain = RecorderHAL::plainWords(*status))
+                    return *plain;
+            return message;
+        }
     };
 
     static constexpr int64_t kRingFrames = 524'288;

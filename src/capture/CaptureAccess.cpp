@@ -47,11 +47,10 @@ QString CaptureAccess::State::explanation() const
     switch (m_kind) {
     case Kind::Ok: return QStringLiteral("harkwell can read the Voice Memos folder (") + files(m_fileCount) + QStringLiteral(").");
     case Kind::Empty:
+        // The reason given on a Mac (recordings kept in the cloud) has no counterpart for a folder here.
         return QStringLiteral(
-            "harkwell can read the Voice Memos folder, but it contains no audio files. This usually means macOS is keeping "
-            "the recordings in iCloud rather than on this computer \u2014 the audio is stored as CloudKit assets that harkwell "
-            "cannot read by filename. Open Voice Memos and check whether recordings are downloaded to this computer, or run "
-            "capture on a computer that keeps local copies.");
+            "harkwell can read the folder, but it contains no audio files yet. Recordings saved there are sent as they "
+            "appear.");
     case Kind::Denied: return kDeniedExplanation;
     case Kind::Missing:
         return QStringLiteral(

@@ -1,6 +1,7 @@
 #include "onboarding/WelcomeView.h"
 
 #include "foundation/HarkwellLog.h"
+#include "foundation/HotkeyNames.h"
 #include "foundation/Opening.h"
 #include "foundation/Settings.h"
 #include "onboarding/ActionCard.h"
@@ -168,14 +169,15 @@ QWidget* WelcomeView::buildGuide()
     const GuideEntry entries[] = {
         {"record.circle", QStringLiteral("Record…"),
          QStringLiteral("Records a call or meeting (this computer's sound and your microphone) and sends it to Mirelon. "
-                        "Ctrl+Alt+Super+R starts it.")},
+                        "%1 starts it.")
+             .arg(HotkeyNames::shared().record())},
         {"waveform", QStringLiteral("Captures"),
          QStringLiteral("New Voice Memos are sent to Mirelon; each transcript lands in your vault as _inbox/<date-time>.md.")},
         {"tray.full", QStringLiteral("Vault"),
          QStringLiteral("Your vault's structure: Today and Recent (files you changed), Inbox (_inbox/: new transcripts, for "
                         "nookwise' /inbox to file), Outbox (_outbox/: deliveries to send), Handoff (.handoff/: context for "
                         "another session).")},
-        {"magnifyingglass", QStringLiteral("Search Vault… (Super+Shift+V)"),
+        {"magnifyingglass", QStringLiteral("Search Vault… (%1)").arg(HotkeyNames::shared().search()),
          QStringLiteral("Find any file; narrow it to Inbox, Outbox or Handoff.")},
         {"gearshape", QStringLiteral("Settings…"),
          QStringLiteral("Connect to Mirelon, choose what is captured, hidden files, notifications, updates.")},

@@ -1,6 +1,7 @@
 #include "recording/RecorderView.h"
 
 #include "foundation/Contrast.h"
+#include "foundation/HotkeyNames.h"
 #include "foundation/Settings.h"
 #include "recording/LevelMeter.h"
 #include "recording/RecorderUI.h"
@@ -374,7 +375,7 @@ void RecorderView::refresh()
         m_first->setVisible(true);
         m_first->setText(QStringLiteral("Record"));
         const bool quickKey = m_settings.settings().recordingQuickKey.value_or(true);
-        m_first->setToolTip(quickKey ? QStringLiteral("Start from anywhere with Ctrl+Alt+Super+R") : QString());
+        m_first->setToolTip(quickKey ? QStringLiteral("Start from anywhere with %1").arg(HotkeyNames::shared().record()) : QString());
         break;
     }
     case RecordingState::Kind::Recording:

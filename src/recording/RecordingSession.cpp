@@ -281,7 +281,10 @@ QCoro::Task<> RecordingSession::start(RecordingOptions options)
     if (auto started = m_engine->start(); !started) {
         m_engine->stop();
         m_engine.reset();
-        fail(QStringLiteral("Could not start recording: ") + started.error().message, false, id);
+        const RecordingEngine::EngineError& error = started.error();
+        if (error.userText() != error.message)
+            log(QStringLiteral("Could not start recording: ") + error.message);
+        fail(QStringLiteral("Could not start recording: ") + error.userText(), false, id);
         co_return;
     }
     RecordingEngine& engine = *m_engine;

@@ -53,7 +53,7 @@ GeneralTab::GeneralTab(SettingsEditingCopy& copy, const SettingsServices& servic
     const QUrl setupGuide = linkOr(services.app.setupGuide, "en/onboarding/");
 
     auto* help = new FormSection(QStringLiteral("Help"), this);
-    help->addRow(linkButton(QStringLiteral("harkwell for Mac on ") + productPage.host(), productPage, help));
+    help->addRow(linkButton(QStringLiteral("harkwell for Linux on ") + productPage.host(), productPage, help));
     help->addRow(linkButton(QStringLiteral("Setup guide, step by step"), setupGuide, help));
     help->setFooter(QStringLiteral(
         "What harkwell does, how to install, connect to Mirelon (Settings > Captures > Connect to Mirelon…: approve "

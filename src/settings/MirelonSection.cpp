@@ -45,7 +45,7 @@ MirelonSection::MirelonSection(SettingsEditingCopy& copy, MirelonAuth& auth, QWi
 QString MirelonSection::footer()
 {
     return QStringLiteral("Connecting opens Mirelon in your browser, where you are already signed in, and stores a device "
-                          "token in the macOS Keychain (service ") +
+                          "token in your keyring (service ") +
            QString::fromLatin1(identity::kBundleIdentifier) +
            QStringLiteral(") — no account password is kept on this computer. Disconnect removes the token here; to revoke it "
                           "server-side, use the device list in Mirelon. Base URL: leave blank for ") +

@@ -1,5 +1,6 @@
 #include "settings/RecordingTab.h"
 
+#include "foundation/HotkeyNames.h"
 #include "settings/FormSection.h"
 #include "settings/NumberField.h"
 #include "settings/SettingsEditingCopy.h"
@@ -139,7 +140,7 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
     auto* consent = new FormSection(QStringLiteral("Consent"), this);
     consent->addRow(toggle(QStringLiteral("Show the recorder window while recording"), copy.recordingShowWindow,
                            QStringLiteral("recordingShowWindow"), consent));
-    consent->addRow(toggle(QStringLiteral("Start recording from anywhere with Ctrl+Alt+Super+R"), copy.recordingQuickKey,
+    consent->addRow(toggle(QStringLiteral("Start recording from anywhere with %1").arg(HotkeyNames::shared().record()), copy.recordingQuickKey,
                            QStringLiteral("recordingQuickKey"), consent));
     auto* reminder = toggle(QStringLiteral("Remind me to tell the others when a recording starts"),
                             copy.recordingConsentReminder, QStringLiteral("recordingConsentReminder"), consent);
@@ -159,12 +160,8 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
     m_status->setObjectName(QStringLiteral("microphoneStatus"));
     m_allow = new QPushButton(QStringLiteral("Allow…"), permissions);
     connect(m_allow, &QPushButton::clicked, this, [this] { allow(QPointer<RecordingTab>(this)); });
-    auto* openMicrophone = new QPushButton(QStringLiteral("Open Microphone settings…"), permissions);
-    connect(openMicrophone, &QPushButton::clicked, this, [] { RecordingPermissions::openMicrophoneSettings(); });
-    permissions->addRow(QStringLiteral("Microphone:"),
-                        FormSection::row({m_status, nullptr, m_allow, openMicrophone}, permissions));
-    auto* openSystemAudio = new QPushButton(QStringLiteral("Open System Audio settings…"), permissions);
-    connect(openSystemAudio, &QPushButton::clicked, this, [] { RecordingPermissions::openSystemAudioSettings(); });
+    // No settings pane holds these permissions here, so there are no buttons to open one.
+    permissions->addRow(QStringLiteral("Microphone:"), FormSection::row({m_status, nullptr, m_allow}, permissions));
     m_restart = new QPushButton(QStringLiteral("Restart harkwell"), permissions);
     connect(m_restart, &QPushButton::clicked, this, [this] {
         if (m_app.promptAndRelaunch)
@@ -172,8 +169,8 @@ RecordingTab::RecordingTab(SettingsEditingCopy& copy, const SettingsAppHooks& ap
     });
     // The buttons go on a line of their own, so that the row never needs more than the window's width.
     permissions->addRow(QStringLiteral("System audio:"),
-                        secondary(QStringLiteral("Shown under System Audio Recording Only"), permissions));
-    permissions->addRow(FormSection::row({nullptr, openSystemAudio, m_restart}, permissions));
+                        secondary(QStringLiteral("Taken from PipeWire; no permission is needed"), permissions));
+    permissions->addRow(FormSection::row({nullptr, m_restart}, permissions));
     auto* recheck = new QPushButton(QStringLiteral("Re-check"), permissions);
     connect(recheck, &QPushButton::clicked, this, &RecordingTab::refreshRecordingDevices);
     permissions->addRow(FormSection::row({recheck, nullptr}, permissions));

@@ -1,6 +1,8 @@
 #pragma once
 // The application's two global keys: the search key (Super+Shift+V, Command-Shift-V on a Mac
 // keyboard), which shows or hides the search panel, and the quick-record key (Ctrl+Alt+Super+R).
+// On Wayland they are asked of the desktop portal, which may bind other keys or none; on X11 they
+// are grabbed.
 // It decides nothing about what a key does: the application gives it the two actions and says
 // when to register. Main thread only.
 
@@ -39,12 +41,24 @@ public:
     static KeyChord searchChord();
     static KeyChord recordChord();
 
+    // The key as windows name it: the desktop's own name for it where it chose the keys, else the
+    // chord asked for ("Super+Shift+V").
+    QString keyText(KeyId id) const;
+    // Why the keys are missing, pointing at the command-line actions; empty while none was refused.
+    const QString& unavailableText() const { return m_unavailable; }
+
+signals:
+    // The keys' names, or whether they are held, changed.
+    void changed();
+
 private:
     void keyPressed(int id);
+    void keyRefused(int id, const HotkeyError& error);
 
     std::unique_ptr<GlobalKeys> m_keys;
     bool m_searchRegistered = false;
     bool m_recordRegistered = false;
+    QString m_unavailable;
 };
 
 }  // namespace harkwell

@@ -98,7 +98,7 @@ private slots:
         QTest::addColumn<QStringList>("rows");
         using Kind = RecordingState::Kind;
         const QString sysFailure = "Could not record System Audio: access denied";
-        const QStringList sysButtons{"Open System Audio settings\u2026", "Restart harkwell"};
+        const QStringList sysButtons{"Restart harkwell"};
 
         QTest::newRow("idle") << recorder({}) << QStringList{"Record\u2026"};
         QTest::newRow("starting") << recorder(with(Kind::Starting)) << QStringList{"Starting recording\u2026"};
@@ -120,17 +120,17 @@ private slots:
         QTest::newRow("other failure") << recorder(RecordingState::failed("Disk full")) << QStringList{"Disk full", "Dismiss"};
         QTest::newRow("system-audio warning while recording: no restart")
             << recorder(with(Kind::Recording), {{WarningKind::SystemAudio, "Silent"}})
-            << QStringList{"Recording \u00b7 All audio\u2026", "Silent", "Open System Audio settings\u2026"};
+            << QStringList{"Recording \u00b7 All audio\u2026", "Silent"};
         QTest::newRow("system-audio warning while starting: no restart")
             << recorder(with(Kind::Starting), {{WarningKind::SystemAudio, "Silent"}})
-            << QStringList{"Starting recording\u2026", "Silent", "Open System Audio settings\u2026"};
+            << QStringList{"Starting recording\u2026", "Silent"};
         QTest::newRow("each warning kind's buttons, in order")
             << recorder(with(Kind::Recording), {{WarningKind::MicrophoneAccess, "mic off"},
                                                 {WarningKind::MicrophoneSilent, "mic silent"},
                                                 {WarningKind::Power, "battery"},
                                                 {WarningKind::Note, "note"},
                                                 {WarningKind::SpeakerEcho, "echo"}})
-            << QStringList{"Recording \u00b7 All audio\u2026", "mic off", "Open Microphone settings\u2026", "mic silent",
+            << QStringList{"Recording \u00b7 All audio\u2026", "mic off", "mic silent",
                            "Recording settings\u2026", "battery", "note", "echo", "Recording settings\u2026"};
         {
             Record in = recorder(with(Kind::Recording), {{WarningKind::Note, "note"}});
@@ -185,18 +185,15 @@ private slots:
                              {{WarningKind::MicrophoneAccess, "mic"}, {WarningKind::MicrophoneSilent, "quiet"}});
         in.pendingRecovery = {pending("s", true, std::nullopt, false), pending("u", false, std::nullopt, false)};
         const MenuRows rows = RecordingMenuSection::rows(in, actions);
-        for (const char* text : {"Open System Audio settings\u2026", "Restart harkwell", "Dismiss",
-                                    "Open Microphone settings\u2026", "Recording settings\u2026"})
+        for (const char* text : {"Restart harkwell", "Dismiss", "Recording settings\u2026"})
             test::findRow(rows, text)->action();
         test::findRow(rows, "Silent recording s")->children[0].action();
         const auto unfinished = test::findRow(rows, "Unfinished recording u");
         unfinished->children[0].action();
         unfinished->children[1].action();
         QCOMPARE(calls, (QStringList{
-                            "open:" + QString(RecordingMenuSection::kSystemAudioLink),
                             "relaunch:" + QString(RecordingMenuSection::kSystemAudioRestartReason),
                             "discard",
-                            "open:" + QString(RecordingMenuSection::kMicrophoneLink),
                             "settings",
                             "confirm:Discard silent recording s?|No audio reached harkwell during this recording, so it "
                             "holds only silence. It is deleted and not sent.",

@@ -1,11 +1,12 @@
 // The tray menu on screen and the tray icon: an open menu changes in place and keeps its open
 // submenus, a new shape waits until it closes, day submenus make their rows only when they open,
-// status rows read as text rather than as disabled commands, long rows stay narrow, the rows'
+// status rows and section titles are plain text rows, long rows stay narrow, the rows'
 // shortcuts work while the menu is open, and the icon is square and reads on light and dark panels.
 
 #include "app/Brand.h"
 #include "app/MenuBarLabel.h"
 #include "app/MenuRenderer.h"
+#include "app/MenuWindow.h"
 #include "app/VaultMenu.h"
 #include "foundation/Contrast.h"
 
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QWidgetAction>
 
@@ -188,25 +190,67 @@ private slots:
         const QString longFile = QString("a-very-long-file-name-").repeated(12) + ".md";
         QMenu root;
         MenuRenderer renderer(&root);
-        renderer.render({MenuRow::caption("Mirelon not connected"), MenuRow::caption(longWarning),
-                         MenuRow::button(longFile, {}), MenuRow::button("Quit", {})});
+        renderer.render({MenuRow::header("Captures"), MenuRow::caption("Mirelon not connected"),
+                         MenuRow::caption(longWarning), MenuRow::button(longFile, {}), MenuRow::button("Quit", {})});
         root.popup(QPoint(20, 20));
         QTRY_VERIFY(root.isVisible());
 
-        for (QAction* action : root.actions().mid(0, 2)) {
-            QVERIFY2(action->isEnabled(), "a status row is no disabled command");
-            auto* label = qobject_cast<QLabel*>(qobject_cast<QWidgetAction*>(action)->defaultWidget());
-            QVERIFY(label);
-            const QColor colour = label->palette().color(QPalette::WindowText);
-            QVERIFY(Contrast::ratio(colour, root.palette().color(QPalette::Window)) >= Contrast::kText);
-            QVERIFY(Contrast::ratio(colour, root.palette().color(QPalette::Base)) >= Contrast::kText);
+        // Plain actions with their text, which a panel drawing the menu from its export shows too.
+        for (QAction* action : root.actions().mid(0, 3)) {
+            QVERIFY(!qobject_cast<QWidgetAction*>(action));
+            QVERIFY(!action->isSeparator());
+            QVERIFY2(!action->isEnabled(), "a status row is no command");
         }
-        QCOMPARE(qobject_cast<QLabel*>(qobject_cast<QWidgetAction*>(root.actions()[1])->defaultWidget())->text(),
-                 longWarning);  // wrapped, not cut
-        QCOMPARE(root.actions()[2]->toolTip(), longFile);
-        QVERIFY(root.actions()[2]->text().size() < longFile.size());
+        QCOMPARE(root.actions()[0]->text(), QString("Captures"));
+        QVERIFY(root.actions()[0]->font().bold());
+        QCOMPARE(root.actions()[1]->text(), QString("Mirelon not connected"));
+        for (const int row : {2, 3}) {
+            const QString full = row == 2 ? longWarning : longFile;
+            QCOMPARE(root.actions()[row]->toolTip(), full);
+            QVERIFY(root.actions()[row]->text().size() < full.size());
+        }
         QVERIFY2(root.width() <= MenuRenderer::kMaxTextWidth + 120, qPrintable(QString::number(root.width())));
         root.close();
+    }
+
+    // The window that stands in for the tray: a ticking clock or a new count changes its rows in
+    // place, so a submenu opened from it stays open; a new shape makes its rows afresh.
+    void menuWindowKeepsOpenSubmenusAcrossRefreshes()
+    {
+        const auto rows = [](const QString& clock, bool extra) {
+            MenuRows rows{MenuRow::button("Recording", {}), MenuRow::caption("1 pending"),
+                          MenuRow::submenu("Vault", {MenuRow::button("a_b.md", {})})};
+            rows[0].trailing = clock;
+            if (extra)
+                rows << MenuRow::button("Quit", {});
+            return rows;
+        };
+        MenuWindow window;
+        window.render(rows("0:01", false));
+        window.show();
+        QPushButton* vault = nullptr;
+        for (QPushButton* button : window.findChildren<QPushButton*>())
+            if (button->text() == "Vault")
+                vault = button;
+        QVERIFY(vault && vault->menu());
+        QPointer<QMenu> open = vault->menu();
+        open->popup(QPoint(200, 20));
+        QTRY_VERIFY(open->isVisible());
+        QCOMPARE(texts(open), QStringList{"a_b.md"});
+
+        window.render(rows("0:02", false));
+        settle();
+        QVERIFY(open && open->isVisible());
+        QStringList shown;
+        for (const QPushButton* button : window.findChildren<QPushButton*>())
+            shown << button->text();
+        QVERIFY2(shown.contains("Recording  0:02"), qPrintable(shown.join(" | ")));
+
+        open->close();
+        window.render(rows("0:03", true));
+        settle();
+        QVERIFY(!open);  // made afresh
+        QCOMPARE(window.findChildren<QPushButton*>().size(), 3);
     }
 
     void shortcutsWorkWhileTheMenuIsOpen_data()

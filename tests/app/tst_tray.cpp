@@ -6,6 +6,7 @@
 #include "app/Brand.h"
 #include "app/HarkwellApp.h"
 #include "app/MenuBarLabel.h"
+#include "app/MenuWindow.h"
 #include "foundation/Opening.h"
 #include "platform/notifications/FakeNotifications.h"
 #include "platform/schemes/SchemeHandlers.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QWidgetAction>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -77,8 +79,6 @@ private slots:
         app.start();
         QCOMPARE(services.calls.mid(0, 4), (QStringList{"updater.start", "migration", "scanner.make", "environmentCheck"}));
         QVERIFY(services.calls.contains("pipeline.start"));
-        QVERIFY(!app.trayIcon()->icon().isNull());
-        QCOMPARE(app.trayIcon()->toolTip(), MenuBarLabel::toolTip(app.labelContent()));
 
         // Clicks are handled from the start, before the menu was ever opened.
         NotificationRequest request;
@@ -96,6 +96,49 @@ private slots:
         QVERIFY(menu->grab().save(artifact("menu.png")));
         menu->close();
         Opening::setWorkspace(nullptr);
+    }
+
+    // No panel shows tray icons on this display: the rows come up in a window, and the first start
+    // says once how to bring it back.
+    void withoutATrayTheMenuOpensInAWindow()
+    {
+        test::TempHome home;
+        FakeNotifications notifications;
+        FakeSchemeHandlers schemes;
+        for (const int start : {1, 2}) {
+            test::RecordingServices services;
+            services.watching = true;
+            HarkwellApp app(services, notifications, schemes);
+            app.start();
+            QTRY_VERIFY(app.menuWindow() && app.menuWindow()->isVisible());
+            QVERIFY(!app.trayIcon());
+            QCOMPARE(notifications.posted().size(), 1);  // the first start's word, not repeated
+            QCOMPARE(notifications.posted().first().body, QString::fromUtf8(HarkwellApp::kNoTrayNotice));
+
+            MenuWindow* window = app.menuWindow();
+            QStringList texts;
+            for (const QWidget* row : window->findChildren<QWidget*>()) {
+                if (const auto* label = qobject_cast<const QLabel*>(row))
+                    texts << label->text();
+                else if (const auto* button = qobject_cast<const QPushButton*>(row))
+                    texts << button->text();
+            }
+            for (const char* text : {"Captures", "Capture: starting\u2026", "Vault", "Settings...", "Welcome && guide...", "Quit"})
+                QVERIFY2(texts.contains(QString::fromUtf8(text)), qPrintable(QString::fromUtf8(text) + " not in " + texts.join(" | ")));
+            QPushButton* settings = nullptr;
+            for (QPushButton* button : window->findChildren<QPushButton*>())
+                if (button->text() == "Settings...")
+                    settings = button;
+            QVERIFY(settings);
+            settings->click();
+            QVERIFY(services.calls.contains("settings.show"));
+
+            app.menuWindow()->close();
+            app.showMenuWindow();  // a second launch, or harkwell --menu
+            QVERIFY(app.menuWindow()->isVisible());
+            if (start == 1)
+                QVERIFY(window->grab().save(artifact("menu-window.png")));
+        }
     }
 
     void vaultSubmenuShowsTheScannersLists()
@@ -133,7 +176,7 @@ private slots:
         QVERIFY(vaultMenu);
         vaultMenu->popup(QPoint(240, 60));  // filled as it opens
         QTRY_VERIFY(vaultMenu->isVisible());
-        QCOMPARE(actionTexts(vaultMenu), (QStringList{"Today (2)", "Outbox (1)", "Inbox (1)", "---", "Search Vault..."}));
+        QCOMPARE(actionTexts(vaultMenu).join(" | "), (QStringList{"Today (2)", "Outbox (1)", "Inbox (1)", "---", "Search Vault..."}).join(" | "));
         QMenu* outbox = vaultMenu->actions().at(1)->menu();
         outbox->popup(QPoint(440, 60));
         QCOMPARE(actionTexts(outbox), (QStringList{"report.pdf  \u2014  260115-report", "Mail report.pdf"}));

@@ -289,6 +289,10 @@ private slots:
                                           << "Could not start recording: No audio output device is available; the "
                                              "system audio tap needs one as its clock.";
         QTest::newRow("the recordings folder is a file") << "folder" << "Could not create the recording folder: ";
+        // The audio system's call and code are for the log; the panel says what to do.
+        QTest::newRow("no audio server") << "server"
+                                         << "Could not start recording: No PipeWire audio server is running; start it "
+                                            "and press Record again.";
     }
     void aStartThatCannotRunFails()
     {
@@ -297,6 +301,8 @@ private slots:
         test::SessionFixture f;
         if (fault == "output")
             f.hal.setDefaultOutput(QString());
+        else if (fault == "server")
+            f.hal.failCall(SimulatedAudioHardware::Call::CreateTap, HalError::kNotRunning);
         else
             f.home.writeFile(Paths::recordingsFolder(), "a file");
 
@@ -304,6 +310,8 @@ private slots:
 
         QCOMPARE(f.session->state().kind, Kind::Failed);
         QVERIFY2(f.session->state().message.startsWith(message), qPrintable(f.session->state().message));
+        if (fault == "server")
+            QTRY_VERIFY(logText().contains("(AudioHardwareCreateProcessTap) failed: 'stop' (1937010544)"));
         QCOMPARE(f.session->currentId(), std::nullopt);
         QVERIFY(!QFileInfo::exists(f.workFolder("260304-090000")) || fault == "folder");
         QVERIFY(!f.power.holding());

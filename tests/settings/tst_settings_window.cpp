@@ -252,7 +252,7 @@ private slots:
     void generalTabUpdatesAndLoginActAtOnce()
     {
         SettingsView& view = f->view();
-        QCOMPARE(button(&view, "harkwell for Mac on harkwell.example")->text(), QStringLiteral("harkwell for Mac on harkwell.example"));
+        QVERIFY(button(&view, "harkwell for Linux on harkwell.example"));
         button(&view, "Setup guide, step by step")->click();
         QTRY_COMPARE(f->workspace.opened(), QList<QUrl>{QUrl("https://mirelon.example/en/onboarding/")});
 
@@ -465,9 +465,9 @@ private slots:
         QWidget* tab = view.tabs()->currentWidget();
         button(tab, "Re-check")->click();
         QVERIFY(isShown(button(tab, "Restart harkwell")));
-        button(tab, "Open Microphone settings…")->click();
-        QCOMPARE(f->microphone.openedPages(),
-                 QStringList{"x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone"});
+        // No pane to open here: no button offers one.
+        for (const char* text : {"Open Microphone settings…", "Open System Audio settings…"})
+            QVERIFY(!button(tab, text));
     }
 };
 

@@ -19,6 +19,13 @@ std::optional<QString> RecorderHAL::fourCC(quint32 code)
     return text;
 }
 
+std::optional<QString> RecorderHAL::plainWords(HalStatus status)
+{
+    if (status == HalError::kNotRunning)
+        return QStringLiteral("No PipeWire audio server is running; start it and press Record again.");
+    return std::nullopt;
+}
+
 QString RecorderHAL::describe(HalStatus status)
 {
     if (const auto text = fourCC(quint32(status)))

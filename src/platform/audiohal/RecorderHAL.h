@@ -112,6 +112,10 @@ public:
         QString text() const;
     };
 
+    // What a failing status means to someone at the computer, where it says more than the call's
+    // name and code (which stay for the log).
+    static std::optional<QString> plainWords(HalStatus status);
+
     struct TapFormat {
         static constexpr quint32 kLinearPcm = fourCharCode("lpcm");
         static constexpr quint32 kFlagIsFloat = 1u << 0;

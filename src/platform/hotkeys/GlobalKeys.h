@@ -36,9 +36,27 @@ public:
     // Gives the chord held under `id` back; nothing when it holds none.
     virtual void release(int id) = 0;
 
+    // What the key under `id` does, for desktops that list the keys they give out. Before grab.
+    virtual void describe(int id, const QString& description)
+    {
+        Q_UNUSED(id);
+        Q_UNUSED(description);
+    }
+    // The keys under `id` as the desktop shows them, where the desktop chooses them; empty when
+    // the chord asked for is the one held.
+    virtual QString triggerText(int id) const
+    {
+        Q_UNUSED(id);
+        return {};
+    }
+
 signals:
     // On the main thread, once per press of a taken chord.
     void pressed(int id);
+    // A desktop that answers later turned down a grab that had seemed to go through.
+    void refused(int id, const HotkeyError& error);
+    // The desktop's names for the keys changed (triggerText).
+    void triggersChanged();
 };
 
 }  // namespace harkwell
