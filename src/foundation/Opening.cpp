@@ -2,7 +2,7 @@
 
 #include "foundation/HarkwellLog.h"
 #include "platform/files/FileNames.h"
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 #include "platform/schemes/SchemeHandlers.h"
 #include "platform/workspace/Workspace.h"
 

@@ -8,7 +8,7 @@
 #include "platform/files/AtomicFile.h"
 #include "platform/identity/Identity.h"
 #include "platform/paths/Paths.h"
-#include "platform/processes/RunningApplications.h"
+#include "platform/runningapps/RunningApplications.h"
 #include "service/Keychain.h"
 
 #include <QDir>

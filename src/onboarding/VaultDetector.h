@@ -4,7 +4,7 @@
 // stub, or the outbox of a vault the user picked.
 
 #include "onboarding/VaultCandidate.h"
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QList>
 #include <QString>

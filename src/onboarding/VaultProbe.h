@@ -4,7 +4,7 @@
 // never answers, and a thread that looked itself would wait with it, for ever on a dead mount.
 // A folder that has not answered by the deadline is left out, as one that is not there.
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QList>
 #include <QString>

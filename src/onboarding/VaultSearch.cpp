@@ -1,6 +1,6 @@
 #include "onboarding/VaultSearch.h"
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QFile>
 #include <QMutex>

@@ -5,7 +5,7 @@
 // So each mount below the folder is first asked by a child process under a short time limit, and
 // the walk leaves out those that did not answer. Blocking, for a worker thread.
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QSet>
 #include <QStringList>

@@ -2,7 +2,7 @@
 // Turns a markdown file into a PDF with the user's folioize script, run by python3. Blocking: the
 // script may take a while, so it runs on a worker thread.
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QByteArray>
 #include <QString>

@@ -6,7 +6,7 @@
 // workers nor the quit. Copies of earlier runs of the app are removed at the next start.
 
 #include "foundation/FileEntry.h"
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QByteArray>
 #include <QString>

@@ -6,7 +6,7 @@
 
 #include "foundation/FileEntry.h"
 #include "platform/files/NativeFiles.h"
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QDateTime>
 #include <QList>

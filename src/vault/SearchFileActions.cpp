@@ -9,7 +9,7 @@
 #include "platform/mail/MailComposer.h"
 #include "platform/notifications/Notifications.h"
 #include "platform/paths/Paths.h"
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 #include "platform/syslog/SystemLog.h"
 #include "vault/PdfExport.h"
 #include "vault/RemoteCopy.h"

@@ -3,7 +3,7 @@
 // Such a mount is not probed again until that child has gone: each new probe would leave one more
 // process behind. Shared by every thread; never destroyed, since probes may outlive exit.
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QHash>
 #include <QString>

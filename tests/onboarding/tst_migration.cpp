@@ -8,7 +8,7 @@
 #include "platform/clock/FakeClock.h"
 #include "platform/defaults/Defaults.h"
 #include "platform/paths/Paths.h"
-#include "platform/processes/FakeRunningApplications.h"
+#include "platform/runningapps/FakeRunningApplications.h"
 #include "platform/secrets/FakeSecretStore.h"
 #include "service/Keychain.h"
 #include "support/TempHome.h"

@@ -1,7 +1,7 @@
 // Running applications read from /proc: a real child under a unique name is found by its bundle
 // identifier, asked to quit, and seen gone; this process never counts.
 
-#include "platform/processes/ProcRunningApplications.h"
+#include "platform/runningapps/ProcRunningApplications.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -14,7 +14,7 @@
 #include "platform/moves/ItemMove.h"
 #include "platform/paths/LayoutMove.h"
 #include "platform/paths/Paths.h"
-#include "platform/process/SpawnProcessRunner.h"
+#include "platform/childprocess/SpawnProcessRunner.h"
 #include "platform/queue/SerialQueue.h"
 #include "platform/schemes/SchemeHandlers.h"
 #include "support/TempHome.h"

@@ -9,7 +9,7 @@
 
 #include "platform/filemanager/FakeFileManager.h"
 #include "platform/files/MountPoints.h"
-#include "platform/process/FakeProcessRunner.h"
+#include "platform/childprocess/FakeProcessRunner.h"
 #include "platform/workspace/FakeWorkspace.h"
 #include "foundation/Opening.h"
 #include "platform/mail/FakeMailComposer.h"

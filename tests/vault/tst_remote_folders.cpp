@@ -3,8 +3,8 @@
 
 #include "VaultFixture.h"
 #include "support/SlowMount.h"
-#include "platform/process/FakeProcessRunner.h"
-#include "platform/process/SpawnProcessRunner.h"
+#include "platform/childprocess/FakeProcessRunner.h"
+#include "platform/childprocess/SpawnProcessRunner.h"
 #include "vault/RemoteFolders.h"
 
 #include <QTest>

@@ -2,7 +2,7 @@
 // Whether the desktop has an application for a link, asked before handing a link over so that a
 // caller can fall back to something else when nothing would open it.
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QSet>
 #include <QString>

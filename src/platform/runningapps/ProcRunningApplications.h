@@ -4,7 +4,7 @@
 // by the whole bundle identifier or by its last component ("app.corvale.Corvale" → "Corvale"),
 // ignoring case.
 
-#include "platform/processes/RunningApplications.h"
+#include "platform/runningapps/RunningApplications.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "platform/processes/ProcRunningApplications.h"
+#include "platform/runningapps/ProcRunningApplications.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // A ProcessRunner that records every call and answers through a handler the test gives: a canned
 // result, or a real run of another command (a script that sleeps past its limit).
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 #include <QFile>
 #include <QList>

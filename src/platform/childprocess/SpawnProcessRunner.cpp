@@ -1,4 +1,4 @@
-#include "platform/process/SpawnProcessRunner.h"
+#include "platform/childprocess/SpawnProcessRunner.h"
 
 #include <QFile>
 

@@ -2,7 +2,7 @@
 // Instances the test says are running. Each can be set to quit when asked, only after a number of
 // looks, or never; requests are recorded.
 
-#include "platform/processes/RunningApplications.h"
+#include "platform/runningapps/RunningApplications.h"
 
 #include <QHash>
 #include <QMap>

@@ -1,7 +1,7 @@
 #pragma once
 // ProcessRunner over posix_spawn, a pipe and a pidfd.
 
-#include "platform/process/ProcessRunner.h"
+#include "platform/childprocess/ProcessRunner.h"
 
 namespace harkwell {
 
