@@ -318,9 +318,19 @@ void HarkwellApp::perform(AppAction action)
                                      .toggleSearch = [this] { m_services.toggleSearch(); },
                                      .quickRecord = [this] { m_services.quickRecord(); },
                                      .showSettings = [this] { m_services.showSettings(); },
-                                     .showMenu = [this] { m_menu->popup(QCursor::pos()); },
+                                     .showMenu = [this] { showMenu(); },
                                      .quit = [] { QCoreApplication::quit(); },
                                  });
+}
+
+void HarkwellApp::showMenu()
+{
+    // Without a tray, and on Wayland, where a popup of ours cannot be placed by the panel, the
+    // rows open in their own window.
+    if (m_tray && QGuiApplication::platformName() != QLatin1String("wayland"))
+        m_menu->popup(QCursor::pos());
+    else
+        showMenuWindow();
 }
 
 MenuRows HarkwellApp::menuRows()

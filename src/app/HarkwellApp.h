@@ -49,8 +49,11 @@ public:
         "This desktop shows no tray icons, so harkwell's menu opens in a window: start harkwell again from "
         "the applications menu, or run harkwell --menu, to bring it back.";
 
+    // The menu's rows where the user can reach them: the tray's menu, or a window of their own.
+    // Launching the application again, or asking it for its menu, lands here.
+    void showMenu();
     // Where no tray shows the icon, the way in: the menu's rows in a window of their own, brought
-    // forward. Launching the application again, or asking it for its menu, lands here.
+    // forward.
     void showMenuWindow();
 
     QMenu* menu() const { return m_menu.get(); }
