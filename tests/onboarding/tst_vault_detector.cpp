@@ -160,7 +160,7 @@ private slots:
         test::SlowMount mount(home(QStringLiteral("Mounts/dead")), 30, test::SlowMount::Hang::ListingAndLookups);
         QVERIFY2(mount.start(), qPrintable(mount.error()));
         // The registry names a vault on the mount too.
-        writeRegistry(QStringLiteral(".config/obsidian/obsidian.json"),
+        writeRegistry(QStringLiteral("xdg/config/obsidian/obsidian.json"),
                       QJsonObject{{"a", QJsonObject{{"path", alpha}, {"ts", 1000.0}}},
                                   {"b", QJsonObject{{"path", home(QStringLiteral("Mounts/dead/Vault"))}, {"ts", 2000.0}}}});
         VaultDetector::Sources s = sources();
