@@ -120,6 +120,7 @@ struct Assembled {
     QList<FileEntry> inbox;
     QList<FileEntry> handoff;
     bool saved = false;
+    std::optional<quint64> savedListing;  // what the cache holds after the save
 };
 
 }  // namespace
@@ -163,6 +164,7 @@ QCoro::Task<> FileScanner::start()
         QList<FileEntry> vault;
         QList<FileEntry> other;
         FileDates::DaySplit days;
+        std::optional<quint64> listing;
     };
     m_cacheReader = std::make_shared<CacheReader>();
     QFuture<Loaded> loading = m_worker->run<Loaded>([basis, now, reader = m_cacheReader] {
@@ -174,6 +176,7 @@ QCoro::Task<> FileScanner::start()
             loaded.ok = true;
             loaded.vault = cache->vaultFiles;
             loaded.other = cache->remoteFiles;
+            loaded.listing = cache->listingDigest;
             loaded.days = FileDates::splitByToday({loaded.vault, loaded.other}, basis, now);
             return loaded;
         };
@@ -195,6 +198,7 @@ QCoro::Task<> FileScanner::start()
         co_return;
     if (loaded.ok) {
         m_cacheExists = true;
+        m_savedListing = loaded.listing;
         m_lastVaultFiles = loaded.vault;
         m_lastRemoteFiles = loaded.other;
         publishDays(loaded.days.today, loaded.days.others);
@@ -349,6 +353,7 @@ QCoro::Task<> FileScanner::runRefresh()
 
     const bool keyChanged = m_publishedKey != plan.rulesKey;
     const bool cacheExists = m_cacheExists;
+    const std::optional<quint64> savedListing = m_savedListing;
     Clock* clock = &m_clock;
     // The future is named rather than awaited as a temporary: g++ 12 destroys a co_await
     // expression's temporaries twice. The lists are the job's alone, for the same reason as above.
@@ -356,7 +361,7 @@ QCoro::Task<> FileScanner::runRefresh()
         [plan, listers, clock, vaultList = std::move(vaultList), workspaceList = std::move(workspaceList),
          remoteList = std::move(remoteList), previousVault = m_lastVaultFiles, previousOther = m_lastRemoteFiles,
          previousOutbox = m_outboxFiles, previousInbox = m_inboxFiles, previousHandoff = m_handoffFiles, keyChanged,
-         cacheExists] {
+         cacheExists, savedListing] {
         Assembled result;
         const auto kept = [&plan](QList<FileEntry> entries) {
             entries.removeIf([&plan](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
@@ -385,9 +390,16 @@ QCoro::Task<> FileScanner::runRefresh()
         result.changed = listsChanged || specialsChanged || keyChanged;
         if (listsChanged || keyChanged || result.adopted)
             result.days = FileDates::splitByToday({result.vault, result.other}, plan.basis, plan.now, plan.isExcluded);
-        // The cache follows the lists; it is started only once there are vault entries to keep.
-        if (listsChanged && (!result.vault.isEmpty() || cacheExists))
-            result.saved = ScanCache::save(result.vault, result.other, clock->now()).has_value();
+        // The cache follows the lists; it is started only once there are vault entries to keep. A
+        // cache read from the old form is rewritten by the first listing, changed or not; lists
+        // that only equal what the cache holds (new ids for the same files) write nothing.
+        const bool cacheInOldForm = cacheExists && !savedListing;
+        if ((listsChanged || cacheInOldForm) && (!result.vault.isEmpty() || cacheExists)) {
+            const auto saved = ScanCache::save(result.vault, result.other, clock->now(), savedListing);
+            result.saved = saved.has_value();
+            if (saved)
+                result.savedListing = *saved;
+        }
         return result;
     });
     const Assembled assembled = co_await assembling;
@@ -397,8 +409,10 @@ QCoro::Task<> FileScanner::runRefresh()
     const bool wasFirstRefresh = !m_hasScannedRemotes;
     m_hasScannedRemotes = true;
     m_isScanning = false;
-    if (assembled.saved)
+    if (assembled.saved) {
         m_cacheExists = true;
+        m_savedListing = assembled.savedListing;
+    }
     if (assembled.changed) {
         if (!assembled.vault.isSharedWith(m_lastVaultFiles) || !assembled.other.isSharedWith(m_lastRemoteFiles) || keyChanged)
             publishDays(assembled.days.today, assembled.days.others);

@@ -110,6 +110,7 @@ private:
     QList<FileEntry> m_lastRemoteFiles;  // the last run's workspace and remote entries together
     bool m_hasScannedRemotes = false;
     bool m_cacheExists = false;  // the cache file holds a listing (loaded or saved)
+    std::optional<quint64> m_savedListing;  // the cache's listing digest; none when unknown or in the old form
     // What the day lists were last worked out from, besides the lists: the day and the rules.
     std::optional<QString> m_publishedKey;
     int m_unchangedRefreshes = 0;
