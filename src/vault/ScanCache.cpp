@@ -68,6 +68,14 @@ std::expected<ScanCache, DecodeError> ScanCache::load()
 {
     QFile compact(filePath());
     if (compact.open(QIODevice::ReadOnly)) {
+        // Read in place: a copy of a large cache would cost as much again in fresh pages.
+        if (const qint64 size = compact.size(); size > 0) {
+            if (uchar* mapped = compact.map(0, size)) {
+                auto decoded = ScanCacheFormat::decode(QByteArrayView(mapped, size));
+                compact.unmap(mapped);
+                return decoded;
+            }
+        }
         const QByteArray bytes = compact.readAll();
         if (compact.error() != QFileDevice::NoError)
             return std::unexpected(
