@@ -25,6 +25,8 @@ public:
     static Encoded encode(const QList<FileEntry>& vault, const QList<FileEntry>& remotes, const QDateTime& savedAt);
     // The cache's listingDigest is set to the one stored.
     static std::expected<ScanCache, DecodeError> decode(QByteArrayView bytes);
+    // What a file's last eight bytes hold for the bytes before them (little-endian).
+    static quint64 checksum(QByteArrayView bytes);
 };
 
 }  // namespace harkwell

@@ -58,7 +58,8 @@ QList<FileEntry> listing(qsizetype count, const QString& root = QStringLiteral("
 QList<FileEntry> unusualEntries()
 {
     QList<FileEntry> entries = listing(6, QStringLiteral("/r/wörk space"));
-    entries[0].filename = QStringLiteral("not the path's last part.md");
+    // Half a surrogate pair: text JSON could hold, and no UTF-8 can.
+    entries[0].filename = QStringLiteral("not the path's last part ") + QChar(0xdc00) + QStringLiteral(".md");
     entries[1].fullPath = QUrl::fromLocalFile(QStringLiteral("/r/m/whole path.md"));  // no folder of its own
     entries[2].fullPath = FileLocation(QStringLiteral("/r"), QStringLiteral("m/other path.md"));
     entries[3].fullPath = QUrl(QStringLiteral("file:///tmp/vault/%FF.md"));  // a name that is not UTF-8
