@@ -21,10 +21,10 @@ constexpr char kMagic[8] = {'H', 'A', 'R', 'K', 'S', 'C', 'A', 'N'};
 constexpr qsizetype kHeaderBytes = 8 + 4 + 4 + 8 + 8;  // magic, version, flags, payload size, listing digest
 constexpr qsizetype kChecksumBytes = 8;
 constexpr qsizetype kIdBytes = 16;
-// The fewest bytes an entry takes: flags, source, an empty path, a folder, three numbers, a
-// location, its id. A count claiming more entries than that allows is refused before any room is
-// taken for them.
-constexpr qsizetype kLeastEntryBytes = 1 + 1 + 1 + 1 + 3 * 8 + 1 + kIdBytes;
+// The fewest bytes an entry takes among the listing's (its id is kept apart): flags, source, an
+// empty path, a folder, three numbers, a location. A count claiming more entries than that allows
+// is refused before any room is taken for them.
+constexpr qsizetype kLeastEntryBytes = 1 + 1 + 1 + 1 + 3 * 8 + 1;
 
 enum EntryFlag : quint8 {
     kFilenameIsLast = 1 << 0,  // the file name is the path's last part and is not stored again

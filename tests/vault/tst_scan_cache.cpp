@@ -111,6 +111,8 @@ class ScanCacheTest : public QObject {
 
 private slots:
     void aMillionEntriesRoundTrip();
+    void smallListingsRoundTrip_data();
+    void smallListingsRoundTrip();
     void damagedOrForeignFileIsNoCache_data();
     void damagedOrForeignFileIsNoCache();
     void everyShorterFileAndEveryFlippedBitIsRefused();
@@ -146,6 +148,32 @@ void ScanCacheTest::aMillionEntriesRoundTrip()
     QCOMPARE(loaded->vaultFiles.at(2).fullPath.base(), QStringLiteral("/r"));
     QCOMPARE(loaded->vaultFiles.at(2).fullPath.relative(), QStringLiteral("m/other path.md"));
     QVERIFY(!loaded->vaultFiles.at(3).fullPath.otherUrl().isEmpty());
+}
+
+void ScanCacheTest::smallListingsRoundTrip_data()
+{
+    QTest::addColumn<QList<FileEntry>>("vault");
+    QTest::addColumn<QList<FileEntry>>("remotes");
+    // Entries near the fewest bytes one can take, where a bound on the counts is tightest.
+    FileEntry shortest;
+    shortest.relativePath = QStringLiteral("a");
+    shortest.filename = shortest.relativePath;
+    shortest.fullPath = FileLocation(QStringLiteral("/v"), shortest.relativePath);
+    shortest.creationDate = kSavedAt;
+    shortest.modificationDate = kSavedAt;
+    QTest::newRow("nothing") << QList<FileEntry>{} << QList<FileEntry>{};
+    QTest::newRow("one short entry") << QList<FileEntry>{shortest} << QList<FileEntry>{};
+    QTest::newRow("short entries in both") << QList<FileEntry>{shortest, shortest} << QList<FileEntry>{shortest};
+}
+
+void ScanCacheTest::smallListingsRoundTrip()
+{
+    QFETCH(QList<FileEntry>, vault);
+    QFETCH(QList<FileEntry>, remotes);
+    const auto decoded = ScanCacheFormat::decode(ScanCacheFormat::encode(vault, remotes, kSavedAt).bytes);
+    QVERIFY2(decoded, decoded ? "" : qPrintable(decoded.error().text));
+    QCOMPARE(decoded->vaultFiles, vault);
+    QCOMPARE(decoded->remoteFiles, remotes);
 }
 
 void ScanCacheTest::damagedOrForeignFileIsNoCache_data()
