@@ -8,12 +8,15 @@
 //   - the peak memory of the process;
 //   - with HARKWELL_BINARY set, the application itself at rest on the tree: its memory, its
 //     processor time and what it writes while nothing changes.
+//   - the scan cache's save and load at the listing's size, in the compact form and the JSON one.
 // Usage: [HARKWELL_BINARY=…] vault_bench [tree folder] [rounds]. The tree defaults to
 // /tmp/harkwell-vault-bench-100k. `vault_bench --list-once TREE` lists the tree once and exits, for
-// timing the whole process beside `find` with an outside tool.
+// timing the whole process beside `find` with an outside tool. `vault_bench --cache FILES [rounds]`
+// gives the scan cache's figures alone for FILES made-up entries (a million needs no tree).
 
 #include "foundation/Settings.h"
 #include "platform/clock/Clock.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/memory/HeapRelease.h"
 #include "platform/paths/Paths.h"
 #include "platform/walk/TreeWalk.h"
@@ -180,6 +183,91 @@ void buildTree(const QString& root)
     (void)out.open(QIODevice::WriteOnly);
 }
 
+// Entries named and dated as buildTree names and dates its files, without the files: for the scan
+// cache's figures at sizes beyond the tree's.
+QList<FileEntry> syntheticEntries(qsizetype count)
+{
+    const QString root = QStringLiteral("/tmp/harkwell-vault-bench-synthetic");
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QList<FileEntry> entries;
+    entries.reserve(count);
+    for (qsizetype n = 0; n < count; ++n) {
+        const qsizetype folder = n / kFilesPerFolder;
+        const qsizetype top = folder / kSubFolders % kTopFolders;
+        const qsizetype sub = folder % kSubFolders;
+        FileEntry entry;
+        entry.id = QUuid::createUuid();
+        entry.parentFolder = QString::fromUtf8(kWords[(top + sub) % 16]) + QLatin1Char('-') + QString::number(sub);
+        entry.filename = QString::fromUtf8(kWords[n % 16]) + QLatin1Char('-') + QString::fromUtf8(kWords[(n / 16) % 16])
+                         + QLatin1Char('-') + QString::number(n) + QLatin1Char('.') + QString::fromLatin1(kExtensions[n % 6]);
+        entry.relativePath = QStringLiteral("area-") + QString::number(folder / kSubFolders) + QLatin1Char(' ')
+                             + QString::fromUtf8(kWords[top % 16]) + QLatin1Char('/') + entry.parentFolder + QLatin1Char('/')
+                             + entry.filename;
+        entry.modificationDate = QDateTime::fromSecsSinceEpoch(now - (n % 40) * 86400 - n % 3600, Qt::UTC);
+        entry.creationDate = entry.modificationDate;
+        entry.size = n % 5000;
+        entry.fullPath = FileLocation(root, entry.relativePath);
+        entry.fileType = QString::fromLatin1(kExtensions[n % 6]);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+// The scan cache at a listing's size: the JSON form earlier versions wrote against the compact one.
+// Each saved the way the scanner saves it (whole, replacing the file) and read the way a start reads
+// it; the compact form also saved again unchanged, which writes nothing.
+void scanCacheFigures(const QList<FileEntry>& entries, int rounds)
+{
+    const QDateTime savedAt = QDateTime::currentDateTimeUtc();
+    const auto bytesOf = [](const QString& path) { return QFileInfo(path).size(); };
+    std::vector<double> jsonSave, jsonLoad, compactSave, compactLoad, compactLoadCpu, unchangedSave;
+    qint64 jsonBytes = 0;
+    qint64 compactBytes = 0;
+    bool allRead = true;
+    for (int round = 0; round < rounds; ++round) {
+        QFile::remove(ScanCache::filePath());
+        auto start = std::chrono::steady_clock::now();
+        if (round == 0) {  // slow enough at a million entries that one round has to do
+            {
+                const QByteArray json = QJsonDocument(ScanCache{entries, {}, savedAt, {}}.toJson()).toJson(QJsonDocument::Compact);
+                QDir().mkpath(Paths::cachesFolder());
+                allRead = AtomicFile::write(Paths::scanCacheFile(), json, AtomicFile::Durability::Unsynced).has_value() && allRead;
+            }
+            jsonSave.push_back(msSince(start));
+            jsonBytes = bytesOf(Paths::scanCacheFile());
+            start = std::chrono::steady_clock::now();
+            const auto loaded = ScanCache::load();  // no compact file: the JSON one
+            allRead = loaded && loaded->vaultFiles.size() == entries.size() && !loaded->listingDigest && allRead;
+            jsonLoad.push_back(msSince(start));
+        }
+
+        start = std::chrono::steady_clock::now();
+        const auto digest = ScanCache::save(entries, {}, savedAt);
+        compactSave.push_back(msSince(start));
+        compactBytes = bytesOf(ScanCache::filePath());
+        allRead = digest && !QFile::exists(Paths::scanCacheFile()) && allRead;
+        start = std::chrono::steady_clock::now();
+        const double cpuStart = threadCpuMs();
+        {
+            const auto loaded = ScanCache::load();
+            allRead = loaded && loaded->vaultFiles.size() == entries.size() && loaded->listingDigest == *digest && allRead;
+        }
+        compactLoad.push_back(msSince(start));
+        compactLoadCpu.push_back(threadCpuMs() - cpuStart);
+        start = std::chrono::steady_clock::now();
+        (void)ScanCache::save(entries, {}, savedAt.addSecs(1), *digest);
+        unchangedSave.push_back(msSince(start));
+    }
+    std::printf("\nscan cache of %lld entries, JSON once, compact median of %d rounds (page cache warm, nothing synced):\n",
+                (long long)entries.size(), rounds);
+    std::printf("  JSON (earlier)  %8.1f MB   save %8.1f ms   load %8.1f ms\n", double(jsonBytes) / 1e6, median(jsonSave),
+                median(jsonLoad));
+    std::printf("  compact         %8.1f MB   save %8.1f ms   load %8.1f ms (processor %.1f ms)   unchanged save %.1f ms (writes nothing)%s\n",
+                double(compactBytes) / 1e6, median(compactSave), median(compactLoad), median(compactLoadCpu), median(unchangedSave),
+                allRead ? "" : "   READ BACK WRONG");
+    QFile::remove(ScanCache::filePath());
+}
+
 // Started with posix_spawn (no copy of this large process's page tables, which fork would make and
 // bill to the child's time).
 pid_t spawn(const QStringList& argv, int in, int out)
@@ -321,7 +409,8 @@ Idle watchApplication(const QString& binary, const QString& home, const QString&
         ::_exit(127);
     }
     ::sleep(unsigned(settleSeconds));
-    const QString cache = home + QStringLiteral("/.cache/harkwell/scan-cache.json");
+    // The cache's place under the application's home (its cache folder's fallback there).
+    const QString cache = home + QStringLiteral("/.cache/harkwell/") + QFileInfo(ScanCache::filePath()).fileName();
     const QDateTime cacheBefore = QFileInfo(cache).lastModified();
     const double cpuBefore = cpuSeconds(pid);
     const qint64 writtenBefore = procField(pid, "io", "write_bytes:");
@@ -349,6 +438,14 @@ int main(int argc, char** argv)
                                                          {"md", "pdf", "txt", "docx"}, {QStringLiteral("_outbox"), QStringLiteral("_inbox")});
         std::printf("%lld\n", entries ? (long long)entries->size() : -1LL);
         return entries ? 0 : 1;
+    }
+    // "--cache FILES [ROUNDS]": the scan cache's figures alone, for as many entries made up.
+    if (argc > 2 && std::strcmp(argv[1], "--cache") == 0) {
+        QTemporaryDir home(QDir::tempPath() + QStringLiteral("/harkwell-vault-bench-home-XXXXXX"));
+        qputenv("HOME", home.path().toLocal8Bit());
+        QCoreApplication app(argc, argv);
+        scanCacheFigures(syntheticEntries(std::max(1LL, std::atoll(argv[2]))), argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+        return 0;
     }
     const QString tree = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/harkwell-vault-bench-100k");
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
@@ -454,7 +551,7 @@ int main(int argc, char** argv)
     spinUntil([] { return false; }, 3500);  // the scanner's own second refresh
     spinUntil([&] { return !scanner.isScanning(); });
     std::vector<double> refreshMs;
-    const QFileInfo cacheBefore(Paths::scanCacheFile());
+    const QFileInfo cacheBefore(ScanCache::filePath());
     const QDateTime cacheTime = cacheBefore.lastModified();
     const int unchangedBefore = scanner.unchangedRefreshes();
     for (int round = 0; round < rounds; ++round) {
@@ -463,11 +560,18 @@ int main(int argc, char** argv)
         spinUntil([&] { return !scanner.isScanning(); });
         refreshMs.push_back(msSince(start));
     }
-    const bool cacheUntouched = QFileInfo(Paths::scanCacheFile()).lastModified() == cacheTime;
+    const bool cacheUntouched = QFileInfo(ScanCache::filePath()).lastModified() == cacheTime;
     std::printf("\nrefresh with nothing changed: median %.1f ms (%d rounds); %d of %d published nothing; "
                 "entries rebuilt %lld; cache %s\n",
                 median(refreshMs), rounds, scanner.unchangedRefreshes() - unchangedBefore, rounds,
                 (long long)listers->vaultEntriesRebuilt(), cacheUntouched ? "not written" : "WRITTEN");
+
+    // The scan cache at the listing's size, with the listing's own entries.
+    {
+        const auto entries = SpotlightScanner::scanVault(tree, since, extensions, excludes);
+        if (entries)
+            scanCacheFigures(*entries, 3);
+    }
 
     // 4. Search: per keystroke while typing, and per query typed at once, against fzf.
     SearchIndex index(scanner, Settings::shared(), [] { return QList<FileEntry>{}; });

@@ -21,17 +21,15 @@ std::optional<QDateTime> optionalDate(JsonFields& fields, const QString& key)
     return seconds ? std::optional(DateForms::fromReferenceSeconds(*seconds)) : std::nullopt;
 }
 
-// What the listings write: a local file's URL with a plain absolute path. Anything else would have
-// the menu open, reveal or trash a file that no listing found, one a ".." takes out of its folder.
-bool isListedFileUrl(const QUrl& url)
+}  // namespace
+
+bool FileEntry::isListedFileUrl(const QUrl& url)
 {
     if (!url.isLocalFile() || !url.host().isEmpty() || url.hasQuery() || url.hasFragment())
         return false;
     const QString path = url.path(QUrl::FullyDecoded);
     return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path;
 }
-
-}  // namespace
 
 QString toRawValue(FileEntry::Source source)
 {

@@ -41,6 +41,10 @@ struct FileEntry {
     static QJsonArray toJson(const QList<FileEntry>& entries);
     // Fails whole when any entry fails.
     static std::expected<QList<FileEntry>, DecodeError> fromJson(const QJsonArray& array);
+    // What the listings write: a local file's URL with a plain absolute path. Anything else would
+    // have the menu open, reveal or trash a file that no listing found, one a ".." takes out of
+    // its folder.
+    static bool isListedFileUrl(const QUrl& url);
 
     friend bool operator==(const FileEntry&, const FileEntry&) = default;
     // Ordered by creation date alone: two entries of one instant are neither less nor greater.

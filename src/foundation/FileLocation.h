@@ -34,6 +34,11 @@ public:
     bool isEmpty() const { return m_base.isEmpty() && m_relative.isEmpty() && m_other.isEmpty(); }
     bool isValid() const { return !isEmpty() && (m_other.isEmpty() || m_other.isValid()); }
 
+    // The parts as kept, for a stored form that keeps them apart too.
+    const QString& base() const { return m_base; }
+    const QString& relative() const { return m_relative; }
+    const QUrl& otherUrl() const { return m_other; }
+
     friend bool operator==(const FileLocation& a, const FileLocation& b);
     friend bool operator==(const FileLocation& a, const QUrl& b) { return a.url() == b; }
     friend bool operator==(const QUrl& a, const FileLocation& b) { return a == b.url(); }

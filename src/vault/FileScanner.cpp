@@ -121,6 +121,7 @@ struct Assembled {
     QList<FileEntry> handoff;
     bool saved = false;
     bool cacheBehind = false;  // the cache holds less than the published lists
+    std::optional<quint64> savedListing;  // what the cache holds after the save
 };
 
 }  // namespace
@@ -164,6 +165,7 @@ QCoro::Task<> FileScanner::start()
         QList<FileEntry> vault;
         QList<FileEntry> other;
         FileDates::DaySplit days;
+        std::optional<quint64> listing;
     };
     m_cacheReader = std::make_shared<CacheReader>();
     QFuture<Loaded> loading = m_worker->run<Loaded>([basis, now, reader = m_cacheReader] {
@@ -175,6 +177,7 @@ QCoro::Task<> FileScanner::start()
             loaded.ok = true;
             loaded.vault = cache->vaultFiles;
             loaded.other = cache->remoteFiles;
+            loaded.listing = cache->listingDigest;
             loaded.days = FileDates::splitByToday({loaded.vault, loaded.other}, basis, now);
             return loaded;
         };
@@ -196,6 +199,7 @@ QCoro::Task<> FileScanner::start()
         co_return;
     if (loaded.ok) {
         m_cacheExists = true;
+        m_savedListing = loaded.listing;
         m_lastVaultFiles = loaded.vault;
         m_lastRemoteFiles = loaded.other;
         publishDays(loaded.days.today, loaded.days.others);
@@ -366,6 +370,7 @@ QCoro::Task<> FileScanner::runRefresh()
     const bool keyChanged = m_publishedKey != plan.rulesKey;
     const bool cacheExists = m_cacheExists;
     const bool cacheBehind = m_cacheBehind;
+    const std::optional<quint64> savedListing = m_savedListing;
     Clock* clock = &m_clock;
     // The future is named rather than awaited as a temporary: g++ 12 destroys a co_await
     // expression's temporaries twice. The lists are the job's alone, for the same reason as above.
@@ -373,7 +378,7 @@ QCoro::Task<> FileScanner::runRefresh()
         [plan, listers, clock, vaultList = std::move(vaultList), workspaceList = std::move(workspaceList),
          remoteList = std::move(remoteList), previousVault = m_lastVaultFiles, previousOther = m_lastRemoteFiles,
          previousOutbox = m_outboxFiles, previousInbox = m_inboxFiles, previousHandoff = m_handoffFiles, keyChanged,
-         cacheExists, cacheBehind, whole] {
+         cacheExists, cacheBehind, savedListing, whole] {
         Assembled result;
         const auto kept = [&plan](QList<FileEntry> entries) {
             entries.removeIf([&plan](const FileEntry& entry) { return plan.isExcluded(entry.filename); });
@@ -403,10 +408,17 @@ QCoro::Task<> FileScanner::runRefresh()
         if (listsChanged || keyChanged || result.adopted)
             result.days = FileDates::splitByToday({result.vault, result.other}, plan.basis, plan.now, plan.isExcluded);
         // The cache follows the lists, once they are whole; it is started only once there are vault
-        // entries to keep. Lists published while incomplete are written by the first whole listing.
-        const bool due = (listsChanged || cacheBehind) && (!result.vault.isEmpty() || cacheExists);
-        if (due && whole)
-            result.saved = ScanCache::save(result.vault, result.other, clock->now()).has_value();
+        // entries to keep. Lists published while incomplete are written by the first whole listing;
+        // a cache read from the old form is rewritten by the first listing, changed or not; lists
+        // that only equal what the cache holds (new ids for the same files) write nothing.
+        const bool cacheInOldForm = cacheExists && !savedListing;
+        const bool due = (listsChanged || cacheBehind || cacheInOldForm) && (!result.vault.isEmpty() || cacheExists);
+        if (due && whole) {
+            const auto saved = ScanCache::save(result.vault, result.other, clock->now(), savedListing);
+            result.saved = saved.has_value();
+            if (saved)
+                result.savedListing = *saved;
+        }
         result.cacheBehind = due && !whole;
         return result;
     });
@@ -417,8 +429,10 @@ QCoro::Task<> FileScanner::runRefresh()
     const bool wasFirstRefresh = !m_hasScannedRemotes;
     m_hasScannedRemotes = true;
     m_isScanning = false;
-    if (assembled.saved)
+    if (assembled.saved) {
         m_cacheExists = true;
+        m_savedListing = assembled.savedListing;
+    }
     m_cacheBehind = assembled.cacheBehind;
     if (assembled.changed) {
         if (!assembled.vault.isSharedWith(m_lastVaultFiles) || !assembled.other.isSharedWith(m_lastRemoteFiles) || keyChanged)

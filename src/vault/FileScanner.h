@@ -113,6 +113,7 @@ private:
     bool m_hasScannedRemotes = false;
     bool m_cacheExists = false;  // the cache file holds a listing (loaded or saved)
     bool m_cacheBehind = false;  // lists were published that the cache does not hold yet
+    std::optional<quint64> m_savedListing;  // the cache's listing digest; none when unknown or in the old form
     // What the day lists were last worked out from, besides the lists: the day and the rules.
     std::optional<QString> m_publishedKey;
     int m_unchangedRefreshes = 0;

@@ -3,9 +3,11 @@
 #include "foundation/DateForms.h"
 #include "foundation/JsonFields.h"
 #include "platform/paths/Paths.h"
+#include "vault/ScanCacheFormat.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace harkwell {
@@ -41,17 +43,51 @@ std::expected<ScanCache, DecodeError> ScanCache::fromJson(const QJsonObject& obj
     return cache;
 }
 
-std::expected<void, FileError> ScanCache::save(const QList<FileEntry>& vault, const QList<FileEntry>& remotes,
-                                               const QDateTime& savedAt)
+QString ScanCache::filePath()
 {
-    const ScanCache cache{vault, remotes, savedAt};
-    const QByteArray bytes = QJsonDocument(cache.toJson()).toJson(QJsonDocument::Compact);
-    QDir().mkpath(Paths::cachesFolder());
+    const QFileInfo json(Paths::scanCacheFile());
+    return json.path() + QLatin1Char('/') + json.completeBaseName() + QStringLiteral(".bin");
+}
+
+std::expected<quint64, FileError> ScanCache::save(const QList<FileEntry>& vault, const QList<FileEntry>& remotes,
+                                                  const QDateTime& savedAt, std::optional<quint64> unlessDigest)
+{
+    const QString path = filePath();
+    ScanCacheFormat::Encoded encoded = ScanCacheFormat::encode(vault, remotes, savedAt);
+    if (unlessDigest == encoded.listingDigest && QFileInfo::exists(path))
+        return encoded.listingDigest;
+    QDir().mkpath(QFileInfo(path).path());
     // A cache needs no sync: losing the newest one to a power cut only means a slower first menu.
-    return AtomicFile::write(Paths::scanCacheFile(), bytes, AtomicFile::Durability::Unsynced);
+    if (auto written = AtomicFile::write(path, encoded.bytes, AtomicFile::Durability::Unsynced); !written)
+        return std::unexpected(written.error());
+    QFile::remove(Paths::scanCacheFile());
+    return encoded.listingDigest;
 }
 
 std::expected<ScanCache, DecodeError> ScanCache::load()
+{
+    QFile compact(filePath());
+    if (compact.open(QIODevice::ReadOnly)) {
+        // Read in place: a copy of a large cache would cost as much again in fresh pages.
+        if (const qint64 size = compact.size(); size > 0) {
+            if (uchar* mapped = compact.map(0, size)) {
+                auto decoded = ScanCacheFormat::decode(QByteArrayView(mapped, size));
+                compact.unmap(mapped);
+                return decoded;
+            }
+        }
+        const QByteArray bytes = compact.readAll();
+        if (compact.error() != QFileDevice::NoError)
+            return std::unexpected(
+                DecodeError{QStringLiteral("The scan cache could not be read: %1").arg(compact.errorString())});
+        return ScanCacheFormat::decode(bytes);
+    }
+    if (compact.exists())
+        return std::unexpected(DecodeError{QStringLiteral("The scan cache could not be read: %1").arg(compact.errorString())});
+    return loadJson();
+}
+
+std::expected<ScanCache, DecodeError> ScanCache::loadJson()
 {
     QFile file(Paths::scanCacheFile());
     if (!file.open(QIODevice::ReadOnly))

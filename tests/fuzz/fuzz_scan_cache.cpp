@@ -1,11 +1,16 @@
-// scan-cache.json, the last listings: the decoder, its round trip, and where its entries point.
+// The scan cache, the last listings: the JSON decoder and the compact one, their round trips, what
+// the compact form makes of whatever the JSON form held, and where the entries point.
 #include "FuzzSupport.h"
 #include "JsonMutator.h"
 
 #include "platform/paths/Paths.h"
 #include "vault/ScanCache.h"
+#include "vault/ScanCacheFormat.h"
 
 #include <QJsonDocument>
+#include <QtEndian>
+
+#include <cstring>
 
 using namespace harkwell;
 using namespace harkwell::fuzz;
@@ -30,11 +35,43 @@ bool pointsAtAFile(const FileEntry& entry)
     return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) == path;
 }
 
+// A compact cache that decoded: its entries point at files, and written again it reads back the
+// same and is written the same from then on.
+void checkCompact(const ScanCache& cache, const QByteArray& from)
+{
+    for (const QList<FileEntry>* list : {&cache.vaultFiles, &cache.remoteFiles})
+        for (const FileEntry& entry : *list)
+            HARKWELL_FUZZ_CHECK(pointsAtAFile(entry), from.toHex());
+    const auto written = ScanCacheFormat::encode(cache.vaultFiles, cache.remoteFiles, cache.savedAt);
+    const auto again = ScanCacheFormat::decode(written.bytes);
+    HARKWELL_FUZZ_CHECK(again, from.toHex());
+    HARKWELL_FUZZ_CHECK(again->vaultFiles == cache.vaultFiles && again->remoteFiles == cache.remoteFiles
+                            && again->savedAt == cache.savedAt && again->listingDigest == written.listingDigest,
+                        from.toHex());
+    HARKWELL_FUZZ_CHECK(ScanCacheFormat::encode(again->vaultFiles, again->remoteFiles, again->savedAt).bytes == written.bytes,
+                        from.toHex());
+}
+
+// The bytes with their checksum made right again, so that the decoder's other checks are reached.
+QByteArray resealed(QByteArray bytes)
+{
+    if (bytes.size() < 8)
+        return bytes;
+    const quint64 sum = qToLittleEndian(ScanCacheFormat::checksum(QByteArrayView(bytes).chopped(8)));
+    std::memcpy(bytes.data() + bytes.size() - 8, &sum, 8);
+    return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes = bytesOf(data, size);
+    // The input as a compact file, as it is and with its checksum made right.
+    for (const QByteArray& compact : {bytes, resealed(bytes)})
+        if (const auto decoded = ScanCacheFormat::decode(compact))
+            checkCompact(*decoded, compact);
+
     const QString path = Paths::scanCacheFile();
     (void)privateHome();
     writeFile(Paths::scanCacheFile(), bytes);
@@ -54,5 +91,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     HARKWELL_FUZZ_CHECK(again->vaultFiles == loaded->vaultFiles && again->remoteFiles == loaded->remoteFiles,
                         QJsonDocument(written).toJson());
     HARKWELL_FUZZ_CHECK(again->toJson() == written, QJsonDocument(written).toJson());
+
+    // Whatever the JSON form held, the compact form holds as well.
+    const auto compact = ScanCacheFormat::encode(loaded->vaultFiles, loaded->remoteFiles, loaded->savedAt);
+    const auto decoded = ScanCacheFormat::decode(compact.bytes);
+    HARKWELL_FUZZ_CHECK(decoded, decoded ? QByteArray() : decoded.error().text.toUtf8());
+    HARKWELL_FUZZ_CHECK(decoded->vaultFiles == loaded->vaultFiles && decoded->remoteFiles == loaded->remoteFiles
+                            && decoded->savedAt == loaded->savedAt,
+                        QJsonDocument(written).toJson());
+    checkCompact(*decoded, compact.bytes);
+    // And altered in a few bytes the input picks, then resealed, it decodes as a cache that keeps
+    // the rules or as none.
+    QByteArray altered = compact.bytes;
+    for (size_t index = 0; index + 1 < size && index < 16; index += 2)
+        altered[qsizetype(data[index] * 257u + data[index + 1]) % (altered.size() - 8)] = char(data[index + 1]);
+    altered = resealed(altered);
+    if (const auto decodedAltered = ScanCacheFormat::decode(altered))
+        checkCompact(*decodedAltered, altered);
     return 0;
 }

@@ -201,6 +201,7 @@ private slots:
     void cacheRoundTrip();
     void cacheThatCannotBeReadIsNoCache_data();
     void cacheThatCannotBeReadIsNoCache();
+    void oldFormCacheIsReplacedByTheFirstListing();
     void cacheOfAnEarlierDayShowsAsRecent();
 };
 
@@ -576,7 +577,7 @@ void FileScannerTest::withoutVaultEntriesNothingIsCached()
     QSignalSpy changed(f.scanner.get(), &FileScanner::changed);
     QTRY_VERIFY(f.settled());
     QCOMPARE(names(f.scanner->todayFiles()), QStringList{"w.md"});
-    QVERIFY(!QFile::exists(Paths::scanCacheFile()));
+    QVERIFY(!QFile::exists(ScanCache::filePath()));
 
     // No vault entries known: the next refresh has no quick view to show either, and with
     // nothing changed it publishes nothing.
@@ -585,7 +586,7 @@ void FileScannerTest::withoutVaultEntriesNothingIsCached()
     QTRY_VERIFY(f.settled());
     QCOMPARE(changed.size(), 1);
     QCOMPARE(f.scanner->unchangedRefreshes(), 1);
-    QVERIFY(!QFile::exists(Paths::scanCacheFile()));
+    QVERIFY(!QFile::exists(ScanCache::filePath()));
 }
 
 void FileScannerTest::scannerGoneMidRefreshIsHarmless()
@@ -667,7 +668,7 @@ void FileScannerTest::refreshWithNothingChangedRebuildsAndWritesNothing()
     const QList<QUuid> before = ids();
     const QDateTime longAgo(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
     {
-        QFile cache(Paths::scanCacheFile());
+        QFile cache(ScanCache::filePath());
         QVERIFY(cache.open(QIODevice::ReadWrite));
         QVERIFY(cache.setFileTime(longAgo, QFileDevice::FileModificationTime));
     }
@@ -677,7 +678,7 @@ void FileScannerTest::refreshWithNothingChangedRebuildsAndWritesNothing()
     // The same entries (not rebuilt ones with new ids), nothing published, no cache written.
     QCOMPARE(ids(), before);
     QCOMPARE(changed.size(), 0);
-    QCOMPARE(QFileInfo(Paths::scanCacheFile()).lastModified(), longAgo);
+    QCOMPARE(QFileInfo(ScanCache::filePath()).lastModified(), longAgo);
 
     // One file changed: that change is published and cached, and only its entry is new.
     VaultTree::file(vault, QStringLiteral("notes/earlier.md"), now.addSecs(-30));
@@ -687,7 +688,7 @@ void FileScannerTest::refreshWithNothingChangedRebuildsAndWritesNothing()
     QCOMPARE(changed.size(), 1);
     QCOMPARE(names(scanner.todayFiles()), (QStringList{"earlier.md", "today.md"}));
     QCOMPARE(scanner.todayFiles().at(1).id, before.at(0));
-    QVERIFY(QFileInfo(Paths::scanCacheFile()).lastModified() > longAgo);
+    QVERIFY(QFileInfo(ScanCache::filePath()).lastModified() > longAgo);
 }
 
 void FileScannerTest::cacheRoundTrip()
@@ -708,9 +709,8 @@ void FileScannerTest::cacheRoundTrip()
     QCOMPARE(loaded->remoteFiles, QList<FileEntry>{remote});
     QCOMPARE(loaded->savedAt, savedAt);
 
-    QFile file(Paths::scanCacheFile());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+    // The form earlier versions wrote, which is still read.
+    const QJsonObject object = loaded->toJson();
     QCOMPARE(object.keys(), (QStringList{"remoteFiles", "savedAt", "vaultFiles"}));
     QCOMPARE(object.value(QStringLiteral("savedAt")).toDouble(), 794307601.0);
 }
@@ -749,6 +749,28 @@ void FileScannerTest::cacheThatCannotBeReadIsNoCache()
         QTRY_VERIFY(f.settled());
         QVERIFY(ScanCache::load());
     }
+}
+
+void FileScannerTest::oldFormCacheIsReplacedByTheFirstListing()
+{
+    ScannerFixture f;
+    const FileEntry cached = entryAt(f.vault() + QStringLiteral("/v.md"), FileEntry::Source::Vault, f.daysAgo(1));
+    const ScanCache old{{cached}, {}, f.daysAgo(1), {}};
+    QDir().mkpath(Paths::cachesFolder());
+    QFile json(Paths::scanCacheFile());
+    QVERIFY(json.open(QIODevice::WriteOnly) && json.write(QJsonDocument(old.toJson()).toJson()) > 0);
+    json.close();
+    // The listing finds the very files the cache holds: nothing changed, and still the old form goes.
+    f.listers->set([&](FakeListers& l) {
+        l.vaultFiles = {entryAt(f.vault() + QStringLiteral("/v.md"), FileEntry::Source::Vault, f.daysAgo(1))};
+    });
+    f.start();
+    QTRY_VERIFY(f.settled());
+    QCOMPARE(names(f.scanner->recentFiles()), QStringList{"v.md"});
+    QTRY_VERIFY(!QFile::exists(Paths::scanCacheFile()));
+    const auto cache = ScanCache::load();
+    QVERIFY(cache && cache->listingDigest);
+    QCOMPARE(names(cache->vaultFiles), QStringList{"v.md"});
 }
 
 void FileScannerTest::cacheOfAnEarlierDayShowsAsRecent()
