@@ -55,12 +55,12 @@ MenuRows CapturesSection::rows(const Inputs& inputs, const Actions& actions)
     MenuRows rows{MenuRow::header(QStringLiteral("Captures"))};
     if (notConnected) {
         rows << MenuRow::caption(QStringLiteral("Mirelon not connected"));
-        rows << MenuRow::button(QStringLiteral("Connect in Settings..."), actions.showSettings);
+        rows << MenuRow::button(QStringLiteral("Connect in Settings\u2026"), actions.showSettings);
     }
     if (accessProblem) {
         rows << MenuRow::caption(inputs.access->summary(QStringLiteral("Voice Memos")));
         if (inputs.access->kind() == CaptureAccess::State::Kind::Denied) {
-            rows << MenuRow::button(QStringLiteral("Open Full Disk Access settings..."), actions.openFullDiskAccessSettings);
+            rows << MenuRow::button(QStringLiteral("Open Full Disk Access settings\u2026"), actions.openFullDiskAccessSettings);
             rows << MenuRow::button(QStringLiteral("Restart harkwell"), [relaunch = actions.promptAndRelaunch] {
                 if (relaunch)
                     relaunch(QLatin1String(kFullDiskAccessRestartReason));

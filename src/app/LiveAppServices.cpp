@@ -151,7 +151,7 @@ void LiveAppServices::registerSearchKey(FileScanner& scanner)
     search.setScanner(&scanner);
     search.setTint(accent());
     HotkeyManager::shared().onTrigger = [this] { toggleSearch(); };
-    // A desktop without global keys still has "Search Vault..." in the menu.
+    // A desktop without global keys still has "Search Vault…" in the menu.
     (void)HotkeyManager::shared().registerSearchKey();
 }
 

@@ -70,7 +70,7 @@ MenuRow VaultMenu::submenu(const Inputs& inputs, const Actions& actions)
     rows << specialFolder(QStringLiteral("Handoff"), inputs.lists.handoff, settings.handoffGroupThreshold, inputs, open);
     rows << recent(inputs, open);
     rows << MenuRow::separator();
-    rows << MenuRow::button(QStringLiteral("Search Vault..."), actions.toggleSearch);
+    rows << MenuRow::button(QStringLiteral("Search Vault\u2026"), actions.toggleSearch);
     return MenuRow::submenu(QStringLiteral("Vault"), rows);
 }
 

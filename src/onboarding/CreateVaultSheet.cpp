@@ -52,7 +52,7 @@ CreateVaultSheet::CreateVaultSheet(std::function<void()> onCancel, std::function
     auto* parentRow = new QHBoxLayout;
     m_parentField = new QLineEdit(Paths::home() + QStringLiteral("/Documents"), this);
     m_parentField->setPlaceholderText(QStringLiteral("Parent folder"));
-    m_choose = new QPushButton(QStringLiteral("Choose..."), this);
+    m_choose = new QPushButton(QStringLiteral("Choose\u2026"), this);
     m_choose->setAutoDefault(false);
     parentRow->addWidget(m_parentField);
     parentRow->addWidget(m_choose);

@@ -111,7 +111,7 @@ QWidget* WelcomeView::buildContent()
     spinner->setTextVisible(false);
     spinner->setFixedWidth(120);
     loadingLayout->addWidget(spinner, 0, Qt::AlignHCenter);
-    m_loadingLabel = new QLabel(QStringLiteral("Looking for vaults on this computer..."), loading);
+    m_loadingLabel = new QLabel(QStringLiteral("Looking for vaults on this computer\u2026"), loading);
     WelcomeStyle::setCaption(m_loadingLabel);
     loadingLayout->addWidget(m_loadingLabel, 0, Qt::AlignHCenter);
     loadingLayout->addStretch();

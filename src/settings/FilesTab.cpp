@@ -29,9 +29,9 @@ FilesTab::FilesTab(SettingsEditingCopy& copy, QWidget* parent) : QWidget(parent)
         return std::pair{section, field};
     };
     listSection(QStringLiteral("File types (whitelist)"), QStringLiteral("Include extensions:"), copy.includeExtensions,
-                QStringLiteral("includeExtensions"), QStringLiteral("Comma-separated: md, pdf, docx, pptx, ..."));
+                QStringLiteral("includeExtensions"), QStringLiteral("Comma-separated: md, pdf, docx, pptx, \u2026"));
     listSection(QStringLiteral("Excluded directories"), QStringLiteral("Exclude directories:"), copy.excludeDirs,
-                QStringLiteral("excludeDirs"), QStringLiteral("Comma-separated: .git, node_modules, ..."));
+                QStringLiteral("excludeDirs"), QStringLiteral("Comma-separated: .git, node_modules, \u2026"));
     auto [hidden, hiddenField] = listSection(
         QStringLiteral("Hidden files"), QStringLiteral("Hide files:"), copy.excludeFiles, QStringLiteral("excludeFiles"),
         QStringLiteral("Comma-separated file names, * as a wildcard (_manifest* matches _manifest.md). Bookkeeping "

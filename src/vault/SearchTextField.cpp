@@ -17,7 +17,7 @@ void run(const std::function<void()>& callback)
 SearchTextField::SearchTextField(Callbacks callbacks, QWidget* parent)
     : QLineEdit(parent), m_callbacks(std::move(callbacks))
 {
-    setPlaceholderText(QStringLiteral("Search files, folders..."));
+    setPlaceholderText(QStringLiteral("Search files, folders\u2026"));
     setFrame(false);
     setAttribute(Qt::WA_MacShowFocusRect, false);
     setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));

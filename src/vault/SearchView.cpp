@@ -190,7 +190,7 @@ QWidget* SearchView::makeSearchHeader()
     m_spinner->setTextVisible(false);
     m_spinner->setFixedSize(16, 8);
     statusRow->addWidget(m_spinner);
-    m_scanningLabel = styledLabel(QStringLiteral("Scanning all files..."), caption2(font()), kSecondary, header);
+    m_scanningLabel = styledLabel(QStringLiteral("Scanning all files\u2026"), caption2(font()), kSecondary, header);
     statusRow->addWidget(m_scanningLabel);
     m_daysButton = new QPushButton(header);
     m_daysButton->setFlat(true);

@@ -76,18 +76,18 @@ private slots:
         ContentView::Actions actions;
         actions.quit = [&] { ++quits; };
         const MenuRows rows = ContentView::build({}, actions);
-        QCOMPARE(texts(rows), (QStringList{"Record\u2026", "---", "Vault", "---", "Search Vault...", "Refresh", "Settings...",
-                                           "Welcome & guide...", "Quit"}));
-        QCOMPARE(find(rows, "Search Vault...")->shortcut, QKeySequence("Ctrl+F"));
+        QCOMPARE(texts(rows), (QStringList{"Record\u2026", "---", "Vault", "---", "Search Vault\u2026", "Refresh", "Settings\u2026",
+                                           "Welcome & guide\u2026", "Quit"}));
+        QCOMPARE(find(rows, "Search Vault\u2026")->shortcut, QKeySequence("Ctrl+F"));
         QCOMPARE(find(rows, "Refresh")->shortcut, QKeySequence("Ctrl+R"));
-        QCOMPARE(find(rows, "Settings...")->shortcut, QKeySequence("Ctrl+,"));
-        QVERIFY(find(rows, "Welcome & guide...")->shortcut.isEmpty());
+        QCOMPARE(find(rows, "Settings\u2026")->shortcut, QKeySequence("Ctrl+,"));
+        QVERIFY(find(rows, "Welcome & guide\u2026")->shortcut.isEmpty());
         QCOMPARE(find(rows, "Quit")->shortcut, QKeySequence("Ctrl+Q"));
         find(rows, "Quit")->action();
         QCOMPARE(quits, 1);
 
         const MenuRow* vault = find(rows, "Vault");
-        QCOMPARE(texts(vault->children), (QStringList{"Today (0)", "---", "Search Vault..."}));
+        QCOMPARE(texts(vault->children), (QStringList{"Today (0)", "---", "Search Vault\u2026"}));
         QCOMPARE(texts(vault->children.first().content()), QStringList{"No files created today"});
         QVERIFY(vault->children.last().shortcut.isEmpty());
     }
@@ -240,7 +240,7 @@ private slots:
             in.uploadEnabled = true;
             in.isPaired = [] { return false; };
             QTest::newRow("upload on, not paired")
-                << in << QStringList{"Captures", "Mirelon not connected", "Connect in Settings...", "Open capture log"};
+                << in << QStringList{"Captures", "Mirelon not connected", "Connect in Settings\u2026", "Open capture log"};
             in.uploadEnabled = false;
             QTest::newRow("upload off: pairing not asked") << in << QStringList{};
         }
@@ -248,7 +248,7 @@ private slots:
             auto in = quiet();
             in.access = CaptureAccess::State::denied();
             QTest::newRow("denied") << in
-                                    << QStringList{"Captures", "Full Disk Access needed", "Open Full Disk Access settings...",
+                                    << QStringList{"Captures", "Full Disk Access needed", "Open Full Disk Access settings\u2026",
                                                    "Restart harkwell", "Open capture log"};
             in.access = CaptureAccess::State::missing();
             QTest::newRow("missing") << in << QStringList{"Captures", "Voice Memos folder not found", "Open capture log"};
@@ -306,8 +306,8 @@ private slots:
             in.snapshot.mostRecentId = "260304-091500";
             in.watching = true;
             QTest::newRow("everything at once, in order")
-                << in << QStringList{"Captures", "Mirelon not connected", "Connect in Settings...", "Full Disk Access needed",
-                                     "Open Full Disk Access settings...", "Restart harkwell", "1 pending",
+                << in << QStringList{"Captures", "Mirelon not connected", "Connect in Settings\u2026", "Full Disk Access needed",
+                                     "Open Full Disk Access settings\u2026", "Restart harkwell", "1 pending",
                                      "Capture: starting\u2026", "Open capture log", "Latest: 260304-091500"};
         }
     }

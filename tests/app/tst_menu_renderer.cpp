@@ -29,7 +29,7 @@ MenuRows menu(const QString& todayLabel, const QStringList& todayFiles, bool ext
         today << MenuRow::button(name, {});
     MenuRows rows{MenuRow::caption(QStringLiteral("Capture: 2 new")),
                   MenuRow::submenu(QStringLiteral("Vault"), {MenuRow::submenu(todayLabel, today),
-                                                             MenuRow::button(QStringLiteral("Search Vault..."), {})})};
+                                                             MenuRow::button(QStringLiteral("Search Vault\u2026"), {})})};
     if (extraRow)
         rows << MenuRow::button(QStringLiteral("Dismiss"), {});
     rows << MenuRow::button(QStringLiteral("Quit"), {});
@@ -267,7 +267,7 @@ private slots:
         QMenu root;
         MenuRenderer renderer(&root);
         renderer.render({MenuRow::submenu("Vault", {MenuRow::button("a.md", [&] { chosen << "a.md"; })}),
-                         MenuRow::button("Search Vault...", [&] { chosen << "search"; }, QKeySequence(Qt::CTRL | Qt::Key_F)),
+                         MenuRow::button("Search Vault\u2026", [&] { chosen << "search"; }, QKeySequence(Qt::CTRL | Qt::Key_F)),
                          MenuRow::button("Quit", [&] { chosen << "quit"; }, QKeySequence(Qt::CTRL | Qt::Key_Q))});
         root.popup(QPoint(20, 20));
         QTRY_VERIFY(root.isVisible());

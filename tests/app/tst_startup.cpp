@@ -231,7 +231,7 @@ private slots:
         services.calls.clear();
 
         const MenuRows rows = app.menuRows();
-        for (const char* text : {"Record\u2026", "Search Vault...", "Settings...", "Welcome & guide..."})
+        for (const char* text : {"Record\u2026", "Search Vault\u2026", "Settings\u2026", "Welcome & guide\u2026"})
             test::findRow(rows, text)->action();
         test::findRow(rows, "Refresh")->action();
         QTRY_COMPARE(services.listers->vaultListings.load(), listings + 1);

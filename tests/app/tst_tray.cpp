@@ -91,8 +91,8 @@ private slots:
         menu->popup(QPoint(40, 40));
         QTRY_VERIFY(menu->isVisible());
         QCOMPARE(actionTexts(menu), (QStringList{"Record\u2026", "---", "Vault", "Captures", "Capture: starting\u2026",
-                                                 "Open capture log", "---", "Search Vault...", "Refresh", "Settings...",
-                                                 "Welcome && guide...", "Quit"}));
+                                                 "Open capture log", "---", "Search Vault\u2026", "Refresh", "Settings\u2026",
+                                                 "Welcome && guide\u2026", "Quit"}));
         QVERIFY(menu->grab().save(artifact("menu.png")));
         menu->close();
         Opening::setWorkspace(nullptr);
@@ -123,11 +123,11 @@ private slots:
                 else if (const auto* button = qobject_cast<const QPushButton*>(row))
                     texts << button->text();
             }
-            for (const char* text : {"Captures", "Capture: starting\u2026", "Vault", "Settings...", "Welcome && guide...", "Quit"})
+            for (const char* text : {"Captures", "Capture: starting\u2026", "Vault", "Settings\u2026", "Welcome && guide\u2026", "Quit"})
                 QVERIFY2(texts.contains(QString::fromUtf8(text)), qPrintable(QString::fromUtf8(text) + " not in " + texts.join(" | ")));
             QPushButton* settings = nullptr;
             for (QPushButton* button : window->findChildren<QPushButton*>())
-                if (button->text() == "Settings...")
+                if (button->text() == "Settings\u2026")
                     settings = button;
             QVERIFY(settings);
             settings->click();
@@ -176,7 +176,7 @@ private slots:
         QVERIFY(vaultMenu);
         vaultMenu->popup(QPoint(240, 60));  // filled as it opens
         QTRY_VERIFY(vaultMenu->isVisible());
-        QCOMPARE(actionTexts(vaultMenu).join(" | "), (QStringList{"Today (2)", "Outbox (1)", "Inbox (1)", "---", "Search Vault..."}).join(" | "));
+        QCOMPARE(actionTexts(vaultMenu).join(" | "), (QStringList{"Today (2)", "Outbox (1)", "Inbox (1)", "---", "Search Vault\u2026"}).join(" | "));
         QMenu* outbox = vaultMenu->actions().at(1)->menu();
         outbox->popup(QPoint(440, 60));
         QCOMPARE(actionTexts(outbox), (QStringList{"report.pdf  \u2014  260115-report", "Mail report.pdf"}));

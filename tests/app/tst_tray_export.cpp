@@ -148,13 +148,13 @@ private slots:
                          MenuRow::header("Captures"), MenuRow::button("_inbox", [&] { chosen << "_inbox"; }),
                          MenuRow::button("meeting_notes.md", [&] { chosen << "meeting_notes.md"; }),
                          MenuRow::submenu("Vault", {MenuRow::button("a_b & c.md", [&] { chosen << "a_b & c.md"; })}),
-                         MenuRow::button("Welcome & guide...", [&] { chosen << "welcome"; })});
+                         MenuRow::button("Welcome & guide\u2026", [&] { chosen << "welcome"; })});
         tray.show();
 
         const QJsonObject reading = m_host.next("rows");
         const QJsonArray rows = reading.value("rows").toArray();
         QCOMPARE(drawn(rows), (QStringList{"1 pending (off)", "Mirelon not connected (off)", "---", "Captures (off)",
-                                           "_inbox", "meeting_notes.md", "Vault [a_b & c.md]", "Welcome & guide..."}));
+                                           "_inbox", "meeting_notes.md", "Vault [a_b & c.md]", "Welcome & guide\u2026"}));
 
         for (const QString& label : {QString("meeting_notes.md"), QString("a_b & c.md")}) {
             const int id = idOf(rows, label);

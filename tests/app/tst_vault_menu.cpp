@@ -213,7 +213,7 @@ private slots:
         VaultMenu::Inputs in = inputs();
         in.lists.handoff = numbered(15, ".handoff");
         QCOMPARE(tree({VaultMenu::submenu(in, {})}, 2),
-                 (QStringList{"Vault", "  Today (0)", "  Handoff (15)", "  ---", "  Search Vault..."}));
+                 (QStringList{"Vault", "  Today (0)", "  Handoff (15)", "  ---", "  Search Vault\u2026"}));
         QCOMPARE(findRow({VaultMenu::submenu(in, {})}, "Handoff (15)")->children.size(), 15);  // flat up to 15
     }
 

@@ -111,7 +111,7 @@ private slots:
         m_controller->show();
         QVERIFY(m_controller->window()->isVisible());
         QCOMPARE(m_controller->window()->windowTitle(), QStringLiteral("Welcome to harkwell"));
-        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this computer..."));
+        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this computer\u2026"));
 
         WelcomeView* view = showAndLoad();
         QVERIFY(view);
@@ -263,7 +263,7 @@ private slots:
         m_controller->show();
         QVERIFY(m_controller->view() != view);
         QVERIFY(m_controller->view()->isLoading());
-        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this computer..."));
+        QCOMPARE(m_controller->view()->loadingText(), QStringLiteral("Looking for vaults on this computer\u2026"));
         QTRY_VERIFY_WITH_TIMEOUT(!m_controller->view()->isLoading(), 5000);
         QVERIFY(m_detections >= 2);
     }
