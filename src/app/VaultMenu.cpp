@@ -1,5 +1,6 @@
 #include "app/VaultMenu.h"
 
+#include "foundation/Counted.h"
 #include "vault/FileDates.h"
 
 #include <algorithm>
@@ -36,7 +37,8 @@ MenuRows VaultMenu::recent(const Inputs& inputs, const DayMenus::Open& open)
     // submenu opens, since a large vault has thousands of files in them.
     if (std::none_of(recent.begin(), recent.end(), isRecent))
         return {};
-    return {MenuRow::lazySubmenu(QStringLiteral("Recent (%1 days)").arg(days), [recent, isRecent, basis, now, open] {
+    const QString title = QStringLiteral("Recent (%1)").arg(counted(days, QStringLiteral("day"), QStringLiteral("days")));
+    return {MenuRow::lazySubmenu(title, [recent, isRecent, basis, now, open] {
         QList<FileEntry> kept;
         for (const FileEntry& file : recent)
             if (isRecent(file))

@@ -1,6 +1,7 @@
 #include "vault/SearchView.h"
 
 #include "foundation/Contrast.h"
+#include "foundation/Counted.h"
 #include "foundation/Settings.h"
 #include "foundation/Symbols.h"
 #include "vault/SearchFileActions.h"
@@ -411,7 +412,7 @@ void SearchView::refresh()
         setSymbol(m_sortButton, byName ? Symbols::Kind::SortByName : Symbols::Kind::SortByDate);
         m_sortButton->setToolTip(byName ? QStringLiteral("Sorted by name — click for date")
                                         : QStringLiteral("Sorted by date — click for name"));
-        m_folderCountLabel->setText(QStringLiteral("%1 files").arg(m_index.folderFiles().size()));
+        m_folderCountLabel->setText(counted(m_index.folderFiles().size(), QStringLiteral("file"), QStringLiteral("files")));
         m_folderSortLabel->setText(byName ? QStringLiteral("sorted by name") : QStringLiteral("sorted by date"));
     } else {
         const bool hidden = m_index.hideSystemFiles();
@@ -428,10 +429,11 @@ void SearchView::refresh()
         m_daysButton->setVisible(!loading);
         m_fileCountLabel->setVisible(!loading);
         m_daysButton->setText(deep ? QStringLiteral("All files")
-                                   : QStringLiteral("Last %1 days  -- click to search all").arg(lookBackDays(m_settings)));
+                                   : QStringLiteral("Last %1  -- click to search all")
+                                         .arg(counted(lookBackDays(m_settings), QStringLiteral("day"), QStringLiteral("days"))));
         m_daysButton->setStyleSheet(deep ? QStringLiteral("color: %1;").arg(accent(palette()).name()) : QString());
-        m_fileCountLabel->setText(QStringLiteral("(%1 files)").arg(m_index.indexFileCount()));
-        m_resultsLabel->setText(QStringLiteral("%1 results").arg(m_index.results().size()));
+        m_fileCountLabel->setText(QLatin1Char('(') + counted(m_index.indexFileCount(), QStringLiteral("file"), QStringLiteral("files")) + QLatin1Char(')'));
+        m_resultsLabel->setText(counted(m_index.results().size(), QStringLiteral("result"), QStringLiteral("results")));
 
         const QList<SearchIndex::Scope> scopes = SearchIndex::allScopes();
         for (qsizetype i = 0; i < m_scopeChips.size(); ++i)

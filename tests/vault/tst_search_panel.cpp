@@ -326,6 +326,7 @@ void SearchPanelTest::statusLineDays_data()
     QTest::newRow("unset, a week of recent days") << std::optional<int>() << 7 << "Last 30 days";
     QTest::newRow("unset, more recent days than 30") << std::optional<int>() << 45 << "Last 45 days";
     QTest::newRow("set") << std::optional<int>(10) << 7 << "Last 10 days";
+    QTest::newRow("set to one day") << std::optional<int>(1) << 7 << "Last 1 day";
 }
 
 void SearchPanelTest::statusLineDays()
