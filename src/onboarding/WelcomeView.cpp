@@ -25,6 +25,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace harkwell {
 
 namespace {
@@ -134,6 +136,12 @@ QWidget* WelcomeView::buildContent()
     m_emptyText = new QLabel(QStringLiteral("No Obsidian vaults found on this computer."), list);
     WelcomeStyle::setSecondary(m_emptyText);
     listLayout->addWidget(m_emptyText);
+    m_currentVault = new QLabel(list);
+    m_currentVault->setTextFormat(Qt::PlainText);
+    m_currentVault->setWordWrap(true);
+    WelcomeStyle::setCaption(m_currentVault);
+    m_currentVault->hide();
+    listLayout->addWidget(m_currentVault);
     m_rowsLayout = new QVBoxLayout;
     m_rowsLayout->setSpacing(8);
     listLayout->addLayout(m_rowsLayout);
@@ -301,6 +309,14 @@ void WelcomeView::showCandidates()
     }
     m_heading->setVisible(!m_candidates.isEmpty());
     m_emptyText->setVisible(m_candidates.isEmpty());
+    // A vault chosen before but without Obsidian's folder is found by no search: it is named here,
+    // else the window reads as if there were no vault at all.
+    const QString vaultPath = Settings::shared().settings().vaultPath;
+    const QString vaultId = Paths::expandTilde(vaultPath);
+    const bool listed = std::any_of(m_candidates.begin(), m_candidates.end(),
+                                    [&](const VaultCandidate& candidate) { return candidate.id == vaultId; });
+    m_currentVault->setText(QStringLiteral("Using ") + vaultPath);
+    m_currentVault->setVisible(!vaultPath.isEmpty() && !listed && settingsFileExists());
     refreshSettingsTexts();
     m_stack->setCurrentIndex(1);
 }
@@ -350,8 +366,12 @@ void WelcomeView::saveAndComplete()
 
 void WelcomeView::pickCustomFolder()
 {
+    // Next to the vault in use, else home: never the folder the app happened to be started from.
+    const QString vaultPath = Settings::shared().settings().vaultPath;
+    const QString parent = vaultPath.isEmpty() ? QString() : QFileInfo(Paths::expandTilde(vaultPath)).absolutePath();
+    const QString start = !parent.isEmpty() && QFileInfo(parent).isDir() ? parent : Paths::home();
     const auto chosen = m_chooser.chooseFolder(
-        this, FolderPanel{QStringLiteral("Use this folder"), QStringLiteral("Pick the folder harkwell should watch."), QString()});
+        this, FolderPanel{QStringLiteral("Use this folder"), QStringLiteral("Pick the folder harkwell should watch."), start});
     if (!chosen)
         return;
     commitVault(*chosen, QFileInfo(*chosen).fileName());

@@ -92,6 +92,7 @@ private:
     QLabel* m_loadingLabel = nullptr;
     QLabel* m_heading = nullptr;
     QLabel* m_emptyText = nullptr;
+    QLabel* m_currentVault = nullptr;  // the vault in use when no row shows it
     QLabel* m_guideLink = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
     QPushButton* m_footerButton = nullptr;

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -213,6 +214,67 @@ private slots:
         } else {
             QVERIFY(m_controller->window()->isVisible());
         }
+    }
+
+    // The chooser opens beside the vault in use, or at home: not in the process's working folder.
+    void customFolderStartsNearTheVault_data()
+    {
+        QTest::addColumn<QString>("vault");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("vault in a folder") << "Vaults/Plain" << "Vaults";
+        QTest::newRow("vault's parent gone") << "Gone/Plain" << "";
+        QTest::newRow("no vault") << "" << "";
+    }
+    void customFolderStartsNearTheVault()
+    {
+        QFETCH(QString, vault);
+        QFETCH(QString, start);
+        if (vault.startsWith("Vaults"))
+            m_home->make(vault);
+        AppSettings settings;
+        settings.vaultPath = vault.isEmpty() ? QString() : QStringLiteral("~/") + vault;
+        Settings::shared().setSettings(settings);
+        m_chooser.answer(std::nullopt);
+
+        WelcomeView* view = showAndLoad();
+        QVERIFY(view);
+        QTest::mouseClick(view->customFolderCard(), Qt::LeftButton);
+        QCOMPARE(m_chooser.panels().size(), 1);
+        QCOMPARE(m_chooser.panels()[0].startFolder, start.isEmpty() ? m_home->path() : home(start));
+    }
+
+    // A vault in use that no search finds (no ".obsidian" in it) is still named.
+    void theVaultInUseIsNamed_data()
+    {
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("not found") << true << false << "Using ~/Notes/Plain";
+        QTest::newRow("found: its row names it") << true << true << "";
+        QTest::newRow("none chosen yet") << false << false << "";
+    }
+    void theVaultInUseIsNamed()
+    {
+        QFETCH(bool, saved);
+        QFETCH(bool, found);
+        QFETCH(QString, shown);
+        m_home->make(QStringLiteral("Notes/Plain"));
+        AppSettings settings;
+        settings.vaultPath = QStringLiteral("~/Notes/Plain");
+        Settings::shared().setSettings(settings);
+        if (saved)
+            QVERIFY(Settings::shared().save());
+        if (found)
+            m_found = {candidate("~/Notes/Plain", Source::Filesystem)};
+
+        WelcomeView* view = showAndLoad();
+        QVERIFY(view);
+        QStringList named;
+        for (const QLabel* label : view->findChildren<QLabel*>())
+            if (label->isVisibleTo(view) && label->text().startsWith(QStringLiteral("Using ")))
+                named << label->text();
+        QCOMPARE(named, shown.isEmpty() ? QStringList() : QStringList{shown});
+        QCOMPARE(view->emptyText().isEmpty(), found);
     }
 
     void footerButtonWritesTheSettings_data()
