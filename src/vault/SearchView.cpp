@@ -432,7 +432,8 @@ void SearchView::refresh()
                                    : QStringLiteral("Last %1  -- click to search all")
                                          .arg(counted(lookBackDays(m_settings), QStringLiteral("day"), QStringLiteral("days"))));
         m_daysButton->setStyleSheet(deep ? QStringLiteral("color: %1;").arg(accent(palette()).name()) : QString());
-        m_fileCountLabel->setText(QLatin1Char('(') + counted(m_index.indexFileCount(), QStringLiteral("file"), QStringLiteral("files")) + QLatin1Char(')'));
+        m_fileCountLabel->setText(
+            QLatin1Char('(') + counted(m_index.indexFileCount(), QStringLiteral("file"), QStringLiteral("files")) + QLatin1Char(')'));
         m_resultsLabel->setText(counted(m_index.results().size(), QStringLiteral("result"), QStringLiteral("results")));
 
         const QList<SearchIndex::Scope> scopes = SearchIndex::allScopes();
