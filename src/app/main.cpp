@@ -69,20 +69,13 @@ int main(int argc, char* argv[])
     // Before any thread: a large vault's walk and the capture's watches need more descriptors than
     // a desktop session gives a program by default.
     ProcessLimits::raiseDescriptorLimit();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromLatin1(identity::kApplicationName));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(identity::kApplicationName));
-    QApplication::setApplicationVersion(QString::fromLatin1(identity::kVersion));
-    QApplication::setDesktopFileName(QString::fromLatin1(identity::kBundleIdentifier));
-    QApplication::setQuitOnLastWindowClosed(false);
-    // The windows' icon: the installed theme's, else the menu-bar microphone in the brand's colour.
-    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(identity::kBundleIdentifier),
-                                                 QIcon(Brand::menuBarGlyph(Brand::accent(QApplication::palette()), 8.0))));
-
-    DBusInstanceChannel channel;
+    // A later launch only hands its action over: it needs the bus, not a display, so that
+    // `harkwell --quit` works from a terminal without one.
     InstanceLock lock(Paths::instanceLockFile());
     if (const auto held = lock.acquire(); !held) {
-        const auto handed = channel.send(AppActions::name(action), kHandOverWait);
+        QCoreApplication handing(argc, argv);
+        DBusInstanceChannel toRunning;
+        const auto handed = toRunning.send(AppActions::name(action), kHandOverWait);
         if (!handed) {
             HarkwellLog::log(QStringLiteral("[harkwell] launch: %1, and %2; this start quits").arg(held.error().text, handed.error().text));
             HarkwellLog::waitUntilWritten();
@@ -94,6 +87,17 @@ int main(int argc, char* argv[])
     // Nothing runs, so nothing is to quit; starting only to quit would be a surprise.
     if (action == AppAction::Quit)
         return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(identity::kApplicationName));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(identity::kApplicationName));
+    QApplication::setApplicationVersion(QString::fromLatin1(identity::kVersion));
+    QApplication::setDesktopFileName(QString::fromLatin1(identity::kBundleIdentifier));
+    QApplication::setQuitOnLastWindowClosed(false);
+    // The windows' icon: the installed theme's, else the menu-bar microphone in the brand's colour.
+    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(identity::kBundleIdentifier),
+                                                 QIcon(Brand::menuBarGlyph(Brand::accent(QApplication::palette()), 8.0))));
+    DBusInstanceChannel channel;
 
     moveLibraryLayout();
 

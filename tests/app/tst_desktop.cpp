@@ -149,17 +149,21 @@ private slots:
         QTest::addColumn<QStringList>("firstArguments");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("asked");
-        QTest::newRow("plain") << QStringList() << QStringList() << "activate";
-        QTest::newRow("--search") << QStringList() << QStringList{"--search"} << "search";
-        QTest::newRow("--quit") << QStringList() << QStringList{"--quit"} << "quit";
+        QTest::addColumn<bool>("laterHasADisplay");
+        QTest::newRow("plain") << QStringList() << QStringList() << "activate" << true;
+        QTest::newRow("--search") << QStringList() << QStringList{"--search"} << "search" << true;
+        QTest::newRow("--quit") << QStringList() << QStringList{"--quit"} << "quit" << true;
+        // A terminal without a display hands its action over all the same.
+        QTest::newRow("--quit without a display") << QStringList() << QStringList{"--quit"} << "quit" << false;
         // With none running, an action starts Harkwell, which then does it.
-        QTest::newRow("started by --settings") << QStringList{"--settings"} << QStringList{"--quit"} << "quit";
+        QTest::newRow("started by --settings") << QStringList{"--settings"} << QStringList{"--quit"} << "quit" << true;
     }
     void aLaterLaunchReachesTheRunningOne()
     {
         QFETCH(QStringList, firstArguments);
         QFETCH(QStringList, arguments);
         QFETCH(QString, asked);
+        QFETCH(bool, laterHasADisplay);
         TempHome home;
         home.writeFile("Library/Logs/harkwell/harkwell.log", "a line of an earlier build\n");
         home.writeFile("Library/Preferences/app.harkwell.Harkwell.json", R"({"harkwell.loginItem.chosen": true})");
@@ -180,7 +184,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(readFile(Paths::logFile()).contains("[harkwell] launch: asked for \"" + argument.mid(2).toUtf8() + "\""), 60000);
 
         QProcess later;
-        later.setProcessEnvironment(environment);
+        QProcessEnvironment laterEnvironment = environment;
+        if (!laterHasADisplay)
+            laterEnvironment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        later.setProcessEnvironment(laterEnvironment);
         later.setProcessChannelMode(QProcess::ForwardedChannels);
         later.start(HARKWELL_BINARY, arguments);
         QVERIFY(later.waitForFinished(60000));
