@@ -194,7 +194,9 @@ void XcbGlobalKeys::release(int id)
         if (other.keycode == grab.keycode && other.mask == grab.mask)
             return;
     ungrab(grab);
-    xcb_flush(m_connection);
+    // A round trip: the server has let the chord go before this returns, so that another client
+    // (a second copy of the application, the desktop) asking for it right after is not refused.
+    Reply<xcb_get_input_focus_reply_t> synced(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
 }
 
 void XcbGlobalKeys::ungrab(const Grab& grab)
