@@ -154,8 +154,17 @@ long statFloor(int fd)
 void buildTree(const QString& root)
 {
     const QString marker = root + QStringLiteral("/.complete");
-    if (QFile::exists(marker))
+    if (QFile done(marker); done.open(QIODevice::ReadOnly)) {
+        // The marker names the tree's size (empty in trees of the first, 100k-only, bench).
+        const QByteArray text = done.readAll().trimmed();
+        const long built = text.isEmpty() ? kDefaultFiles : text.toLong();
+        if (built != gFiles) {
+            std::fprintf(stderr, "%s holds a tree of %ld files, not %ld: give --files %ld or another folder\n", qPrintable(root),
+                         built, gFiles, built);
+            std::exit(2);
+        }
         return;
+    }
     // Only a tree this bench made is ever rebuilt: a folder of someone else's (or a half-built
     // tree, which holds no marker yet) is refused rather than emptied, and a tree is only built
     // in a folder that is new or empty.
@@ -194,7 +203,8 @@ void buildTree(const QString& root)
         }
     }
     QFile out(marker);
-    (void)out.open(QIODevice::WriteOnly);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(QByteArray::number(qlonglong(gFiles)));
 }
 
 // Entries named and dated as buildTree names and dates its files, without the files: for the scan
