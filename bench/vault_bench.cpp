@@ -1,5 +1,5 @@
-// The vault at scale: a tree of 100,000 files in 5,000 folders, built once and kept, then in one
-// run
+// The vault at scale: a tree of 100,000 files in 5,000 folders (or any number of files, twenty a
+// folder and a hundred folders under each top one), built once and kept, then in one run
 //   - the vault listing (which asks its files' times and builds its entries on a few threads)
 //     against `find -type f` and `fd -j1` (one thread each), alternated, as ratios of wall time;
 //   - search latency per keystroke (queries typed letter by letter) and per query typed at once,
@@ -9,8 +9,8 @@
 //   - with HARKWELL_BINARY set, the application itself at rest on the tree: its memory, its
 //     processor time and what it writes while nothing changes.
 //   - the scan cache's save and load at the listing's size, in the compact form and the JSON one.
-// Usage: [HARKWELL_BINARY=…] vault_bench [tree folder] [rounds]. The tree defaults to
-// /tmp/harkwell-vault-bench-100k. `vault_bench --list-once TREE` lists the tree once and exits, for
+// Usage: [HARKWELL_BINARY=…] vault_bench [--files N] [tree folder] [rounds]. N defaults to 100,000
+// and the tree to a folder named after its size: /tmp/harkwell-vault-bench-100k, …-1m. `vault_bench --list-once TREE` lists the tree once and exits, for
 // timing the whole process beside `find` with an outside tool. `vault_bench --cache FILES [rounds]`
 // gives the scan cache's figures alone for FILES made-up entries (a million needs no tree).
 
@@ -56,10 +56,23 @@ using namespace harkwell;
 
 namespace {
 
-constexpr int kTopFolders = 50;
 constexpr int kSubFolders = 100;
 constexpr int kFilesPerFolder = 20;
-constexpr int kFiles = kTopFolders * kSubFolders * kFilesPerFolder;
+constexpr long kDefaultFiles = 100000;
+
+// The tree's size, set once from the command line: whole folders of kFilesPerFolder files.
+long gFiles = kDefaultFiles;
+long folderCount() { return (gFiles + kFilesPerFolder - 1) / kFilesPerFolder; }
+
+// "100k", "1m", or the count itself: the default tree's folder is named after its size.
+QString sizeName(long files)
+{
+    if (files % 1000000 == 0)
+        return QString::number(files / 1000000) + QLatin1Char('m');
+    if (files % 1000 == 0)
+        return QString::number(files / 1000) + QLatin1Char('k');
+    return QString::number(files);
+}
 
 const char* const kWords[] = {"meeting", "plan", "budget", "notes", "board", "standup", "review", "client",
                               "förberedelse", "résumé", "draft", "report", "idea", "weekly", "samtal", "projekt"};
@@ -141,8 +154,17 @@ long statFloor(int fd)
 void buildTree(const QString& root)
 {
     const QString marker = root + QStringLiteral("/.complete");
-    if (QFile::exists(marker))
+    if (QFile done(marker); done.open(QIODevice::ReadOnly)) {
+        // The marker names the tree's size (empty in trees of the first, 100k-only, bench).
+        const QByteArray text = done.readAll().trimmed();
+        const long built = text.isEmpty() ? kDefaultFiles : text.toLong();
+        if (built != gFiles) {
+            std::fprintf(stderr, "%s holds a tree of %ld files, not %ld: give --files %ld or another folder\n", qPrintable(root),
+                         built, gFiles, built);
+            std::exit(2);
+        }
         return;
+    }
     // Only a tree this bench made is ever rebuilt: a folder of someone else's (or a half-built
     // tree, which holds no marker yet) is refused rather than emptied, and a tree is only built
     // in a folder that is new or empty.
@@ -155,13 +177,14 @@ void buildTree(const QString& root)
     std::printf("building the tree at %s ...\n", qPrintable(root));
     std::fflush(stdout);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    int n = 0;
-    for (int top = 0; top < kTopFolders; ++top) {
-        for (int sub = 0; sub < kSubFolders; ++sub) {
+    long n = 0;
+    const long topFolders = (folderCount() + kSubFolders - 1) / kSubFolders;
+    for (long top = 0; top < topFolders; ++top) {
+        for (long sub = 0; sub < kSubFolders && top * kSubFolders + sub < folderCount(); ++sub) {
             const QString folder = QStringLiteral("%1/area-%2 %3/%4-%5").arg(root).arg(top).arg(QString::fromUtf8(kWords[top % 16]))
                                        .arg(QString::fromUtf8(kWords[(top + sub) % 16])).arg(sub);
             QDir().mkpath(folder);
-            for (int f = 0; f < kFilesPerFolder; ++f, ++n) {
+            for (int f = 0; f < kFilesPerFolder && n < gFiles; ++f, ++n) {
                 const int day = 1 + (n * 7) % 28;
                 const QString name = (n % 3 == 0 ? QStringLiteral("26%1%2-").arg(1 + n % 12, 2, 10, QLatin1Char('0')).arg(day, 2, 10, QLatin1Char('0'))
                                                  : QString())
@@ -180,7 +203,8 @@ void buildTree(const QString& root)
         }
     }
     QFile out(marker);
-    (void)out.open(QIODevice::WriteOnly);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(QByteArray::number(qlonglong(gFiles)));
 }
 
 // Entries named and dated as buildTree names and dates its files, without the files: for the scan
@@ -193,7 +217,7 @@ QList<FileEntry> syntheticEntries(qsizetype count)
     entries.reserve(count);
     for (qsizetype n = 0; n < count; ++n) {
         const qsizetype folder = n / kFilesPerFolder;
-        const qsizetype top = folder / kSubFolders % kTopFolders;
+        const qsizetype top = folder / kSubFolders % 50;  // as these figures were first taken
         const qsizetype sub = folder % kSubFolders;
         FileEntry entry;
         entry.id = QUuid::createUuid();
@@ -295,16 +319,21 @@ pid_t spawn(const QStringList& argv, int in, int out)
     return pid;
 }
 
-// The wall time of a whole child process, its output to /dev/null.
-double runProcess(const QStringList& argv)
+// The wall time of a whole child process, its output to /dev/null; its processor time (user and
+// system) into `cpuMs` when given.
+double runProcess(const QStringList& argv, double* cpuMs = nullptr)
 {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = spawn(argv, -1, -1);
     if (pid < 0)
         return -1;
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
     const double ms = msSince(start);
+    if (cpuMs)
+        *cpuMs = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
+                 + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
 }
 
@@ -361,6 +390,8 @@ bool spinUntil(Ready ready, int timeoutMs = 120000)
 
 struct Idle {
     long rssMb = 0;
+    long peakRssMb = 0;
+    double settledSeconds = -1;  // none: not settled within the bound
     double cpuPercent = 0;
     qint64 bytesWritten = 0;
     bool cacheWritten = false;
@@ -408,7 +439,19 @@ Idle watchApplication(const QString& binary, const QString& home, const QString&
         ::execl(program.constData(), program.constData(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    ::sleep(unsigned(settleSeconds));
+    // Settled: the first five seconds in a row in which it used at most 0.5 % of a processor (polled
+    // each second, from its start), looked for up to two minutes; the watch still starts no sooner
+    // than `settleSeconds` after the start.
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<double> samples{cpuSeconds(pid)};
+    while (idle.settledSeconds < 0 && msSince(started) < 120000) {
+        ::sleep(1);
+        samples.push_back(cpuSeconds(pid));
+        if (samples.size() > 5 && samples.back() - samples[samples.size() - 6] <= 0.025)
+            idle.settledSeconds = msSince(started) / 1000.0;
+    }
+    if (msSince(started) < settleSeconds * 1000.0)
+        ::usleep(useconds_t((settleSeconds * 1000.0 - msSince(started)) * 1000.0));
     // The cache's place under the application's home (its cache folder's fallback there).
     const QString cache = home + QStringLiteral("/.cache/harkwell/") + QFileInfo(ScanCache::filePath()).fileName();
     const QDateTime cacheBefore = QFileInfo(cache).lastModified();
@@ -418,6 +461,7 @@ Idle watchApplication(const QString& binary, const QString& home, const QString&
     idle.cpuPercent = 100.0 * (cpuSeconds(pid) - cpuBefore) / watchSeconds;
     idle.bytesWritten = procField(pid, "io", "write_bytes:") - writtenBefore;
     idle.rssMb = procField(pid, "status", "VmRSS:") / 1024;
+    idle.peakRssMb = procField(pid, "status", "VmHWM:") / 1024;
     idle.cacheWritten = QFileInfo(cache).lastModified() != cacheBefore;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -447,8 +491,21 @@ int main(int argc, char** argv)
         scanCacheFigures(syntheticEntries(std::max(1LL, std::atoll(argv[2]))), argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
         return 0;
     }
-    const QString tree = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/harkwell-vault-bench-100k");
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+    QStringList positional;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
+            gFiles = std::atol(argv[++i]);
+            if (gFiles < 1) {
+                std::fprintf(stderr, "--files wants a count of at least 1\n");
+                return 2;
+            }
+        } else {
+            positional.append(QString::fromLocal8Bit(argv[i]));
+        }
+    }
+    const bool large = gFiles > kDefaultFiles;
+    const QString tree = positional.size() > 0 ? positional[0] : QStringLiteral("/tmp/harkwell-vault-bench-") + sizeName(gFiles);
+    const int rounds = positional.size() > 1 ? std::max(1, positional[1].toInt()) : 7;
     const int searchRounds = std::max(rounds, 30);  // keystrokes are cheap: enough of them for a p99
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/harkwell-vault-bench-home-XXXXXX"));
     qputenv("HOME", home.path().toLocal8Bit());
@@ -462,7 +519,7 @@ int main(int argc, char** argv)
     // 1. Listing, alternated with find and fd (each on one thread), warm cache: the first listing
     // (nothing remembered), the walk alone, the kernel's floor, and the listing every later
     // refresh makes (the memory of the last one, nothing changed).
-    std::vector<double> ours, oursCpu, find, fd, walkOnly, floor, remembered, watched, newProcess;
+    std::vector<double> ours, oursCpu, find, findCpu, fd, walkOnly, floor, remembered, watched, newProcess;
     qsizetype listed = 0;
     WalkRules rules;
     rules.prunedNames = {QStringLiteral("_outbox"), QStringLiteral("_inbox")};
@@ -499,7 +556,8 @@ int main(int argc, char** argv)
         }
         // The same in a process of its own, started and ended, every page of it touched afresh.
         const double newProcessMs = runProcess({QCoreApplication::applicationFilePath(), QStringLiteral("--list-once"), tree});
-        const double findMs = runProcess({"find", tree, "-type", "f"});
+        double findCpuMs = 0;
+        const double findMs = runProcess({"find", tree, "-type", "f"}, &findCpuMs);
         const double fdMs = runProcess({"fdfind", "-j1", "-t", "f", "-u", ".", tree});
         if (round == 0)
             continue;  // the first round warms the caches
@@ -511,16 +569,19 @@ int main(int argc, char** argv)
         watched.push_back(watchedMs);
         newProcess.push_back(newProcessMs);
         find.push_back(findMs);
+        findCpu.push_back(findCpuMs);
         fd.push_back(fdMs);
     }
     memory.forget();
     const double findMs = median(find);
-    std::printf("\nlisting %lld files (%d folders), median of %d alternated rounds; find and fd on one thread:\n", (long long)listed,
-                kTopFolders * kSubFolders, rounds);
-    std::printf("  find -type f %.1f ms   fd -j1 %.1f ms\n", findMs, median(fd));
-    std::printf("  first listing       %7.1f ms = %.2f x find, %.2f x fd (goal <= 0.80 x find: %s)\n", median(ours),
-                median(ours) / findMs, median(ours) / median(fd), median(ours) / findMs <= 0.8 ? "met" : "NOT met");
-    std::printf("    processor time    %7.1f ms (all its threads)\n", median(oursCpu));
+    const double wallGoal = large ? 1.0 : 0.8;  // a larger tree is held to find's own time
+    std::printf("\nlisting %lld files (%ld folders), median of %d alternated rounds; find and fd on one thread:\n", (long long)listed,
+                folderCount(), rounds);
+    std::printf("  find -type f %.1f ms (processor %.1f ms)   fd -j1 %.1f ms\n", findMs, median(findCpu), median(fd));
+    std::printf("  first listing       %7.1f ms = %.2f x find, %.2f x fd (goal <= %.2f x find: %s)\n", median(ours),
+                median(ours) / findMs, median(ours) / median(fd), wallGoal, median(ours) / findMs <= wallGoal ? "met" : "NOT met");
+    std::printf("    processor time    %7.1f ms = %.2f x find's (all its threads; goal <= 2 x find's: %s)\n", median(oursCpu),
+                median(oursCpu) / median(findCpu), median(oursCpu) <= 2 * median(findCpu) ? "met" : "NOT met");
     std::printf("    its walk alone    %7.1f ms = %.2f x find\n", median(walkOnly), median(walkOnly) / findMs);
     std::printf("    kernel floor      %7.1f ms = %.2f x find (one thread: read every folder, statx every file, keep nothing)\n",
                 median(floor), median(floor) / findMs);
@@ -528,9 +589,9 @@ int main(int argc, char** argv)
                 median(watched), median(watched) / findMs);
     std::printf("    in a new process  %7.1f ms = %.2f x find (`vault_bench --list-once`: start, one listing, exit)\n",
                 median(newProcess), median(newProcess) / findMs);
-    std::printf("  every later listing %7.1f ms = %.2f x find (goal <= 0.80 x find: %s; the last listing remembered, "
+    std::printf("  every later listing %7.1f ms = %.2f x find (goal <= 0.30 x find: %s; the last listing remembered, "
                 "nothing changed)\n",
-                median(remembered), median(remembered) / findMs, median(remembered) / findMs <= 0.8 ? "met" : "NOT met");
+                median(remembered), median(remembered) / findMs, median(remembered) / findMs <= 0.3 ? "met" : "NOT met");
 
     // 2. The scanner on the tree as the vault, and the search panel's index over its lists.
     Settings::shared().update([&](AppSettings& s) {
@@ -561,9 +622,9 @@ int main(int argc, char** argv)
         refreshMs.push_back(msSince(start));
     }
     const bool cacheUntouched = QFileInfo(ScanCache::filePath()).lastModified() == cacheTime;
-    std::printf("\nrefresh with nothing changed: median %.1f ms (%d rounds); %d of %d published nothing; "
+    std::printf("\nrefresh with nothing changed: median %.1f ms = %.2f x find (goal <= 0.30 x find: %s) (%d rounds); %d of %d published nothing; "
                 "entries rebuilt %lld; cache %s\n",
-                median(refreshMs), rounds, scanner.unchangedRefreshes() - unchangedBefore, rounds,
+                median(refreshMs), median(refreshMs) / findMs, median(refreshMs) / findMs <= 0.3 ? "met" : "NOT met", rounds, scanner.unchangedRefreshes() - unchangedBefore, rounds,
                 (long long)listers->vaultEntriesRebuilt(), cacheUntouched ? "not written" : "WRITTEN");
 
     // The scan cache at the listing's size, with the listing's own entries.
@@ -619,12 +680,12 @@ int main(int argc, char** argv)
         }
         std::vector<double> all = keystrokes;
         all.insert(all.end(), atOnce.begin(), atOnce.end());
-        searchMet = searchMet && percentile(all, 95) <= 5.0;
+        searchMet = searchMet && percentile(all, 95) <= 5.0 && percentile(all, 99) <= 10.0;
         std::printf("  %-8s %6.2f ms %6.2f ms %6.2f ms p95 %5.2f ms  %6.2f ms   median %.1f ms\n", label,
                     percentile(keystrokes, 50), percentile(keystrokes, 95), percentile(keystrokes, 99),
                     percentile(atOnce, 95), percentile(cpu, 95), median(fzf));
     }
-    std::printf("  p95 <= 5 ms for every kind of query: %s\n", searchMet ? "met" : "NOT met");
+    std::printf("  p95 <= 5 ms and p99 <= 10 ms for every kind of query: %s\n", searchMet ? "met" : "NOT met");
 
     std::printf("\npeak memory (max RSS) of this process: %ld MB; now %ld MB\n", peakRssMb(), currentRssMb());
 
@@ -651,13 +712,17 @@ int main(int argc, char** argv)
     }
     constexpr int kSettle = 40;
     constexpr int kWatch = 65;  // a refresh falls inside it (every 60 s)
-    std::printf("\nidle application (%s), %d s after its start, over %d s:\n", qPrintable(binary), kSettle, kWatch);
+    const long rssGoal = large ? 300 : 120;
+    constexpr long kPeakGoal = 600;
+    std::printf("\nidle application (%s), at least %d s after its start, over %d s:\n", qPrintable(binary), kSettle, kWatch);
     for (const char* start : {"first start", "second start"}) {
         const Idle idle = watchApplication(binary, appHome.path(), runtime.path(), kSettle, kWatch);
-        std::printf("  %-12s RSS %ld MB (goal <= 120: %s)   CPU %.2f %% (goal <= 0.5: %s)   wrote %lld bytes, cache %s\n",
-                    start, idle.rssMb, idle.rssMb <= 120 ? "met" : "NOT met", idle.cpuPercent,
-                    idle.cpuPercent <= 0.5 ? "met" : "NOT met", (long long)idle.bytesWritten,
-                    idle.cacheWritten ? "WRITTEN" : "not written");
+        std::printf("  %-12s RSS %ld MB (goal <= %ld: %s), peak %ld MB (goal <= %ld: %s)   CPU %.2f %% (goal <= 0.5: %s)   "
+                    "wrote %lld bytes, cache %s   settled after %.0f s (goal <= 60: %s)\n",
+                    start, idle.rssMb, rssGoal, idle.rssMb <= rssGoal ? "met" : "NOT met", idle.peakRssMb, kPeakGoal,
+                    idle.peakRssMb <= kPeakGoal ? "met" : "NOT met", idle.cpuPercent, idle.cpuPercent <= 0.5 ? "met" : "NOT met",
+                    (long long)idle.bytesWritten, idle.cacheWritten ? "WRITTEN" : "not written", idle.settledSeconds,
+                    idle.settledSeconds >= 0 && idle.settledSeconds <= 60 ? "met" : "NOT met");
     }
     return 0;
 }
