@@ -1,10 +1,10 @@
 #include "onboarding/VaultProbe.h"
 
+#include "onboarding/ParallelRuns.h"
+
 #include <QFile>
-#include <QMutex>
 
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 namespace harkwell {
@@ -53,26 +53,8 @@ QList<std::optional<VaultProbe::Folder>> VaultProbe::probe(const QStringList& pa
                                                              ProcessRunner& runner)
 {
     std::vector<std::optional<Folder>> found(size_t(paths.size()));
-    QMutex lock;  // guards `next`
-    qsizetype next = 0;
-    const auto work = [&] {
-        for (;;) {
-            qsizetype index = 0;
-            {
-                QMutexLocker locker(&lock);
-                if (next >= paths.size())
-                    return;
-                index = next++;
-            }
-            found[size_t(index)] = probeOne(paths[index], deadline, runner);
-        }
-    };
-    std::vector<std::thread> workers;
-    const qsizetype count = std::min<qsizetype>(kParallelProbes, paths.size());
-    for (qsizetype i = 0; i < count; ++i)
-        workers.emplace_back(work);
-    for (std::thread& worker : workers)
-        worker.join();
+    ParallelRuns::forEachIndex(paths.size(), kParallelProbes,
+                               [&](qsizetype index) { found[size_t(index)] = probeOne(paths[index], deadline, runner); });
     return QList<std::optional<Folder>>(found.begin(), found.end());
 }
 

@@ -1,14 +1,13 @@
 #include "onboarding/VaultSearch.h"
 
+#include "onboarding/ParallelRuns.h"
 #include "platform/childprocess/ProcessRunner.h"
 
 #include <QFile>
-#include <QMutex>
 
 #include <fnmatch.h>
 
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 namespace harkwell {
@@ -81,30 +80,13 @@ QStringList VaultSearch::obsidianFolders(const QStringList& roots, std::chrono::
     }
 
     std::vector<QStringList> hits(folders.size());
-    QMutex lock;  // guards `next`
-    qsizetype next = 0;
-    const auto work = [&] {
-        for (;;) {
-            qsizetype index = 0;
-            {
-                QMutexLocker locker(&lock);
-                if (next >= folders.size())
-                    return;
-                index = next++;
-            }
-            hits[index] = list(runner,
-                               {folders[index], QStringLiteral("-maxdepth"), depth, QStringLiteral("-type"),
-                                QStringLiteral("d"), QStringLiteral("-name"), QStringLiteral(".obsidian"),
-                                QStringLiteral("-print0")},
-                               deadline);
-        }
-    };
-    std::vector<std::thread> workers;
-    const qsizetype count = std::min<qsizetype>(kParallelListings, folders.size());
-    for (qsizetype i = 0; i < count; ++i)
-        workers.emplace_back(work);
-    for (std::thread& worker : workers)
-        worker.join();
+    ParallelRuns::forEachIndex(folders.size(), kParallelListings, [&](qsizetype index) {
+        hits[index] = list(runner,
+                           {folders[index], QStringLiteral("-maxdepth"), depth, QStringLiteral("-type"),
+                            QStringLiteral("d"), QStringLiteral("-name"), QStringLiteral(".obsidian"),
+                            QStringLiteral("-print0")},
+                           deadline);
+    });
 
     QStringList found;
     for (const QStringList& folderHits : hits)
